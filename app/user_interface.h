@@ -1,0 +1,68 @@
+#pragma once
+// The one small interface through which the core reaches the user: messages, Yes/No questions,
+// file choice, status text and the busy cursor. The Qt windows implement it with message boxes
+// and file dialogs, the tests with a scripted fake, zelv-cli with standard error.
+//
+// All texts are UTF-8.
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zelv {
+
+enum class MessageIcon { None, Stop, Exclamation };
+
+// The window a message box or dialog belongs to. Null means "no owner window". The Qt side stores
+// a QWidget* here; the core never looks inside.
+struct Owner {
+  void* window = nullptr;
+};
+
+struct FileFilter {
+  std::string description;  // e.g. "Coordinate Files (*.crd)"
+  std::string pattern;      // e.g. "*.crd"
+};
+
+struct FileDialogRequest {
+  std::vector<FileFilter> filters;
+  std::string defaultSuffix;  // without the dot, e.g. "ort"; empty for none
+  std::string proposedName;   // file name the dialog proposes
+  std::string startFolder;    // empty: the process's current directory
+  Owner owner;
+};
+
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+
+  // A modal message box with one OK button.
+  virtual void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                           Owner owner) = 0;
+  // A modal Yes/No question; true for Yes.
+  virtual bool AskYesNo(const std::string& text, const std::string& caption, Owner owner) = 0;
+  // The open dialog; the chosen full path, or nothing when cancelled. Confirming makes the
+  // chosen file's folder the process's current directory.
+  virtual std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) = 0;
+  // The save dialog; the chosen full path (default suffix applied), or nothing when cancelled.
+  virtual std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) = 0;
+  // The status bar text; shown at once (repainted) when called during a computation.
+  virtual void SetStatusText(const std::string& text) = 0;
+  // The busy cursor on (true) or back to the previous one (false).
+  virtual void SetBusy(bool busy) = 0;
+};
+
+// Sets the busy cursor for its lifetime and restores the previous one on every way out.
+class TWaitCursor {
+ public:
+  explicit TWaitCursor(UserInterface& ui) : ui_(ui) { ui_.SetBusy(true); }
+  ~TWaitCursor() { ui_.SetBusy(false); }
+  TWaitCursor(const TWaitCursor&) = delete;
+  TWaitCursor& operator=(const TWaitCursor&) = delete;
+
+ private:
+  UserInterface& ui_;
+};
+
+}  // namespace zelv

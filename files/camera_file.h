@@ -1,0 +1,37 @@
+#pragma once
+// The camera file (".cam"): the interior geometry of the camera, one value per line, each value
+// followed by ";" and a comment.
+//
+// Line 1 image centre x, 2 image centre y (raw pixels, x right, y down), 3 the correction-table
+// file name (relative to the camera file's folder), 4 focal length (pixels; empty or one blank:
+// -1), 5 image width, 6 image height (pixels), 7 and 8 the principal point (not read here).
+
+#include <string>
+#include <vector>
+
+#include "app/user_interface.h"
+
+namespace zelv {
+
+struct InteriorGeometry {
+  double ImageCentreX = 0;  // pixels, raw frame
+  double ImageCentreY = 0;  // pixels, raw frame
+  double FocalLength = 0;   // pixels; -1 when the file gives none
+  double ImageWidth = 0;    // pixels
+  double ImageHeight = 0;   // pixels
+  std::vector<std::string> CorrectionTable;  // the lines of the correction-table file
+};
+
+// The editor's row labels and the comments written after each of the eight values.
+extern const char* const kCameraRowLabels[8];
+extern const char* const kCameraLineComments[8];
+
+// True when the file exists; otherwise shows "Файл <name> не найден!" / "Ошибка!" (no owner).
+bool CheckFileExists(const std::string& name, UserInterface& ui);
+
+// Reads the camera file into `geometry`, assigning each field as soon as its line is read.
+// On failure shows its message and returns false; fields assigned before the failing line keep
+// their new values, and the correction table keeps its old lines when its file cannot be loaded.
+bool ReadCameraFile(const std::string& name, InteriorGeometry& geometry, UserInterface& ui);
+
+}  // namespace zelv

@@ -1,0 +1,33 @@
+#pragma once
+// Coordinate files (".crd"): one point a line, "first ; second", paired by line number.
+
+#include <string>
+#include <vector>
+
+#include "app/user_interface.h"
+#include "points/Data_structures.h"
+
+namespace zelv {
+
+// Reads raw image pixel coordinates, corrects each point with the table and the image centre and
+// appends it to `points` (emptied first). On failure shows "Ошибка чтения файла координат точек
+// изображения!" / "Ошибка!" and returns false, the points of the earlier lines staying in the list.
+// A missing file leaves the list untouched.
+bool ReadImagePoints(const std::string& name, VT_Points& points,
+                     const std::vector<std::string>& correctionTable, double imageCentreX,
+                     double imageCentreY, UserInterface& ui);
+
+// Reads scene coordinates (scene units) into `points` (emptied first). On failure shows
+// "Ошибка чтения файла сцены!" / "Ошибка!" and returns false.
+bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui);
+
+// Splits a data-file line at its first ';': the value before it and the rest after it. A line
+// without ';' gives an empty first part and the whole line as the rest.
+struct SplitLine {
+  std::string first;
+  std::string rest;
+  bool hasSemicolon = false;
+};
+SplitLine SplitAtFirstSemicolon(const std::string& line);
+
+}  // namespace zelv

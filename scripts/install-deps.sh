@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages ZELV needs to build, test and run, only those missing.
+# Idempotent: when everything is present it changes nothing and needs no network.
+set -euo pipefail
+
+# package            what it is for
+packages=(
+  g++                # the C++20 compiler
+  cmake              # the build
+  make               # the top-level commands
+  pkg-config         # locating libraries for the build
+  libgtest-dev       # unit tests of the core (GoogleTest)
+  libbenchmark-dev   # the benchmark in bench/
+  qt6-base-dev       # the desktop windows (Qt 6 Widgets) and Qt Test
+  libjpeg62-turbo-dev # decoding the start-up picture (IJG libjpeg API)
+  libgl-dev          # OpenGL headers that Qt 6's CMake package expects
+  xvfb               # a virtual display for screenshots of the windows
+  xauth              # needed by xvfb-run
+  fonts-dejavu-core  # a font with Cyrillic glyphs for the Russian interface
+  clang              # the fuzzing compiler (libFuzzer)
+  libclang-rt-14-dev # libFuzzer and sanitizer runtimes for clang
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
