@@ -1,0 +1,37 @@
+#pragma once
+// The orientation command's steps that need no window: loading the three files, the point-count
+// refusal, the spread warning, clearing the result, the progress text and the pose computation.
+// The window runs RunOrientation inside its command; zelv-cli runs it directly.
+
+#include <chrono>
+#include <string>
+
+#include "app/orientation_state.h"
+#include "app/user_interface.h"
+
+namespace zelv {
+
+// Reads the camera file, then the image points corrected by its table, then the scene points;
+// stops at the first reader that fails (the reader has shown its message). True when all read.
+bool LoadInputs(OrientationState& state, UserInterface& ui);
+
+// True when the largest distance between two of the points (corrected pixels) is at least half
+// the diagonal of the image (pixels).
+bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight);
+
+// Empties the 21 result fields. Leaves ResultSaved, the save command and ProjectionCentre alone.
+void ClearResults(OrientationState& state);
+
+// "Подождите. Идёт счёт...   " followed by hours " : " minutes " : " seconds of the elapsed time
+// (whole seconds; a negative duration counts as 0).
+std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed);
+
+// Writes ElapsedTimeText(now - StartTime) as the status text.
+void ShowElapsedTime(const OrientationState& state, UserInterface& ui);
+
+// The whole orientation command: busy cursor, StartTime, LoadInputs, fewer than 4 points ->
+// "Недостаточно точек! Процедура прервана!" / "Ошибка!", the spread warning, ClearResults, the
+// status "Подождите. Идёт счёт...", then ComputePose. Returns true when a result was shown.
+bool RunOrientation(OrientationState& state, UserInterface& ui);
+
+}  // namespace zelv

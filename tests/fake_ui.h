@@ -1,0 +1,70 @@
+#pragma once
+// A scripted user interface for tests: records every message, question, dialog and status text,
+// and answers questions and file dialogs from queues the test fills.
+
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/user_interface.h"
+
+namespace zelv::testing {
+
+class FakeUi : public UserInterface {
+ public:
+  struct Message {
+    std::string text;
+    std::string caption;
+    MessageIcon icon;
+    void* owner;
+  };
+
+  void ShowMessage(const std::string& text, const std::string& caption, MessageIcon icon,
+                   Owner owner) override {
+    messages.push_back({text, caption, icon, owner.window});
+  }
+  bool AskYesNo(const std::string& text, const std::string& caption, Owner owner) override {
+    questions.push_back({text, caption, MessageIcon::None, owner.window});
+    if (answers.empty()) return false;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override {
+    openRequests.push_back(request);
+    return NextFile();
+  }
+  std::optional<std::string> ChooseSaveFile(const FileDialogRequest& request) override {
+    saveRequests.push_back(request);
+    return NextFile();
+  }
+  void SetStatusText(const std::string& text) override { statusTexts.push_back(text); }
+  void SetBusy(bool busy) override {
+    busyDepth += busy ? 1 : -1;
+    busyCalls.push_back(busy);
+  }
+
+  // Answers for AskYesNo, in order; no answer left means No.
+  std::deque<bool> answers;
+  // Answers for the file dialogs, in order; nothing (or an empty queue) means cancelled.
+  std::deque<std::optional<std::string>> files;
+
+  std::vector<Message> messages;
+  std::vector<Message> questions;
+  std::vector<FileDialogRequest> openRequests;
+  std::vector<FileDialogRequest> saveRequests;
+  std::vector<std::string> statusTexts;
+  std::vector<bool> busyCalls;
+  int busyDepth = 0;
+
+ private:
+  std::optional<std::string> NextFile() {
+    if (files.empty()) return std::nullopt;
+    auto file = files.front();
+    files.pop_front();
+    return file;
+  }
+};
+
+}  // namespace zelv::testing
