@@ -6,7 +6,7 @@ EXAMPLE := examples/survey
 
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test demo run bench install clean
+.PHONY: all deps build test test-sanitize fuzz demo run bench install clean
 
 all: build
 
@@ -19,6 +19,21 @@ build: deps
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The whole test suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-sanitize: deps
+	cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELV_SANITIZE=ON -DZELV_WERROR=$(WERROR) $(CMAKE_FLAGS)
+	cmake --build build-sanitize -j $(JOBS)
+	cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0 \
+	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# Runs every fuzz target for FUZZ_SECONDS on a copy of its seed corpus (in fuzz-out/).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELV_FUZZ=ON -DZELV_SANITIZE=ON
+	cmake --build build-fuzz -j $(JOBS)
+	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/run-fuzz.sh build-fuzz
 
 demo: build
 	./$(BUILD)/zelv-cli orient $(EXAMPLE)/camera.cam $(EXAMPLE)/image.crd $(EXAMPLE)/scene.crd --level 1
