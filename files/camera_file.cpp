@@ -1,0 +1,103 @@
+#include "files/camera_file.h"
+
+#include <exception>
+
+#include "files/coordinate_file.h"
+#include "files/number_text.h"
+#include "files/text_file.h"
+#include "points/zelv_error.h"
+
+namespace zelv {
+
+const char* const kCameraRowLabels[8] = {
+    "Координата X центра изображения (пикс.)",
+    "Координата Y центра изображения (пикс.)",
+    "Таблица коррекции",
+    "Фокусное расстояние (пикс.)",
+    "Ширина изображения (пикс.)",
+    "Высота изображения (пикс.)",
+    "Координата X главной точки (пикс.)",
+    "Координата Y главной точки (пикс.)",
+};
+
+const char* const kCameraLineComments[8] = {
+    " ; Координата X центра изображения",
+    " ; Координата Y центра изображения",
+    " ; Таблица коррекции",
+    " ; Фокусное расстояние",
+    " ; Размер изображения по горизонтали",
+    " ; Размер изображения по вертикали",
+    " ; Координата X главной точки",
+    " ; Координата Y главной точки",
+};
+
+namespace {
+
+// The number before the first ';' of a camera file line.
+double ReadValue(const std::string& line) {
+  const SplitLine split = SplitAtFirstSemicolon(line);
+  if (!split.hasSemicolon) throw ZelvError("В строке нет ';'");
+  return ReadNumber(split.first);
+}
+
+// The folder against which the table name is taken: the camera file's path up to and including
+// its last '/'. A path without '/' gives the current folder. The root folder "/" stays "/" here,
+// so a camera file at "/x.cam" looks for its table beside it.
+std::string CameraFolder(const std::string& cameraPath) {
+  const std::size_t slash = cameraPath.find_last_of('/');
+  if (slash == std::string::npos) return std::string();
+  return cameraPath.substr(0, slash + 1);
+}
+
+// The table name of line 3: the text before the first ';' less trailing blanks, with any '\'
+// (a name written on Windows) turned into '/'.
+std::string TableName(const std::string& line) {
+  const SplitLine split = SplitAtFirstSemicolon(line);
+  std::string name = split.first;
+  while (!name.empty() && name.back() == ' ') name.pop_back();
+  if (name.empty()) throw ZelvError("Не задана таблица коррекции");
+  for (char& c : name)
+    if (c == '\\') c = '/';
+  return name;
+}
+
+}  // namespace
+
+bool CheckFileExists(const std::string& name, UserInterface& ui) {
+  if (FileExists(name)) return true;
+  ui.ShowMessage("Файл " + name + " не найден!", "Ошибка!", MessageIcon::None, Owner{});
+  return false;
+}
+
+bool ReadCameraFile(const std::string& name, InteriorGeometry& geometry, UserInterface& ui) {
+  if (!CheckFileExists(name, ui)) return false;
+  try {
+    const std::vector<std::string> lines = LoadTextLines(name);
+    auto line = [&lines](std::size_t index) -> const std::string& {
+      if (index >= lines.size()) throw ZelvError("В cam-файле меньше шести строк");
+      return lines[index];
+    };
+    geometry.ImageCentreX = ReadValue(line(0));
+    geometry.ImageCentreY = ReadValue(line(1));
+    {
+      const std::string tablePath = CameraFolder(name) + TableName(line(2));
+      // Loaded completely before it replaces the old lines, which stay when it fails.
+      std::vector<std::string> table = LoadTextLines(tablePath);
+      geometry.CorrectionTable.swap(table);
+    }
+    {
+      const SplitLine focal = SplitAtFirstSemicolon(line(3));
+      if (!focal.hasSemicolon) throw ZelvError("В строке нет ';'");
+      geometry.FocalLength =
+          (focal.first.empty() || focal.first == " ") ? -1.0 : ReadNumber(focal.first);
+    }
+    geometry.ImageWidth = ReadValue(line(4));
+    geometry.ImageHeight = ReadValue(line(5));
+    return true;
+  } catch (const std::exception&) {
+    ui.ShowMessage("Ошибка чтения cam-файла!", "Ошибка!", MessageIcon::None, Owner{});
+    return false;
+  }
+}
+
+}  // namespace zelv

@@ -1,0 +1,76 @@
+#include "files/coordinate_file.h"
+
+#include <exception>
+#include <memory>
+
+#include "files/camera_file.h"
+#include "files/correction_table.h"
+#include "files/number_text.h"
+#include "files/text_file.h"
+
+namespace zelv {
+namespace {
+
+const char kImageReadError[] = "Ошибка чтения файла координат точек изображения!";
+const char kSceneReadError[] = "Ошибка чтения файла сцены!";
+
+// Appends one point per line to `points`; `correct` turns the two values into the point's
+// coordinates. The points of the lines before a failing one stay in the list.
+template <typename Correct>
+void ReadPoints(const std::string& name, VT_Points& points, Correct correct) {
+  const std::vector<std::string> lines = LoadTextLines(name);
+  for (const std::string& line : lines) {
+    const SplitLine split = SplitAtFirstSemicolon(line);
+    const double first = ReadNumber(split.first);
+    const double second = ReadNumber(split.rest);
+    double x = 0;
+    double y = 0;
+    correct(first, second, x, y);
+    auto point = std::make_unique<VT_Point>(x, y);
+    points.Add(point.get());
+    point.release();
+  }
+}
+
+}  // namespace
+
+SplitLine SplitAtFirstSemicolon(const std::string& line) {
+  const std::size_t at = line.find(';');
+  if (at == std::string::npos) return SplitLine{std::string(), line, false};
+  return SplitLine{line.substr(0, at), line.substr(at + 1), true};
+}
+
+bool ReadImagePoints(const std::string& name, VT_Points& points,
+                     const std::vector<std::string>& correctionTable, double imageCentreX,
+                     double imageCentreY, UserInterface& ui) {
+  if (!CheckFileExists(name, ui)) return false;
+  points.Clear();
+  try {
+    CorrectionTableParser table(correctionTable);
+    ReadPoints(name, points, [&](double rawX, double rawY, double& x, double& y) {
+      x = table.CorrectX(rawX, imageCentreX);
+      y = table.CorrectY(rawY, imageCentreY);
+    });
+    return true;
+  } catch (const std::exception&) {
+    ui.ShowMessage(kImageReadError, "Ошибка!", MessageIcon::None, Owner{});
+    return false;
+  }
+}
+
+bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui) {
+  if (!CheckFileExists(name, ui)) return false;
+  points.Clear();
+  try {
+    ReadPoints(name, points, [](double first, double second, double& x, double& y) {
+      x = first;
+      y = second;
+    });
+    return true;
+  } catch (const std::exception&) {
+    ui.ShowMessage(kSceneReadError, "Ошибка!", MessageIcon::None, Owner{});
+    return false;
+  }
+}
+
+}  // namespace zelv

@@ -1,0 +1,180 @@
+#include "files/number_text.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <system_error>
+
+#include "points/zelv_error.h"
+
+namespace zelv {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The C locale, made once, for the rare text std::from_chars refuses as out of range (a value
+// that underflows to a subnormal or to zero is still a number).
+locale_t CLocale() {
+  static const locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return c_locale;
+}
+
+// Checks the grammar of a number (sign, digits with at most one '.', exponent) and returns the
+// text that std::from_chars understands: without a '+' sign. Empty when the text is no number.
+bool NormaliseNumber(std::string_view text, std::string& out) {
+  std::size_t begin = 0;
+  std::size_t end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  if (begin == end) return false;
+
+  out.clear();
+  out.reserve(end - begin);
+  std::size_t i = begin;
+  if (text[i] == '+' || text[i] == '-') {
+    if (text[i] == '-') out.push_back('-');
+    ++i;
+  }
+  int digits = 0;
+  bool separator = false;
+  for (; i < end; ++i) {
+    const char c = text[i];
+    if (IsDigit(c)) {
+      out.push_back(c);
+      ++digits;
+    } else if ((c == '.' || c == ',') && !separator) {
+      out.push_back('.');
+      separator = true;
+    } else {
+      break;
+    }
+  }
+  if (digits == 0) return false;
+  if (i < end) {
+    if (text[i] != 'E' && text[i] != 'e') return false;
+    out.push_back('e');
+    ++i;
+    if (i < end && (text[i] == '+' || text[i] == '-')) out.push_back(text[i++]);
+    int exponentDigits = 0;
+    for (; i < end && IsDigit(text[i]); ++i) {
+      out.push_back(text[i]);
+      ++exponentDigits;
+    }
+    if (exponentDigits == 0 || i < end) return false;
+  }
+  return true;
+}
+
+// Splits a value into its 15 significant decimal digits (rounded to nearest, ties as the C
+// library rounds the exact binary value) and the decimal exponent of the first digit.
+void SignificantDigits(double magnitude, std::string& digits, int& exponent) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.14e", magnitude);  // d.ddddddddddddddde±XX
+  digits.assign(1, buffer[0]);
+  digits.append(buffer + 2, 14);
+  exponent = std::atoi(buffer + 17);
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+}
+
+void CheckFinite(double value) {
+  if (!std::isfinite(value)) throw ZelvError("Недопустимое число");
+}
+
+}  // namespace
+
+char RegionalDecimalSeparator() {
+  // Asked of a locale object of our own, so that the process's global locale, which other code
+  // and the C library rely on, is never changed.
+  static const char separator = [] {
+    char result = '.';
+    locale_t user = newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+    if (user != static_cast<locale_t>(0)) {
+      const char* radix = nl_langinfo_l(RADIXCHAR, user);
+      if (radix != nullptr && radix[0] == ',') result = ',';
+      freelocale(user);
+    }
+    return result;
+  }();
+  return separator;
+}
+
+std::optional<double> ParseNumber(std::string_view text) {
+  std::string normalised;
+  if (!NormaliseNumber(text, normalised)) return std::nullopt;
+  double value = 0;
+  const char* first = normalised.data();
+  const char* last = first + normalised.size();
+  const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
+  if (ec == std::errc::result_out_of_range) {
+    // Overflow is a conversion error; underflow gives the nearest subnormal or zero.
+    const double fallback = strtod_l(normalised.c_str(), nullptr, CLocale());
+    if (!std::isfinite(fallback)) return std::nullopt;
+    return fallback;
+  }
+  if (ec != std::errc() || ptr != last || !std::isfinite(value)) return std::nullopt;
+  return value;
+}
+
+double ReadNumber(std::string_view text) {
+  const std::optional<double> value = ParseNumber(text);
+  if (!value) throw ZelvError("'" + std::string(text) + "' is not a valid floating point value");
+  return *value;
+}
+
+std::string FormatFixed4(double value, char decimalSeparator) {
+  CheckFinite(value);
+  // 1e18 and above have more than 18 digits before the separator once rounded.
+  if (std::fabs(value) >= 1e18) return FormatGeneral(value, decimalSeparator);
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.4f", value);
+  std::string text(buffer);
+  if (text == "-0.0000") text.erase(0, 1);
+  for (char& c : text)
+    if (c == '.') c = decimalSeparator;
+  return text;
+}
+
+std::string FormatGeneral(double value, char decimalSeparator) {
+  CheckFinite(value);
+  if (value == 0) return "0";
+  std::string digits;
+  int exponent = 0;
+  SignificantDigits(std::fabs(value), digits, exponent);
+
+  std::string text = value < 0 ? "-" : "";
+  if (exponent < -4 || exponent >= 15) {
+    text += digits[0];
+    if (digits.size() > 1) {
+      text += decimalSeparator;
+      text.append(digits, 1, std::string::npos);
+    }
+    text += exponent < 0 ? "E-" : "E+";
+    text += std::to_string(exponent < 0 ? -exponent : exponent);
+    return text;
+  }
+  if (exponent < 0) {
+    text += '0';
+    text += decimalSeparator;
+    text.append(static_cast<std::size_t>(-exponent - 1), '0');
+    text += digits;
+    return text;
+  }
+  const std::size_t integerDigits = static_cast<std::size_t>(exponent) + 1;
+  if (digits.size() <= integerDigits) {
+    text += digits;
+    text.append(integerDigits - digits.size(), '0');
+  } else {
+    text.append(digits, 0, integerDigits);
+    text += decimalSeparator;
+    text.append(digits, integerDigits, std::string::npos);
+  }
+  return text;
+}
+
+}  // namespace zelv
