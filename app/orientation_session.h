@@ -32,6 +32,8 @@ void ShowElapsedTime(const OrientationState& state, UserInterface& ui);
 // The whole orientation command: busy cursor, StartTime, LoadInputs, fewer than 4 points ->
 // "Недостаточно точек! Процедура прервана!" / "Ошибка!", the spread warning, ClearResults, the
 // status "Подождите. Идёт счёт...", then ComputePose. Returns true when a result was shown.
-bool RunOrientation(OrientationState& state, UserInterface& ui);
+// `logPath` is where the refinement log goes when it is kept; empty: StartDirectory + "/" +
+// Log1FileName.
+bool RunOrientation(OrientationState& state, UserInterface& ui, const std::string& logPath = "");
 
 }  // namespace zelv

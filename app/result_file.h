@@ -19,6 +19,9 @@ std::string DefaultOrtName(const std::string& imageFileName);
 // The 21 lines: the projection centre formatted from ProjectionCentre, the rest from the fields.
 std::vector<std::string> ResultFileLines(const OrientationState& state);
 
+// Writes the 21 lines to `path` (atomically, Windows-1251, CR LF). Raises ZelvError on failure.
+void WriteResultFile(const std::string& path, const OrientationState& state);
+
 enum class SaveOutcome { Cancelled, Declined, Written, Failed };
 
 // The save command: proposes DefaultOrtName in the ".ort" save dialog, asks before replacing an

@@ -1,0 +1,72 @@
+#include "app/orientation_session.h"
+
+#include <cmath>
+
+#include "files/coordinate_file.h"
+#include "solver/pose.h"
+
+namespace zelv {
+
+bool LoadInputs(OrientationState& state, UserInterface& ui) {
+  InteriorGeometry& g = state.Geometry;
+  if (!ReadCameraFile(state.CameraFileName, g, ui)) return false;
+  if (!ReadImagePoints(state.ImageFileName, state.ImagePoints, g.CorrectionTable, g.ImageCentreX,
+                       g.ImageCentreY, ui))
+    return false;
+  return ReadScenePoints(state.SceneFileName, state.ScenePoints, ui);
+}
+
+bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight) {
+  const double diagonal = std::sqrt(imageWidth * imageWidth + imageHeight * imageHeight);
+  double largest = 0;
+  const std::int32_t n = points.Count();
+  for (std::int32_t i = 0; i < n; ++i) {
+    const VT_Point& a = *points.Get(i);
+    for (std::int32_t j = i; j < n; ++j) {
+      const VT_Point& b = *points.Get(j);
+      const double dx = a.x - b.x;
+      const double dy = a.y - b.y;
+      const double d = std::sqrt(dx * dx + dy * dy);
+      if (d > largest) largest = d;
+    }
+  }
+  return 0.5 * diagonal <= largest;
+}
+
+void ClearResults(OrientationState& state) {
+  for (std::string& text : state.Results) text.clear();
+  state.Values = OrientationValues{};
+}
+
+std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed) {
+  long long seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+  if (seconds < 0) seconds = 0;
+  return "Подождите. Идёт счёт...   " + std::to_string(seconds / 3600) + " : " +
+         std::to_string(seconds / 60 % 60) + " : " + std::to_string(seconds % 60);
+}
+
+void ShowElapsedTime(const OrientationState& state, UserInterface& ui) {
+  ui.SetStatusText(ElapsedTimeText(std::chrono::system_clock::now() - state.StartTime));
+}
+
+bool RunOrientation(OrientationState& state, UserInterface& ui, const std::string& logPath) {
+  TWaitCursor waitCursor(ui);
+  state.StartTime = std::chrono::system_clock::now();
+  if (!LoadInputs(state, ui)) return false;
+  if (state.ImagePoints.Count() < 4 || state.ScenePoints.Count() < 4) {
+    ui.ShowMessage("Недостаточно точек! Процедура прервана!", "Ошибка!", MessageIcon::None,
+                   Owner{});
+    return false;
+  }
+  if (!CheckPointSpread(state.ImagePoints, state.Geometry.ImageWidth, state.Geometry.ImageHeight))
+    ui.ShowMessage("Реперные точки расположены слишком кучно. Достоверность результата низкая.",
+                   "Предупреждение!", MessageIcon::None, Owner{});
+  ClearResults(state);
+  ui.SetStatusText("Подождите. Идёт счёт...");
+  PoseOptions options;
+  options.logPath = logPath;
+  options.progress = [&state, &ui] { ShowElapsedTime(state, ui); };
+  return ComputePose(state, ui, options);
+}
+
+}  // namespace zelv

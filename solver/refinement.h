@@ -1,0 +1,118 @@
+#pragma once
+// The refinement of the three stand angles and the distance: a coordinate-wise pattern search
+// that minimises the sum of absolute reprojection errors (pixels), in three passes with shrinking
+// start steps, once (estimate level 1) or from thirty start steps (level 3), with an optional log.
+//
+// Frames: image points are corrected pixels with the origin at the image centre and y up; scene
+// points are in scene units, measured from the sighting point. Angles are radians, the distance
+// is in scene units.
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "points/Data_structures.h"
+#include "solver/refinement_settings.h"
+
+namespace zelv {
+
+// Tilt bound of Al and Bet (radians, about 89.999 degrees): a move across it is reflected.
+inline constexpr double kTiltBound = 1.5707788735023767;
+// The constant of the degree conversion, 1/π.
+inline constexpr double kInversePi = 0.3183098861837907;
+
+// Radians to degrees as the results and the log show them: (radians · 180) · (1/π).
+inline double ToDegrees(double radians) { return radians * 180 * kInversePi; }
+
+// The four parameters the refinement varies: Al, Bet, Hi (radians) and L (scene units).
+struct PoseParameters {
+  double Al = 0;
+  double Bet = 0;
+  double Hi = 0;
+  double L = 0;
+};
+
+// The outcome of one outer iteration: the parameters it ended at and their cost (pixels).
+struct TResStruct {
+  double Al = 0;
+  double Bet = 0;
+  double Hi = 0;
+  double L = 0;
+  double Cost = 0;
+};
+
+// Sum over the pairs, in list order from 0, of |ex| + |ey| (pixels), where (ex, ey) is the image
+// point minus the projection of the scene point through AnglesToRotation(Al, Bet, Hi), focal
+// length F (pixels) and distance L. Raises ZelvError on a zero or non-finite denominator, on a
+// non-finite cost, and (from the list) when the scene list is shorter than the image list.
+double RefinementCost(const VT_Points& imagePoints, const VT_Points& scenePoints, double Al,
+                      double Bet, double Hi, double F, double L);
+
+// The cost the search minimises. This is the seam for faster evaluations: every implementation
+// must return bit-identical values to RefinementCost. Cost may be called from several threads.
+class RefinementCostModel {
+ public:
+  virtual ~RefinementCostModel() = default;
+  // The cost at the parameters (pixels).
+  virtual double Cost(const PoseParameters& p) const = 0;
+};
+
+// The straightforward cost over two point lists (not owned; they must outlive the model).
+class PointListCost : public RefinementCostModel {
+ public:
+  PointListCost(const VT_Points& imagePoints, const VT_Points& scenePoints, double F)
+      : image_(imagePoints), scene_(scenePoints), F_(F) {}
+  double Cost(const PoseParameters& p) const override {
+    return RefinementCost(image_, scene_, p.Al, p.Bet, p.Hi, F_, p.L);
+  }
+
+ private:
+  const VT_Points& image_;
+  const VT_Points& scene_;
+  double F_;
+};
+
+// Move of Al or Bet by `offset` (radians), reflected back at ±kTiltBound.
+double WrapTilt(double value, double offset);
+// Move of Hi by `offset` (radians); beyond ±π it is shifted by π (not 2π).
+double WrapTurn(double value, double offset);
+// Move of the distance by `offset` (scene units), without a bound.
+double MoveDistance(double value, double offset);
+
+using MoveFunction = double (*)(double value, double offset);
+
+// Line search on one parameter (`member` of `p`): probes a step below and above, moves to the
+// better probe or shrinks the step by `shrinkPercent` percent while the step exceeds
+// `finalOffset`. Raises ZelvError when the search does not settle within a bound of steps.
+void SearchParameter(PoseParameters& p, double PoseParameters::*member, MoveFunction move,
+                     double startStep, double finalOffset, double shrinkPercent,
+                     const RefinementCostModel& cost);
+
+// What one run of Refine needs besides the four parameters.
+struct RefinementContext {
+  const RefinementCostModel* cost = nullptr;
+  // Read for the steps and the level; at level 3 the start offsets are overwritten.
+  RefinementSettings* settings = nullptr;
+  // Where the log goes when settings->KeepLog (written atomically, Windows-1251, CR LF).
+  std::string logPath;
+  char decimalSeparator = '.';
+  // Start of the orientation command, for the computation time in the log.
+  std::chrono::system_clock::time_point startTime{};
+  // Called once at the start of every round (the status text with the elapsed time).
+  std::function<void()> progress;
+};
+
+// The value line of the log: a, b, c in degrees, L and the cost, each FormatFixed4, separated
+// by "  ;  ".
+std::string RefinementValueLine(const PoseParameters& p, double cost, char decimalSeparator);
+
+// "Время счета: " followed by the elapsed time as a time of day in the locale's format ("%X").
+std::string ComputationTimeLine(std::chrono::system_clock::duration elapsed);
+
+// Runs the refinement from (Al, Bet, Hi, Distance) and replaces them by the best values found.
+// Raises ZelvError on an arithmetic fault, a final offset not above 0, or a log that cannot be
+// written; the four parameters are then unchanged.
+void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementContext& context);
+
+}  // namespace zelv
