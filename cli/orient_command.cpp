@@ -1,13 +1,215 @@
-// Placeholder until the orientation command lands.
+// zelv-cli orient: the orientation command without a window. Reads the three files, computes the
+// exterior orientation at the chosen estimate level and prints the 21 values; optionally writes
+// the ".ort" file and the refinement log.
+#include <array>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
 
+#include "app/orientation_session.h"
+#include "app/result_file.h"
 #include "cli/commands.h"
+#include "cli/console_ui.h"
+#include "files/number_text.h"
+#include "points/zelv_error.h"
 
 namespace zelv::cli {
+namespace {
 
-int RunOrientCommand(int, char**) {
-  std::fputs("zelv-cli: orient is not available yet\n", stderr);
+const char kOrientUsage[] =
+    "Usage: zelv-cli orient CAMERA IMAGE SCENE [options]\n"
+    "\n"
+    "Computes the exterior orientation of the camera from the camera file, the image coordinate\n"
+    "file and the scene coordinate file, and prints the 21 result values.\n"
+    "\n"
+    "  --level L                 estimate level: 0 or fast (default), 1 or normal, 3 or precise\n"
+    "  --out FILE.ort            also write the result file\n"
+    "  --log FILE                keep the refinement log and write it to FILE (levels 1 and 3)\n"
+    "  --first-values AL,BET,HI,L\n"
+    "                            start the refinement from these stand angles (degrees) and\n"
+    "                            this distance (scene units)\n"
+    "  --vary-hi                 with --first-values: also start the image rotation from HI\n"
+    "  --initial-offsets AL,BET,HI,L\n"
+    "                            start offsets of the refinement: degrees, and percent of the\n"
+    "                            distance (default 15,15,15,15)\n"
+    "  --final-offsets AL,BET,HI,L\n"
+    "                            final offsets, each above 0 (default 0.0001 for all four)\n"
+    "  --json                    print the values with full precision as JSON\n"
+    "  --decimal-separator C     '.' or ',' in the printed values and the written files; the\n"
+    "                            default is that of the LC_NUMERIC locale\n"
+    "  --help                    show this text\n"
+    "\n"
+    "Numbers in the lists use '.' as the decimal separator.\n"
+    "Exit status: 0 a result was computed, 1 it was not (after the message), 2 usage error.\n";
+
+const char* const kValueLabels[kResultCount] = {
+    "Projection centre X", "Projection centre Y", "Projection centre Z",
+    "Sighting point X",    "Sighting point Y",    "Distance L",
+    "Photogrammetric a",   "Photogrammetric w",   "Photogrammetric c",
+    "Stand angle a0",      "Stand angle l",       "Stand angle n",
+    "Cosine xX",           "Cosine xY",           "Cosine xZ",
+    "Cosine yX",           "Cosine yY",           "Cosine yZ",
+    "Cosine zX",           "Cosine zY",           "Cosine zZ"};
+
+int UsageError(const std::string& what) {
+  std::fprintf(stderr, "zelv-cli orient: %s\n%s", what.c_str(), kOrientUsage);
   return 2;
+}
+
+// Degrees to radians as the settings dialog converts them: (degrees · π) · (1/180).
+double ToRadians(double degrees) { return degrees * 3.141592653589793 * 0.005555555555555556; }
+
+// Four comma-separated numbers ('.' as their decimal separator).
+std::optional<std::array<double, 4>> ParseFour(std::string_view text) {
+  std::array<double, 4> values{};
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t comma = text.find(',');
+    if ((comma == std::string_view::npos) != (i == 3)) return std::nullopt;
+    const std::string_view item = text.substr(0, comma);
+    if (item.find_first_not_of(" 0123456789.eE+-") != std::string_view::npos) return std::nullopt;
+    const std::optional<double> v = ParseNumber(item);
+    if (!v) return std::nullopt;
+    values[i] = *v;
+    if (comma != std::string_view::npos) text.remove_prefix(comma + 1);
+  }
+  return values;
+}
+
+// Shortest round-trip text is not wanted here: "%.17g" identifies every double exactly.
+std::string JsonNumber(double v) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, v, std::chars_format::general, 17);
+  return std::string(text, result.ptr);
+}
+
+void PrintJson(const OrientationValues& values) {
+  const auto list = [&values](int first, int count) {
+    std::string out = "[";
+    for (int i = 0; i < count; ++i) {
+      if (i > 0) out += ", ";
+      out += JsonNumber(values.values[first + i]);
+    }
+    return out + "]";
+  };
+  std::printf("{\n");
+  std::printf("  \"projection_centre\": %s,\n", list(kCentreX, 3).c_str());
+  std::printf("  \"sighting_point\": %s,\n", list(kSightingX, 2).c_str());
+  std::printf("  \"distance\": %s,\n", JsonNumber(values.values[kDistance]).c_str());
+  std::printf("  \"photogrammetric_angles_deg\": %s,\n", list(kPhotoAlpha, 3).c_str());
+  std::printf("  \"stand_angles_deg\": %s,\n", list(kStandAl, 3).c_str());
+  std::printf("  \"direction_cosines\": %s,\n", list(kCosXX, 9).c_str());
+  std::printf("  \"cost\": %s\n", values.costKnown ? JsonNumber(values.cost).c_str() : "null");
+  std::printf("}\n");
+}
+
+}  // namespace
+
+int RunOrientCommand(int argc, char** argv) {
+  std::string files[3];
+  int fileCount = 0;
+  std::string outPath;
+  std::string logPath;
+  bool json = false;
+  OrientationState state;
+  RefinementSettings& settings = state.Settings;
+
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const auto value = [&](std::string& out) {
+      if (i + 1 >= argc) return false;
+      out = argv[++i];
+      return true;
+    };
+    std::string v;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kOrientUsage, stdout);
+      return 0;
+    } else if (arg == "--json") {
+      json = true;
+    } else if (arg == "--vary-hi") {
+      settings.VaryHi = true;
+    } else if (arg == "--level") {
+      if (!value(v)) return UsageError("--level needs 0, 1 or 3");
+      if (v == "0" || v == "fast")
+        settings.EstimateLevel = 0;
+      else if (v == "1" || v == "normal")
+        settings.EstimateLevel = 1;
+      else if (v == "3" || v == "precise")
+        settings.EstimateLevel = 3;
+      else
+        return UsageError("--level needs 0, 1 or 3");
+    } else if (arg == "--out") {
+      if (!value(outPath) || outPath.empty()) return UsageError("--out needs a file name");
+    } else if (arg == "--log") {
+      if (!value(logPath) || logPath.empty()) return UsageError("--log needs a file name");
+    } else if (arg == "--decimal-separator") {
+      if (!value(v) || (v != "." && v != ","))
+        return UsageError("--decimal-separator needs '.' or ','");
+      state.DecimalSeparator = v[0];
+    } else if (arg == "--first-values" || arg == "--initial-offsets" || arg == "--final-offsets") {
+      std::optional<std::array<double, 4>> four;
+      if (!value(v) || !(four = ParseFour(v)))
+        return UsageError(arg + " needs four numbers separated by ','");
+      const auto& n = *four;
+      if (arg == "--first-values") {
+        settings.UseFirstValues = true;
+        settings.AlFirstValue = ToRadians(n[0]);
+        settings.BetFirstValue = ToRadians(n[1]);
+        settings.HiFirstValue = ToRadians(n[2]);
+        settings.LFirstValue = n[3];
+      } else if (arg == "--initial-offsets") {
+        settings.AlStart = ToRadians(n[0]);
+        settings.BetStart = ToRadians(n[1]);
+        settings.HiStart = ToRadians(n[2]);
+        settings.LStart = n[3];
+      } else {
+        for (double offset : n)
+          if (!(offset > 0)) return UsageError("--final-offsets must all be above 0");
+        settings.AlMin = ToRadians(n[0]);
+        settings.BetMin = ToRadians(n[1]);
+        settings.HiMin = ToRadians(n[2]);
+        settings.LMin = n[3];
+      }
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError("unknown option " + arg);
+    } else {
+      if (fileCount == 3) return UsageError("too many file names");
+      files[fileCount++] = arg;
+    }
+  }
+  if (fileCount != 3) return UsageError("three file names are needed");
+
+  state.CameraFileName = files[0];
+  state.ImageFileName = files[1];
+  state.SceneFileName = files[2];
+  std::error_code ignored;
+  state.StartDirectory = std::filesystem::current_path(ignored).string();
+  settings.KeepLog = !logPath.empty();
+
+  ConsoleUi ui;
+  if (!RunOrientation(state, ui, logPath)) return 1;
+
+  if (json) {
+    PrintJson(state.Values);
+  } else {
+    for (int i = 0; i < kResultCount; ++i)
+      std::printf("%s: %s\n", kValueLabels[i], state.Results[i].c_str());
+  }
+  std::fflush(stdout);
+
+  if (!outPath.empty()) {
+    try {
+      WriteResultFile(outPath, state);
+    } catch (const ZelvError&) {
+      ui.ShowMessage("Ошибка записи ort-файла!", "Ошибка!", MessageIcon::None, Owner{});
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace zelv::cli
