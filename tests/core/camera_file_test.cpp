@@ -1,0 +1,195 @@
+// The camera file reader: every step, every message, and the table found beside the camera file.
+#include "files/camera_file.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "fake_ui.h"
+#include "files/text_file.h"
+#include "scratch_folder.h"
+
+namespace zelv {
+namespace {
+
+using testing::CurrentFolderGuard;
+using testing::FakeUi;
+using testing::ScratchFolder;
+using Lines = std::vector<std::string>;
+
+const char kReadError[] = "Ошибка чтения cam-файла!";
+
+// The eight lines the editor writes: value, then the comment of that line.
+Lines EditorLines(const Lines& values) {
+  Lines lines;
+  for (std::size_t i = 0; i < values.size(); ++i)
+    lines.push_back(values[i] + (i < 8 ? kCameraLineComments[i] : " ; extra"));
+  return lines;
+}
+
+// A geometry whose every field shows whether the reader touched it.
+InteriorGeometry Untouched() {
+  InteriorGeometry g;
+  g.ImageCentreX = 11;
+  g.ImageCentreY = 22;
+  g.FocalLength = 33;
+  g.ImageWidth = 44;
+  g.ImageHeight = 55;
+  g.CorrectionTable = {"old"};
+  return g;
+}
+
+class CameraFileTest : public ::testing::Test {
+ protected:
+  // Writes camera.cam (editor style) and t.txt into the scratch folder; returns the camera path.
+  std::string WriteCamera(const Lines& values, const std::string& name = "camera.cam") {
+    SaveTextLines(folder.Path("t.txt"), {"1", "0 0 4000 4000 X 0 1 - Y 0 1 - ; "});
+    const std::string path = folder.Path(name);
+    SaveTextLines(path, EditorLines(values));
+    return path;
+  }
+  void ExpectOneMessage(const std::string& text) {
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, text);
+    EXPECT_EQ(ui.messages[0].caption, "Ошибка!");
+    EXPECT_EQ(ui.messages[0].icon, MessageIcon::None);
+    EXPECT_EQ(ui.messages[0].owner, nullptr);
+  }
+
+  ScratchFolder folder;
+  FakeUi ui;
+  InteriorGeometry geometry = Untouched();
+};
+
+TEST_F(CameraFileTest, AnEditorWrittenFileFillsEveryFieldAndLoadsTheTable) {
+  const std::string path =
+      WriteCamera({"320.5", "240,25", "t.txt ", "1000", "640", "480", "320", "240"});
+  ASSERT_TRUE(ReadCameraFile(path, geometry, ui));
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(geometry.ImageCentreX, 320.5);
+  EXPECT_EQ(geometry.ImageCentreY, 240.25);
+  EXPECT_EQ(geometry.FocalLength, 1000.0);
+  EXPECT_EQ(geometry.ImageWidth, 640.0);
+  EXPECT_EQ(geometry.ImageHeight, 480.0);
+  EXPECT_EQ(geometry.CorrectionTable, (Lines{"1", "0 0 4000 4000 X 0 1 - Y 0 1 - ; "}));
+  EXPECT_STREQ(kCameraRowLabels[3], "Фокусное расстояние (пикс.)");
+  EXPECT_STREQ(kCameraLineComments[4], " ; Размер изображения по горизонтали");
+}
+
+TEST_F(CameraFileTest, ASixLineFileReads) {
+  const std::string path = WriteCamera({"1", "2", "t.txt", "3", "4", "5"});
+  ASSERT_TRUE(ReadCameraFile(path, geometry, ui));
+  EXPECT_EQ(geometry.ImageHeight, 5.0);
+}
+
+TEST_F(CameraFileTest, AMissingFileNamesThePathAsGivenAndChangesNothing) {
+  const std::string path = folder.Path("nowhere.cam");
+  EXPECT_FALSE(ReadCameraFile(path, geometry, ui));
+  ExpectOneMessage("Файл " + path + " не найден!");
+  EXPECT_EQ(geometry.ImageCentreX, 11.0);
+  EXPECT_EQ(geometry.CorrectionTable, Lines{"old"});
+}
+
+TEST_F(CameraFileTest, CheckFileExistsIsQuietForAnExistingFile) {
+  EXPECT_TRUE(CheckFileExists(WriteCamera({"1"}), ui));
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_FALSE(CheckFileExists("relative/none.crd", ui));
+  ExpectOneMessage("Файл relative/none.crd не найден!");
+}
+
+TEST_F(CameraFileTest, FewerThanSixLinesFailAfterAssigningTheLinesBefore) {
+  const std::string path = WriteCamera({"1", "2", "t.txt", "3", "4"});
+  EXPECT_FALSE(ReadCameraFile(path, geometry, ui));
+  ExpectOneMessage(kReadError);
+  EXPECT_EQ(geometry.ImageCentreX, 1.0);
+  EXPECT_EQ(geometry.FocalLength, 3.0);
+  EXPECT_EQ(geometry.ImageWidth, 4.0);
+  EXPECT_EQ(geometry.ImageHeight, 55.0);
+}
+
+TEST_F(CameraFileTest, AValueThatDoesNotConvertEndsTheReadAtItsLine) {
+  const std::string path = WriteCamera({"1", "2x", "t.txt", "3", "4", "5"});
+  EXPECT_FALSE(ReadCameraFile(path, geometry, ui));
+  ExpectOneMessage(kReadError);
+  EXPECT_EQ(geometry.ImageCentreX, 1.0);
+  EXPECT_EQ(geometry.ImageCentreY, 22.0);
+  EXPECT_EQ(geometry.CorrectionTable, Lines{"old"});
+}
+
+TEST_F(CameraFileTest, ANumberLineWithoutSemicolonFails) {
+  SaveTextLines(folder.Path("t.txt"), {"1", "0 0 9 9 X - Y - ; "});
+  for (int line = 0; line < 6; ++line) {
+    if (line == 2) continue;
+    Lines lines = EditorLines({"1", "2", "t.txt", "3", "4", "5"});
+    lines[static_cast<std::size_t>(line)] = std::string(1, '7');
+    SaveTextLines(folder.Path("c.cam"), lines);
+    FakeUi lineUi;
+    EXPECT_FALSE(ReadCameraFile(folder.Path("c.cam"), geometry, lineUi)) << "line " << line + 1;
+    ASSERT_EQ(lineUi.messages.size(), 1u);
+    EXPECT_EQ(lineUi.messages[0].text, kReadError);
+  }
+}
+
+TEST_F(CameraFileTest, AMissingOrUnnamedTableFailsAndKeepsTheOldTableLines) {
+  for (const char* name : {"none.txt", "", "   "}) {
+    FakeUi nameUi;
+    InteriorGeometry g = Untouched();
+    EXPECT_FALSE(ReadCameraFile(WriteCamera({"1", "2", name, "3", "4", "5"}), g, nameUi)) << name;
+    ASSERT_EQ(nameUi.messages.size(), 1u);
+    EXPECT_EQ(nameUi.messages[0].text, kReadError);
+    EXPECT_EQ(g.ImageCentreY, 2.0);
+    EXPECT_EQ(g.CorrectionTable, Lines{"old"});
+    EXPECT_EQ(g.FocalLength, 33.0);
+  }
+}
+
+TEST_F(CameraFileTest, AnEmptyOrOneBlankFocalLengthIsMinusOneButTwoBlanksFail) {
+  SaveTextLines(folder.Path("t.txt"), {"1", "0 0 9 9 X - Y - ; "});
+  const std::pair<const char*, double> accepted[] = {
+      {" ; Фокусное расстояние", -1.0}, {"; Фокусное расстояние", -1.0}, {"1826.48;", 1826.48}};
+  for (const auto& [line4, focal] : accepted) {
+    SaveTextLines(folder.Path("c.cam"), {"1 ; a", "2 ; b", "t.txt ; c", line4, "4 ; e", "5 ; f"});
+    ASSERT_TRUE(ReadCameraFile(folder.Path("c.cam"), geometry, ui)) << line4;
+    EXPECT_EQ(geometry.FocalLength, focal) << line4;
+  }
+  SaveTextLines(folder.Path("c.cam"), {"1 ; a", "2 ; b", "t.txt ; c", "  ; d", "4 ; e", "5 ; f"});
+  EXPECT_FALSE(ReadCameraFile(folder.Path("c.cam"), geometry, ui));
+  ExpectOneMessage(kReadError);
+}
+
+TEST_F(CameraFileTest, TheTableIsFoundBesideTheCameraFileWhateverTheCurrentFolder) {
+  const std::string path = WriteCamera({"1", "2", "t.txt    ", "3", "4", "5"});
+  ScratchFolder elsewhere;
+  SaveTextLines(elsewhere.Path("t.txt"), {"decoy"});
+  CurrentFolderGuard guard;
+  std::filesystem::current_path(elsewhere.Folder());
+  ASSERT_TRUE(ReadCameraFile(path, geometry, ui));
+  EXPECT_EQ(geometry.CorrectionTable[0], "1");
+}
+
+TEST_F(CameraFileTest, ACameraPathWithoutFolderTakesTheTableFromTheCurrentFolder) {
+  WriteCamera({"1", "2", "t.txt", "3", "4", "5"});
+  CurrentFolderGuard guard;
+  std::filesystem::current_path(folder.Folder());
+  ASSERT_TRUE(ReadCameraFile("camera.cam", geometry, ui));
+  EXPECT_EQ(geometry.CorrectionTable[0], "1");
+}
+
+TEST_F(CameraFileTest, ABackslashInTheTableNameIsAFolderSeparator) {
+  const std::string path = WriteCamera({"1", "2", "tables\\lens.txt", "3", "4", "5"});
+  std::filesystem::create_directory(folder.Path("tables"));
+  SaveTextLines(folder.Path("tables/lens.txt"), {"2", "0 0 1 1 X - Y - ; "});
+  ASSERT_TRUE(ReadCameraFile(path, geometry, ui));
+  EXPECT_EQ(geometry.CorrectionTable[0], "2");
+}
+
+TEST_F(CameraFileTest, AFileThatIsNotWindows1251FailsTheRead) {
+  const std::string path =
+      folder.Write("bad.cam", "1 ; a\r\n2 ; \x98\r\nt.txt ; c\r\n3;\r\n4;\r\n5;\r\n");
+  EXPECT_FALSE(ReadCameraFile(path, geometry, ui));
+  ExpectOneMessage(kReadError);
+  EXPECT_EQ(geometry.ImageCentreX, 11.0);
+}
+
+}  // namespace
+}  // namespace zelv
