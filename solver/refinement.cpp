@@ -182,6 +182,23 @@ std::string ComputationTimeLine(std::chrono::system_clock::duration elapsed) {
   return std::string("Время счета: ") + text;
 }
 
+const TResStruct& ChooseResult(const std::vector<TResStruct>& results) {
+  double threshold = results.back().Cost + 1;
+  const TResStruct* choice = nullptr;
+  for (const TResStruct& r : results) {
+    if (r.Cost < threshold) {
+      choice = &r;
+      threshold = r.Cost;
+    }
+  }
+  if (choice == nullptr) {
+    choice = &results.front();
+    for (const TResStruct& r : results)
+      if (r.Cost < choice->Cost) choice = &r;
+  }
+  return *choice;
+}
+
 void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementContext& context) {
   if (context.cost == nullptr || context.settings == nullptr)
     throw ZelvError("the refinement has no cost or settings");
@@ -230,15 +247,7 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
     results.push_back(outcome);
   }
 
-  // The lowest cost wins; of equal costs the earliest.
-  double threshold = results.back().Cost + 1;
-  const TResStruct* choice = &results.back();
-  for (const TResStruct& r : results) {
-    if (r.Cost < threshold) {
-      choice = &r;
-      threshold = r.Cost;
-    }
-  }
+  const TResStruct* choice = &ChooseResult(results);
 
   if (keepLog) {
     log.push_back("");

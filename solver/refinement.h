@@ -110,6 +110,11 @@ std::string RefinementValueLine(const PoseParameters& p, double cost, char decim
 // "Время счета: " followed by the elapsed time as a time of day in the locale's format ("%X").
 std::string ComputationTimeLine(std::chrono::system_clock::duration elapsed);
 
+// The outcome the refinement keeps: the lowest cost, and of equal costs the earliest. Scanned
+// with the threshold "last cost + 1"; should no record pass it (costs so large that adding 1
+// changes nothing), the earliest lowest is taken all the same. `results` must not be empty.
+const TResStruct& ChooseResult(const std::vector<TResStruct>& results);
+
 // Runs the refinement from (Al, Bet, Hi, Distance) and replaces them by the best values found.
 // Raises ZelvError on an arithmetic fault, a final offset not above 0, or a log that cannot be
 // written; the four parameters are then unchanged.
