@@ -1,0 +1,165 @@
+// The coordinate file readers: format, separators, failures and the list they leave behind.
+#include "files/coordinate_file.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+
+#include "fake_ui.h"
+#include "scratch_folder.h"
+
+namespace zelv {
+namespace {
+
+using testing::FakeUi;
+using testing::ScratchFolder;
+
+const char kImageError[] = "Ошибка чтения файла координат точек изображения!";
+const char kSceneError[] = "Ошибка чтения файла сцены!";
+const std::vector<std::string> kIdentity = {"1", "0 0 4000 4000 X 0 1 - Y 0 1 - ; "};
+
+std::vector<std::pair<double, double>> PointsOf(const VT_Points& list) {
+  std::vector<std::pair<double, double>> points;
+  for (int i = 0; i < list.Count(); ++i) points.emplace_back(list.Get(i)->x, list.Get(i)->y);
+  return points;
+}
+
+void ExpectOnlyMessage(const FakeUi& ui, const std::string& text) {
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, text);
+  EXPECT_EQ(ui.messages[0].caption, "Ошибка!");
+  EXPECT_EQ(ui.messages[0].icon, MessageIcon::None);
+  EXPECT_EQ(ui.messages[0].owner, nullptr);
+}
+
+using Points = std::vector<std::pair<double, double>>;
+
+TEST(SplitAtFirstSemicolonTest, SplitsAtTheFirstSemicolonOnly) {
+  const SplitLine a = SplitAtFirstSemicolon("1;2;3");
+  EXPECT_EQ(a.first, "1");
+  EXPECT_EQ(a.rest, "2;3");
+  EXPECT_TRUE(a.hasSemicolon);
+  const SplitLine b = SplitAtFirstSemicolon("12.5");
+  EXPECT_EQ(b.first, "");
+  EXPECT_EQ(b.rest, "12.5");
+  EXPECT_FALSE(b.hasSemicolon);
+}
+
+TEST(ReadScenePointsTest, BlanksAroundValuesAndEitherSeparatorGiveTheSamePoint) {
+  ScratchFolder folder;
+  const std::string path = folder.Write(
+      "scene.crd", "12.5;7\r\n12.5 ; 7\r\n   12.5 ; 7   \r\n12,5;7\n-3e2 ; +0,25\r1e-3;0");
+  FakeUi ui;
+  VT_Points points(1);
+  ASSERT_TRUE(ReadScenePoints(path, points, ui));
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(PointsOf(points),
+            (Points{{12.5, 7}, {12.5, 7}, {12.5, 7}, {12.5, 7}, {-300, 0.25}, {0.001, 0}}));
+}
+
+TEST(ReadScenePointsTest, AnEmptyFileGivesAnEmptyListAndSuccess) {
+  ScratchFolder folder;
+  FakeUi ui;
+  VT_Points points(1);
+  points.Add(new VT_Point(1, 1));
+  ASSERT_TRUE(ReadScenePoints(folder.Write("empty.crd", ""), points, ui));
+  EXPECT_EQ(points.Count(), 0);
+}
+
+TEST(ReadScenePointsTest, ABadLineFailsTheReadAndKeepsThePointsBeforeIt) {
+  ScratchFolder folder;
+  for (const char* bad : {"", "1;2;3", "5", "x ; 1", "1 ; ", "1 2 ; 3", "1e999 ; 0", "inf ; 1"}) {
+    const std::string path =
+        folder.Write("scene.crd", std::string("1 ; 2\r\n3 ; 4\r\n") + bad + "\r\n5 ; 6\r\n");
+    FakeUi ui;
+    VT_Points points(1);
+    EXPECT_FALSE(ReadScenePoints(path, points, ui)) << "'" << bad << "'";
+    ExpectOnlyMessage(ui, kSceneError);
+    EXPECT_EQ(PointsOf(points), (Points{{1, 2}, {3, 4}})) << "'" << bad << "'";
+  }
+}
+
+TEST(ReadScenePointsTest, AMissingFileLeavesThePreviousListUnchanged) {
+  ScratchFolder folder;
+  const std::string path = folder.Path("gone.crd");
+  FakeUi ui;
+  VT_Points points(1);
+  points.Add(new VT_Point(9, 9));
+  EXPECT_FALSE(ReadScenePoints(path, points, ui));
+  ExpectOnlyMessage(ui, "Файл " + path + " не найден!");
+  EXPECT_EQ(PointsOf(points), (Points{{9, 9}}));
+}
+
+TEST(ReadScenePointsTest, AFileThatIsNotWindows1251FailsWithTheSceneMessage) {
+  ScratchFolder folder;
+  FakeUi ui;
+  VT_Points points(1);
+  EXPECT_FALSE(ReadScenePoints(folder.Write("s.crd", std::string("1 ; 2\0", 6)), points, ui));
+  ExpectOnlyMessage(ui, kSceneError);
+}
+
+TEST(ReadImagePointsTest, PointsAreCorrectedWithTheTableAndTheCentre) {
+  ScratchFolder folder;
+  const std::string path = folder.Write("image.crd", "100;50\r\n320 ; 240\r\n5000 ; 10\r\n");
+  FakeUi ui;
+  VT_Points points(1);
+  ASSERT_TRUE(ReadImagePoints(path, points, kIdentity, 320, 240, ui));
+  EXPECT_TRUE(ui.messages.empty());
+  // A coordinate outside every band becomes -1 and the read goes on.
+  EXPECT_EQ(PointsOf(points), (Points{{-220, 190}, {0, 0}, {-1, 230}}));
+}
+
+TEST(ReadImagePointsTest, AFailingCorrectionFailsTheReadWithTheImageMessage) {
+  ScratchFolder folder;
+  const std::string path = folder.Write("image.crd", "100 ; 50\r\n0 ; 50\r\n7 ; 7\r\n");
+  const std::vector<std::vector<std::string>> tables = {
+      {"1"},                                          // no band line: even the first point
+      {"1", "-9 -9 4000 4000 X 0 1 - 5 Y 0 1 - ; "},  // 0 to a negative power
+      {"0", "0 0 4000 4000 X 0 1 - Y 0 1 - ; "}};     // s = 0
+  const std::size_t kept[] = {0, 1, 0};
+  for (std::size_t t = 0; t < tables.size(); ++t) {
+    FakeUi ui;
+    VT_Points points(1);
+    EXPECT_FALSE(ReadImagePoints(path, points, tables[t], 320, 240, ui)) << t;
+    ExpectOnlyMessage(ui, kImageError);
+    EXPECT_EQ(points.Count(), static_cast<int>(kept[t])) << t;
+  }
+}
+
+TEST(ReadImagePointsTest, AMissingFileNamesThePathAsPassedAndKeepsTheList) {
+  FakeUi ui;
+  VT_Points points(1);
+  points.Add(new VT_Point(1, 2));
+  EXPECT_FALSE(ReadImagePoints("no/such/image.crd", points, kIdentity, 0, 0, ui));
+  ExpectOnlyMessage(ui, "Файл no/such/image.crd не найден!");
+  EXPECT_EQ(points.Count(), 1);
+}
+
+TEST(ReadImagePointsTest, AHundredThousandPointsReadWellUnderASecond) {
+  ScratchFolder folder;
+  std::string text;
+  for (int i = 0; i < 100000; ++i) {
+    char line[64];
+    std::snprintf(line, sizeof line, "%d.%03d ; %d.%03d\r\n", i % 1500 + 1, i % 1000, i % 1100 + 1,
+                  (i * 7) % 1000);
+    text += line;
+  }
+  text += "0.5 ; 0.5\r\n";  // a duplicate of nothing, and duplicates are fine
+  text += "0.5 ; 0.5\r\n";
+  const std::string path = folder.Write("many.crd", text);
+  const std::vector<std::string> table = {
+      "1", "0 0 700 700 X 0.5 1.001 1e-7 - 0.25 Y -0.5 0.999 - 0.25 ; ",
+      "0 0 4000 4000 X 0 1 - Y 0 1 - ; "};
+  FakeUi ui;
+  VT_Points points(1);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(ReadImagePoints(path, points, table, 750, 550, ui));
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(points.Count(), 100002);
+  EXPECT_LT(seconds, 2.0);  // about 0.1 s on an idle machine
+}
+
+}  // namespace
+}  // namespace zelv
