@@ -32,7 +32,9 @@ const char* const kResultFileComments[kResultCount] = {
 
 std::string DefaultOrtName(const std::string& imageFileName) {
   const std::string name = FileNameOf(imageFileName);
-  return name.substr(0, name.find('.')) + ".ort";
+  const std::size_t dot = name.find('.');
+  // A name without a dot proposes the bare extension.
+  return (dot == std::string::npos ? std::string() : name.substr(0, dot)) + ".ort";
 }
 
 std::vector<std::string> ResultFileLines(const OrientationState& state) {

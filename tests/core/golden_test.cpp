@@ -2,6 +2,9 @@
 // line of the expected refinement logs, at each estimate level given.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,6 +15,7 @@
 #include "app/result_file.h"
 #include "fake_ui.h"
 #include "files/text_file.h"
+#include "scratch_folder.h"
 
 namespace zelv {
 namespace {
@@ -67,10 +71,8 @@ TEST_P(GoldenOrientation, ReproducesTheResultFileAndTheLog) {
   const GoldenCase& c = GetParam();
   const fs::path folder = fs::path(ZELV_TEST_DATA_DIR) / c.folder;
   const fs::path expectedLog = folder / ("expected-level" + std::to_string(c.level) + ".log");
-  const fs::path work = fs::temp_directory_path() /
-                        ("zelv-golden-" + std::to_string(::getpid()) + "-" +
-                         std::to_string(c.level) + "-" + fs::path(c.folder).filename().string());
-  fs::create_directories(work);
+  testing::ScratchFolder scratch;
+  const fs::path work = scratch.Folder();
 
   OrientationState state;
   state.CameraFileName = (folder / "camera.cam").string();
@@ -103,7 +105,42 @@ TEST_P(GoldenOrientation, ReproducesTheResultFileAndTheLog) {
     EXPECT_EQ(expectedLines.back(), "Время счета: ");
     EXPECT_EQ(logLines.back().rfind("Время счета: ", 0), 0u) << logLines.back();
   }
-  fs::remove_all(work);
+}
+
+// The three numbers of "projection_centre": [x, y, z] in a truth.json.
+std::vector<double> TruthCentre(const fs::path& file) {
+  std::ifstream in(file);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::size_t at = text.find("\"projection_centre\"");
+  at = text.find('[', at);
+  std::vector<double> centre;
+  char* end = nullptr;
+  const char* p = text.c_str() + at + 1;
+  for (int i = 0; i < 3; ++i) {
+    centre.push_back(std::strtod(p, &end));
+    p = end;
+    while (*p == ',' || std::isspace(static_cast<unsigned char>(*p))) ++p;
+  }
+  return centre;
+}
+
+TEST(RealDataTest, LevelOneIsWithinTwoHundredthsOfAnInchOfThePublishedCentre) {
+  const fs::path root = fs::path(ZELV_TEST_DATA_DIR) / "realdata/zhang";
+  for (int photo = 1; photo <= 5; ++photo) {
+    const fs::path folder = root / ("image" + std::to_string(photo));
+    OrientationState state;
+    state.CameraFileName = (folder / "camera.cam").string();
+    state.ImageFileName = (folder / "image.crd").string();
+    state.SceneFileName = (folder / "scene.crd").string();
+    state.Settings.EstimateLevel = 1;
+    testing::FakeUi ui;
+    ASSERT_TRUE(RunOrientation(state, ui)) << photo;
+    const std::vector<double> truth = TruthCentre(folder / "truth.json");
+    const double dx = state.ProjectionCentre.x - truth[0];
+    const double dy = state.ProjectionCentre.y - truth[1];
+    const double dz = state.ProjectionCentre.z - truth[2];
+    EXPECT_LT(std::sqrt(dx * dx + dy * dy + dz * dz), 0.02) << "photograph " << photo;
+  }
 }
 
 std::string CaseName(const ::testing::TestParamInfo<GoldenCase>& info) {
