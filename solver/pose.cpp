@@ -98,9 +98,9 @@ void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
       if (settings.VaryHi) Hi = settings.HiFirstValue;
       state.Distance = settings.LFirstValue;
     }
-    PointListCost cost(state.ImagePoints, state.ScenePoints, F);
+    PointListCost plainCost(state.ImagePoints, state.ScenePoints, F);
     RefinementContext context;
-    context.cost = &cost;
+    context.cost = options.cost != nullptr ? options.cost : &plainCost;
     context.settings = &state.Settings;
     context.logPath = options.logPath.empty()
                           ? state.StartDirectory + "/" + state.Settings.Log1FileName

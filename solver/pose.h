@@ -12,6 +12,7 @@
 
 #include "app/orientation_state.h"
 #include "app/user_interface.h"
+#include "solver/refinement.h"
 
 namespace zelv {
 
@@ -36,6 +37,10 @@ struct PoseOptions {
   std::string logPath;
   // Called once at the start of every refinement round.
   std::function<void()> progress;
+  // The refinement's cost; null: the straightforward PointListCost over the state's lists. Any
+  // other model must give bit-identical costs (it sees the scene points moved to the sighting
+  // point, in place).
+  const RefinementCostModel* cost = nullptr;
 };
 
 // The orientation step after the reverse fit: the rotation and first angles from the
