@@ -16,8 +16,11 @@ std::vector<std::string> LoadTextLines(const std::string& path);
 
 // Writes UTF-8 lines as Windows-1251, each ended by CR LF. An existing file is replaced
 // atomically: the text goes to a temporary file in the same folder that is then renamed over
-// the old one, so a failed write leaves the old file untouched. Raises ZelvError on any failure
-// (including a text not representable in Windows-1251).
+// the old one, so a failed write leaves the old file untouched and no temporary file behind. A
+// replaced file keeps its permissions; a new one gets 0666 less the umask. Saving through a
+// symbolic link replaces the file it points at. Only a regular file is ever replaced: a folder
+// or a device as the target is an error. Raises ZelvError on any failure (including a text not
+// representable in Windows-1251).
 void SaveTextLines(const std::string& path, const std::vector<std::string>& lines);
 
 // Converts between UTF-8 and Windows-1251; raise ZelvError on invalid input.
