@@ -14,11 +14,11 @@
 namespace zelv {
 
 struct InteriorGeometry {
-  double ImageCentreX = 0;  // pixels, raw frame
-  double ImageCentreY = 0;  // pixels, raw frame
-  double FocalLength = 0;   // pixels; -1 when the file gives none
-  double ImageWidth = 0;    // pixels
-  double ImageHeight = 0;   // pixels
+  double ImageCentreX = 0;                   // pixels, raw frame
+  double ImageCentreY = 0;                   // pixels, raw frame
+  double FocalLength = 0;                    // pixels; -1 when the file gives none
+  double ImageWidth = 0;                     // pixels
+  double ImageHeight = 0;                    // pixels
   std::vector<std::string> CorrectionTable;  // the lines of the correction-table file
 };
 
