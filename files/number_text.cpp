@@ -74,8 +74,11 @@ bool NormaliseNumber(std::string_view text, std::string& out) {
 // Splits a value into its 15 significant decimal digits (rounded to nearest, ties as the C
 // library rounds the exact binary value) and the decimal exponent of the first digit.
 void SignificantDigits(double magnitude, std::string& digits, int& exponent) {
+  // std::to_chars, unlike printf, ignores the C library's current locale (the Qt application
+  // sets it from the environment, which may make printf write a comma).
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.14e", magnitude);  // d.ddddddddddddddde±XX
+  *std::to_chars(buffer, buffer + sizeof buffer - 1, magnitude, std::chars_format::scientific, 14)
+       .ptr = '\0';  // d.ddddddddddddddde±XX
   digits.assign(1, buffer[0]);
   digits.append(buffer + 2, 14);
   exponent = std::atoi(buffer + 17);
@@ -132,8 +135,8 @@ std::string FormatFixed4(double value, char decimalSeparator) {
   // 1e18 and above have more than 18 digits before the separator once rounded.
   if (std::fabs(value) >= 1e18) return FormatGeneral(value, decimalSeparator);
   char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.4f", value);
-  std::string text(buffer);
+  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4).ptr;
+  std::string text(buffer, end);
   if (text == "-0.0000") text.erase(0, 1);
   for (char& c : text)
     if (c == '.') c = decimalSeparator;

@@ -19,6 +19,7 @@ packages=(
   fonts-dejavu-core  # a font with Cyrillic glyphs for the Russian interface
   clang              # the fuzzing compiler (libFuzzer)
   libclang-rt-14-dev # libFuzzer and sanitizer runtimes for clang
+  locales            # the Russian locale, whose decimal comma the tests exercise
 )
 
 missing=()
@@ -28,13 +29,20 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
-fi
-
-echo "Installing: ${missing[*]}"
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  $SUDO apt-get update -q
+  $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The users' locale (decimal comma), generated once.
+if ! locale -a 2>/dev/null | grep -qi '^ru_RU\.utf-\?8$'; then
+  echo "Generating the ru_RU.UTF-8 locale"
+  $SUDO sed -i 's/^# *\(ru_RU.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+  grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+  $SUDO locale-gen >/dev/null
+fi
