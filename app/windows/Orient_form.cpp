@@ -1,0 +1,547 @@
+#include "app/windows/Orient_form.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "app/orientation_session.h"
+#include "app/result_file.h"
+#include "app/windows/OrientAboutBox.h"
+#include "app/windows/Orientparamform.h"
+#include "app/windows/help_window.h"
+#include "app/windows/jpeg_picture.h"
+#include "app/windows/qt_user_interface.h"
+#include "files/editor/Edit.h"
+
+// The pictures live in the windows' static library; naming the resource here keeps the linker
+// from dropping them. Q_INIT_RESOURCE must be used outside any namespace.
+static void InitZelvResources() { Q_INIT_RESOURCE(zelv); }
+
+namespace zelv {
+namespace {
+
+constexpr int kMinimumWidth = 720;   // pixels
+constexpr int kMinimumHeight = 545;  // pixels, without the debug group
+constexpr int kStartUpPictureMs = 4000;
+
+// The labels before the result fields, in ResultIndex order.
+constexpr std::array<const char*, kResultCount> kResultLabels = {
+    "X=", "Y=", "Z=", "X=",  "Y=",  "L=",  "a=",  "w=",  "c=",  "a0=", "l=",
+    "n=", "xX=", "xY=", "xZ=", "yX=", "yY=", "yZ=", "zX=", "zY=", "zZ="};
+
+// The part of a path after its last folder separator (the whole path when it has none).
+QString FileNamePart(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return QString::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+// The Cyrillic letter on the key that carries J in the Russian keyboard layout, so Ctrl+J works
+// whichever of the two layouts is active.
+constexpr int kKeyCyrillicO = 0x041E;
+
+}  // namespace
+
+TOrientation_Form::TOrientation_Form(UserInterface* ui, QWidget* parent) : QMainWindow(parent) {
+  InitZelvResources();
+  if (ui == nullptr) {
+    ownUi_ = std::make_unique<QtUserInterface>(
+        [this](const std::string& text) { ShowStatus(text); });
+    ui = ownUi_.get();
+  }
+  ui_ = ui;
+
+  setWindowTitle(QStringLiteral("Вычисление параметров внешней ориентации съемки"));
+  setWindowIcon(QIcon(QStringLiteral(":/zelv/zelv.png")));
+
+  CreateActions();
+  CreateMenus();
+
+  auto* central = new QWidget(this);
+  auto* centralLayout = new QVBoxLayout(central);
+  centralLayout->setContentsMargins(0, 0, 0, 0);
+  centralLayout->setSpacing(0);
+
+  // The picture is decoded once; stretched over the client area, it must not dictate its size.
+  Image1 = new QLabel(central);
+  Image1->setObjectName(QStringLiteral("Image1"));
+  Image1->setScaledContents(true);
+  Image1->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+  Image1->setCursor(Qt::PointingHandCursor);
+  QFile picture(QStringLiteral(":/zelv/startup.jpg"));
+  if (picture.open(QIODevice::ReadOnly)) {
+    const QImage image = DecodeJpeg(picture.readAll());
+    if (!image.isNull()) Image1->setPixmap(QPixmap::fromImage(image));
+  }
+  centralLayout->addWidget(Image1);
+
+  Panel1 = new QWidget(central);
+  Panel1->setObjectName(QStringLiteral("Panel1"));
+  auto* panelLayout = new QVBoxLayout(Panel1);
+  panelLayout->setContentsMargins(8, 6, 8, 0);
+  panelLayout->setSpacing(6);
+  panelLayout->addWidget(CreateInputGroup());
+  panelLayout->addWidget(CreateResultGroup());
+  panelLayout->addWidget(CreateDebugGroup(), 1);
+  panelLayout->addStretch(0);
+  StatusBar1 = new QStatusBar(Panel1);
+  StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+  StatusBar1->setSizeGripEnabled(false);
+  panelLayout->addWidget(StatusBar1);
+  centralLayout->addWidget(Panel1);
+  setCentralWidget(central);
+
+  state_.StartDirectory = QDir::currentPath().toStdString();
+  ResetDialogFolders(state_.StartDirectory);
+
+  N10->setEnabled(false);
+  Button2->setEnabled(false);
+  GroupBox3->hide();
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
+  resize(650, kMinimumHeight);
+
+  Panel1->hide();
+  Image1->show();
+  Timer1 = new QTimer(this);
+  Timer1->setObjectName(QStringLiteral("Timer1"));
+  Timer1->setInterval(kStartUpPictureMs);
+  connect(Timer1, &QTimer::timeout, this, &TOrientation_Form::Timer1Timer);
+  Timer1->start();
+
+  // Keys reach the window before the focused control; the edits' key releases and double
+  // clicks and the picture's click are seen here too.
+  qApp->installEventFilter(this);
+}
+
+TOrientation_Form::~TOrientation_Form() = default;
+
+void TOrientation_Form::CreateActions() {
+  auto make = [this](const char* name, const QString& text) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    return action;
+  };
+  N16 = make("N16", QStringLiteral("Сохранить"));
+  N16->setEnabled(false);
+  connect(N16, &QAction::triggered, this, &TOrientation_Form::N16Click);
+  N5 = make("N5", QStringLiteral("Выход"));
+  connect(N5, &QAction::triggered, this, &TOrientation_Form::N5Click);
+
+  N4 = make("N4", QStringLiteral("Быстрая оценка"));
+  N6 = make("N6", QStringLiteral("Оценка"));
+  N7 = make("N7", QStringLiteral("Точная оценка"));
+  for (QAction* level : {N4, N6, N7}) level->setCheckable(true);
+  N4->setChecked(true);
+  connect(N4, &QAction::triggered, this, &TOrientation_Form::N4Click);
+  connect(N6, &QAction::triggered, this, &TOrientation_Form::N6Click);
+  connect(N7, &QAction::triggered, this, &TOrientation_Form::N7Click);
+
+  N10 = make("N10", QStringLiteral("Ориентация"));
+  connect(N10, &QAction::triggered, this, &TOrientation_Form::N10Click);
+
+  N12 = make("N12", QStringLiteral("Справка"));
+  connect(N12, &QAction::triggered, this, &TOrientation_Form::N12Click);
+  N13 = make("N13", QStringLiteral("О программе"));
+  connect(N13, &QAction::triggered, this, &TOrientation_Form::N13Click);
+}
+
+void TOrientation_Form::CreateMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
+  file->setObjectName(QStringLiteral("FileMenu"));
+  file->addAction(N16);
+  file->addSeparator();
+  file->addAction(N5);
+
+  QMenu* settings = menuBar()->addMenu(QStringLiteral("Настройки"));
+  settings->setObjectName(QStringLiteral("SettingsMenu"));
+  settings->addAction(N4);
+  settings->addAction(N6);
+  settings->addAction(N7);
+
+  QMenu* command = menuBar()->addMenu(QStringLiteral("Счёт"));
+  command->setObjectName(QStringLiteral("CommandMenu"));
+  command->addAction(N10);
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Помощь"));
+  help->setObjectName(QStringLiteral("HelpMenu"));
+  help->addAction(N12);
+  help->addAction(N13);
+}
+
+QWidget* TOrientation_Form::CreateInputGroup() {
+  auto* group = new QGroupBox(QStringLiteral("Исходные данные"));
+  group->setObjectName(QStringLiteral("GroupBox1"));
+  auto* grid = new QGridLayout(group);
+  grid->setHorizontalSpacing(8);
+  grid->setVerticalSpacing(4);
+
+  auto row = [&](int index, const char* labelName, const QString& label, const char* editName,
+                 const char* buttonName, QLineEdit*& edit, QPushButton*& button) {
+    auto* caption = new QLabel(label, group);
+    caption->setObjectName(QString::fromLatin1(labelName));
+    edit = new QLineEdit(group);
+    edit->setObjectName(QString::fromLatin1(editName));
+    caption->setBuddy(edit);
+    button = new QPushButton(QStringLiteral("..."), group);
+    button->setObjectName(QString::fromLatin1(buttonName));
+    button->setFixedWidth(32);
+    grid->addWidget(caption, index, 0);
+    grid->addWidget(edit, index, 1);
+    grid->addWidget(button, index, 2);
+    connect(edit, &QLineEdit::textChanged, this, &TOrientation_Form::Edit1Change);
+  };
+  row(0, "Label1", QStringLiteral("Внутренняя геометрия камеры:"), "Edit1", "Button5", Edit1,
+      Button5);
+  row(1, "Label2", QStringLiteral("Реперные точки изображения:"), "Edit6", "Button3", Edit6,
+      Button3);
+  row(2, "Label3", QStringLiteral("Реперные точки сцены:"), "Edit4", "Button4", Edit4, Button4);
+  connect(Button5, &QPushButton::clicked, this, &TOrientation_Form::Button5Click);
+  connect(Button3, &QPushButton::clicked, this, &TOrientation_Form::Button3Click);
+  connect(Button4, &QPushButton::clicked, this, &TOrientation_Form::Button4Click);
+
+  Button2 = new QPushButton(QStringLiteral("Счет"), group);
+  Button2->setObjectName(QStringLiteral("Button2"));
+  Button2->setToolTip(QStringLiteral("Расчет параметров ориентации"));
+  Button2->setMinimumWidth(96);
+  connect(Button2, &QPushButton::clicked, this, &TOrientation_Form::Button2Click);
+  grid->setColumnMinimumWidth(3, 12);
+  grid->addWidget(Button2, 0, 4, 3, 1, Qt::AlignVCenter);
+  grid->setColumnStretch(1, 1);
+  return group;
+}
+
+QWidget* TOrientation_Form::CreateResultGroup() {
+  auto* group = new QGroupBox(QStringLiteral("Параметры внешней ориентации съемки"));
+  group->setObjectName(QStringLiteral("GroupBox2"));
+  auto* grid = new QGridLayout(group);
+  grid->setHorizontalSpacing(6);
+  grid->setVerticalSpacing(4);
+
+  for (int i = 0; i < kResultCount; ++i) {
+    auto* edit = new QLineEdit(group);
+    edit->setObjectName(QString::fromLatin1(kResultFieldNames[static_cast<std::size_t>(i)]));
+    edit->setReadOnly(true);
+    edit->setEnabled(false);
+    edit->setMinimumWidth(88);
+    ResultEdits[static_cast<std::size_t>(i)] = edit;
+  }
+
+  // Each row: a caption, then up to three "label field" pairs in columns 1..6.
+  auto caption = [&](int row, int rowSpan, const QString& text) {
+    auto* label = new QLabel(text, group);
+    label->setWordWrap(true);
+    label->setMinimumWidth(250);
+    grid->addWidget(label, row, 0, rowSpan, 1, Qt::AlignLeft | Qt::AlignVCenter);
+  };
+  auto fields = [&](int row, std::initializer_list<int> indexes) {
+    int column = 1;
+    for (int index : indexes) {
+      auto* label = new QLabel(QString::fromLatin1(kResultLabels[static_cast<std::size_t>(index)]),
+                               group);
+      label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+      grid->addWidget(label, row, column);
+      grid->addWidget(ResultEdits[static_cast<std::size_t>(index)], row, column + 1);
+      column += 2;
+    }
+  };
+  caption(0, 1, QStringLiteral("Координаты центра проекции в системе координат сцены"));
+  fields(0, {kCentreX, kCentreY, kCentreZ});
+  caption(1, 1, QStringLiteral("Координаты точки визирования в системе координат сцены"));
+  fields(1, {kSightingX, kSightingY});
+  caption(2, 1, QStringLiteral("Расстояние между точкой визирования и центром проекции"));
+  fields(2, {kDistance});
+  caption(3, 1, QStringLiteral("Фотограмметрические углы"));
+  fields(3, {kPhotoAlpha, kPhotoOmega, kPhotoKappa});
+  caption(4, 1, QStringLiteral("Стендовые углы"));
+  fields(4, {kStandAl, kStandBet, kStandHi});
+  caption(5, 3, QStringLiteral("Направляющие косинусы между осями систем координат"));
+  fields(5, {kCosXX, kCosXY, kCosXZ});
+  fields(6, {kCosYX, kCosYY, kCosYZ});
+  fields(7, {kCosZX, kCosZY, kCosZZ});
+  for (int column : {2, 4, 6}) grid->setColumnStretch(column, 1);
+
+  Button1 = new QPushButton(QStringLiteral("Сохранить"), group);
+  Button1->setObjectName(QStringLiteral("Button1"));
+  Button1->setEnabled(false);
+  Button1->setMinimumWidth(96);
+  connect(Button1, &QPushButton::clicked, this, &TOrientation_Form::Button1Click);
+  grid->addWidget(Button1, 8, 5, 1, 2, Qt::AlignRight);
+  return group;
+}
+
+QWidget* TOrientation_Form::CreateDebugGroup() {
+  GroupBox3 = new QGroupBox(QStringLiteral("Отладочные данные в лабораторной системе координат"));
+  GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
+  auto* row = new QHBoxLayout(GroupBox3);
+  for (std::size_t i = 0; i < ListBoxes.size(); ++i) {
+    auto* list = new QListWidget(GroupBox3);
+    list->setObjectName(QStringLiteral("ListBox%1").arg(i + 1));
+    list->setMinimumHeight(60);
+    ListBoxes[i] = list;
+    row->addWidget(list);
+  }
+  return GroupBox3;
+}
+
+void TOrientation_Form::SetDialogs(TOrientNForm* settings, TOrientAboutBox* about) {
+  settingsDialog_ = settings;
+  aboutBox_ = about;
+}
+
+TOrientNForm* TOrientation_Form::SettingsDialog() {
+  if (settingsDialog_ == nullptr) settingsDialog_ = new TOrientNForm(*this);
+  return settingsDialog_;
+}
+
+TOrientAboutBox* TOrientation_Form::AboutBox() {
+  if (aboutBox_ == nullptr) aboutBox_ = new TOrientAboutBox(this);
+  return aboutBox_;
+}
+
+void TOrientation_Form::ShowDebugGroup(bool show) {
+  if (show) {
+    GroupBox3->show();
+    setMinimumSize(kMinimumWidth, 750);
+  } else {
+    GroupBox3->hide();
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
+    resize(kMinimumWidth, kMinimumHeight);
+  }
+}
+
+QString TOrientation_Form::StatusText() const { return StatusBar1->currentMessage(); }
+
+// ---------------------------------------------------------------- the orientation command
+
+void TOrientation_Form::N10Click() {
+  try {
+    RunOrientation(state_, *ui_);
+  } catch (...) {
+    ShowResults();
+    throw;
+  }
+  ShowResults();
+}
+
+void TOrientation_Form::Button2Click() { N10Click(); }
+
+void TOrientation_Form::Edit1Change() {
+  const bool complete = !Edit6->text().isEmpty() && !Edit4->text().isEmpty() &&
+                        !Edit1->text().isEmpty();
+  N10->setEnabled(complete);
+  Button2->setEnabled(complete);
+}
+
+void TOrientation_Form::ShowStatus(const std::string& text) {
+  StatusBar1->showMessage(QString::fromStdString(text));
+  // The command runs on this thread: without an immediate repaint the cleared fields and the
+  // progress text would only appear once the computation is over.
+  ShowResults();
+  repaint();
+}
+
+void TOrientation_Form::ShowResults() {
+  bool cleared = true;
+  for (std::size_t i = 0; i < ResultEdits.size(); ++i) {
+    const QString text = QString::fromStdString(state_.Results[i]);
+    if (ResultEdits[i]->text() != text) ResultEdits[i]->setText(text);
+    cleared = cleared && text.isEmpty();
+  }
+  if (cleared)
+    for (QListWidget* list : ListBoxes) list->clear();
+  Button1->setEnabled(state_.SaveEnabled);
+  N16->setEnabled(state_.SaveEnabled);
+}
+
+void TOrientation_Form::ClearShownResults() {
+  ClearResults(state_);
+  ShowResults();
+}
+
+// ---------------------------------------------------------------- choosing the input files
+
+void TOrientation_Form::ResetDialogFolders(const std::string& folder) {
+  camStartFolder_ = folder;
+  crdStartFolder_ = folder;
+}
+
+void TOrientation_Form::PickFile(bool camera, std::string& member, QLineEdit* edit) {
+  FileDialogRequest request;
+  if (camera) {
+    request.filters = {{"Camera Files (*.cam)", "*.cam"}, {"All Files (*)", "*"}};
+    request.defaultSuffix = "cam";
+    request.proposedName = "Kalibr";
+    request.startFolder = camStartFolder_;
+  } else {
+    request.filters = {{"Coordinate Files (*.crd)", "*.crd"}, {"All Files (*)", "*"}};
+    request.defaultSuffix = "crd";
+    request.startFolder = crdStartFolder_;
+  }
+  request.owner = SelfOwner();
+  const std::optional<std::string> chosen = ui_->ChooseOpenFile(request);
+  if (!chosen) return;
+  ResetDialogFolders(std::string());
+  member = *chosen;
+  edit->setText(FileNamePart(member));
+  ClearShownResults();
+}
+
+void TOrientation_Form::Button5Click() { PickFile(true, state_.CameraFileName, Edit1); }
+void TOrientation_Form::Button3Click() { PickFile(false, state_.ImageFileName, Edit6); }
+void TOrientation_Form::Button4Click() { PickFile(false, state_.SceneFileName, Edit4); }
+
+void TOrientation_Form::TakeTypedName(QLineEdit* edit, std::string& member) {
+  const std::string text = edit->text().toStdString();
+  if (text.empty()) return;
+  const auto slash = member.rfind('/');
+  member = slash == std::string::npos ? text : member.substr(0, slash + 1) + text;
+}
+
+void TOrientation_Form::Edit1KeyUp() { TakeTypedName(Edit1, state_.CameraFileName); }
+void TOrientation_Form::Edit6KeyUp() { TakeTypedName(Edit6, state_.ImageFileName); }
+void TOrientation_Form::Edit4KeyUp() { TakeTypedName(Edit4, state_.SceneFileName); }
+
+void TOrientation_Form::Edit1DblClick() {
+  OpenDataEditor(state_.CameraFileName, kCameraFileType, *ui_);
+}
+void TOrientation_Form::Edit6DblClick() {
+  OpenDataEditor(state_.ImageFileName, kPointFileType, *ui_);
+}
+void TOrientation_Form::Edit4DblClick() {
+  OpenDataEditor(state_.SceneFileName, kPointFileType, *ui_);
+}
+
+// ---------------------------------------------------------------- saving and closing
+
+void TOrientation_Form::Button1Click() {
+  SaveResultFile(state_, *ui_, SelfOwner());
+  ShowResults();
+}
+
+void TOrientation_Form::N16Click() { Button1Click(); }
+
+void TOrientation_Form::closeEvent(QCloseEvent* event) {
+  if (!state_.ResultSaved &&
+      ui_->AskYesNo("Сохранить результат?", "Сохранение", SelfOwner())) {
+    const SaveOutcome outcome = SaveResultFile(state_, *ui_, SelfOwner());
+    ShowResults();
+    // The user asked for the result to be kept: a write that failed must not lose it.
+    if (outcome == SaveOutcome::Failed) {
+      event->ignore();
+      return;
+    }
+  }
+  event->accept();
+  emit Closed();
+}
+
+void TOrientation_Form::N5Click() { close(); }
+
+// ---------------------------------------------------------------- menus, keys, picture
+
+void TOrientation_Form::SetEstimateLevel(int level) {
+  N4->setChecked(level == 0);
+  N6->setChecked(level == 1);
+  N7->setChecked(level == 3);
+  state_.Settings.EstimateLevel = level;
+}
+
+void TOrientation_Form::N4Click() { SetEstimateLevel(0); }
+void TOrientation_Form::N6Click() { SetEstimateLevel(1); }
+void TOrientation_Form::N7Click() { SetEstimateLevel(3); }
+
+void TOrientation_Form::N12Click() {
+  if (helpWindow_ == nullptr) helpWindow_ = new HelpWindow(this);
+  helpWindow_->OpenContents();
+  helpWindow_->show();
+  helpWindow_->raise();
+  helpWindow_->activateWindow();
+}
+
+void TOrientation_Form::N13Click() { AboutBox()->exec(); }
+
+void TOrientation_Form::OpenSettingsDialog() {
+  TOrientNForm* dialog = SettingsDialog();
+  dialog->FillFromState();
+  dialog->move(400, 300);
+  dialog->exec();
+}
+
+void TOrientation_Form::FormKeyDown(QKeyEvent* event) {
+  const int key = event->key();
+  if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+    if (N10->isEnabled()) N10Click();
+  } else if ((key == Qt::Key_J || key == kKeyCyrillicO) &&
+             event->modifiers().testFlag(Qt::ControlModifier)) {
+    OpenSettingsDialog();
+  }
+}
+
+void TOrientation_Form::Timer1Timer() {
+  Image1->hide();
+  Panel1->show();
+  Timer1->stop();
+}
+
+void TOrientation_Form::Image1Click() { Timer1Timer(); }
+
+bool TOrientation_Form::eventFilter(QObject* watched, QEvent* event) {
+  switch (event->type()) {
+    case QEvent::KeyPress: {
+      // A key event travels from the focused control up to the window; react only to its first
+      // delivery, to the focused control of this window (or the window when none has focus).
+      auto* widget = qobject_cast<QWidget*>(watched);
+      if (widget == nullptr || widget->window() != this) break;
+      QWidget* focus = QApplication::focusWidget();
+      QWidget* first = (focus != nullptr && focus->window() == this) ? focus : this;
+      if (widget == first) FormKeyDown(static_cast<QKeyEvent*>(event));
+      break;
+    }
+    case QEvent::KeyRelease:
+      if (watched == Edit1) Edit1KeyUp();
+      if (watched == Edit6) Edit6KeyUp();
+      if (watched == Edit4) Edit4KeyUp();
+      break;
+    case QEvent::MouseButtonDblClick:
+      if (watched == Edit1) Edit1DblClick();
+      if (watched == Edit6) Edit6DblClick();
+      if (watched == Edit4) Edit4DblClick();
+      break;
+    case QEvent::MouseButtonRelease:
+      if (watched == Image1 && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+        Image1Click();
+      break;
+    default:
+      break;
+  }
+  return false;
+}
+
+void TOrientation_Form::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (centred_) return;
+  centred_ = true;
+  if (QScreen* shown = screen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(shown->availableGeometry().center());
+    move(frame.topLeft());
+  }
+}
+
+}  // namespace zelv

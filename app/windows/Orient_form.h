@@ -1,0 +1,168 @@
+#pragma once
+// The main window: the three input files, the orientation command, the 21 result fields, the
+// save command, the estimate level, the settings dialog (Ctrl+J), help and the about box.
+//
+// The window holds no computation: it owns one OrientationState, lets the core's orientation
+// session and result file work on it, and shows what they leave there.
+
+#include <QMainWindow>
+#include <array>
+#include <memory>
+#include <string>
+
+#include "app/orientation_state.h"
+#include "app/user_interface.h"
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class QWidget;
+
+namespace zelv {
+class HelpWindow;
+class TOrientAboutBox;
+class TOrientNForm;
+}  // namespace zelv
+
+namespace zelv {
+
+class TOrientation_Form : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // `ui` is the user interface the core talks through; nullptr gives the window its own Qt one.
+  explicit TOrientation_Form(UserInterface* ui = nullptr, QWidget* parent = nullptr);
+  ~TOrientation_Form() override;
+
+  // The whole state of an orientation, with its start-up values.
+  OrientationState& State() { return state_; }
+  const OrientationState& State() const { return state_; }
+  UserInterface& Ui() { return *ui_; }
+
+  // The settings dialog and the about box created at start-up; without them the window makes
+  // its own when first needed.
+  void SetDialogs(TOrientNForm* settings, TOrientAboutBox* about);
+  TOrientNForm* SettingsDialog();
+  TOrientAboutBox* AboutBox();
+  HelpWindow* Help() const { return helpWindow_; }
+
+  // The debug group shown (ProcessingMode 3) or hidden, with the window's sizes for each.
+  void ShowDebugGroup(bool show);
+
+  // The status bar text as it stands.
+  QString StatusText() const;
+
+  // Start-up picture.
+  QLabel* Image1 = nullptr;
+  QWidget* Panel1 = nullptr;
+  QTimer* Timer1 = nullptr;
+
+  // Input files and the command.
+  QLineEdit* Edit1 = nullptr;  // camera file
+  QLineEdit* Edit6 = nullptr;  // image coordinate file
+  QLineEdit* Edit4 = nullptr;  // scene coordinate file
+  QPushButton* Button5 = nullptr;
+  QPushButton* Button3 = nullptr;
+  QPushButton* Button4 = nullptr;
+  QPushButton* Button2 = nullptr;  // "Счет"
+
+  // The 21 result fields in ResultIndex order (Edit36 … Edit24) and the save button.
+  std::array<QLineEdit*, kResultCount> ResultEdits{};
+  QPushButton* Button1 = nullptr;  // "Сохранить"
+
+  QGroupBox* GroupBox3 = nullptr;
+  std::array<QListWidget*, 4> ListBoxes{};  // ListBox1 … ListBox4
+  QStatusBar* StatusBar1 = nullptr;
+
+  // Menu items.
+  QAction* N16 = nullptr;  // "Сохранить"
+  QAction* N5 = nullptr;   // "Выход"
+  QAction* N4 = nullptr;   // "Быстрая оценка"
+  QAction* N6 = nullptr;   // "Оценка"
+  QAction* N7 = nullptr;   // "Точная оценка"
+  QAction* N10 = nullptr;  // "Ориентация"
+  QAction* N12 = nullptr;  // "Справка"
+  QAction* N13 = nullptr;  // "О программе"
+
+ public slots:
+  // The orientation command.
+  void N10Click();
+  void Button2Click();
+  // Enables the command when all three file edits hold text.
+  void Edit1Change();
+  // The "..." pickers beside Edit1, Edit6 and Edit4.
+  void Button5Click();
+  void Button3Click();
+  void Button4Click();
+  // A name typed into an edit replaces the file name within the previous file's folder.
+  void Edit1KeyUp();
+  void Edit6KeyUp();
+  void Edit4KeyUp();
+  // Opens the edit's file in a data editor window.
+  void Edit1DblClick();
+  void Edit6DblClick();
+  void Edit4DblClick();
+  // The save command.
+  void Button1Click();
+  void N16Click();
+  // Estimate level: fast (0), normal (1), precise (3).
+  void N4Click();
+  void N6Click();
+  void N7Click();
+  void N5Click();
+  void N12Click();
+  void N13Click();
+  // Switches from the start-up picture to the working panel (whichever comes first).
+  void Timer1Timer();
+  void Image1Click();
+  // The open dialogs start in `folder` (empty: the current directory).
+  void ResetDialogFolders(const std::string& folder);
+  // Opens the settings dialog modally at (400, 300), filled from the state.
+  void OpenSettingsDialog();
+
+ signals:
+  // The window has accepted its close: the application ends.
+  void Closed();
+
+ protected:
+  // Enter runs the command, Ctrl+J opens the settings dialog; seen before the focused control
+  // and not consumed.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  // The close question for an unsaved result.
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void CreateActions();
+  void CreateMenus();
+  QWidget* CreateInputGroup();
+  QWidget* CreateResultGroup();
+  QWidget* CreateDebugGroup();
+  void ShowStatus(const std::string& text);
+  // Copies the state's result texts and save state into the fields, the button and the menu.
+  void ShowResults();
+  void ClearShownResults();
+  // Runs a picker; on confirmation stores the path in `member` and the name in `edit`.
+  void PickFile(bool camera, std::string& member, QLineEdit* edit);
+  void TakeTypedName(QLineEdit* edit, std::string& member);
+  void SetEstimateLevel(int level);
+  void FormKeyDown(QKeyEvent* event);
+  Owner SelfOwner() { return Owner{static_cast<QWidget*>(this)}; }
+
+  OrientationState state_;
+  std::unique_ptr<UserInterface> ownUi_;
+  UserInterface* ui_ = nullptr;
+  std::string camStartFolder_;  // CamOpenDialog's start folder
+  std::string crdStartFolder_;  // OpenCrdDialog's start folder
+  TOrientNForm* settingsDialog_ = nullptr;
+  TOrientAboutBox* aboutBox_ = nullptr;
+  HelpWindow* helpWindow_ = nullptr;
+  bool centred_ = false;
+};
+
+}  // namespace zelv
