@@ -16,11 +16,13 @@ namespace {
 constexpr long kMaxLineSearchSteps = 1000000;
 constexpr int kMaxRoundsPerPass = 100000;
 
-// One of the four parameters as the rounds visit it.
+// One of the four parameters as the rounds of a pass visit it.
 struct ParameterSearch {
   double PoseParameters::*member;
   MoveFunction move;
-  const char* heading;
+  const char* heading;  // the log line before its search
+  double startStep;     // this pass's start step
+  double finalOffset;
 };
 
 // The start steps of one outer iteration (radians; scene units for the distance) and the final
@@ -44,25 +46,17 @@ TResStruct RunOuterIteration(const PoseParameters& start, const IterationSteps& 
   for (int w = 0; w < 3; ++w) {
     const double k = kShrinkPercent[w];
     const double factor = kStepFactor[w];
-    const struct {
-      ParameterSearch search;
-      double startStep;
-      double finalOffset;
-    } order[4] = {
-        {{&PoseParameters::Bet, WrapTilt,
-          "Уточнение решения по углу поворота сцены вокруг орбитальной оси"},
-         factor * steps.bet,
+    const ParameterSearch order[4] = {
+        {&PoseParameters::Bet, WrapTilt,
+         "Уточнение решения по углу поворота сцены вокруг орбитальной оси", factor * steps.bet,
          settings.BetMin},
-        {{&PoseParameters::Al, WrapTilt,
-          "Уточнение решения по углу поворота сцены вокруг поперечной оси"},
-         factor * steps.al,
+        {&PoseParameters::Al, WrapTilt,
+         "Уточнение решения по углу поворота сцены вокруг поперечной оси", factor * steps.al,
          settings.AlMin},
-        {{&PoseParameters::L, MoveDistance, "Уточнение решения по расстоянию"},
-         factor * steps.distance,
-         steps.distanceFinal},
-        {{&PoseParameters::Hi, WrapTurn, "Уточнение решения по углу поворота изображения"},
-         factor * steps.hi,
-         settings.HiMin},
+        {&PoseParameters::L, MoveDistance, "Уточнение решения по расстоянию",
+         factor * steps.distance, steps.distanceFinal},
+        {&PoseParameters::Hi, WrapTurn, "Уточнение решения по углу поворота изображения",
+         factor * steps.hi, settings.HiMin},
     };
     if (log)
       log->push_back(std::to_string(w + 1) + "-й проход. " + std::to_string(static_cast<int>(k)) +
@@ -75,9 +69,8 @@ TResStruct RunOuterIteration(const PoseParameters& start, const IterationSteps& 
       if (log) log->push_back("Номер итерации - " + std::to_string(round + 1));
       if (progress) progress();
       for (const auto& item : order) {
-        if (log) log->push_back(item.search.heading);
-        SearchParameter(p, item.search.member, item.search.move, item.startStep, item.finalOffset,
-                        k, cost);
+        if (log) log->push_back(item.heading);
+        SearchParameter(p, item.member, item.move, item.startStep, item.finalOffset, k, cost);
         cLast = cost.Cost(p);
         if (cLast < best) best = cLast;
         if (log) log->push_back(RefinementValueLine(p, cLast, decimalSeparator));
