@@ -239,6 +239,11 @@ QWidget* TOrientation_Form::CreateResultGroup() {
     edit->setReadOnly(true);
     edit->setEnabled(false);
     edit->setMinimumWidth(88);
+    // The fields are disabled, yet the result must stay easy to read: no greyed-out text.
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Disabled, QPalette::Text,
+                     palette.color(QPalette::Active, QPalette::Text));
+    edit->setPalette(palette);
     ResultEdits[static_cast<std::size_t>(i)] = edit;
   }
 
