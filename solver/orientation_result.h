@@ -30,6 +30,7 @@ inline constexpr std::array<const char*, kResultCount> kResultFieldNames = {
 // The full-precision values behind the texts (for zelv-cli --json); valid when `complete`.
 struct OrientationValues {
   std::array<double, kResultCount> values{};
+  double Al = 0, Bet = 0, Hi = 0;  // the final stand angles, radians (the residuals use them)
   double cost = 0;         // the final RefinementCost (pixels), when costKnown
   bool costKnown = false;  // false when a point projects to infinity at the final pose
   bool complete = false;

@@ -116,6 +116,9 @@ void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
   ShowResult(state, kStandAl, ToDegrees(Al));
   ShowResult(state, kStandBet, ToDegrees(Bet));
   ShowResult(state, kStandHi, ToDegrees(Hi));
+  state.Values.Al = Al;
+  state.Values.Bet = Bet;
+  state.Values.Hi = Hi;
 
   // From here on the rotation is the orthonormal one of the final angles.
   const Rotation r = AnglesToRotation(Al, Bet, Hi);
