@@ -29,12 +29,12 @@ Residuals ComputeResiduals(const VT_Points& imagePoints, const VT_Points& sceneP
     r.number = i + 1;
     r.x = image.x;
     r.y = image.y;
-    r.X = X + sightingX;
-    r.Y = Y + sightingY;
+    r.X = Finite(X + sightingX);
+    r.Y = Finite(Y + sightingY);
     r.ex = Finite(image.x - F * (ca * cc * X + (sa * sb * cc - cb * sc) * Y) / D);
     r.ey = Finite(image.y - F * (ca * sc * X + (cb * cc + sa * sb * sc) * Y) / D);
     r.length = Finite(std::sqrt(r.ex * r.ex + r.ey * r.ey));
-    result.summary.cost = result.summary.cost + (std::fabs(r.ex) + std::fabs(r.ey));
+    result.summary.cost = Finite(result.summary.cost + (std::fabs(r.ex) + std::fabs(r.ey)));
     squares = Finite(squares + (r.ex * r.ex + r.ey * r.ey));
     if (r.length > result.summary.largest || result.summary.largestNumber == 0) {
       result.summary.largest = r.length;
@@ -43,7 +43,9 @@ Residuals ComputeResiduals(const VT_Points& imagePoints, const VT_Points& sceneP
     result.points.push_back(r);
   }
   if (n > 0) result.summary.sigma = std::sqrt(squares / (2.0 * n));
-  const double limit = sigmaCount * result.summary.sigma;
+  result.summary.sigmaCount = sigmaCount;
+  // An exact fit leaves only rounding noise, which must not single out a point.
+  const double limit = std::max(sigmaCount * result.summary.sigma, kNegligibleResidual);
   for (PointResidual& r : result.points) {
     r.flagged = std::fabs(r.ex) > limit || std::fabs(r.ey) > limit;
     if (r.flagged) ++result.summary.flaggedCount;

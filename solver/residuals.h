@@ -13,6 +13,10 @@
 
 namespace zelv {
 
+// Residuals up to this size (pixels) are rounding noise of an exact fit: they never flag a point,
+// however small sigma is.
+inline constexpr double kNegligibleResidual = 1e-6;
+
 struct PointResidual {
   int number = 0;          // line number in the coordinate files, from 1
   double x = 0, y = 0;     // corrected image point, pixels
@@ -28,6 +32,7 @@ struct ResidualSummary {
   double largest = 0;      // the largest |e|, pixels
   int largestNumber = 0;   // its point number (0 when there are no points)
   int flaggedCount = 0;
+  double sigmaCount = 0;   // the SigmaCount the points were flagged with
 };
 
 struct Residuals {
@@ -37,8 +42,9 @@ struct Residuals {
 
 // Computes the residuals of every pair. `scenePoints` are measured from the sighting point
 // (sightingX, sightingY), which is added back for the reported scene coordinates. A point is
-// flagged when |ex| or |ey| exceeds sigmaCount * sigma. Raises ZelvError on an arithmetic fault
-// (a zero denominator), as the cost does; lists of different lengths pair up to the shorter.
+// flagged when |ex| or |ey| exceeds sigmaCount * sigma and kNegligibleResidual. Raises ZelvError
+// on an arithmetic fault (a zero denominator, an overflow), as the cost does; lists of different
+// lengths pair up to the shorter.
 Residuals ComputeResiduals(const VT_Points& imagePoints, const VT_Points& scenePoints,
                            double Al, double Bet, double Hi, double F, double L,
                            double sightingX, double sightingY, double sigmaCount);

@@ -1,0 +1,43 @@
+#pragma once
+// The residuals of the orientation the main window shows, and their texts: the summary line, the
+// command's table and the CSV export.
+
+#include <string>
+#include <vector>
+
+#include "app/orientation_state.h"
+#include "solver/residuals.h"
+
+namespace zelv {
+
+// The residuals at the pose of the result just computed: the final stand angles, the distance and
+// the focal length of the state, its corrected image points and its scene points (measured from
+// the sighting point, as the pose computation leaves them), flagged beyond state.SigmaCount · σ.
+// Call it right after an orientation that showed a result: a later failed read refills the point
+// lists while the shown result stays. Raises ZelvError when no complete result is held or a point
+// projects to infinity at that pose.
+Residuals ResidualsOf(const OrientationState& state);
+
+// The column headings of the table and the CSV file, in column order: number, corrected x and y
+// (pixels), scene X and Y (scene units), ex, ey, |e| (pixels) and the flag.
+inline constexpr const char* kResidualColumns[] = {"N",  "x",  "y",   "X",   "Y",
+                                                   "ex", "ey", "|e|", "flag"};
+inline constexpr int kResidualColumnCount = 9;
+
+// The text of one cell (column as in kResidualColumns): the number as a decimal integer, the
+// values in FormatFixed4 with the separator, the flag "!" or empty.
+std::string ResidualCell(const PointResidual& point, int column, char decimalSeparator);
+
+// The summary in one line, in Russian, e.g. "Сумма |ex| + |ey|: 4.1234 пикс.   σ: 0.3000 пикс.
+// Наибольшая |e|: 1.2000 пикс. (точка 7)   Отмечено точек: 1 (за 3σ)".
+std::string ResidualSummaryText(const Residuals& residuals, char decimalSeparator);
+
+// The command's table: a heading line, one line per point with right-aligned columns, then the
+// summary lines (English, as the command's other output).
+std::vector<std::string> ResidualTableLines(const Residuals& residuals, char decimalSeparator);
+
+// The CSV export: the heading row, then one row per point; cells separated by ';', numbers with
+// the given decimal separator. All ASCII, so the file is valid UTF-8 without a byte order mark.
+std::vector<std::string> ResidualCsvLines(const Residuals& residuals, char decimalSeparator);
+
+}  // namespace zelv
