@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/orientation_residuals.h"
 #include "app/orientation_session.h"
 #include "app/result_file.h"
 #include "cli/commands.h"
@@ -39,6 +40,9 @@ const char kOrientUsage[] =
     "  --final-offsets AL,BET,HI,L\n"
     "                            final offsets, each above 0 (default 0.0001 for all four)\n"
     "  --json                    print the values with full precision as JSON\n"
+    "  --residuals               also print each control point's residual (pixels) and their\n"
+    "                            summary; with --json as \"residuals\" and \"residual_summary\"\n"
+    "  --sigma-count K           flag a point whose residual exceeds K sigma (default 3)\n"
     "  --decimal-separator C     '.' or ',' in the printed values and the written files; the\n"
     "                            default is that of the LC_NUMERIC locale\n"
     "  --help                    show this text\n"
@@ -86,7 +90,32 @@ std::string JsonNumber(double v) {
   return std::string(text, result.ptr);
 }
 
-void PrintJson(const OrientationValues& values) {
+// The residuals as JSON members (each line ends without a comma); "null" when they could not be
+// computed.
+std::string ResidualsJson(const std::optional<Residuals>& residuals) {
+  if (!residuals) return "  \"residuals\": null,\n  \"residual_summary\": null";
+  std::string out = "  \"residuals\": [";
+  for (std::size_t i = 0; i < residuals->points.size(); ++i) {
+    const PointResidual& p = residuals->points[i];
+    out += i == 0 ? "\n" : ",\n";
+    out += "    {\"number\": " + std::to_string(p.number) + ", \"x\": " + JsonNumber(p.x) +
+           ", \"y\": " + JsonNumber(p.y) + ", \"X\": " + JsonNumber(p.X) +
+           ", \"Y\": " + JsonNumber(p.Y) + ", \"ex\": " + JsonNumber(p.ex) +
+           ", \"ey\": " + JsonNumber(p.ey) + ", \"length\": " + JsonNumber(p.length) +
+           ", \"flagged\": " + (p.flagged ? "true" : "false") + "}";
+  }
+  out += residuals->points.empty() ? "],\n" : "\n  ],\n";
+  const ResidualSummary& s = residuals->summary;
+  out += "  \"residual_summary\": {\"cost\": " + JsonNumber(s.cost) +
+         ", \"sigma\": " + JsonNumber(s.sigma) + ", \"largest\": " + JsonNumber(s.largest) +
+         ", \"largest_number\": " + std::to_string(s.largestNumber) +
+         ", \"flagged_count\": " + std::to_string(s.flaggedCount) +
+         ", \"sigma_count\": " + JsonNumber(s.sigmaCount) + "}";
+  return out;
+}
+
+// `residuals`: the residual members to add, or nothing.
+void PrintJson(const OrientationValues& values, const std::string* residuals) {
   const auto list = [&values](int first, int count) {
     std::string out = "[";
     for (int i = 0; i < count; ++i) {
@@ -102,7 +131,9 @@ void PrintJson(const OrientationValues& values) {
   std::printf("  \"photogrammetric_angles_deg\": %s,\n", list(kPhotoAlpha, 3).c_str());
   std::printf("  \"stand_angles_deg\": %s,\n", list(kStandAl, 3).c_str());
   std::printf("  \"direction_cosines\": %s,\n", list(kCosXX, 9).c_str());
-  std::printf("  \"cost\": %s\n", values.costKnown ? JsonNumber(values.cost).c_str() : "null");
+  std::printf("  \"cost\": %s%s\n", values.costKnown ? JsonNumber(values.cost).c_str() : "null",
+              residuals != nullptr ? "," : "");
+  if (residuals != nullptr) std::printf("%s\n", residuals->c_str());
   std::printf("}\n");
 }
 
@@ -114,6 +145,7 @@ int RunOrientCommand(int argc, char** argv) {
   std::string outPath;
   std::string logPath;
   bool json = false;
+  bool residualsWanted = false;
   OrientationState state;
   RefinementSettings& settings = state.Settings;
 
@@ -130,6 +162,13 @@ int RunOrientCommand(int argc, char** argv) {
       return 0;
     } else if (arg == "--json") {
       json = true;
+    } else if (arg == "--residuals") {
+      residualsWanted = true;
+    } else if (arg == "--sigma-count") {
+      std::optional<double> k;
+      if (!value(v) || v.find(',') != std::string::npos || !(k = ParseNumber(v)) || !(*k >= 0))
+        return UsageError("--sigma-count needs a number of 0 or more");
+      state.SigmaCount = *k;
     } else if (arg == "--vary-hi") {
       settings.VaryHi = true;
     } else if (arg == "--level") {
@@ -193,11 +232,30 @@ int RunOrientCommand(int argc, char** argv) {
   ConsoleUi ui;
   if (!RunOrientation(state, ui, logPath)) return 1;
 
+  // Taken at once: the residuals belong to the pose just computed.
+  std::optional<Residuals> residuals;
+  if (residualsWanted) {
+    try {
+      residuals = ResidualsOf(state);
+    } catch (const ZelvError&) {
+      residuals.reset();
+    }
+  }
   if (json) {
-    PrintJson(state.Values);
+    const std::string members = residualsWanted ? ResidualsJson(residuals) : std::string();
+    PrintJson(state.Values, residualsWanted ? &members : nullptr);
   } else {
     for (int i = 0; i < kResultCount; ++i)
       std::printf("%s: %s\n", kValueLabels[i], state.Results[i].c_str());
+    if (residualsWanted) {
+      std::printf("\n");
+      if (residuals) {
+        for (const std::string& line : ResidualTableLines(*residuals, state.DecimalSeparator))
+          std::printf("%s\n", line.c_str());
+      } else {
+        std::printf("Residuals: not available, a control point projects to infinity\n");
+      }
+    }
   }
   std::fflush(stdout);
 
