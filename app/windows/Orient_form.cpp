@@ -509,13 +509,17 @@ void TOrientation_Form::Image1Click() { Timer1Timer(); }
 bool TOrientation_Form::eventFilter(QObject* watched, QEvent* event) {
   switch (event->type()) {
     case QEvent::KeyPress: {
-      // A key event travels from the focused control up to the window; react only to its first
-      // delivery, to the focused control of this window (or the window when none has focus).
       auto* widget = qobject_cast<QWidget*>(watched);
       if (widget == nullptr || widget->window() != this) break;
-      QWidget* focus = QApplication::focusWidget();
-      QWidget* first = (focus != nullptr && focus->window() == this) ? focus : this;
-      if (widget == first) FormKeyDown(static_cast<QKeyEvent*>(event));
+      auto* key = static_cast<QKeyEvent*>(event);
+      // A key press not taken by the focused control travels on to its parents, and each step
+      // passes this filter again; only its first delivery counts. (The focus cannot tell which
+      // one that is: a dialog opened by the key moves it.)
+      const bool propagated = key == lastKey_.event && key->timestamp() == lastKey_.timestamp &&
+                              key->key() == lastKey_.key && lastKey_.receiver != nullptr &&
+                              widget->isAncestorOf(lastKey_.receiver);
+      lastKey_ = {key, key->timestamp(), key->key(), widget};
+      if (!propagated) FormKeyDown(key);
       break;
     }
     case QEvent::KeyRelease:

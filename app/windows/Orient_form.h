@@ -6,6 +6,7 @@
 // session and result file work on it, and shows what they leave there.
 
 #include <QMainWindow>
+#include <QPointer>
 #include <array>
 #include <memory>
 #include <string>
@@ -15,6 +16,7 @@
 
 class QAction;
 class QGroupBox;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -163,6 +165,13 @@ class TOrientation_Form : public QMainWindow {
   TOrientAboutBox* aboutBox_ = nullptr;
   HelpWindow* helpWindow_ = nullptr;
   bool centred_ = false;
+  // The key press last seen by the filter, to recognise it again on its way up to the window.
+  struct SeenKey {
+    const QKeyEvent* event = nullptr;
+    quint64 timestamp = 0;
+    int key = 0;
+    QPointer<QWidget> receiver;
+  } lastKey_;
 };
 
 }  // namespace zelv

@@ -1,0 +1,591 @@
+// The main window driven as a user would: the input edits and pickers, Enter and Ctrl+J, the
+// estimate level, the start-up picture, a full orientation, the save flows and the close question.
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QListWidget>
+#include <QtTest>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+#include "app/windows/Orient_form.h"
+#include "app/windows/Orientparamform.h"
+#include "app/windows/help_window.h"
+#include "app/windows/zelv_application.h"
+#include "fake_ui.h"
+
+using zelv::TOrientation_Form;
+using zelv::testing::FakeUi;
+
+namespace {
+
+const std::string kSquare = std::string(ZELV_TEST_DATA_DIR) + "/golden/square";
+const char* const kSpreadWarning =
+    "Реперные точки расположены слишком кучно. Достоверность результата низкая.";
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+// A window on the fake user interface, past its start-up picture, with '.' as the separator.
+struct Harness {
+  FakeUi ui;
+  std::unique_ptr<TOrientation_Form> window;
+
+  Harness() : window(std::make_unique<TOrientation_Form>(&ui)) {
+    window->State().DecimalSeparator = '.';
+  }
+  void ShowPanel() {
+    window->show();
+    window->Image1Click();
+  }
+  // Names the three files of a worked case as the members and the edits.
+  void UseCase(const std::string& folder) {
+    window->State().CameraFileName = folder + "/camera.cam";
+    window->State().ImageFileName = folder + "/image.crd";
+    window->State().SceneFileName = folder + "/scene.crd";
+    window->Edit1->setText("camera.cam");
+    window->Edit6->setText("image.crd");
+    window->Edit4->setText("scene.crd");
+  }
+  QString Field(const char* name) const {
+    return window->findChild<QLineEdit*>(QString::fromLatin1(name))->text();
+  }
+};
+
+QByteArray ReadBytes(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return QByteArray();
+  return file.readAll();
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+}
+
+// Runs `handle` on the next modal window as soon as it is open (tries for up to five seconds).
+void WhenModalOpens(std::function<void(QWidget*)> handle) {
+  auto* timer = new QTimer;
+  auto tries = std::make_shared<int>(0);
+  timer->setInterval(20);
+  QObject::connect(timer, &QTimer::timeout, [timer, tries, handle] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr && ++*tries < 250) return;
+    timer->stop();
+    timer->deleteLater();
+    if (modal != nullptr) handle(modal);
+  });
+  timer->start();
+}
+
+class ThrowingObject : public QObject {
+ protected:
+  bool event(QEvent* event) override {
+    if (event->type() == QEvent::User) throw std::runtime_error("Сбой обработчика");
+    return QObject::event(event);
+  }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { startFolder_ = QDir::currentPath(); }
+  void cleanup() { QDir::setCurrent(startFolder_); }
+
+  void layoutNamesAndStartUpState() {
+    Harness h;
+    TOrientation_Form& w = *h.window;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Вычисление параметров внешней ориентации съемки"));
+    QCOMPARE(w.minimumSize(), QSize(720, 545));
+    QCOMPARE(w.size(), QSize(720, 545));
+    for (const char* name : {"Edit1", "Edit6", "Edit4", "Button5", "Button3", "Button4",
+                             "Button2", "Button1", "GroupBox3", "StatusBar1", "Image1", "Panel1",
+                             "ListBox1", "ListBox4"})
+      QVERIFY2(w.findChild<QWidget*>(QString::fromLatin1(name)) != nullptr, name);
+    for (const char* name : zelv::kResultFieldNames) {
+      auto* field = w.findChild<QLineEdit*>(QString::fromLatin1(name));
+      QVERIFY2(field != nullptr && !field->isEnabled() && field->isReadOnly(), name);
+    }
+    QCOMPARE(w.Button2->text(), QStringLiteral("Счет"));
+    QCOMPARE(w.Button2->toolTip(), QStringLiteral("Расчет параметров ориентации"));
+    QCOMPARE(w.Button1->text(), QStringLiteral("Сохранить"));
+    QVERIFY(!w.Button1->isEnabled());
+    QVERIFY(!w.N16->isEnabled());
+    QVERIFY(!w.N10->isEnabled());
+    QVERIFY(!w.Button2->isEnabled());
+    QVERIFY(w.N4->isChecked() && !w.N6->isChecked() && !w.N7->isChecked());
+    QCOMPARE(w.State().StartDirectory, QDir::currentPath().toStdString());
+    QVERIFY(!w.Image1->pixmap().isNull());  // the start-up picture was decoded
+    QVERIFY(w.GroupBox3->isHidden());
+
+    // The working panel fits the minimum size without squeezing its controls.
+    h.ShowPanel();
+    QVERIFY(w.centralWidget()->minimumSizeHint().height() + w.menuBar()->sizeHint().height() <=
+            545);
+    QCOMPARE(w.size(), QSize(720, 545));
+  }
+
+  void commandIsEnabledOnlyWhenAllThreeEditsHoldText() {
+    Harness h;
+    TOrientation_Form& w = *h.window;
+    w.Edit1->setText("a.cam");
+    w.Edit6->setText("a.crd");
+    QVERIFY(!w.N10->isEnabled());
+    QVERIFY(!w.Button2->isEnabled());
+    w.Edit4->setText("b.crd");
+    QVERIFY(w.N10->isEnabled());
+    QVERIFY(w.Button2->isEnabled());
+    w.Edit6->clear();
+    QVERIFY(!w.N10->isEnabled());
+    QVERIFY(!w.Button2->isEnabled());
+  }
+
+  void enterRunsTheCommandFromAnyControlOnlyWhenEnabled() {
+    Harness h;
+    h.ShowPanel();
+    TOrientation_Form& w = *h.window;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.Edit1->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.Edit1));
+
+    QTest::keyClick(w.Edit1, Qt::Key_Return);
+    QVERIFY(h.ui.busyCalls.empty());
+    QVERIFY(h.ui.messages.empty());
+
+    // A camera file that does not exist: the reader's message, and nothing after it.
+    w.Edit1->setText("missing.cam");
+    w.Edit6->setText("image.crd");
+    w.Edit4->setText("scene.crd");
+    w.State().CameraFileName = kSquare + "/missing.cam";
+    w.Edit1->setFocus();
+    QTest::keyClick(w.Edit1, Qt::Key_Return);
+    QCOMPARE(h.ui.messages.size(), std::size_t{1});
+    QCOMPARE(h.ui.messages[0].text, "Файл " + kSquare + "/missing.cam не найден!");
+    QCOMPARE(h.ui.messages[0].caption, std::string("Ошибка!"));
+    QCOMPARE(h.ui.busyDepth, 0);
+
+    // Any modifiers, the keypad key, and from another control.
+    QTest::keyClick(w.Edit1, Qt::Key_Return, Qt::ShiftModifier | Qt::ControlModifier);
+    w.Edit4->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.Edit4));
+    QTest::keyClick(w.Edit4, Qt::Key_Enter, Qt::KeypadModifier);
+    QCOMPARE(h.ui.messages.size(), std::size_t{3});
+    // The key still reaches the focused control.
+    QTest::keyClick(w.Edit4, Qt::Key_X);
+    QCOMPARE(w.Edit4->text(), QStringLiteral("scene.crdx"));
+  }
+
+  void ctrlJOpensTheFilledSettingsDialogModallyAt400By300() {
+    Harness h;
+    h.ShowPanel();
+    TOrientation_Form& w = *h.window;
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    w.Edit6->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w.Edit6));
+    w.State().SigmaCount = 2.5;
+
+    int opened = 0;
+    QPoint position;
+    QString sigma;
+    auto closeWhenShown = [&] {
+      WhenModalOpens([&](QWidget* modal) {
+        if (auto* dialog = qobject_cast<zelv::TOrientNForm*>(modal)) {
+          ++opened;
+          position = dialog->pos();
+          sigma = dialog->Edit1->text();
+        }
+        static_cast<QDialog*>(modal)->reject();
+      });
+    };
+    closeWhenShown();
+    QTest::keyClick(w.Edit6, Qt::Key_J, Qt::ControlModifier);
+    QCOMPARE(opened, 1);
+    QCOMPARE(position, QPoint(400, 300));
+    QCOMPARE(sigma, QStringLiteral("2.5"));
+
+    // Shift and Alt are not looked at; J alone does nothing.
+    closeWhenShown();
+    QTest::keyClick(w.Edit6, Qt::Key_J, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(opened, 2);
+    QTest::keyClick(w.Edit6, Qt::Key_J);
+    QCOMPARE(opened, 2);
+    QCOMPARE(w.Edit6->text(), QStringLiteral("j"));
+  }
+
+  void estimateLevelItemsKeepExactlyOneCheckMark() {
+    Harness h;
+    TOrientation_Form& w = *h.window;
+    w.N7->trigger();
+    QVERIFY(!w.N4->isChecked() && !w.N6->isChecked() && w.N7->isChecked());
+    QCOMPARE(w.State().Settings.EstimateLevel, 3);
+    w.N6->trigger();
+    QVERIFY(!w.N4->isChecked() && w.N6->isChecked() && !w.N7->isChecked());
+    QCOMPARE(w.State().Settings.EstimateLevel, 1);
+    w.N6->trigger();  // choosing the checked item again keeps its mark
+    QVERIFY(w.N6->isChecked());
+    w.N4->trigger();
+    QVERIFY(w.N4->isChecked() && !w.N6->isChecked() && !w.N7->isChecked());
+    QCOMPARE(w.State().Settings.EstimateLevel, 0);
+  }
+
+  void aClickOnThePictureShowsThePanelAtOnce() {
+    Harness h;
+    TOrientation_Form& w = *h.window;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QVERIFY(w.Image1->isVisible());
+    QVERIFY(!w.Panel1->isVisible());
+    QTest::mouseClick(w.Image1, Qt::LeftButton);
+    QVERIFY(!w.Image1->isVisible());
+    QVERIFY(w.Panel1->isVisible());
+    QVERIFY(!w.Timer1->isActive());
+    w.Timer1Timer();  // the later timer has no further effect
+    QVERIFY(w.Panel1->isVisible());
+  }
+
+  void thePanelAppearsFourSecondsAfterStart() {
+    QElapsedTimer clock;
+    clock.start();
+    Harness h;
+    TOrientation_Form& w = *h.window;
+    w.show();
+    QCOMPARE(w.Timer1->interval(), 4000);
+    QVERIFY(w.Timer1->isActive());
+    QTest::qWait(1000);
+    QVERIFY(!w.Panel1->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(w.Panel1->isVisible(), 8000);
+    QVERIFY(clock.elapsed() >= 3900);
+    QVERIFY(!w.Image1->isVisible());
+    QVERIFY(!w.Timer1->isActive());
+  }
+
+  void anOrientationOfTheSquareFillsTheTwentyOneFields() {
+    Harness h;
+    h.ShowPanel();
+    h.UseCase(kSquare);
+    TOrientation_Form& w = *h.window;
+    QVERIFY(w.N10->isEnabled());
+    w.N10Click();
+
+    QCOMPARE(h.Field("Edit38"), QStringLiteral("2000.0000"));
+    QCOMPARE(h.Field("Edit31"), QStringLiteral("2000.0000"));
+    // Every field as in the worked case's result file, in file order.
+    const QList<QByteArray> lines = ReadBytes(Q(kSquare + "/expected-level0.ort")).split('\n');
+    for (std::size_t i = 0; i < zelv::kResultCount; ++i) {
+      const QString expected = QString::fromLatin1(lines[static_cast<qsizetype>(i)].split(';')[0])
+                                   .trimmed();
+      QCOMPARE(h.Field(zelv::kResultFieldNames[i]), expected);
+    }
+    QVERIFY(w.Button1->isEnabled());
+    QVERIFY(w.N16->isEnabled());
+    QVERIFY(!w.State().ResultSaved);
+    QCOMPARE(h.ui.messages.size(), std::size_t{1});
+    QCOMPARE(h.ui.messages[0].text, std::string(kSpreadWarning));
+    QCOMPARE(h.ui.messages[0].caption, std::string("Предупреждение!"));
+    QVERIFY(!h.ui.statusTexts.empty());
+    QCOMPARE(h.ui.statusTexts.front(), std::string("Подождите. Идёт счёт..."));
+    QCOMPARE(h.ui.busyDepth, 0);
+    QVERIFY(!h.ui.busyCalls.empty());
+
+    // A picker clears the shown result and leaves the save state alone.
+    h.ui.files.push_back(kSquare + "/image.crd");
+    w.Button3Click();
+    QCOMPARE(h.Field("Edit38"), QString());
+    QCOMPARE(h.Field("Edit24"), QString());
+    QVERIFY(w.Button1->isEnabled());
+  }
+
+  void thePickersSetTheMemberTheEditAndTheStartFolder() {
+    Harness h;
+    TOrientation_Form& w = *h.window;
+    h.ui.files.push_back(std::string("/data/points/a.crd"));
+    w.Button3Click();
+    QCOMPARE(w.State().ImageFileName, std::string("/data/points/a.crd"));
+    QCOMPARE(w.Edit6->text(), QStringLiteral("a.crd"));
+    QCOMPARE(h.ui.openRequests.size(), std::size_t{1});
+    const zelv::FileDialogRequest& crd = h.ui.openRequests[0];
+    QCOMPARE(crd.defaultSuffix, std::string("crd"));
+    QCOMPARE(crd.startFolder, w.State().StartDirectory);
+    QCOMPARE(crd.filters.size(), std::size_t{2});
+    QCOMPARE(crd.filters[0].description, std::string("Coordinate Files (*.crd)"));
+    QCOMPARE(crd.filters[0].pattern, std::string("*.crd"));
+    QCOMPARE(crd.filters[1].description, std::string("All Files (*)"));
+    QCOMPARE(crd.owner.window, static_cast<void*>(static_cast<QWidget*>(&w)));
+
+    // After a confirmed pick the dialogs open in the current directory.
+    h.ui.files.push_back(std::string("/data/cam/Kalibr.cam"));
+    w.Button5Click();
+    const zelv::FileDialogRequest& cam = h.ui.openRequests[1];
+    QCOMPARE(cam.startFolder, std::string());
+    QCOMPARE(cam.proposedName, std::string("Kalibr"));
+    QCOMPARE(cam.defaultSuffix, std::string("cam"));
+    QCOMPARE(cam.filters[0].description, std::string("Camera Files (*.cam)"));
+    QCOMPARE(cam.filters[0].pattern, std::string("*.cam"));
+    QCOMPARE(w.State().CameraFileName, std::string("/data/cam/Kalibr.cam"));
+    QCOMPARE(w.Edit1->text(), QStringLiteral("Kalibr.cam"));
+
+    // Cancelling changes nothing.
+    w.Button4Click();
+    QCOMPARE(w.State().SceneFileName, std::string());
+    QCOMPARE(w.Edit4->text(), QString());
+    QVERIFY(!w.N10->isEnabled());
+  }
+
+  void aTypedNameReplacesTheFileNameWithinThePreviousFolder() {
+    Harness h;
+    h.ShowPanel();
+    TOrientation_Form& w = *h.window;
+    QTest::keyClicks(w.Edit4, "b.crd");
+    QCOMPARE(w.State().SceneFileName, std::string("b.crd"));
+
+    h.ui.files.push_back(std::string("/data/a.crd"));
+    w.Button3Click();
+    w.Edit6->clear();
+    QTest::keyClicks(w.Edit6, "b.crd");
+    QCOMPARE(w.State().ImageFileName, std::string("/data/b.crd"));
+
+    // Deleting all text leaves the member and disables the command.
+    w.Edit6->selectAll();
+    QTest::keyClick(w.Edit6, Qt::Key_Delete);
+    QCOMPARE(w.Edit6->text(), QString());
+    QCOMPARE(w.State().ImageFileName, std::string("/data/b.crd"));
+    QVERIFY(!w.N10->isEnabled());
+  }
+
+  void savingANewFileMarksTheResultSaved() {
+    QTemporaryDir folder;
+    Harness h;
+    OrientSquare(h);
+    TOrientation_Form& w = *h.window;
+    const QString path = folder.filePath("result.ort");
+    h.ui.files.push_back(path.toStdString());
+    w.Button1Click();
+
+    QCOMPARE(h.ui.saveRequests.size(), std::size_t{1});
+    QCOMPARE(h.ui.saveRequests[0].proposedName, std::string("image.ort"));
+    QCOMPARE(h.ui.saveRequests[0].defaultSuffix, std::string("ort"));
+    const QByteArray bytes = ReadBytes(path);
+    QCOMPARE(bytes.count("\r\n"), 21);
+    QVERIFY(bytes.endsWith("\r\n"));
+    QCOMPARE(bytes, ReadBytes(Q(kSquare + "/expected-level0.ort")));
+    QVERIFY(w.State().ResultSaved);
+    QVERIFY(!w.Button1->isEnabled());
+    QVERIFY(!w.N16->isEnabled());
+    QVERIFY(h.ui.messages.empty());
+  }
+
+  void overwritingAskFirstAndNoKeepsTheOldFile() {
+    QTemporaryDir folder;
+    Harness h;
+    OrientSquare(h);
+    TOrientation_Form& w = *h.window;
+    const QString path = folder.filePath("result.ort");
+    WriteBytes(path, "old\r\n");
+
+    h.ui.files.push_back(path.toStdString());
+    h.ui.answers.push_back(false);
+    w.N16->trigger();
+    QCOMPARE(h.ui.questions.size(), std::size_t{1});
+    QCOMPARE(h.ui.questions[0].text, std::string("Файл result.ort уже существует. Перезаписать?"));
+    QCOMPARE(h.ui.questions[0].caption, std::string("Предупреждение"));
+    QCOMPARE(h.ui.questions[0].owner, static_cast<void*>(static_cast<QWidget*>(&w)));
+    QCOMPARE(ReadBytes(path), QByteArray("old\r\n"));
+    // Nothing was written, so the result is still unsaved and can be saved again.
+    QVERIFY(!w.State().ResultSaved);
+    QVERIFY(w.Button1->isEnabled());
+
+    h.ui.files.push_back(path.toStdString());
+    h.ui.answers.push_back(true);
+    w.Button1Click();
+    QCOMPARE(ReadBytes(path), ReadBytes(Q(kSquare + "/expected-level0.ort")));
+    QVERIFY(w.State().ResultSaved);
+    QVERIFY(!w.Button1->isEnabled());
+    QVERIFY(!w.N16->isEnabled());
+  }
+
+  void aFailedWriteIsReportedAndKeepsTheResultUnsaved() {
+    QTemporaryDir folder;
+    Harness h;
+    OrientSquare(h);
+    TOrientation_Form& w = *h.window;
+    const QString directory = folder.filePath("taken.ort");
+    QVERIFY(QDir().mkdir(directory));
+    h.ui.files.push_back(directory.toStdString());
+    h.ui.answers.push_back(true);
+    w.Button1Click();
+    QVERIFY(!h.ui.messages.empty());
+    QCOMPARE(h.ui.messages.back().text, std::string("Ошибка записи ort-файла!"));
+    QCOMPARE(h.ui.messages.back().caption, std::string("Ошибка!"));
+    QCOMPARE(h.ui.messages.back().owner, static_cast<void*>(static_cast<QWidget*>(&w)));
+    QVERIFY(!w.State().ResultSaved);
+    QVERIFY(w.Button1->isEnabled());
+    QVERIFY(w.N16->isEnabled());
+  }
+
+  void cancellingTheSaveDialogChangesNothing() {
+    Harness h;
+    OrientSquare(h);
+    TOrientation_Form& w = *h.window;
+    w.Button1Click();
+    QCOMPARE(h.ui.saveRequests.size(), std::size_t{1});
+    QVERIFY(h.ui.messages.empty());
+    QVERIFY(!w.State().ResultSaved);
+    QVERIFY(w.Button1->isEnabled());
+  }
+
+  void closingBeforeAnyOrientationAsksNothing() {
+    Harness h;
+    h.ShowPanel();
+    QSignalSpy closed(h.window.get(), &TOrientation_Form::Closed);
+    QVERIFY(h.window->close());
+    QVERIFY(h.ui.questions.empty());
+    QCOMPARE(closed.count(), 1);
+  }
+
+  void closingWithAnUnsavedResultAsksAndNoCloses() {
+    Harness h;
+    OrientSquare(h);
+    QSignalSpy closed(h.window.get(), &TOrientation_Form::Closed);
+    h.ui.answers.push_back(false);
+    QVERIFY(h.window->close());
+    QCOMPARE(h.ui.questions.size(), std::size_t{1});
+    QCOMPARE(h.ui.questions[0].text, std::string("Сохранить результат?"));
+    QCOMPARE(h.ui.questions[0].caption, std::string("Сохранение"));
+    QCOMPARE(h.ui.questions[0].owner, static_cast<void*>(static_cast<QWidget*>(h.window.get())));
+    QVERIFY(h.ui.saveRequests.empty());
+    QCOMPARE(closed.count(), 1);
+  }
+
+  void closingWithYesAndACancelledSaveCloses() {
+    Harness h;
+    OrientSquare(h);
+    h.ui.answers.push_back(true);
+    QVERIFY(h.window->close());
+    QCOMPARE(h.ui.saveRequests.size(), std::size_t{1});
+  }
+
+  void closingWithYesSavesAndCloses() {
+    QTemporaryDir folder;
+    Harness h;
+    OrientSquare(h);
+    const QString path = folder.filePath("kept.ort");
+    h.ui.answers.push_back(true);
+    h.ui.files.push_back(path.toStdString());
+    QVERIFY(h.window->close());
+    QCOMPARE(ReadBytes(path).count("\r\n"), 21);
+  }
+
+  void closingWithYesAndAFailedWriteStaysOpen() {
+    QTemporaryDir folder;
+    Harness h;
+    OrientSquare(h);
+    QSignalSpy closed(h.window.get(), &TOrientation_Form::Closed);
+    const QString directory = folder.filePath("taken.ort");
+    QVERIFY(QDir().mkdir(directory));
+    h.ui.answers = {true, true, true};
+    h.ui.files.push_back(directory.toStdString());
+    QVERIFY(!h.window->close());
+    QVERIFY(h.window->isVisible());
+    QCOMPARE(h.ui.messages.back().text, std::string("Ошибка записи ort-файла!"));
+    QCOMPARE(closed.count(), 0);
+
+    // The next close asks again; answering No now closes.
+    h.ui.answers = {false};
+    const std::size_t asked = h.ui.questions.size();
+    QVERIFY(h.window->close());
+    QCOMPARE(h.ui.questions.size(), asked + 1);
+    QCOMPARE(h.ui.questions.back().text, std::string("Сохранить результат?"));
+    QCOMPARE(closed.count(), 1);
+  }
+
+  void exitClosesTheWindowTheSameWay() {
+    Harness h;
+    OrientSquare(h);
+    h.ui.answers.push_back(false);
+    h.window->N5->trigger();
+    QVERIFY(!h.window->isVisible());
+    QCOMPARE(h.ui.questions.size(), std::size_t{1});
+  }
+
+  void helpLooksInTheCurrentDirectoryFirstAndListsContentsAndIndex() {
+    Harness h;
+    TOrientation_Form& w = *h.window;
+    QTemporaryDir empty;
+    QDir::setCurrent(empty.path());
+    w.N12Click();
+    QVERIFY(w.Help() != nullptr);
+    QVERIFY(w.Help()->isVisible());
+    QVERIFY(w.Help()->ShownFile().endsWith("ZELVHelp/ZELV_01.html"));
+    QVERIFY(QFile::exists(w.Help()->ShownFile()));
+    QVERIFY(w.Help()->Contents->topLevelItemCount() >= 1);
+    QCOMPARE(w.Help()->Contents->topLevelItem(0)->text(0),
+             QStringLiteral("1. ZELV: назначение и порядок работы"));
+    QVERIFY(w.Help()->Index->count() > 10);
+
+    QTemporaryDir own;
+    QVERIFY(QDir(own.path()).mkpath("ZELVHelp"));
+    WriteBytes(own.filePath("ZELVHelp/ZELV_01.html"),
+               "<html><head><title>Своя справка</title></head><body>x</body></html>");
+    QDir::setCurrent(own.path());
+    w.N12Click();
+    QCOMPARE(w.Help()->ShownFile(), QDir(own.path()).absoluteFilePath("ZELVHelp/ZELV_01.html"));
+    QCOMPARE(w.Help()->Contents->topLevelItem(0)->text(0), QStringLiteral("Своя справка"));
+  }
+
+  void anErrorEscapingAHandlerIsShownAndTheLoopGoesOn() {
+    ThrowingObject target;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    WhenModalOpens([&](QWidget* modal) {
+      if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+      }
+      static_cast<QDialog*>(modal)->accept();
+    });
+    QEvent event(QEvent::User);
+    QVERIFY(!QApplication::sendEvent(&target, &event));
+    QCOMPARE(title, QStringLiteral("ZELV"));
+    QCOMPARE(text, QStringLiteral("Сбой обработчика"));
+    QCOMPARE(icon, QMessageBox::Critical);
+  }
+
+ private:
+  static void OrientSquare(Harness& h) {
+    h.ShowPanel();
+    h.UseCase(kSquare);
+    h.window->N10Click();
+    h.ui.messages.clear();
+    QVERIFY(h.window->Button1->isEnabled());
+  }
+
+  QString startFolder_;
+};
+
+int main(int argc, char** argv) {
+  zelv::ZelvApplication app(argc, argv);
+  MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"
