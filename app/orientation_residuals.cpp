@@ -1,8 +1,10 @@
 #include "app/orientation_residuals.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "files/number_text.h"
+#include "files/text_file.h"
 #include "points/zelv_error.h"
 
 namespace zelv {
@@ -12,6 +14,37 @@ Residuals ResidualsOf(const OrientationState& state) {
   return ComputeResiduals(state.ImagePoints, state.ScenePoints, state.Values.Al, state.Values.Bet,
                           state.Values.Hi, state.Geometry.FocalLength, state.Distance,
                           state.SightingPointX, state.SightingPointY, state.SigmaCount);
+}
+
+std::optional<ResidualsReport> ResidualsReportOf(const OrientationState& state) {
+  try {
+    ResidualsReport report;
+    report.residuals = ResidualsOf(state);
+    report.imageWidth = state.Geometry.ImageWidth;
+    report.imageHeight = state.Geometry.ImageHeight;
+    report.decimalSeparator = state.DecimalSeparator;
+    report.csvName = DefaultResidualsCsvName(state.ImageFileName);
+    return report;
+  } catch (const ZelvError&) {
+    return std::nullopt;
+  }
+}
+
+std::string DefaultResidualsCsvName(const std::string& imageFileName) {
+  std::string name = FileNameOf(imageFileName);
+  name = name.substr(0, name.find('.'));
+  return name.empty() ? "residuals.csv" : name + "-residuals.csv";
+}
+
+double ArrowMagnification(double largest, double frameSize) {
+  if (!(largest > kNegligibleResidual) || !(frameSize > 0) || !std::isfinite(frameSize)) return 1;
+  const double wanted = frameSize * 0.1 / largest;
+  if (!std::isfinite(wanted)) return 1;
+  const double decade = std::pow(10.0, std::floor(std::log10(wanted)));
+  double factor = decade;
+  for (double step : {2.0, 2.5, 5.0, 10.0})
+    if (decade * step <= wanted) factor = decade * step;
+  return factor;
 }
 
 std::string ResidualCell(const PointResidual& point, int column, char decimalSeparator) {

@@ -2,6 +2,7 @@
 // The residuals of the orientation the main window shows, and their texts: the summary line, the
 // command's table and the CSV export.
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,27 @@ namespace zelv {
 // lists while the shown result stays. Raises ZelvError when no complete result is held or a point
 // projects to infinity at that pose.
 Residuals ResidualsOf(const OrientationState& state);
+
+// What the residuals window shows of one orientation, taken when it was computed.
+struct ResidualsReport {
+  Residuals residuals;
+  double imageWidth = 0;   // ImageWidth of the camera, pixels
+  double imageHeight = 0;  // ImageHeight of the camera, pixels
+  char decimalSeparator = '.';
+  std::string csvName;     // the file name the CSV export proposes
+};
+
+// ResidualsOf with what the window needs beside it; nothing when ResidualsOf raises.
+std::optional<ResidualsReport> ResidualsReportOf(const OrientationState& state);
+
+// The CSV name proposed for an image file: its name without folder, cut at its first ".", and
+// "-residuals.csv"; "residuals.csv" when that leaves nothing.
+std::string DefaultResidualsCsvName(const std::string& imageFileName);
+
+// The magnification of the residual arrows: the largest of 1, 2, 2.5 and 5 times a power of ten
+// that keeps the longest arrow (largest · factor) within a tenth of `frameSize` (both in pixels).
+// 1 when there is nothing to magnify (largest within kNegligibleResidual, or no frame).
+double ArrowMagnification(double largest, double frameSize);
 
 // The column headings of the table and the CSV file, in column order: number, corrected x and y
 // (pixels), scene X and Y (scene units), ex, ey, |e| (pixels) and the flag.

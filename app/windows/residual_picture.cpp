@@ -1,0 +1,150 @@
+#include "app/windows/residual_picture.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QRectF>
+#include <algorithm>
+#include <cmath>
+
+#include "files/number_text.h"
+
+namespace zelv {
+namespace {
+
+constexpr int kMargin = 28;          // screen pixels around the drawing, room for the numbers
+constexpr double kDotRadius = 3.5;   // screen pixels
+constexpr double kArrowHead = 7;     // screen pixels
+const QColor kFlagged(200, 0, 0);
+const QColor kArrow(0, 90, 200);
+
+// The image frame, centred on the image centre, in the corrected frame (pixels); empty when the
+// camera gives no usable size.
+QRectF ImageFrame(const ResidualsReport& report) {
+  const double w = report.imageWidth, h = report.imageHeight;
+  if (!(w > 0) || !(h > 0) || !std::isfinite(w) || !std::isfinite(h)) return {};
+  return QRectF(-w / 2, -h / 2, w, h);
+}
+
+// Grows `r` to hold the point (x, y).
+void Include(QRectF& r, double x, double y) {
+  if (r.isNull()) {
+    r = QRectF(x, y, 0, 0);
+    return;
+  }
+  r.setLeft(std::min(r.left(), x));
+  r.setRight(std::max(r.right(), x));
+  r.setTop(std::min(r.top(), y));
+  r.setBottom(std::max(r.bottom(), y));
+}
+
+void DrawArrow(QPainter& painter, QPointF from, QPointF to) {
+  painter.drawLine(from, to);
+  const double dx = to.x() - from.x(), dy = to.y() - from.y();
+  const double length = std::sqrt(dx * dx + dy * dy);
+  if (length < 1) return;
+  const double ux = dx / length, uy = dy / length;
+  const double head = std::min(kArrowHead, length * 0.5);
+  // Two strokes 25 degrees either side of the shaft.
+  const double c = std::cos(0.44), s = std::sin(0.44);
+  painter.drawLine(to, to - QPointF(head * (ux * c - uy * s), head * (uy * c + ux * s)));
+  painter.drawLine(to, to - QPointF(head * (ux * c + uy * s), head * (uy * c - ux * s)));
+}
+
+}  // namespace
+
+ResidualPicture::ResidualPicture(QWidget* parent) : QWidget(parent) {
+  setObjectName(QStringLiteral("ResidualPicture"));
+  setMinimumSize(240, 180);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  setAutoFillBackground(false);
+}
+
+void ResidualPicture::SetReport(const std::optional<ResidualsReport>& report) {
+  report_ = report;
+  magnification_ = 1;
+  if (report_) {
+    const QRectF frame = ImageFrame(*report_);
+    const double size = frame.isNull() ? 0 : std::max(frame.width(), frame.height());
+    magnification_ = ArrowMagnification(report_->residuals.summary.largest, size);
+  }
+  update();
+}
+
+QString ResidualPicture::MagnificationText() const {
+  const char separator = report_ ? report_->decimalSeparator : '.';
+  return QStringLiteral("×") + QString::fromStdString(FormatGeneral(magnification_, separator));
+}
+
+void ResidualPicture::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), Qt::white);
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  if (!report_) {
+    painter.setPen(Qt::gray);
+    painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Нет результата ориентации"));
+    return;
+  }
+  const std::vector<PointResidual>& points = report_->residuals.points;
+  const double k = magnification_;
+
+  // What must be seen: the frame, every point and every arrow tip (corrected pixels, y up).
+  const QRectF frame = ImageFrame(*report_);
+  QRectF view = frame;
+  for (const PointResidual& p : points) {
+    Include(view, p.x, p.y);
+    Include(view, p.x + k * p.ex, p.y + k * p.ey);
+  }
+  if (view.width() <= 0 || view.height() <= 0) {
+    // A single point or points on one line: give the drawing some extent.
+    const double extent = std::max({view.width(), view.height(), 1.0});
+    view = QRectF(view.center().x() - extent / 2, view.center().y() - extent / 2, extent, extent);
+  }
+
+  // One scale for both axes keeps the aspect ratio; the drawing is centred.
+  const double availableW = std::max(1, width() - 2 * kMargin);
+  const double availableH = std::max(1, height() - 2 * kMargin);
+  const double scale = std::min(availableW / view.width(), availableH / view.height());
+  const double offsetX = (width() - view.width() * scale) / 2;
+  const double offsetY = (height() - view.height() * scale) / 2;
+  const auto map = [&](double x, double y) {
+    return QPointF(offsetX + (x - view.left()) * scale, offsetY + (view.bottom() - y) * scale);
+  };
+
+  if (!frame.isNull()) {
+    const QPointF topLeft = map(frame.left(), frame.bottom());
+    const QPointF bottomRight = map(frame.right(), frame.top());
+    painter.setPen(QPen(QColor(120, 120, 120), 1));
+    painter.setBrush(QColor(246, 246, 246));
+    painter.drawRect(QRectF(topLeft, bottomRight));
+    // The image centre.
+    painter.setPen(QPen(QColor(170, 170, 170), 1, Qt::DashLine));
+    painter.drawLine(map(frame.left(), 0), map(frame.right(), 0));
+    painter.drawLine(map(0, frame.top()), map(0, frame.bottom()));
+  }
+
+  QFont font = painter.font();
+  font.setPointSizeF(std::max(7.0, font.pointSizeF() - 1));
+  painter.setFont(font);
+  for (const PointResidual& p : points) {
+    const QColor colour = p.flagged ? kFlagged : kArrow;
+    const QPointF at = map(p.x, p.y);
+    painter.setPen(QPen(colour, p.flagged ? 2 : 1.5));
+    DrawArrow(painter, at, map(p.x + k * p.ex, p.y + k * p.ey));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(p.flagged ? kFlagged : QColor(Qt::black));
+    painter.drawEllipse(at, kDotRadius, kDotRadius);
+    painter.setPen(p.flagged ? kFlagged : QColor(Qt::black));
+    painter.drawText(at + QPointF(5, -5), QString::number(p.number));
+  }
+
+  font.setPointSizeF(font.pointSizeF() + 2);
+  font.setBold(true);
+  painter.setFont(font);
+  painter.setPen(Qt::black);
+  painter.drawText(QRect(8, height() - kMargin, width() - 16, kMargin - 4),
+                   Qt::AlignLeft | Qt::AlignVCenter,
+                   QStringLiteral("Невязки ") + MagnificationText());
+}
+
+}  // namespace zelv

@@ -1,0 +1,37 @@
+#pragma once
+// The picture of the residuals: the image frame in the corrected image frame (origin at the image
+// centre, y up), each control point as a dot with its number, and its residual as an arrow
+// magnified so that the longest is about a tenth of the frame. Flagged points are red. The
+// picture keeps its aspect ratio as the widget is resized.
+
+#include <QWidget>
+#include <optional>
+
+#include "app/orientation_residuals.h"
+
+namespace zelv {
+
+class ResidualPicture : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit ResidualPicture(QWidget* parent = nullptr);
+
+  // The residuals to draw, or nothing for an empty picture.
+  void SetReport(const std::optional<ResidualsReport>& report);
+  // The arrows' magnification (1 when there is nothing to draw).
+  double Magnification() const { return magnification_; }
+  // The magnification as written on the picture, e.g. "×250".
+  QString MagnificationText() const;
+
+  QSize sizeHint() const override { return QSize(640, 480); }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::optional<ResidualsReport> report_;
+  double magnification_ = 1;
+};
+
+}  // namespace zelv
