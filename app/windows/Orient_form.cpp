@@ -28,6 +28,7 @@
 #include "app/windows/help_window.h"
 #include "app/windows/jpeg_picture.h"
 #include "app/windows/qt_user_interface.h"
+#include "app/windows/residuals_window.h"
 #include "files/editor/Edit.h"
 
 // The pictures live in the windows' static library; naming the resource here keeps the linker
@@ -154,6 +155,9 @@ void TOrientation_Form::CreateActions() {
 
   N10 = make("N10", QStringLiteral("Ориентация"));
   connect(N10, &QAction::triggered, this, &TOrientation_Form::N10Click);
+  N17 = make("N17", QStringLiteral("Невязки..."));
+  N17->setEnabled(false);
+  connect(N17, &QAction::triggered, this, &TOrientation_Form::N17Click);
 
   N12 = make("N12", QStringLiteral("Справка"));
   connect(N12, &QAction::triggered, this, &TOrientation_Form::N12Click);
@@ -177,6 +181,7 @@ void TOrientation_Form::CreateMenus() {
   QMenu* command = menuBar()->addMenu(QStringLiteral("Счёт"));
   command->setObjectName(QStringLiteral("CommandMenu"));
   command->addAction(N10);
+  command->addAction(N17);
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("Помощь"));
   help->setObjectName(QStringLiteral("HelpMenu"));
@@ -335,13 +340,16 @@ QString TOrientation_Form::StatusText() const { return StatusBar1->currentMessag
 // ---------------------------------------------------------------- the orientation command
 
 void TOrientation_Form::N10Click() {
+  bool shown = false;
   try {
-    RunOrientation(state_, *ui_);
+    shown = RunOrientation(state_, *ui_);
   } catch (...) {
     ShowResults();
+    UpdateResiduals(false);
     throw;
   }
   ShowResults();
+  UpdateResiduals(shown);
 }
 
 void TOrientation_Form::Button2Click() { N10Click(); }
@@ -377,6 +385,23 @@ void TOrientation_Form::ShowResults() {
 void TOrientation_Form::ClearShownResults() {
   ClearResults(state_);
   ShowResults();
+  UpdateResiduals(false);
+}
+
+void TOrientation_Form::UpdateResiduals(bool fresh) {
+  if (fresh) residuals_ = ResidualsReportOf(state_);
+  if (!state_.Values.complete) residuals_.reset();
+  N17->setEnabled(residuals_.has_value());
+  if (residualsWindow_ != nullptr) residualsWindow_->ShowReport(residuals_);
+}
+
+void TOrientation_Form::N17Click() {
+  if (!residuals_) return;
+  if (residualsWindow_ == nullptr) residualsWindow_ = new ResidualsWindow(*ui_, this);
+  residualsWindow_->ShowReport(residuals_);
+  residualsWindow_->show();
+  residualsWindow_->raise();
+  residualsWindow_->activateWindow();
 }
 
 // ---------------------------------------------------------------- choosing the input files

@@ -9,8 +9,10 @@
 #include <QPointer>
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/orientation_residuals.h"
 #include "app/orientation_state.h"
 #include "app/user_interface.h"
 
@@ -27,6 +29,7 @@ class QWidget;
 
 namespace zelv {
 class HelpWindow;
+class ResidualsWindow;
 class TOrientAboutBox;
 class TOrientNForm;
 }  // namespace zelv
@@ -52,6 +55,8 @@ class TOrientation_Form : public QMainWindow {
   TOrientNForm* SettingsDialog();
   TOrientAboutBox* AboutBox();
   HelpWindow* Help() const { return helpWindow_; }
+  // The residuals window, once opened (nullptr before).
+  ResidualsWindow* Residuals() const { return residualsWindow_; }
 
   // The debug group shown (ProcessingMode 3) or hidden, with the window's sizes for each.
   void ShowDebugGroup(bool show);
@@ -88,6 +93,7 @@ class TOrientation_Form : public QMainWindow {
   QAction* N6 = nullptr;   // "Оценка"
   QAction* N7 = nullptr;   // "Точная оценка"
   QAction* N10 = nullptr;  // "Ориентация"
+  QAction* N17 = nullptr;  // "Невязки..."
   QAction* N12 = nullptr;  // "Справка"
   QAction* N13 = nullptr;  // "О программе"
 
@@ -119,6 +125,8 @@ class TOrientation_Form : public QMainWindow {
   void N5Click();
   void N12Click();
   void N13Click();
+  // Opens the residuals window (one at a time, modeless) on the result shown.
+  void N17Click();
   // Switches from the start-up picture to the working panel (whichever comes first).
   void Timer1Timer();
   void Image1Click();
@@ -149,6 +157,9 @@ class TOrientation_Form : public QMainWindow {
   // Copies the state's result texts and save state into the fields, the button and the menu.
   void ShowResults();
   void ClearShownResults();
+  // Takes the residuals of a result just computed (`fresh`), or drops them when no result is
+  // shown any more; enables N17 and refreshes the residuals window to match.
+  void UpdateResiduals(bool fresh);
   // Runs a picker; on confirmation stores the path in `member` and the name in `edit`.
   void PickFile(bool camera, std::string& member, QLineEdit* edit);
   void TakeTypedName(QLineEdit* edit, std::string& member);
@@ -164,6 +175,10 @@ class TOrientation_Form : public QMainWindow {
   TOrientNForm* settingsDialog_ = nullptr;
   TOrientAboutBox* aboutBox_ = nullptr;
   HelpWindow* helpWindow_ = nullptr;
+  ResidualsWindow* residualsWindow_ = nullptr;
+  // The residuals of the result shown, taken right after it was computed: a later run that fails
+  // while reading refills the point lists but leaves that result on show.
+  std::optional<ResidualsReport> residuals_;
   bool centred_ = false;
   // The key press last seen by the filter, to recognise it again on its way up to the window.
   struct SeenKey {
