@@ -67,7 +67,7 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   splitter->addWidget(Browser);
   splitter->setStretchFactor(0, 0);
   splitter->setStretchFactor(1, 1);
-  splitter->setSizes({260, 660});
+  splitter->setSizes({310, 610});
 
   auto* layout = new QHBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
@@ -165,7 +165,7 @@ void HelpWindow::LoadContentsAndIndex(const QString& folder) {
   }
   Contents->expandAll();
   std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-    return QString::localeAwareCompare(a.first, b.first) < 0;
+    return QString::compare(a.first.toLower(), b.first.toLower()) < 0;
   });
   for (const auto& [text, url] : entries) {
     auto* item = new QListWidgetItem(text, Index);
