@@ -44,7 +44,7 @@ constexpr int kStartUpPictureMs = 4000;
 
 // The labels before the result fields, in ResultIndex order.
 constexpr std::array<const char*, kResultCount> kResultLabels = {
-    "X=", "Y=", "Z=", "X=",  "Y=",  "L=",  "a=",  "w=",  "c=",  "a0=", "l=",
+    "X=", "Y=",  "Z=",  "X=",  "Y=",  "L=",  "a=",  "w=",  "c=",  "a0=", "l=",
     "n=", "xX=", "xY=", "xZ=", "yX=", "yY=", "yZ=", "zX=", "zY=", "zZ="};
 
 // The part of a path after its last folder separator (the whole path when it has none).
@@ -62,8 +62,8 @@ constexpr int kKeyCyrillicO = 0x041E;
 TOrientation_Form::TOrientation_Form(UserInterface* ui, QWidget* parent) : QMainWindow(parent) {
   InitZelvResources();
   if (ui == nullptr) {
-    ownUi_ = std::make_unique<QtUserInterface>(
-        [this](const std::string& text) { ShowStatus(text); });
+    ownUi_ =
+        std::make_unique<QtUserInterface>([this](const std::string& text) { ShowStatus(text); });
     ui = ownUi_.get();
   }
   ui_ = ui;
@@ -262,8 +262,8 @@ QWidget* TOrientation_Form::CreateResultGroup() {
   auto fields = [&](int row, std::initializer_list<int> indexes) {
     int column = 1;
     for (int index : indexes) {
-      auto* label = new QLabel(QString::fromLatin1(kResultLabels[static_cast<std::size_t>(index)]),
-                               group);
+      auto* label =
+          new QLabel(QString::fromLatin1(kResultLabels[static_cast<std::size_t>(index)]), group);
       label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
       grid->addWidget(label, row, column);
       grid->addWidget(ResultEdits[static_cast<std::size_t>(index)], row, column + 1);
@@ -355,8 +355,8 @@ void TOrientation_Form::N10Click() {
 void TOrientation_Form::Button2Click() { N10Click(); }
 
 void TOrientation_Form::Edit1Change() {
-  const bool complete = !Edit6->text().isEmpty() && !Edit4->text().isEmpty() &&
-                        !Edit1->text().isEmpty();
+  const bool complete =
+      !Edit6->text().isEmpty() && !Edit4->text().isEmpty() && !Edit1->text().isEmpty();
   N10->setEnabled(complete);
   Button2->setEnabled(complete);
 }
@@ -467,8 +467,7 @@ void TOrientation_Form::Button1Click() {
 void TOrientation_Form::N16Click() { Button1Click(); }
 
 void TOrientation_Form::closeEvent(QCloseEvent* event) {
-  if (!state_.ResultSaved &&
-      ui_->AskYesNo("Сохранить результат?", "Сохранение", SelfOwner())) {
+  if (!state_.ResultSaved && ui_->AskYesNo("Сохранить результат?", "Сохранение", SelfOwner())) {
     const SaveOutcome outcome = SaveResultFile(state_, *ui_, SelfOwner());
     ShowResults();
     // The user asked for the result to be kept: a write that failed must not lose it.

@@ -182,8 +182,8 @@ QWidget* TOrientNForm::CreateRefinementPage() {
   HiCheckBox = new QCheckBox(QStringLiteral("Изменять"), page);
   HiCheckBox->setObjectName(QStringLiteral("HiCheckBox"));
   grid->addWidget(HiCheckBox, 4, 1);
-  row(5, QStringLiteral("Расстояние и его шаг в %"),
-      {&LFirstValueEdit, &LStartEdit, &LMinEdit}, {"LFirstValueEdit", "LStartEdit", "LMinEdit"});
+  row(5, QStringLiteral("Расстояние и его шаг в %"), {&LFirstValueEdit, &LStartEdit, &LMinEdit},
+      {"LFirstValueEdit", "LStartEdit", "LMinEdit"});
   layout->addLayout(grid);
   layout->addStretch(1);
 

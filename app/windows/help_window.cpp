@@ -73,12 +73,10 @@ HelpWindow::HelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
   layout->setContentsMargins(4, 4, 4, 4);
   layout->addWidget(splitter);
 
-  connect(Contents, &QTreeWidget::itemActivated, this, [this](QTreeWidgetItem* item) {
-    Browser->setSource(item->data(0, kUrlRole).toUrl());
-  });
-  connect(Contents, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) {
-    Browser->setSource(item->data(0, kUrlRole).toUrl());
-  });
+  connect(Contents, &QTreeWidget::itemActivated, this,
+          [this](QTreeWidgetItem* item) { Browser->setSource(item->data(0, kUrlRole).toUrl()); });
+  connect(Contents, &QTreeWidget::itemClicked, this,
+          [this](QTreeWidgetItem* item) { Browser->setSource(item->data(0, kUrlRole).toUrl()); });
   auto openEntry = [this](QListWidgetItem* item) {
     Browser->setSource(item->data(kUrlRole).toUrl());
   };

@@ -1,9 +1,9 @@
 #include "app/windows/jpeg_picture.h"
 
+#include <jpeglib.h>
+
 #include <csetjmp>
 #include <cstdio>
-
-#include <jpeglib.h>
 
 namespace zelv {
 namespace {

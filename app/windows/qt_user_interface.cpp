@@ -51,8 +51,7 @@ void QtUserInterface::ShowMessage(const std::string& text, const std::string& ca
   box.exec();
 }
 
-bool QtUserInterface::AskYesNo(const std::string& text, const std::string& caption,
-                               Owner owner) {
+bool QtUserInterface::AskYesNo(const std::string& text, const std::string& caption, Owner owner) {
   QMessageBox box(QMessageBox::Question, Text(caption), Text(text),
                   QMessageBox::Yes | QMessageBox::No, OwnerWidget(owner));
   box.setDefaultButton(QMessageBox::Yes);

@@ -8,6 +8,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -16,7 +17,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QListWidget>
 #include <QtTest>
 #include <functional>
 #include <memory>
@@ -115,9 +115,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.windowTitle(), QStringLiteral("Вычисление параметров внешней ориентации съемки"));
     QCOMPARE(w.minimumSize(), QSize(720, 545));
     QCOMPARE(w.size(), QSize(720, 545));
-    for (const char* name : {"Edit1", "Edit6", "Edit4", "Button5", "Button3", "Button4",
-                             "Button2", "Button1", "GroupBox3", "StatusBar1", "Image1", "Panel1",
-                             "ListBox1", "ListBox4"})
+    for (const char* name :
+         {"Edit1", "Edit6", "Edit4", "Button5", "Button3", "Button4", "Button2", "Button1",
+          "GroupBox3", "StatusBar1", "Image1", "Panel1", "ListBox1", "ListBox4"})
       QVERIFY2(w.findChild<QWidget*>(QString::fromLatin1(name)) != nullptr, name);
     for (const char* name : zelv::kResultFieldNames) {
       auto* field = w.findChild<QLineEdit*>(QString::fromLatin1(name));
@@ -291,8 +291,8 @@ class MainWindowTest : public QObject {
     // Every field as in the worked case's result file, in file order.
     const QList<QByteArray> lines = ReadBytes(Q(kSquare + "/expected-level0.ort")).split('\n');
     for (std::size_t i = 0; i < zelv::kResultCount; ++i) {
-      const QString expected = QString::fromLatin1(lines[static_cast<qsizetype>(i)].split(';')[0])
-                                   .trimmed();
+      const QString expected =
+          QString::fromLatin1(lines[static_cast<qsizetype>(i)].split(';')[0]).trimmed();
       QCOMPARE(h.Field(zelv::kResultFieldNames[i]), expected);
     }
     QVERIFY(w.Button1->isEnabled());

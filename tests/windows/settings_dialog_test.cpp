@@ -152,9 +152,9 @@ class SettingsDialogTest : public QObject {
     Harness h;
     TOrientNForm& d = *h.dialog;
     d.FirstValuesCheckBox->setChecked(true);
-    for (QWidget* control : std::initializer_list<QWidget*>{d.AlFirstValueEdit, d.BetFirstValueEdit,
-                                                            d.HiFirstValueEdit, d.LFirstValueEdit,
-                                                            d.HiCheckBox})
+    for (QWidget* control :
+         std::initializer_list<QWidget*>{d.AlFirstValueEdit, d.BetFirstValueEdit,
+                                         d.HiFirstValueEdit, d.LFirstValueEdit, d.HiCheckBox})
       QVERIFY(control->isEnabled());
     d.HiCheckBox->setChecked(true);  // its own state plays no part
     QVERIFY(d.AlFirstValueEdit->isEnabled());
