@@ -17,6 +17,7 @@ constexpr double kDotRadius = 3.5;   // screen pixels
 constexpr double kArrowHead = 7;     // screen pixels
 const QColor kFlagged(200, 0, 0);
 const QColor kArrow(0, 90, 200);
+const QColor kFrameFill(250, 248, 235);  // ivory: no blend of the other colours with white
 
 // The image frame, centred on the image centre, in the corrected frame (pixels); empty when the
 // camera gives no usable size.
@@ -115,7 +116,7 @@ void ResidualPicture::paintEvent(QPaintEvent*) {
     const QPointF topLeft = map(frame.left(), frame.bottom());
     const QPointF bottomRight = map(frame.right(), frame.top());
     painter.setPen(QPen(QColor(120, 120, 120), 1));
-    painter.setBrush(QColor(246, 246, 246));
+    painter.setBrush(kFrameFill);
     painter.drawRect(QRectF(topLeft, bottomRight));
     // The image centre.
     painter.setPen(QPen(QColor(170, 170, 170), 1, Qt::DashLine));

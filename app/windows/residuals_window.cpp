@@ -62,6 +62,7 @@ ResidualsWindow::ResidualsWindow(UserInterface& ui, QWidget* owner)
   for (const char* heading : kHeadings) headings << QString::fromUtf8(heading);
   Table->setHorizontalHeaderLabels(headings);
   Table->verticalHeader()->hide();
+  Table->verticalHeader()->setDefaultSectionSize(Table->fontMetrics().height() + 6);
   Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
   Table->setSelectionBehavior(QAbstractItemView::SelectRows);
   Table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
