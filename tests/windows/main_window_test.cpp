@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +26,7 @@
 #include "app/windows/Orient_form.h"
 #include "app/windows/Orientparamform.h"
 #include "app/windows/help_window.h"
+#include "app/windows/qt_user_interface.h"
 #include "app/windows/zelv_application.h"
 #include "fake_ui.h"
 
@@ -90,6 +92,14 @@ void WhenModalOpens(std::function<void(QWidget*)> handle) {
     if (modal != nullptr) handle(modal);
   });
   timer->start();
+}
+
+// Types a name into a file dialog's name field and confirms, as a user does.
+void TypeFileName(QFileDialog* dialog, const QString& name) {
+  auto* field = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+  QVERIFY(field != nullptr);
+  field->setText(name);
+  static_cast<QDialog*>(dialog)->accept();
 }
 
 class ThrowingObject : public QObject {
@@ -568,6 +578,115 @@ class MainWindowTest : public QObject {
     QCOMPARE(title, QStringLiteral("ZELV"));
     QCOMPARE(text, QStringLiteral("Сбой обработчика"));
     QCOMPARE(icon, QMessageBox::Critical);
+  }
+
+  void theQtInterfaceShowsMessageBoxesAsAsked() {
+    zelv::QtUserInterface ui;
+    QWidget owner;
+    QString title, text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QWidget* parent = nullptr;
+    auto record = [&](QMessageBox::StandardButton answer) {
+      WhenModalOpens([&, answer](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (box == nullptr) return static_cast<QDialog*>(modal)->reject();
+        title = box->windowTitle();
+        text = box->text();
+        icon = box->icon();
+        parent = box->parentWidget();
+        box->button(answer)->click();
+      });
+    };
+    record(QMessageBox::Ok);
+    ui.ShowMessage("Файл x не найден!", "Ошибка!", zelv::MessageIcon::Stop, zelv::Owner{&owner});
+    QCOMPARE(title, QStringLiteral("Ошибка!"));
+    QCOMPARE(text, QStringLiteral("Файл x не найден!"));
+    QCOMPARE(icon, QMessageBox::Critical);
+    QCOMPARE(parent, &owner);
+
+    record(QMessageBox::Ok);
+    ui.ShowMessage("Внимание", "Предупреждение!", zelv::MessageIcon::Exclamation, zelv::Owner{});
+    QCOMPARE(icon, QMessageBox::Warning);
+    QCOMPARE(parent, nullptr);
+
+    record(QMessageBox::Yes);
+    QVERIFY(ui.AskYesNo("Сохранить результат?", "Сохранение", zelv::Owner{&owner}));
+    QCOMPARE(text, QStringLiteral("Сохранить результат?"));
+    record(QMessageBox::No);
+    QVERIFY(!ui.AskYesNo("Сохранить результат?", "Сохранение", zelv::Owner{&owner}));
+  }
+
+  void confirmingTheOpenDialogMakesTheFilesFolderCurrent() {
+    QTemporaryDir folder;
+    QVERIFY(QDir(folder.path()).mkdir("points"));
+    const QString chosen = folder.filePath("points/a.crd");
+    WriteBytes(chosen, "1 ; 2\r\n");
+    zelv::QtUserInterface ui;
+    zelv::FileDialogRequest request;
+    request.filters = {{"Coordinate Files (*.crd)", "*.crd"}, {"All Files (*)", "*"}};
+    request.defaultSuffix = "crd";
+    request.startFolder = folder.filePath("points").toStdString();
+    QStringList filters;
+    QString startFolder;
+    WhenModalOpens([&](QWidget* modal) {
+      auto* dialog = qobject_cast<QFileDialog*>(modal);
+      if (dialog == nullptr) return static_cast<QDialog*>(modal)->reject();
+      filters = dialog->nameFilters();
+      startFolder = dialog->directory().absolutePath();
+      TypeFileName(dialog, "a.crd");
+    });
+    const std::optional<std::string> result = ui.ChooseOpenFile(request);
+    QVERIFY(result.has_value());
+    QCOMPARE(Q(*result), chosen);
+    QCOMPARE(filters, QStringList({"Coordinate Files (*.crd)", "All Files (*)"}));
+    QCOMPARE(startFolder, QDir(folder.filePath("points")).absolutePath());
+    QCOMPARE(QDir::currentPath(), QDir(folder.filePath("points")).absolutePath());
+
+    // Cancelling returns nothing and leaves the current directory.
+    QDir::setCurrent(folder.path());
+    WhenModalOpens([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    QVERIFY(!ui.ChooseOpenFile(request).has_value());
+    QCOMPARE(QDir::currentPath(), QDir(folder.path()).absolutePath());
+  }
+
+  void theSaveDialogAddsTheSuffixAndLeavesTheOverwriteQuestionToTheCommand() {
+    QTemporaryDir folder;
+    WriteBytes(folder.filePath("old.ort"), "old\r\n");
+    zelv::QtUserInterface ui;
+    zelv::FileDialogRequest request;
+    request.filters = {{"Orientation Files (*.ort)", "*.ort"}};
+    request.defaultSuffix = "ort";
+    request.proposedName = "image.ort";
+    request.startFolder = folder.path().toStdString();
+    QString proposed;
+    auto choose = [&](const QString& typed) {
+      WhenModalOpens([typed, &proposed](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (dialog == nullptr) return static_cast<QDialog*>(modal)->reject();
+        proposed = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+        TypeFileName(dialog, typed);
+      });
+      return ui.ChooseSaveFile(request);
+    };
+    const std::optional<std::string> typed = choose("new");
+    QVERIFY(typed.has_value());
+    QCOMPARE(Q(*typed), folder.filePath("new.ort"));
+    QCOMPARE(proposed, QStringLiteral("image.ort"));
+    const std::optional<std::string> existing = choose("old.ort");
+    QVERIFY(existing.has_value());
+    QCOMPARE(Q(*existing), folder.filePath("old.ort"));
+  }
+
+  void theBusyCursorIsSetAndRestored() {
+    zelv::QtUserInterface ui;
+    {
+      zelv::TWaitCursor wait(ui);
+      QVERIFY(QApplication::overrideCursor() != nullptr);
+      QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    }
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+    ui.SetBusy(false);  // an unmatched restore must not take another program cursor away
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
   }
 
  private:
