@@ -12,8 +12,9 @@
 int main(int argc, char** argv) {
   zelv::ZelvApplication app(argc, argv);
   try {
+    // The application's title. Not set as the display name too: the platform would then append
+    // it to every window's own caption.
     QApplication::setApplicationName(QStringLiteral("ZELV"));
-    QApplication::setApplicationDisplayName(QStringLiteral("ZELV"));
     QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/zelv/zelv.png")));
     // Data editor windows may stay open; closing the main window still ends the program.
