@@ -16,6 +16,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -547,8 +548,7 @@ class MainWindowTest : public QObject {
     QVERIFY(w.Help()->ShownFile().endsWith("ZELVHelp/ZELV_01.html"));
     QVERIFY(QFile::exists(w.Help()->ShownFile()));
     QVERIFY(w.Help()->Contents->topLevelItemCount() >= 1);
-    QCOMPARE(w.Help()->Contents->topLevelItem(0)->text(0),
-             QStringLiteral("1. ZELV: назначение и порядок работы"));
+    QVERIFY(w.Help()->Browser->toPlainText().contains(QStringLiteral("ZELV")));
     QVERIFY(w.Help()->Index->count() > 10);
 
     QTemporaryDir own;
