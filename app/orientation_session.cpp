@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "app/point_spread.h"
 #include "files/coordinate_file.h"
 #include "solver/pose.h"
 
@@ -18,19 +19,7 @@ bool LoadInputs(OrientationState& state, UserInterface& ui) {
 
 bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight) {
   const double diagonal = std::sqrt(imageWidth * imageWidth + imageHeight * imageHeight);
-  double largest = 0;
-  const std::int32_t n = points.Count();
-  for (std::int32_t i = 0; i < n; ++i) {
-    const VT_Point& a = *points.Get(i);
-    for (std::int32_t j = i; j < n; ++j) {
-      const VT_Point& b = *points.Get(j);
-      const double dx = a.x - b.x;
-      const double dy = a.y - b.y;
-      const double d = std::sqrt(dx * dx + dy * dy);
-      if (d > largest) largest = d;
-    }
-  }
-  return 0.5 * diagonal <= largest;
+  return 0.5 * diagonal <= LargestPointDistance(points);
 }
 
 void ClearResults(OrientationState& state) {

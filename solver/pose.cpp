@@ -5,6 +5,7 @@
 
 #include "points/zelv_error.h"
 #include "solver/refinement.h"
+#include "solver/refinement_cost_kernel.h"
 #include "solver/transformation_fit.h"
 
 namespace zelv {
@@ -98,9 +99,10 @@ void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
       if (settings.VaryHi) Hi = settings.HiFirstValue;
       state.Distance = settings.LFirstValue;
     }
-    PointListCost plainCost(state.ImagePoints, state.ScenePoints, F);
+    // The lists are copied into arrays once; the search then evaluates them millions of times.
+    const PointArrayCost arrayCost(state.ImagePoints, state.ScenePoints, F);
     RefinementContext context;
-    context.cost = options.cost != nullptr ? options.cost : &plainCost;
+    context.cost = options.cost != nullptr ? options.cost : &arrayCost;
     context.settings = &state.Settings;
     context.logPath = options.logPath.empty()
                           ? state.StartDirectory + "/" + state.Settings.Log1FileName
@@ -108,7 +110,11 @@ void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
     context.decimalSeparator = state.DecimalSeparator;
     context.startTime = state.StartTime;
     context.progress = options.progress;
-    Refine(Al, Bet, Hi, state.Distance, context);
+    context.threads = options.threads;
+    if (options.refine)
+      options.refine(Al, Bet, Hi, state.Distance, context);
+    else
+      Refine(Al, Bet, Hi, state.Distance, context);
   }
   const double distance = state.Distance;
 

@@ -37,10 +37,17 @@ struct PoseOptions {
   std::string logPath;
   // Called once at the start of every refinement round.
   std::function<void()> progress;
-  // The refinement's cost; null: the straightforward PointListCost over the state's lists. Any
+  // The refinement's cost; null: PointArrayCost over copies of the state's lists. Any
   // other model must give bit-identical costs (it sees the scene points moved to the sighting
   // point, in place).
   const RefinementCostModel* cost = nullptr;
+  // Threads for the precise estimate's outer iterations; 0: one per core.
+  int threads = 0;
+  // The refinement to run in place of Refine, with the same contract (the tests and the
+  // benchmark put the straightforward reference here); empty: Refine.
+  std::function<void(double& Al, double& Bet, double& Hi, double& Distance,
+                     RefinementContext& context)>
+      refine;
 };
 
 // The orientation step after the reverse fit: the rotation and first angles from the

@@ -1,8 +1,18 @@
 #include "solver/refinement.h"
 
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <bit>
 #include <cmath>
+#include <condition_variable>
+#include <cstdint>
 #include <ctime>
+#include <exception>
+#include <mutex>
 #include <numbers>
+#include <system_error>
+#include <thread>
 
 #include "files/number_text.h"
 #include "files/text_file.h"
@@ -10,11 +20,6 @@
 
 namespace zelv {
 namespace {
-
-// Bounds that keep a degenerate input from running the search for ever. A line search that
-// converges takes a few thousand steps, a pass a few dozen rounds.
-constexpr long kMaxLineSearchSteps = 1000000;
-constexpr int kMaxRoundsPerPass = 100000;
 
 // One of the four parameters as the rounds of a pass visit it.
 struct ParameterSearch {
@@ -33,16 +38,160 @@ struct IterationSteps {
 
 const double kShrinkPercent[3] = {70, 85, 99};
 const double kStepFactor[3] = {1, 0.3, 0.09};  // 0.3 to the power of the pass index
+constexpr int kPreciseIterations = 30;
+
+// The start steps of outer iteration j (from 1): the settings' at level 1; at level 3 j degrees
+// for the angles and j percent of the distance.
+IterationSteps StepsOf(int j, int level, const RefinementSettings& settings, double L) {
+  IterationSteps steps;
+  double lStart = settings.LStart;
+  steps.al = settings.AlStart;
+  steps.bet = settings.BetStart;
+  steps.hi = settings.HiStart;
+  if (level == 3) {
+    lStart = j;
+    steps.al = steps.bet = steps.hi = j * std::numbers::pi * 0.005555555555555556;
+  }
+  steps.distance = L * lStart * 0.01;
+  steps.distanceFinal = L * settings.LMin * 0.01;
+  return steps;
+}
+
+// A final offset not above 0 would let a step shrink towards 0 without ever ending; it is
+// refused, before anything is evaluated, for every parameter whose search would run in some
+// pass of some outer iteration (start step above the final offset). A negative distance, for
+// example, has a negative final offset but a start step below it, so its search never runs.
+void CheckFinalOffsets(int iterations, int level, const RefinementSettings& settings, double L) {
+  for (int j = 1; j <= iterations; ++j) {
+    const IterationSteps steps = StepsOf(j, level, settings, L);
+    for (double factor : kStepFactor) {
+      const double start[4] = {factor * steps.bet, factor * steps.al, factor * steps.distance,
+                               factor * steps.hi};
+      const double final[4] = {settings.BetMin, settings.AlMin, steps.distanceFinal,
+                               settings.HiMin};
+      for (int i = 0; i < 4; ++i)
+        if (start[i] > final[i] && !(final[i] > 0))
+          throw ZelvError("the final offset of the refinement must be above 0");
+    }
+  }
+}
+
+// The costs one search thread has evaluated lately, keyed on the bits of the four parameters:
+// the cost is a pure function of them, so an evaluation at bit-identical parameters (the centre
+// of a step is usually the probe the previous step moved to, and the cost after a line search is
+// the centre of its last step) needs no work.
+class CostCache {
+ public:
+  explicit CostCache(const RefinementCostModel& model) : model_(model) {}
+
+  // The cost at `p`.
+  double Cost(const PoseParameters& p) {
+    double cost;
+    Costs(&p, 1, &cost);
+    return cost;
+  }
+
+  // The costs at `count` (at most 3) parameter sets; the ones not cached are evaluated together.
+  void Costs(const PoseParameters* p, int count, double* costs) {
+    Key keys[3];
+    int missing[3];
+    int missingCount = 0;
+    PoseParameters toEvaluate[3];
+    for (int i = 0; i < count; ++i) {
+      keys[i] = KeyOf(p[i]);
+      const int found = Find(keys[i]);
+      if (found >= 0) {
+        costs[i] = entries_[found].cost;
+        continue;
+      }
+      // Two probes may coincide (a step too small to change the value).
+      int same = -1;
+      for (int m = 0; m < missingCount; ++m)
+        if (keys[missing[m]] == keys[i]) same = m;
+      if (same < 0) {
+        toEvaluate[missingCount] = p[i];
+        missing[missingCount++] = i;
+      }
+    }
+    if (missingCount == 0) return;
+    double evaluated[3];
+    model_.Costs(toEvaluate, missingCount, evaluated);
+    for (int m = 0; m < missingCount; ++m) Insert(keys[missing[m]], evaluated[m]);
+    for (int i = 0; i < count; ++i)
+      for (int m = 0; m < missingCount; ++m)
+        if (keys[missing[m]] == keys[i]) costs[i] = evaluated[m];
+  }
+
+ private:
+  using Key = std::array<std::uint64_t, 4>;
+  struct Entry {
+    Key key;
+    double cost;
+  };
+  static constexpr int kSize = 8;
+
+  static Key KeyOf(const PoseParameters& p) {
+    return {std::bit_cast<std::uint64_t>(p.Al), std::bit_cast<std::uint64_t>(p.Bet),
+            std::bit_cast<std::uint64_t>(p.Hi), std::bit_cast<std::uint64_t>(p.L)};
+  }
+  int Find(const Key& key) const {
+    for (int i = 0; i < used_; ++i)
+      if (entries_[i].key == key) return i;
+    return -1;
+  }
+  void Insert(const Key& key, double cost) {
+    entries_[next_] = {key, cost};
+    next_ = (next_ + 1) % kSize;
+    if (used_ < kSize) ++used_;
+  }
+
+  const RefinementCostModel& model_;
+  Entry entries_[kSize];
+  int used_ = 0;
+  int next_ = 0;
+};
+
+// The line search of SearchParameter; `moves` counts the steps of the whole outer iteration.
+void LineSearch(PoseParameters& p, double PoseParameters::*member, MoveFunction move,
+                double startStep, double finalOffset, double shrinkPercent, CostCache& cache,
+                long& moves) {
+  double s = startStep;
+  while (s > finalOffset) {
+    if (++moves > kMaxMovesPerIteration) throw ZelvError("the refinement does not settle");
+    // The centre, the lower probe and the upper probe (reached from the lower one by +2s, as
+    // the parameter walks there) are known before any of them is evaluated.
+    PoseParameters probes[3] = {p, p, p};
+    const double centre = p.*member;
+    probes[1].*member = move(centre, -s);
+    probes[2].*member = move(probes[1].*member, 2 * s);
+    double c[3];
+    cache.Costs(probes, 3, c);
+    const double c0 = c[0], cMinus = c[1], cPlus = c[2];
+    const double upper = probes[2].*member;
+    double& v = p.*member;
+    if (cPlus >= c0 && cMinus >= c0) {
+      v = move(upper, -s);
+      s = s * shrinkPercent * 0.01;
+    } else if (cPlus > c0 && cMinus < c0) {
+      v = move(upper, -2 * s);
+    } else if (cPlus < c0 && cMinus < c0 && cPlus > cMinus) {
+      v = move(upper, -2 * s);
+    } else {
+      v = upper;  // the upper probe is kept with the same step
+    }
+  }
+}
 
 // One outer iteration: three passes of rounds over Bet, Al, the distance and Hi. Writes the pass,
 // round, heading and value lines to `log` when it is not null. Returns where it ended and the
 // cost there.
 TResStruct RunOuterIteration(const PoseParameters& start, const IterationSteps& steps,
-                             const RefinementSettings& settings, const RefinementCostModel& cost,
+                             const RefinementSettings& settings, CostCache& cache,
                              const std::function<void()>& progress, std::vector<std::string>* log,
                              char decimalSeparator) {
   PoseParameters p = start;
   double cLast = 0;
+  long moves = 0;
   for (int w = 0; w < 3; ++w) {
     const double k = kShrinkPercent[w];
     const double factor = kStepFactor[w];
@@ -65,13 +214,15 @@ TResStruct RunOuterIteration(const PoseParameters& start, const IterationSteps& 
     double previous = 0;
     int stale = 0;
     int round = 0;
+    // Rounds without a single step leave the cost as it was and so end the pass by staleness;
+    // every other round counts against kMaxMovesPerIteration.
     while (stale <= 3) {
       if (log) log->push_back("Номер итерации - " + std::to_string(round + 1));
       if (progress) progress();
       for (const auto& item : order) {
         if (log) log->push_back(item.heading);
-        SearchParameter(p, item.member, item.move, item.startStep, item.finalOffset, k, cost);
-        cLast = cost.Cost(p);
+        LineSearch(p, item.member, item.move, item.startStep, item.finalOffset, k, cache, moves);
+        cLast = cache.Cost(p);
         if (cLast < best) best = cLast;
         if (log) log->push_back(RefinementValueLine(p, cLast, decimalSeparator));
       }
@@ -80,15 +231,87 @@ TResStruct RunOuterIteration(const PoseParameters& start, const IterationSteps& 
       ++round;
       // A perfect fit cannot improve: without this the pass would never count a stale round.
       if (best == 0) break;
-      if (round >= kMaxRoundsPerPass) throw ZelvError("the refinement does not settle");
     }
   }
   return {p.Al, p.Bet, p.Hi, p.L, cLast};
 }
 
-void RequirePositive(double finalOffset) {
-  // A final offset not above 0 would let the step shrink towards 0 without ever ending.
-  if (!(finalOffset > 0)) throw ZelvError("the final offset of the refinement must be above 0");
+// What one outer iteration left: its outcome and log lines, or the error it raised.
+struct IterationOutcome {
+  TResStruct result;
+  std::vector<std::string> log;
+  std::exception_ptr error;
+};
+
+// Runs outer iterations 1 … count on `workers` threads (each with its own cache), the calling
+// thread calling `progress` every quarter of a second until they are done. An iteration after
+// one that failed is not started: the sequential run would never have reached it.
+void RunInParallel(int count, int workers,
+                   const std::function<void(int, IterationOutcome&, CostCache&)>& run,
+                   const RefinementCostModel& model, const std::function<void()>& progress,
+                   std::vector<IterationOutcome>& outcomes) {
+  std::atomic<int> next{0};
+  std::atomic<int> firstFailure{count};
+  std::mutex mutex;
+  std::condition_variable finished;
+  int running = 0;
+  const auto work = [&] {
+    CostCache cache(model);
+    for (;;) {
+      const int i = next.fetch_add(1);
+      if (i >= count || i > firstFailure.load()) break;
+      try {
+        run(i + 1, outcomes[i], cache);
+      } catch (...) {
+        outcomes[i].error = std::current_exception();
+        int failure = firstFailure.load();
+        while (i < failure && !firstFailure.compare_exchange_weak(failure, i)) {
+        }
+      }
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    --running;
+    finished.notify_one();
+  };
+
+  std::vector<std::thread> pool;
+  struct Joiner {
+    std::vector<std::thread>& pool;
+    ~Joiner() {
+      for (std::thread& t : pool) t.join();
+    }
+  } joiner{pool};
+  for (int w = 0; w < workers; ++w) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      ++running;
+    }
+    try {
+      pool.emplace_back(work);
+    } catch (const std::system_error&) {
+      std::lock_guard<std::mutex> lock(mutex);
+      --running;
+      break;  // the threads already started take every iteration
+    }
+  }
+  if (pool.empty()) {
+    work();  // no thread could be started: all on this one
+    return;
+  }
+  try {
+    if (progress) progress();
+    std::unique_lock<std::mutex> lock(mutex);
+    while (running > 0) {
+      if (!finished.wait_for(lock, std::chrono::milliseconds(250), [&] { return running == 0; })) {
+        lock.unlock();
+        if (progress) progress();  // the calling thread's window repaints here
+        lock.lock();
+      }
+    }
+  } catch (...) {
+    firstFailure.store(-1);  // the workers start nothing more; the joiner waits for the rest
+    throw;
+  }
 }
 
 }  // namespace
@@ -133,26 +356,9 @@ double MoveDistance(double value, double offset) { return value + offset; }
 void SearchParameter(PoseParameters& p, double PoseParameters::*member, MoveFunction move,
                      double startStep, double finalOffset, double shrinkPercent,
                      const RefinementCostModel& cost) {
-  double& v = p.*member;
-  double s = startStep;
-  long steps = 0;
-  while (s > finalOffset) {
-    if (++steps > kMaxLineSearchSteps) throw ZelvError("the line search does not settle");
-    const double c0 = cost.Cost(p);
-    v = move(v, -s);
-    const double cMinus = cost.Cost(p);
-    v = move(v, 2 * s);
-    const double cPlus = cost.Cost(p);
-    if (cPlus >= c0 && cMinus >= c0) {
-      v = move(v, -s);
-      s = s * shrinkPercent * 0.01;
-    } else if (cPlus > c0 && cMinus < c0) {
-      v = move(v, -2 * s);
-    } else if (cPlus < c0 && cMinus < c0 && cPlus > cMinus) {
-      v = move(v, -2 * s);
-    }
-    // Otherwise the upper probe is kept with the same step.
-  }
+  CostCache cache(cost);
+  long moves = 0;
+  LineSearch(p, member, move, startStep, finalOffset, shrinkPercent, cache, moves);
 }
 
 std::string RefinementValueLine(const PoseParameters& p, double cost, char decimalSeparator) {
@@ -200,44 +406,72 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
   const char sep = context.decimalSeparator;
   const int level = settings.EstimateLevel;
   const bool keepLog = settings.KeepLog;
-
   const PoseParameters given{Al, Bet, Hi, Distance};
-  RequirePositive(settings.AlMin);
-  RequirePositive(settings.BetMin);
-  RequirePositive(settings.HiMin);
-  RequirePositive(given.L * settings.LMin * 0.01);
+  const int iterations = level == 1 ? 1 : kPreciseIterations;
+  CheckFinalOffsets(iterations, level, settings, given.L);
 
   std::vector<std::string> log;
-  const double cInit = cost.Cost(given);
+  CostCache callerCache(cost);
+  const double cInit = callerCache.Cost(given);
   if (keepLog) {
     log.push_back("Начальное приближение:");
     log.push_back(RefinementValueLine(given, cInit, sep));
   }
 
+  // At level 3 the settings show the start offsets of the iteration that ran last (or failed).
+  const auto showStartOffsets = [&](int j) {
+    if (level != 3) return;
+    settings.LStart = j;
+    const double degrees = j * std::numbers::pi * 0.005555555555555556;
+    settings.AlStart = degrees;
+    settings.BetStart = degrees;
+    settings.HiStart = degrees;
+  };
+  const RefinementSettings& constSettings = settings;
+  const auto runIteration = [&](int j, IterationOutcome& outcome, CostCache& cache,
+                                const std::function<void()>& progress) {
+    outcome.result =
+        RunOuterIteration(given, StepsOf(j, level, constSettings, given.L), constSettings, cache,
+                          progress, keepLog && level == 1 ? &outcome.log : nullptr, sep);
+  };
+
+  std::vector<IterationOutcome> outcomes(static_cast<std::size_t>(iterations));
+  int threads = context.threads > 0 ? context.threads
+                                     : static_cast<int>(std::thread::hardware_concurrency());
+  threads = std::min(threads, iterations);
+  if (threads <= 1) {
+    // On the calling thread, in order: progress at every round.
+    for (int j = 1; j <= iterations; ++j) {
+      showStartOffsets(j);
+      runIteration(j, outcomes[j - 1], callerCache, context.progress);
+    }
+  } else {
+    RunInParallel(
+        iterations, threads,
+        [&](int j, IterationOutcome& outcome, CostCache& cache) {
+          runIteration(j, outcome, cache, nullptr);
+        },
+        cost, context.progress, outcomes);
+    // The sequential run would have stopped at the first failing iteration.
+    for (int j = 1; j <= iterations; ++j) {
+      if (outcomes[j - 1].error) {
+        showStartOffsets(j);
+        std::rethrow_exception(outcomes[j - 1].error);
+      }
+    }
+    showStartOffsets(iterations);
+  }
+
   std::vector<TResStruct> results;
-  const int iterations = level == 1 ? 1 : 30;
   for (int j = 1; j <= iterations; ++j) {
+    const IterationOutcome& outcome = outcomes[j - 1];
     if (keepLog && level == 3)
       log.push_back("Номер итерации по начальным шагам - " + std::to_string(j));
-    if (level == 3) {
-      settings.LStart = j;
-      const double degrees = j * std::numbers::pi * 0.005555555555555556;
-      settings.AlStart = degrees;
-      settings.BetStart = degrees;
-      settings.HiStart = degrees;
-    }
-    IterationSteps steps;
-    steps.al = settings.AlStart;
-    steps.bet = settings.BetStart;
-    steps.hi = settings.HiStart;
-    steps.distance = given.L * settings.LStart * 0.01;
-    steps.distanceFinal = given.L * settings.LMin * 0.01;
-    const TResStruct outcome = RunOuterIteration(given, steps, settings, cost, context.progress,
-                                                 keepLog && level == 1 ? &log : nullptr, sep);
+    log.insert(log.end(), outcome.log.begin(), outcome.log.end());
+    const TResStruct& r = outcome.result;
     if (keepLog && level == 3)
-      log.push_back(
-          RefinementValueLine({outcome.Al, outcome.Bet, outcome.Hi, outcome.L}, outcome.Cost, sep));
-    results.push_back(outcome);
+      log.push_back(RefinementValueLine({r.Al, r.Bet, r.Hi, r.L}, r.Cost, sep));
+    results.push_back(r);
   }
 
   const TResStruct* choice = &ChooseResult(results);

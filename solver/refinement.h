@@ -17,6 +17,12 @@
 
 namespace zelv {
 
+// The most line-search steps one outer iteration may take (each step probes both sides of one
+// parameter and moves it or shrinks its step). The worked cases need at most 44 000; a
+// search that goes on beyond this walks without converging (degenerate data), and the
+// refinement raises ZelvError instead of running for ever.
+inline constexpr long kMaxMovesPerIteration = 1000000;
+
 // Tilt bound of Al and Bet (radians, about 89.999 degrees): a move across it is reflected.
 inline constexpr double kTiltBound = 1.5707788735023767;
 // The constant of the degree conversion, 1/π.
@@ -50,12 +56,19 @@ double RefinementCost(const VT_Points& imagePoints, const VT_Points& scenePoints
                       double Bet, double Hi, double F, double L);
 
 // The cost the search minimises. This is the seam for faster evaluations: every implementation
-// must return bit-identical values to RefinementCost. Cost may be called from several threads.
+// must return bit-identical values to RefinementCost and be a pure function of the four
+// parameters (the search reuses the cost of parameters it has evaluated before). Cost and Costs
+// may be called from several threads at once.
 class RefinementCostModel {
  public:
   virtual ~RefinementCostModel() = default;
   // The cost at the parameters (pixels).
   virtual double Cost(const PoseParameters& p) const = 0;
+  // The costs of `count` parameter sets (1 to 3; those of one line-search step differ in one
+  // parameter only) into `costs`, each as Cost would give it. Raises when any of them would.
+  virtual void Costs(const PoseParameters* p, int count, double* costs) const {
+    for (int i = 0; i < count; ++i) costs[i] = Cost(p[i]);
+  }
 };
 
 // The straightforward cost over two point lists (not owned; they must outlive the model).
@@ -84,7 +97,7 @@ using MoveFunction = double (*)(double value, double offset);
 
 // Line search on one parameter (`member` of `p`): probes a step below and above, moves to the
 // better probe or shrinks the step by `shrinkPercent` percent while the step exceeds
-// `finalOffset`. Raises ZelvError when the search does not settle within a bound of steps.
+// `finalOffset`. Raises ZelvError when it takes more than kMaxMovesPerIteration steps.
 void SearchParameter(PoseParameters& p, double PoseParameters::*member, MoveFunction move,
                      double startStep, double finalOffset, double shrinkPercent,
                      const RefinementCostModel& cost);
@@ -99,8 +112,13 @@ struct RefinementContext {
   char decimalSeparator = '.';
   // Start of the orientation command, for the computation time in the log.
   std::chrono::system_clock::time_point startTime{};
-  // Called once at the start of every round (the status text with the elapsed time).
+  // The status text with the elapsed time; always called on the calling thread: at the start of
+  // every round when the outer iterations run there, at least once a second while they run on
+  // worker threads.
   std::function<void()> progress;
+  // Threads for the thirty outer iterations of the precise estimate; 0: one per core, 1: all on
+  // the calling thread. The result and the log do not depend on it.
+  int threads = 0;
 };
 
 // The value line of the log: a, b, c in degrees, L and the cost, each FormatFixed4, separated
@@ -116,8 +134,10 @@ std::string ComputationTimeLine(std::chrono::system_clock::duration elapsed);
 const TResStruct& ChooseResult(const std::vector<TResStruct>& results);
 
 // Runs the refinement from (Al, Bet, Hi, Distance) and replaces them by the best values found.
-// Raises ZelvError on an arithmetic fault, a final offset not above 0, or a log that cannot be
-// written; the four parameters are then unchanged.
+// Raises ZelvError on an arithmetic fault, a final offset not above 0 for a parameter whose
+// search would run (start step above it), an outer iteration of more than
+// kMaxMovesPerIteration steps, or a log that cannot be written; the four parameters are then
+// unchanged.
 void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementContext& context);
 
 }  // namespace zelv

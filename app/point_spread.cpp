@@ -1,0 +1,201 @@
+#include "app/point_spread.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace zelv {
+namespace {
+
+struct Point {
+  double x, y;
+};
+
+double Distance(const Point& a, const Point& b) {
+  const double dx = a.x - b.x;
+  const double dy = a.y - b.y;
+  return std::sqrt(dx * dx + dy * dy);
+}
+
+// Error-free transformations (without fused multiply-add): a ∘ b = x + y exactly.
+void TwoSum(double a, double b, double& x, double& y) {
+  x = a + b;
+  const double bVirtual = x - a;
+  const double aVirtual = x - bVirtual;
+  y = (a - aVirtual) + (b - bVirtual);
+}
+void TwoDiff(double a, double b, double& x, double& y) {
+  x = a - b;
+  const double bVirtual = a - x;
+  const double aVirtual = x + bVirtual;
+  y = (a - aVirtual) + (bVirtual - b);
+}
+void Split(double a, double& high, double& low) {
+  const double c = 134217729.0 * a;  // 2^27 + 1
+  high = c - (c - a);
+  low = a - high;
+}
+void TwoProduct(double a, double b, double& x, double& y) {
+  x = a * b;
+  double aHigh, aLow, bHigh, bLow;
+  Split(a, aHigh, aLow);
+  Split(b, bHigh, bLow);
+  const double e1 = x - aHigh * bHigh;
+  const double e2 = e1 - aLow * bHigh;
+  const double e3 = e2 - aHigh * bLow;
+  y = aLow * bLow - e3;
+}
+
+// The exact sign of u1·v1 + sign·u2·v2, where u1 = a1 − b1 and so on are differences of
+// coordinates. Exact for coordinates of magnitude 0 or within [2^-250, 2^250] (checked by the
+// caller): nothing then overflows or underflows.
+int ExactSign(double a1, double b1, double c1, double d1, double a2, double b2, double c2,
+              double d2, double sign) {
+  double u1[2], v1[2], u2[2], v2[2];
+  TwoDiff(a1, b1, u1[1], u1[0]);
+  TwoDiff(c1, d1, v1[1], v1[0]);
+  TwoDiff(a2, b2, u2[1], u2[0]);
+  TwoDiff(c2, d2, v2[1], v2[0]);
+  if (u1[0] == 0 && v1[0] == 0 && u2[0] == 0 && v2[0] == 0) {
+    // Exact differences: the floating-point value decides unless it is within its error bound.
+    const double p = u1[1] * v1[1];
+    const double q = sign * (u2[1] * v2[1]);
+    const double value = p + q;
+    const double bound = 3.3306690738754716e-16 * (std::fabs(p) + std::fabs(q));
+    if (value > bound) return 1;
+    if (value < -bound) return -1;
+  }
+  // The sixteen partial products summed into a nonoverlapping expansion; its sign is the sign
+  // of its largest (last nonzero) component.
+  double expansion[33];
+  int size = 0;
+  const auto grow = [&](double b) {
+    double q = b;
+    for (int i = 0; i < size; ++i) TwoSum(q, expansion[i], q, expansion[i]);
+    expansion[size++] = q;
+  };
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 2; ++j) {
+      double x, y;
+      TwoProduct(u1[i], v1[j], x, y);
+      grow(x);
+      grow(y);
+      TwoProduct(u2[i], v2[j], x, y);
+      grow(sign * x);
+      grow(sign * y);
+    }
+  for (int i = size - 1; i >= 0; --i)
+    if (expansion[i] != 0) return expansion[i] > 0 ? 1 : -1;
+  return 0;
+}
+
+// Sign of the cross product (b − a) × (d − c).
+int CrossSign(const Point& a, const Point& b, const Point& c, const Point& d) {
+  return ExactSign(b.x, a.x, d.y, c.y, b.y, a.y, d.x, c.x, -1);
+}
+// Sign of the dot product (b − a) · (d − c).
+int DotSign(const Point& a, const Point& b, const Point& c, const Point& d) {
+  return ExactSign(b.x, a.x, d.x, c.x, b.y, a.y, d.y, c.y, 1);
+}
+
+bool WithinExactRange(double v) {
+  const double a = std::fabs(v);
+  return a == 0 || (a >= 0x1p-250 && a <= 0x1p250);
+}
+
+double QuadraticScan(const std::vector<Point>& p) {
+  double largest = 0;
+  for (std::size_t i = 0; i < p.size(); ++i)
+    for (std::size_t j = i; j < p.size(); ++j) largest = std::max(largest, Distance(p[i], p[j]));
+  return largest;
+}
+
+}  // namespace
+
+double LargestPointDistance(const VT_Points& points) {
+  std::vector<Point> p;
+  p.reserve(static_cast<std::size_t>(points.Count()));
+  bool exact = true;
+  for (std::int32_t i = 0; i < points.Count(); ++i) {
+    const VT_Point& v = *points.Get(i);
+    p.push_back({v.x, v.y});
+    exact = exact && WithinExactRange(v.x) && WithinExactRange(v.y);
+  }
+  // Coordinates beyond the range of the exact predicate (or not finite) are compared pair by
+  // pair; no real image comes near it.
+  if (!exact) return QuadraticScan(p);
+
+  // `d > largest` in the scan: a NaN or a 0 never counts, so the maximum starts at 0.
+  double largest = 0;
+  const auto consider = [&largest](const Point& a, const Point& b) {
+    const double d = Distance(a, b);
+    if (d > largest) largest = d;
+  };
+
+  std::sort(p.begin(), p.end(),
+            [](const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
+  p.erase(std::unique(p.begin(), p.end(),
+                      [](const Point& a, const Point& b) { return a.x == b.x && a.y == b.y; }),
+          p.end());
+  if (p.size() < 2) return largest;
+
+  const Point& first = p.front();
+  const Point& last = p.back();
+  const bool collinear = std::all_of(
+      p.begin(), p.end(), [&](const Point& q) { return CrossSign(first, last, first, q) == 0; });
+  if (collinear) {
+    // The farthest pair joins the two ends; every point is compared with both.
+    for (const Point& q : p) {
+      consider(first, q);
+      consider(q, last);
+    }
+    return largest;
+  }
+
+  // Convex hull, counter-clockwise, with the points on its edges kept (only strict right turns
+  // are removed), so a pair whose computed distance ties the ends of an edge is compared too.
+  std::vector<Point> hull;
+  hull.reserve(2 * p.size());
+  for (int pass = 0; pass < 2; ++pass) {
+    const std::size_t chainStart = hull.size();
+    for (std::size_t k = 0; k < p.size(); ++k) {
+      const Point& q = pass == 0 ? p[k] : p[p.size() - 1 - k];
+      while (hull.size() >= chainStart + 2 &&
+             CrossSign(hull[hull.size() - 2], hull.back(), hull[hull.size() - 2], q) < 0)
+        hull.pop_back();
+      hull.push_back(q);
+    }
+    hull.pop_back();  // the chain's end starts the other chain
+  }
+
+  // Rotating calipers: for every edge i → i+1 the vertex j farthest from its line, found by
+  // walking j forward while the next edge still leads away from the line (a next edge in the
+  // same direction as edge i lies on the same side, so j walks over it too). Edges i and j
+  // parallel and opposite: both ends of j are antipodal to edge i.
+  const std::size_t m = hull.size();
+  std::size_t j = 1;
+  for (std::size_t i = 0; i < m; ++i) {
+    const Point& a = hull[i];
+    const Point& b = hull[(i + 1) % m];
+    std::size_t guard = 0;
+    while (guard++ < m) {
+      const Point& c = hull[j];
+      const Point& d = hull[(j + 1) % m];
+      const int cross = CrossSign(a, b, c, d);
+      if (cross > 0 || (cross == 0 && DotSign(a, b, c, d) > 0) || j == i)
+        j = (j + 1) % m;
+      else
+        break;
+    }
+    consider(a, hull[j]);
+    consider(b, hull[j]);
+    const Point& next = hull[(j + 1) % m];
+    if (CrossSign(a, b, hull[j], next) == 0) {
+      consider(a, next);
+      consider(b, next);
+    }
+  }
+  return largest;
+}
+
+}  // namespace zelv
