@@ -1,21 +1,33 @@
-// Timing of the whole pose computation (fits, pose, refinement) at the three estimate levels on
-// generated planar scenes: a known camera, control points on a grid, image noise of up to
-// ±0.3 pixels. Reports the number of refinement cost evaluations per run.
+// Timing of the orientation through both refinement paths: the straightforward reference (the
+// tests' oracle: every cost computed afresh from the point lists, one iteration after the other,
+// the quadratic spread scan) and the shipped one. Each row runs the same work through both, and
+// the end of the output lists the medians and their ratio. Scenes are generated: a known camera,
+// control points on a grid of a planar target, image noise of up to ±0.3 pixels.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
 #include <random>
+#include <string>
 #include <vector>
 
+#include <unistd.h>
+
+#include "app/orientation_session.h"
 #include "app/orientation_state.h"
+#include "files/text_file.h"
+#include "oracle/refinement_oracle.h"
 #include "solver/pose.h"
 #include "solver/refinement.h"
+#include "solver/refinement_cost_kernel.h"
 
 namespace zelv {
 namespace {
 
-// Counts the evaluations of the straightforward cost.
+// Counts the evaluations of a cost model (three at most per batch).
 class CountingCost : public RefinementCostModel {
  public:
   explicit CountingCost(const RefinementCostModel& inner) : inner_(inner) {}
@@ -23,28 +35,32 @@ class CountingCost : public RefinementCostModel {
     evaluations.fetch_add(1, std::memory_order_relaxed);
     return inner_.Cost(p);
   }
+  void Costs(const PoseParameters* p, int count, double* costs) const override {
+    evaluations.fetch_add(count, std::memory_order_relaxed);
+    inner_.Costs(p, count, costs);
+  }
   mutable std::atomic<long> evaluations{0};
 
  private:
   const RefinementCostModel& inner_;
 };
 
-// A user interface that shows nothing.
+// A user interface that shows nothing and counts the messages other than warnings.
 class SilentUi : public UserInterface {
  public:
-  void ShowMessage(const std::string&, const std::string&, MessageIcon, Owner) override {
-    ++messages;
+  void ShowMessage(const std::string&, const std::string& caption, MessageIcon, Owner) override {
+    if (caption != "Предупреждение!") ++failures;
   }
   bool AskYesNo(const std::string&, const std::string&, Owner) override { return false; }
   std::optional<std::string> ChooseOpenFile(const FileDialogRequest&) override { return {}; }
   std::optional<std::string> ChooseSaveFile(const FileDialogRequest&) override { return {}; }
   void SetStatusText(const std::string&) override {}
   void SetBusy(bool) override {}
-  int messages = 0;
+  int failures = 0;
 };
 
 struct Pair {
-  double x, y, X, Y;  // corrected image pixels; scene units
+  double x, y, X, Y;  // corrected image pixels (origin at the image centre, y up); scene units
 };
 
 // `count` control points of a planar target of about 1000 × 1000 scene units seen from about
@@ -83,40 +99,154 @@ void FillState(OrientationState& state, const std::vector<Pair>& pairs, int leve
   state.Settings.EstimateLevel = level;
 }
 
-void BM_ComputePose(benchmark::State& bench) {
-  const int level = static_cast<int>(bench.range(0));
-  const std::vector<Pair> pairs = GenerateScene(static_cast<int>(bench.range(1)));
+// The pose computation (fits, pose, refinement) at `level` on `points` generated points.
+void PoseRow(benchmark::State& bench, bool oracle, int level, int points) {
+  const std::vector<Pair> pairs = GenerateScene(points);
   OrientationState state;
   SilentUi ui;
   long evaluations = 0;
   for (auto _ : bench) {
     bench.PauseTiming();
     FillState(state, pairs, level);
-    PointListCost plain(state.ImagePoints, state.ScenePoints, state.Geometry.FocalLength);
+    const oracle::PlainCost plain(state.ImagePoints, state.ScenePoints, 1000);
     CountingCost counting(plain);
     PoseOptions options;
-    options.cost = &counting;
+    if (oracle) {
+      options.cost = &counting;
+      options.refine = [](double& a, double& b, double& c, double& d, RefinementContext& context) {
+        oracle::Refine(a, b, c, d, context);
+      };
+    }
     bench.ResumeTiming();
     const bool shown = ComputePose(state, ui, options);
     benchmark::DoNotOptimize(shown);
     evaluations += counting.evaluations.load();
   }
-  if (ui.messages != 0) bench.SkipWithError("the pose computation failed");
-  bench.counters["cost_evaluations"] =
-      benchmark::Counter(static_cast<double>(evaluations), benchmark::Counter::kAvgIterations);
+  if (ui.failures != 0) bench.SkipWithError("the pose computation failed");
+  if (oracle)
+    bench.counters["cost_evaluations"] =
+        benchmark::Counter(static_cast<double>(evaluations), benchmark::Counter::kAvgIterations);
 }
 
-BENCHMARK(BM_ComputePose)
-    ->ArgNames({"level", "points"})
-    ->ArgsProduct({{0, 1}, {8, 256, 1000}})
-    ->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ComputePose)
-    ->ArgNames({"level", "points"})
-    ->ArgsProduct({{3}, {8, 256, 1000}})
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
+// Camera file, a correction table of two bands and the two coordinate files of `points`
+// generated points, in a temporary folder.
+struct InputFiles {
+  std::filesystem::path folder;
+  explicit InputFiles(int points) {
+    folder = std::filesystem::temp_directory_path() /
+             ("zelv-bench-" + std::to_string(points) + "-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    const double cx = 320, cy = 240;  // a 640 × 480 image: the generated points spread enough
+    SaveTextLines((folder / "camera.cam").string(),
+                  {"320 ; image centre x", "240 ; image centre y", "table.txt ; correction table",
+                   "1000 ; focal length", "640 ; image width", "480 ; image height",
+                   "320 ; principal point x", "240 ; principal point y"});
+    SaveTextLines((folder / "table.txt").string(),
+                  {"1", "0 0 320 4000 X 0 1 - Y 0 1 - ; ", "0 0 100000 100000 X 0 1 - Y 0 1 - ; "});
+    std::vector<std::string> image, scene;
+    char line[128];
+    for (const Pair& p : GenerateScene(points)) {
+      std::snprintf(line, sizeof line, "%.6f ; %.6f", p.x + cx, cy - p.y);
+      image.push_back(line);
+      std::snprintf(line, sizeof line, "%.6f ; %.6f", p.X, p.Y);
+      scene.push_back(line);
+    }
+    SaveTextLines((folder / "image.crd").string(), image);
+    SaveTextLines((folder / "scene.crd").string(), scene);
+  }
+  ~InputFiles() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  }
+};
+
+// Reading the three files, the spread check and the fast estimate (level 0).
+void ReadAndFastRow(benchmark::State& bench, bool oracle, int points) {
+  const InputFiles files(points);
+  SilentUi ui;
+  for (auto _ : bench) {
+    OrientationState state;
+    state.CameraFileName = (files.folder / "camera.cam").string();
+    state.ImageFileName = (files.folder / "image.crd").string();
+    state.SceneFileName = (files.folder / "scene.crd").string();
+    state.StartDirectory = files.folder.string();
+    state.DecimalSeparator = '.';
+    state.Settings.EstimateLevel = 0;
+    bool shown;
+    if (oracle) {
+      // The command's steps with the quadratic spread scan.
+      shown = LoadInputs(state, ui);
+      if (shown && !oracle::CheckPointSpread(state.ImagePoints, state.Geometry.ImageWidth,
+                                             state.Geometry.ImageHeight))
+        ++ui.failures;
+      shown = shown && ComputePose(state, ui);
+    } else {
+      shown = RunOrientation(state, ui);
+    }
+    if (!shown) ++ui.failures;
+  }
+  if (ui.failures != 0) bench.SkipWithError("the orientation failed or warned");
+}
+
+// Keeps the medians (or the single run's time) of every benchmark, by name.
+class MedianReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& run : runs) {
+      if (run.error_occurred) continue;
+      const bool aggregate = run.run_type == Run::RT_Aggregate;
+      if (aggregate && run.aggregate_name != "median") continue;
+      if (!aggregate && run.repetitions > 1) continue;
+      medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+    }
+    ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> medians;  // milliseconds
+};
+
+struct Row {
+  std::string name;
+  int level;   // -1: read and fast estimate
+  int points;
+  int oracleRepetitions;  // 0: as the command line asks
+};
 
 }  // namespace
 }  // namespace zelv
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+  using namespace zelv;
+  const std::vector<Row> rows = {
+      {"precise, 1000 points", 3, 1000, 3}, {"precise, 256 points", 3, 256, 0},
+      {"precise, 8 points", 3, 8, 0},       {"normal, 1000 points", 1, 1000, 0},
+      {"normal, 256 points", 1, 256, 0},    {"normal, 8 points", 1, 8, 0},
+      {"fast, 1000 points", 0, 1000, 0},    {"read + fast, 100000 points", -1, 100000, 3},
+  };
+  for (const Row& row : rows) {
+    for (const bool oracle : {true, false}) {
+      const std::string name = std::string(oracle ? "oracle" : "shipped") + "/" + row.name;
+      benchmark::internal::Benchmark* b =
+          row.level < 0
+              ? benchmark::RegisterBenchmark(name.c_str(), ReadAndFastRow, oracle, row.points)
+              : benchmark::RegisterBenchmark(name.c_str(), PoseRow, oracle, row.level,
+                                             row.points);
+      b->Unit(benchmark::kMillisecond)->UseRealTime();
+      if (row.level == 3 || row.level < 0) b->Iterations(1);
+      if (oracle && row.oracleRepetitions > 0) b->Repetitions(row.oracleRepetitions);
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  MedianReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+
+  std::printf("\n%-28s %14s %14s %8s\n", "median wall time", "oracle ms", "shipped ms", "ratio");
+  for (const Row& row : rows) {
+    const auto o = reporter.medians.find("oracle/" + row.name);
+    const auto s = reporter.medians.find("shipped/" + row.name);
+    if (o == reporter.medians.end() || s == reporter.medians.end()) continue;
+    std::printf("%-28s %14.2f %14.2f %8.2f\n", row.name.c_str(), o->second, s->second,
+                s->second > 0 ? o->second / s->second : 0.0);
+  }
+  return 0;
+}

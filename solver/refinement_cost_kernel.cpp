@@ -21,9 +21,6 @@ struct Factors {
   double sa, L, k5, k1, k2, k3, k4, F;
 };
 
-// Points per block: the terms of three evaluations of one block stay in the first-level cache.
-constexpr std::size_t kBlock = 256;
-
 // The sine and cosine of recent angles (radians) on this thread, keyed on their bits: a line
 // search varies one angle, so the other two are the same at every evaluation. std::sin and
 // std::cos are pure, so a cached value is the one a new call would give.
@@ -61,93 +58,139 @@ Factors FactorsOf(const PoseParameters& p, double F) {
   return k;
 }
 
-// terms[i] = |ex| + |ey| of point i; false when a denominator is 0 or not finite (the terms are
-// then meaningless). The same operations in every variant: IEEE multiply, add, subtract and
-// divide, never fused, so every lane gives the scalar result.
-using TermsFunction = bool (*)(const double* x, const double* y, const double* X, const double* Y,
-                               std::size_t n, const Factors& k, double* terms);
+// The sums of M evaluations over n points: sums[e] = Σ (|ex| + |ey|) for the factors k[e],
+// added point by point from 0. Returns false when a denominator is 0 or not finite (the sums are
+// then meaningless). Every variant uses the same operations: IEEE multiply, add, subtract and
+// divide, never fused, so every vector lane gives the scalar result; the terms of a vector are
+// then added to the sums one lane after the other, so the divisions of the next points overlap
+// the additions (each sum is one dependency chain; M chains run side by side).
+using SumsFunction = bool (*)(const double* x, const double* y, const double* X, const double* Y,
+                              std::size_t n, const Factors* k, double* sums);
 
-bool ScalarTerms(const double* x, const double* y, const double* X, const double* Y,
-                 std::size_t n, const Factors& k, double* terms, std::size_t from) {
+// Points from..n-1 with plain scalar operations, continuing the sums.
+template <int M>
+inline bool ScalarTail(const double* x, const double* y, const double* X, const double* Y,
+                       std::size_t from, std::size_t n, const Factors* k, double* sums) {
   bool ok = true;
   for (std::size_t i = from; i < n; ++i) {
-    const double D = k.sa * X[i] + k.L - k.k5 * Y[i];
-    ok = ok && D - D == 0.0 && D != 0;
-    const double ex = x[i] - k.F * (k.k1 * X[i] + k.k2 * Y[i]) / D;
-    const double ey = y[i] - k.F * (k.k3 * X[i] + k.k4 * Y[i]) / D;
-    terms[i] = std::fabs(ex) + std::fabs(ey);
+    for (int e = 0; e < M; ++e) {
+      const double D = k[e].sa * X[i] + k[e].L - k[e].k5 * Y[i];
+      ok = ok && D - D == 0.0 && D != 0;
+      const double ex = x[i] - k[e].F * (k[e].k1 * X[i] + k[e].k2 * Y[i]) / D;
+      const double ey = y[i] - k[e].F * (k[e].k3 * X[i] + k[e].k4 * Y[i]) / D;
+      sums[e] = sums[e] + (std::fabs(ex) + std::fabs(ey));
+    }
   }
   return ok;
 }
 
-bool PlainTerms(const double* x, const double* y, const double* X, const double* Y, std::size_t n,
-                const Factors& k, double* terms) {
-  return ScalarTerms(x, y, X, Y, n, k, terms, 0);
+template <int M>
+bool ScalarSums(const double* x, const double* y, const double* X, const double* Y, std::size_t n,
+                const Factors* k, double* sums) {
+  return ScalarTail<M>(x, y, X, Y, 0, n, k, sums);
 }
 
-__attribute__((target("avx2"))) bool Avx2Terms(const double* x, const double* y, const double* X,
-                                               const double* Y, std::size_t n, const Factors& k,
-                                               double* terms) {
-  const __m256d sa = _mm256_set1_pd(k.sa), L = _mm256_set1_pd(k.L), k5 = _mm256_set1_pd(k.k5);
-  const __m256d k1 = _mm256_set1_pd(k.k1), k2 = _mm256_set1_pd(k.k2);
-  const __m256d k3 = _mm256_set1_pd(k.k3), k4 = _mm256_set1_pd(k.k4);
-  const __m256d F = _mm256_set1_pd(k.F), zero = _mm256_setzero_pd();
-  const __m256d sign = _mm256_set1_pd(-0.0);
+template <int M>
+__attribute__((target("avx2"))) bool Avx2Sums(const double* x, const double* y, const double* X,
+                                              const double* Y, std::size_t n, const Factors* k,
+                                              double* sums) {
+  __m256d sa[M], L[M], k1[M], k2[M], k3[M], k4[M], k5[M], F[M];
+  for (int e = 0; e < M; ++e) {
+    sa[e] = _mm256_set1_pd(k[e].sa);
+    L[e] = _mm256_set1_pd(k[e].L);
+    k1[e] = _mm256_set1_pd(k[e].k1);
+    k2[e] = _mm256_set1_pd(k[e].k2);
+    k3[e] = _mm256_set1_pd(k[e].k3);
+    k4[e] = _mm256_set1_pd(k[e].k4);
+    k5[e] = _mm256_set1_pd(k[e].k5);
+    F[e] = _mm256_set1_pd(k[e].F);
+  }
+  const __m256d zero = _mm256_setzero_pd(), sign = _mm256_set1_pd(-0.0);
   __m256d bad = _mm256_setzero_pd();
+  double s[M];
+  for (int e = 0; e < M; ++e) s[e] = sums[e];
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
     const __m256d vX = _mm256_loadu_pd(X + i), vY = _mm256_loadu_pd(Y + i);
-    const __m256d D =
-        _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(sa, vX), L), _mm256_mul_pd(k5, vY));
-    // Not finite: D − D is not 0 (it is NaN); zero: D == 0.
-    bad = _mm256_or_pd(bad, _mm256_cmp_pd(_mm256_sub_pd(D, D), zero, _CMP_NEQ_UQ));
-    bad = _mm256_or_pd(bad, _mm256_cmp_pd(D, zero, _CMP_EQ_OQ));
-    const __m256d nx = _mm256_mul_pd(F, _mm256_add_pd(_mm256_mul_pd(k1, vX), _mm256_mul_pd(k2, vY)));
-    const __m256d ny = _mm256_mul_pd(F, _mm256_add_pd(_mm256_mul_pd(k3, vX), _mm256_mul_pd(k4, vY)));
-    const __m256d ex = _mm256_sub_pd(_mm256_loadu_pd(x + i), _mm256_div_pd(nx, D));
-    const __m256d ey = _mm256_sub_pd(_mm256_loadu_pd(y + i), _mm256_div_pd(ny, D));
-    _mm256_storeu_pd(terms + i,
-                     _mm256_add_pd(_mm256_andnot_pd(sign, ex), _mm256_andnot_pd(sign, ey)));
+    const __m256d vx = _mm256_loadu_pd(x + i), vy = _mm256_loadu_pd(y + i);
+    alignas(32) double t[M][4];
+    for (int e = 0; e < M; ++e) {
+      const __m256d D = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(sa[e], vX), L[e]),
+                                      _mm256_mul_pd(k5[e], vY));
+      // Not finite: D − D is not 0 (it is NaN); zero: D == 0.
+      bad = _mm256_or_pd(bad, _mm256_cmp_pd(_mm256_sub_pd(D, D), zero, _CMP_NEQ_UQ));
+      bad = _mm256_or_pd(bad, _mm256_cmp_pd(D, zero, _CMP_EQ_OQ));
+      const __m256d nx = _mm256_mul_pd(
+          F[e], _mm256_add_pd(_mm256_mul_pd(k1[e], vX), _mm256_mul_pd(k2[e], vY)));
+      const __m256d ny = _mm256_mul_pd(
+          F[e], _mm256_add_pd(_mm256_mul_pd(k3[e], vX), _mm256_mul_pd(k4[e], vY)));
+      const __m256d ex = _mm256_sub_pd(vx, _mm256_div_pd(nx, D));
+      const __m256d ey = _mm256_sub_pd(vy, _mm256_div_pd(ny, D));
+      _mm256_store_pd(t[e], _mm256_add_pd(_mm256_andnot_pd(sign, ex), _mm256_andnot_pd(sign, ey)));
+    }
+    for (int lane = 0; lane < 4; ++lane)
+      for (int e = 0; e < M; ++e) s[e] = s[e] + t[e][lane];
   }
+  for (int e = 0; e < M; ++e) sums[e] = s[e];
   const bool ok = _mm256_movemask_pd(bad) == 0;
-  return ScalarTerms(x, y, X, Y, n, k, terms, i) && ok;
+  return ScalarTail<M>(x, y, X, Y, i, n, k, sums) && ok;
 }
 
-__attribute__((target("avx512f"))) bool Avx512Terms(const double* x, const double* y,
-                                                   const double* X, const double* Y,
-                                                   std::size_t n, const Factors& k,
-                                                   double* terms) {
-  const __m512d sa = _mm512_set1_pd(k.sa), L = _mm512_set1_pd(k.L), k5 = _mm512_set1_pd(k.k5);
-  const __m512d k1 = _mm512_set1_pd(k.k1), k2 = _mm512_set1_pd(k.k2);
-  const __m512d k3 = _mm512_set1_pd(k.k3), k4 = _mm512_set1_pd(k.k4);
-  const __m512d F = _mm512_set1_pd(k.F), zero = _mm512_setzero_pd();
+template <int M>
+__attribute__((target("avx512f"))) bool Avx512Sums(const double* x, const double* y,
+                                                  const double* X, const double* Y,
+                                                  std::size_t n, const Factors* k, double* sums) {
+  __m512d sa[M], L[M], k1[M], k2[M], k3[M], k4[M], k5[M], F[M];
+  for (int e = 0; e < M; ++e) {
+    sa[e] = _mm512_set1_pd(k[e].sa);
+    L[e] = _mm512_set1_pd(k[e].L);
+    k1[e] = _mm512_set1_pd(k[e].k1);
+    k2[e] = _mm512_set1_pd(k[e].k2);
+    k3[e] = _mm512_set1_pd(k[e].k3);
+    k4[e] = _mm512_set1_pd(k[e].k4);
+    k5[e] = _mm512_set1_pd(k[e].k5);
+    F[e] = _mm512_set1_pd(k[e].F);
+  }
+  const __m512d zero = _mm512_setzero_pd();
   __mmask8 bad = 0;
+  double s[M];
+  for (int e = 0; e < M; ++e) s[e] = sums[e];
   std::size_t i = 0;
   for (; i + 8 <= n; i += 8) {
     const __m512d vX = _mm512_loadu_pd(X + i), vY = _mm512_loadu_pd(Y + i);
-    const __m512d D =
-        _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa, vX), L), _mm512_mul_pd(k5, vY));
-    bad |= _mm512_cmp_pd_mask(_mm512_sub_pd(D, D), zero, _CMP_NEQ_UQ);
-    bad |= _mm512_cmp_pd_mask(D, zero, _CMP_EQ_OQ);
-    const __m512d nx = _mm512_mul_pd(F, _mm512_add_pd(_mm512_mul_pd(k1, vX), _mm512_mul_pd(k2, vY)));
-    const __m512d ny = _mm512_mul_pd(F, _mm512_add_pd(_mm512_mul_pd(k3, vX), _mm512_mul_pd(k4, vY)));
-    const __m512d ex = _mm512_sub_pd(_mm512_loadu_pd(x + i), _mm512_div_pd(nx, D));
-    const __m512d ey = _mm512_sub_pd(_mm512_loadu_pd(y + i), _mm512_div_pd(ny, D));
-    _mm512_storeu_pd(terms + i, _mm512_add_pd(_mm512_abs_pd(ex), _mm512_abs_pd(ey)));
+    const __m512d vx = _mm512_loadu_pd(x + i), vy = _mm512_loadu_pd(y + i);
+    alignas(64) double t[M][8];
+    for (int e = 0; e < M; ++e) {
+      const __m512d D = _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[e], vX), L[e]),
+                                      _mm512_mul_pd(k5[e], vY));
+      bad |= _mm512_cmp_pd_mask(_mm512_sub_pd(D, D), zero, _CMP_NEQ_UQ);
+      bad |= _mm512_cmp_pd_mask(D, zero, _CMP_EQ_OQ);
+      const __m512d nx = _mm512_mul_pd(
+          F[e], _mm512_add_pd(_mm512_mul_pd(k1[e], vX), _mm512_mul_pd(k2[e], vY)));
+      const __m512d ny = _mm512_mul_pd(
+          F[e], _mm512_add_pd(_mm512_mul_pd(k3[e], vX), _mm512_mul_pd(k4[e], vY)));
+      const __m512d ex = _mm512_sub_pd(vx, _mm512_div_pd(nx, D));
+      const __m512d ey = _mm512_sub_pd(vy, _mm512_div_pd(ny, D));
+      _mm512_store_pd(t[e], _mm512_add_pd(_mm512_abs_pd(ex), _mm512_abs_pd(ey)));
+    }
+    for (int lane = 0; lane < 8; ++lane)
+      for (int e = 0; e < M; ++e) s[e] = s[e] + t[e][lane];
   }
-  return ScalarTerms(x, y, X, Y, n, k, terms, i) && bad == 0;
+  for (int e = 0; e < M; ++e) sums[e] = s[e];
+  return ScalarTail<M>(x, y, X, Y, i, n, k, sums) && bad == 0;
 }
 
-TermsFunction TermsFor(CostInstructions instructions) {
-  switch (instructions) {
-    case CostInstructions::kAvx512:
-      return Avx512Terms;
-    case CostInstructions::kAvx2:
-      return Avx2Terms;
-    case CostInstructions::kScalar:
-      break;
-  }
-  return PlainTerms;
+// The function for M = count evaluations with the instruction set.
+SumsFunction SumsFor(CostInstructions instructions, int count) {
+  static const SumsFunction table[3][3] = {
+      {ScalarSums<1>, ScalarSums<2>, ScalarSums<3>},
+      {Avx2Sums<1>, Avx2Sums<2>, Avx2Sums<3>},
+      {Avx512Sums<1>, Avx512Sums<2>, Avx512Sums<3>},
+  };
+  const int row = instructions == CostInstructions::kAvx512 ? 2
+                  : instructions == CostInstructions::kAvx2 ? 1
+                                                            : 0;
+  return table[row][count - 1];
 }
 
 }  // namespace
@@ -196,38 +239,14 @@ double PointArrayCost::Cost(const PoseParameters& p) const {
 
 void PointArrayCost::Costs(const PoseParameters* p, int count, double* costs) const {
   if (sceneTooShort_) throw ZelvError("Index out of bounds ListOfT::Get");
-  const TermsFunction terms = TermsFor(instructions_);
-  // Up to three evaluations share one pass over the points; each sum is its own dependency
-  // chain, added point by point from 0 as RefinementCost adds.
+  // Up to three evaluations share one pass over the points.
   for (int first = 0; first < count; first += 3) {
     const int m = std::min(3, count - first);
     Factors k[3];
     for (int e = 0; e < m; ++e) k[e] = FactorsOf(p[first + e], F_);
-    double sum0 = 0, sum1 = 0, sum2 = 0;
-    bool ok = true;
-    alignas(64) double t[3][kBlock];
-    const std::size_t n = x_.size();
-    for (std::size_t begin = 0; begin < n; begin += kBlock) {
-      const std::size_t size = std::min(kBlock, n - begin);
-      for (int e = 0; e < m; ++e)
-        ok = terms(&x_[begin], &y_[begin], &X_[begin], &Y_[begin], size, k[e], t[e]) && ok;
-      if (m == 3) {
-        for (std::size_t i = 0; i < size; ++i) {
-          sum0 = sum0 + t[0][i];
-          sum1 = sum1 + t[1][i];
-          sum2 = sum2 + t[2][i];
-        }
-      } else if (m == 2) {
-        for (std::size_t i = 0; i < size; ++i) {
-          sum0 = sum0 + t[0][i];
-          sum1 = sum1 + t[1][i];
-        }
-      } else {
-        for (std::size_t i = 0; i < size; ++i) sum0 = sum0 + t[0][i];
-      }
-    }
-    if (!ok) throw ZelvError("division by zero or overflow in the projection");
-    const double sums[3] = {sum0, sum1, sum2};
+    double sums[3] = {0, 0, 0};
+    if (!SumsFor(instructions_, m)(x_.data(), y_.data(), X_.data(), Y_.data(), x_.size(), k, sums))
+      throw ZelvError("division by zero or overflow in the projection");
     for (int e = 0; e < m; ++e)
       costs[first + e] = Finite(sums[e], "overflow in the refinement cost");
   }
