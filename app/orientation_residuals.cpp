@@ -49,27 +49,37 @@ double ArrowMagnification(double largest, double frameSize) {
 
 std::string ResidualCell(const PointResidual& point, int column, char decimalSeparator) {
   switch (column) {
-    case 0: return std::to_string(point.number);
-    case 1: return FormatFixed4(point.x, decimalSeparator);
-    case 2: return FormatFixed4(point.y, decimalSeparator);
-    case 3: return FormatFixed4(point.X, decimalSeparator);
-    case 4: return FormatFixed4(point.Y, decimalSeparator);
-    case 5: return FormatFixed4(point.ex, decimalSeparator);
-    case 6: return FormatFixed4(point.ey, decimalSeparator);
-    case 7: return FormatFixed4(point.length, decimalSeparator);
-    case 8: return point.flagged ? "!" : "";
-    default: return "";
+    case 0:
+      return std::to_string(point.number);
+    case 1:
+      return FormatFixed4(point.x, decimalSeparator);
+    case 2:
+      return FormatFixed4(point.y, decimalSeparator);
+    case 3:
+      return FormatFixed4(point.X, decimalSeparator);
+    case 4:
+      return FormatFixed4(point.Y, decimalSeparator);
+    case 5:
+      return FormatFixed4(point.ex, decimalSeparator);
+    case 6:
+      return FormatFixed4(point.ey, decimalSeparator);
+    case 7:
+      return FormatFixed4(point.length, decimalSeparator);
+    case 8:
+      return point.flagged ? "!" : "";
+    default:
+      return "";
   }
 }
 
 std::string ResidualSummaryText(const Residuals& residuals, char decimalSeparator) {
   const ResidualSummary& s = residuals.summary;
-  return "Сумма |ex| + |ey|: " + FormatFixed4(s.cost, decimalSeparator) + " пикс.   σ: " +
-         FormatFixed4(s.sigma, decimalSeparator) + " пикс.   Наибольшая |e|: " +
-         FormatFixed4(s.largest, decimalSeparator) + " пикс. (точка " +
-         std::to_string(s.largestNumber) + ")   Отмечено точек: " +
-         std::to_string(s.flaggedCount) + " (за " + FormatGeneral(s.sigmaCount, decimalSeparator) +
-         "σ)";
+  return "Сумма |ex| + |ey|: " + FormatFixed4(s.cost, decimalSeparator) +
+         " пикс.   σ: " + FormatFixed4(s.sigma, decimalSeparator) +
+         " пикс.   Наибольшая |e|: " + FormatFixed4(s.largest, decimalSeparator) +
+         " пикс. (точка " + std::to_string(s.largestNumber) +
+         ")   Отмечено точек: " + std::to_string(s.flaggedCount) + " (за " +
+         FormatGeneral(s.sigmaCount, decimalSeparator) + "σ)";
 }
 
 std::vector<std::string> ResidualTableLines(const Residuals& residuals, char decimalSeparator) {

@@ -25,7 +25,7 @@ struct ResidualsReport {
   double imageWidth = 0;   // ImageWidth of the camera, pixels
   double imageHeight = 0;  // ImageHeight of the camera, pixels
   char decimalSeparator = '.';
-  std::string csvName;     // the file name the CSV export proposes
+  std::string csvName;  // the file name the CSV export proposes
 };
 
 // ResidualsOf with what the window needs beside it; nothing when ResidualsOf raises.

@@ -18,21 +18,21 @@ namespace zelv {
 inline constexpr double kNegligibleResidual = 1e-6;
 
 struct PointResidual {
-  int number = 0;          // line number in the coordinate files, from 1
-  double x = 0, y = 0;     // corrected image point, pixels
-  double X = 0, Y = 0;     // scene point as read (scene units), not moved to the sighting point
-  double ex = 0, ey = 0;   // residual, pixels
-  double length = 0;       // sqrt(ex^2 + ey^2), pixels
-  bool flagged = false;    // |ex| or |ey| beyond SigmaCount * sigma
+  int number = 0;         // line number in the coordinate files, from 1
+  double x = 0, y = 0;    // corrected image point, pixels
+  double X = 0, Y = 0;    // scene point as read (scene units), not moved to the sighting point
+  double ex = 0, ey = 0;  // residual, pixels
+  double length = 0;      // sqrt(ex^2 + ey^2), pixels
+  bool flagged = false;   // |ex| or |ey| beyond SigmaCount * sigma
 };
 
 struct ResidualSummary {
-  double cost = 0;         // sum of |ex| + |ey| in list order, from 0 (pixels)
-  double sigma = 0;        // sqrt(sum(ex^2 + ey^2) / (2n)), pixels
-  double largest = 0;      // the largest |e|, pixels
-  int largestNumber = 0;   // its point number (0 when there are no points)
+  double cost = 0;        // sum of |ex| + |ey| in list order, from 0 (pixels)
+  double sigma = 0;       // sqrt(sum(ex^2 + ey^2) / (2n)), pixels
+  double largest = 0;     // the largest |e|, pixels
+  int largestNumber = 0;  // its point number (0 when there are no points)
   int flaggedCount = 0;
-  double sigmaCount = 0;   // the SigmaCount the points were flagged with
+  double sigmaCount = 0;  // the SigmaCount the points were flagged with
 };
 
 struct Residuals {
@@ -45,8 +45,8 @@ struct Residuals {
 // flagged when |ex| or |ey| exceeds sigmaCount * sigma and kNegligibleResidual. Raises ZelvError
 // on an arithmetic fault (a zero denominator, an overflow), as the cost does; lists of different
 // lengths pair up to the shorter.
-Residuals ComputeResiduals(const VT_Points& imagePoints, const VT_Points& scenePoints,
-                           double Al, double Bet, double Hi, double F, double L,
-                           double sightingX, double sightingY, double sigmaCount);
+Residuals ComputeResiduals(const VT_Points& imagePoints, const VT_Points& scenePoints, double Al,
+                           double Bet, double Hi, double F, double L, double sightingX,
+                           double sightingY, double sigmaCount);
 
 }  // namespace zelv

@@ -12,9 +12,9 @@
 namespace zelv {
 namespace {
 
-constexpr int kMargin = 28;          // screen pixels around the drawing, room for the numbers
-constexpr double kDotRadius = 3.5;   // screen pixels
-constexpr double kArrowHead = 7;     // screen pixels
+constexpr int kMargin = 28;         // screen pixels around the drawing, room for the numbers
+constexpr double kDotRadius = 3.5;  // screen pixels
+constexpr double kArrowHead = 7;    // screen pixels
 const QColor kFlagged(200, 0, 0);
 const QColor kArrow(0, 90, 200);
 const QColor kFrameFill(250, 248, 235);  // ivory: no blend of the other colours with white

@@ -35,15 +35,24 @@ class NumericItem : public QTableWidgetItem {
 // The number behind a column (as kResidualColumns) for sorting; the flag sorts flagged last.
 double SortValue(const PointResidual& p, int column) {
   switch (column) {
-    case 0: return p.number;
-    case 1: return p.x;
-    case 2: return p.y;
-    case 3: return p.X;
-    case 4: return p.Y;
-    case 5: return p.ex;
-    case 6: return p.ey;
-    case 7: return p.length;
-    default: return p.flagged ? 1 : 0;
+    case 0:
+      return p.number;
+    case 1:
+      return p.x;
+    case 2:
+      return p.y;
+    case 3:
+      return p.X;
+    case 4:
+      return p.Y;
+    case 5:
+      return p.ex;
+    case 6:
+      return p.ey;
+    case 7:
+      return p.length;
+    default:
+      return p.flagged ? 1 : 0;
   }
 }
 
@@ -151,7 +160,8 @@ void ResidualsWindow::SaveButtonClick() {
                        file.write(text.data(), static_cast<qint64>(text.size())) ==
                            static_cast<qint64>(text.size()) &&
                        file.commit();
-  if (!written) ui_.ShowMessage("Ошибка записи CSV-файла!", "Ошибка!", MessageIcon::None, SelfOwner());
+  if (!written)
+    ui_.ShowMessage("Ошибка записи CSV-файла!", "Ошибка!", MessageIcon::None, SelfOwner());
 }
 
 }  // namespace zelv

@@ -1,5 +1,7 @@
 // The residuals of an orientation: exact fits, a misplaced control point, the cost they add up
 // to, their summary and flags, their texts, and zelv-cli orient --residuals as a process.
+#include "solver/residuals.h"
+
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -15,7 +17,6 @@
 #include "files/text_file.h"
 #include "points/zelv_error.h"
 #include "scratch_folder.h"
-#include "solver/residuals.h"
 #include "solver_test_points.h"
 
 namespace zelv {
@@ -57,8 +58,8 @@ std::string CopyWithMovedPoint(const ScratchFolder& scratch, const std::string& 
   std::vector<std::string> lines = LoadTextLines((to / "image.crd").string());
   std::string& line = lines.at(static_cast<std::size_t>(number - 1));
   const std::size_t semicolon = line.find(';');
-  line = std::to_string(std::stod(line.substr(0, semicolon)) + dx) + " ;" +
-         line.substr(semicolon + 1);
+  line =
+      std::to_string(std::stod(line.substr(0, semicolon)) + dx) + " ;" + line.substr(semicolon + 1);
   SaveTextLines((to / "image.crd").string(), lines);
   return to.string();
 }
@@ -104,8 +105,8 @@ TEST(ResidualsTest, AnImagePointMovedBy40PixelsIsTheOnlyOneFlagged) {
       const Residuals r = OrientedResiduals(folder, level);
       ASSERT_GE(r.points.size(), 8u);
       for (const PointResidual& p : r.points)
-        EXPECT_EQ(p.flagged, p.number == 4) << c.name << " level " << level << " point "
-                                            << p.number;
+        EXPECT_EQ(p.flagged, p.number == 4)
+            << c.name << " level " << level << " point " << p.number;
       EXPECT_EQ(r.summary.flaggedCount, 1);
       EXPECT_EQ(r.summary.largestNumber, 4);
       EXPECT_GT(r.summary.largest, 20.0);
@@ -120,8 +121,7 @@ TEST(ResidualsTest, AnImagePointMovedBy40PixelsIsTheOnlyOneFlagged) {
 TEST(ResidualsTest, TheirAbsoluteSumIsTheReportedCostToTheLastBit) {
   ScratchFolder scratch;
   const std::string moved = CopyWithMovedPoint(scratch, "synthetic2", 2, 40);
-  for (const std::string& folder :
-       {CaseFolder("synthetic1"), CaseFolder("synthetic3"), moved}) {
+  for (const std::string& folder : {CaseFolder("synthetic1"), CaseFolder("synthetic3"), moved}) {
     for (int level : {0, 1, 3}) {
       OrientationState state;
       Orient(state, folder, level);
@@ -199,15 +199,15 @@ TEST(ResidualsTest, TableSummaryAndCsvTexts) {
   auto scene = testing::MakePoints({{0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}, {0, 0}});
   const Residuals r = ComputeResiduals(*image, *scene, 0, 0, 0, 1, 1, 100, -0.25, 2);
 
-  EXPECT_EQ(ResidualCsvLines(r, ','),
-            (std::vector<std::string>{
-                "N;x;y;X;Y;ex;ey;|e|;flag",
-                "1;1,5000;-2,0000;100,0000;-0,2500;1,5000;-2,0000;2,5000;",
-                "2;0,0000;0,0000;100,0000;-0,2500;0,0000;0,0000;0,0000;",
-                "3;0,0000;0,0000;100,0000;-0,2500;0,0000;0,0000;0,0000;",
-                "4;0,0000;0,0000;100,0000;-0,2500;0,0000;0,0000;0,0000;",
-                "5;0,0000;0,0000;100,0000;-0,2500;0,0000;0,0000;0,0000;",
-                "6;40,0000;0,0000;100,0000;-0,2500;40,0000;0,0000;40,0000;!"}));
+  EXPECT_EQ(
+      ResidualCsvLines(r, ','),
+      (std::vector<std::string>{"N;x;y;X;Y;ex;ey;|e|;flag",
+                                "1;1,5000;-2,0000;100,0000;-0,2500;1,5000;-2,0000;2,5000;",
+                                "2;0,0000;0,0000;100,0000;-0,2500;0,0000;0,0000;0,0000;",
+                                "3;0,0000;0,0000;100,0000;-0,2500;0,0000;0,0000;0,0000;",
+                                "4;0,0000;0,0000;100,0000;-0,2500;0,0000;0,0000;0,0000;",
+                                "5;0,0000;0,0000;100,0000;-0,2500;0,0000;0,0000;0,0000;",
+                                "6;40,0000;0,0000;100,0000;-0,2500;40,0000;0,0000;40,0000;!"}));
 
   EXPECT_EQ(ResidualSummaryText(r, '.'),
             "Сумма |ex| + |ey|: 43.5000 пикс.   σ: 11.5695 пикс.   Наибольшая |e|: 40.0000 пикс. "
@@ -302,8 +302,7 @@ TEST(OrientResidualsCommandTest, JsonHoldsTheResidualsAndTheSummary) {
 
   ScratchFolder scratch;
   const std::string moved = CopyWithMovedPoint(scratch, "synthetic1", 4, 40);
-  const CliRun run =
-      RunOrient("--json --residuals --level 1 --sigma-count 2.5 " + Inputs(moved));
+  const CliRun run = RunOrient("--json --residuals --level 1 --sigma-count 2.5 " + Inputs(moved));
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_NE(run.out.find("\"number\": 4, "), std::string::npos);
   EXPECT_NE(run.out.find("\"largest_number\": 4, \"flagged_count\": 1, \"sigma_count\": 2.5}"),
@@ -316,8 +315,7 @@ TEST(OrientResidualsCommandTest, ASigmaCountThatIsNoNumberOfZeroOrMoreIsAUsageEr
     const CliRun run =
         RunOrient(Inputs(CaseFolder("square")) + " --residuals --sigma-count " + Quote(bad));
     EXPECT_EQ(run.exitCode, 2) << bad;
-    EXPECT_EQ(run.err.rfind("zelv-cli orient: --sigma-count needs a number of 0 or more\n", 0),
-              0u)
+    EXPECT_EQ(run.err.rfind("zelv-cli orient: --sigma-count needs a number of 0 or more\n", 0), 0u)
         << run.err;
   }
   EXPECT_EQ(RunOrient(Inputs(CaseFolder("square")) + " --sigma-count").exitCode, 2);

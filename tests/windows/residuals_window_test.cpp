@@ -1,6 +1,8 @@
 // The residuals window reached from the main window: the menu item follows the result, the window
 // shows the picture, the sortable table and the summary, refreshes after each orientation, and
 // its CSV file reads back.
+#include "app/windows/residuals_window.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -18,7 +20,6 @@
 #include "app/orientation_residuals.h"
 #include "app/windows/Orient_form.h"
 #include "app/windows/residual_picture.h"
-#include "app/windows/residuals_window.h"
 #include "fake_ui.h"
 
 using zelv::ResidualsWindow;
@@ -203,8 +204,7 @@ class ResidualsWindowTest : public QObject {
     const double tenth = std::max(report.imageWidth, report.imageHeight) / 10;
     const double longest = report.residuals.summary.largest * r->Picture->Magnification();
     QVERIFY2(longest > tenth * 0.4 && longest <= tenth, qPrintable(QString::number(longest)));
-    QCOMPARE(r->Picture->MagnificationText(),
-             "×" + QString::number(r->Picture->Magnification()));
+    QCOMPARE(r->Picture->MagnificationText(), "×" + QString::number(r->Picture->Magnification()));
     r->resize(700, 800);
     const QImage picture = r->Picture->grab().toImage();
     QVERIFY(RedPixels(picture) > 20);  // the flagged point, its arrow and its number
