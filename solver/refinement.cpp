@@ -76,120 +76,108 @@ void CheckFinalOffsets(int iterations, int level, const RefinementSettings& sett
   }
 }
 
-// The costs one search thread has evaluated lately, keyed on the bits of the four parameters:
-// the cost is a pure function of them, so an evaluation at bit-identical parameters (the centre
-// of a step is usually the probe the previous step moved to, and the cost after a line search is
-// the centre of its last step) needs no work.
-class CostCache {
+// The cost at the current parameters when it is known (it was evaluated at bit-identical
+// parameters: the cost is a pure function of them, so it needs no new evaluation).
+struct KnownCost {
+  bool known = false;
+  double cost = 0;
+};
+
+// The last few costs of one line search, keyed on the bits of the varied parameter (the other
+// three do not change during the search). The centre of a step is usually the probe the step
+// before moved to, and a probe often falls exactly on an earlier centre.
+class RecentCosts {
  public:
-  explicit CostCache(const RefinementCostModel& model) : model_(model) {}
-
-  // The cost at `p`.
-  double Cost(const PoseParameters& p) {
-    double cost;
-    Costs(&p, 1, &cost);
-    return cost;
-  }
-
-  // The costs at `count` (at most 3) parameter sets; the ones not cached are evaluated together.
-  void Costs(const PoseParameters* p, int count, double* costs) {
-    Key keys[3];
-    int missing[3];
-    int missingCount = 0;
-    PoseParameters toEvaluate[3];
-    for (int i = 0; i < count; ++i) {
-      keys[i] = KeyOf(p[i]);
-      const int found = Find(keys[i]);
-      if (found >= 0) {
-        costs[i] = entries_[found].cost;
-        continue;
-      }
-      // Two probes may coincide (a step too small to change the value).
-      int same = -1;
-      for (int m = 0; m < missingCount; ++m)
-        if (keys[missing[m]] == keys[i]) same = m;
-      if (same < 0) {
-        toEvaluate[missingCount] = p[i];
-        missing[missingCount++] = i;
-      }
-    }
-    if (missingCount == 0) return;
-    double evaluated[3];
-    model_.Costs(toEvaluate, missingCount, evaluated);
-    for (int m = 0; m < missingCount; ++m) Insert(keys[missing[m]], evaluated[m]);
-    for (int i = 0; i < count; ++i)
-      for (int m = 0; m < missingCount; ++m)
-        if (keys[missing[m]] == keys[i]) costs[i] = evaluated[m];
-  }
-
- private:
-  using Key = std::array<std::uint64_t, 4>;
-  struct Entry {
-    Key key;
-    double cost;
-  };
-  static constexpr int kSize = 8;
-
-  static Key KeyOf(const PoseParameters& p) {
-    return {std::bit_cast<std::uint64_t>(p.Al), std::bit_cast<std::uint64_t>(p.Bet),
-            std::bit_cast<std::uint64_t>(p.Hi), std::bit_cast<std::uint64_t>(p.L)};
-  }
-  int Find(const Key& key) const {
+  bool Find(double v, double& cost) const {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
     for (int i = 0; i < used_; ++i)
-      if (entries_[i].key == key) return i;
-    return -1;
+      if (keys_[i] == bits) {
+        cost = costs_[i];
+        return true;
+      }
+    return false;
   }
-  void Insert(const Key& key, double cost) {
-    entries_[next_] = {key, cost};
-    next_ = (next_ + 1) % kSize;
+  void Add(double v, double cost) {
+    keys_[next_] = std::bit_cast<std::uint64_t>(v);
+    costs_[next_] = cost;
+    next_ = next_ + 1 == kSize ? 0 : next_ + 1;
     if (used_ < kSize) ++used_;
   }
 
-  const RefinementCostModel& model_;
-  Entry entries_[kSize];
-  int used_ = 0;
-  int next_ = 0;
+ private:
+  static constexpr int kSize = 4;
+  std::uint64_t keys_[kSize];
+  double costs_[kSize];
+  int used_ = 0, next_ = 0;
 };
 
-// The line search of SearchParameter; `moves` counts the steps of the whole outer iteration.
+// The line search of SearchParameter; `moves` counts the steps of the whole outer iteration and
+// `atP` holds the cost at `p`, on entry and on return, when it is known.
 void LineSearch(PoseParameters& p, double PoseParameters::*member, MoveFunction move,
-                double startStep, double finalOffset, double shrinkPercent, CostCache& cache,
-                long& moves) {
+                double startStep, double finalOffset, double shrinkPercent,
+                const RefinementCostModel& model, long& moves, KnownCost& atP) {
   double s = startStep;
+  if (!(s > finalOffset)) return;
+  RecentCosts recent;
+  if (atP.known) recent.Add(p.*member, atP.cost);
   while (s > finalOffset) {
     if (++moves > kMaxMovesPerIteration) throw ZelvError("the refinement does not settle");
     // The centre, the lower probe and the upper probe (reached from the lower one by +2s, as
-    // the parameter walks there) are known before any of them is evaluated.
-    PoseParameters probes[3] = {p, p, p};
-    const double centre = p.*member;
-    probes[1].*member = move(centre, -s);
-    probes[2].*member = move(probes[1].*member, 2 * s);
+    // the parameter walks there) are known before any of them is evaluated; the ones not
+    // evaluated before are evaluated together.
+    const double lower = move(p.*member, -s);
+    const double upper = move(lower, 2 * s);
+    const double values[3] = {p.*member, lower, upper};
     double c[3];
-    cache.Costs(probes, 3, c);
+    PoseParameters missing[3];
+    std::uint64_t missingBits[3];
+    int source[3];  // where c[i] comes from: -1 known, otherwise an index into `missing`
+    int missingCount = 0;
+    for (int i = 0; i < 3; ++i) {
+      source[i] = -1;
+      if (recent.Find(values[i], c[i])) continue;
+      const std::uint64_t bits = std::bit_cast<std::uint64_t>(values[i]);
+      for (int m = 0; m < missingCount; ++m)
+        if (missingBits[m] == bits) source[i] = m;  // a step too small to change the value
+      if (source[i] >= 0) continue;
+      missing[missingCount] = p;
+      missing[missingCount].*member = values[i];
+      missingBits[missingCount] = bits;
+      source[i] = missingCount++;
+    }
+    if (missingCount > 0) {
+      double evaluated[3];
+      model.Costs(missing, missingCount, evaluated);
+      for (int m = 0; m < missingCount; ++m) recent.Add(missing[m].*member, evaluated[m]);
+      for (int i = 0; i < 3; ++i)
+        if (source[i] >= 0) c[i] = evaluated[source[i]];
+    }
     const double c0 = c[0], cMinus = c[1], cPlus = c[2];
-    const double upper = probes[2].*member;
-    double& v = p.*member;
+    double& current = p.*member;
     if (cPlus >= c0 && cMinus >= c0) {
-      v = move(upper, -s);
+      current = move(upper, -s);
       s = s * shrinkPercent * 0.01;
     } else if (cPlus > c0 && cMinus < c0) {
-      v = move(upper, -2 * s);
+      current = move(upper, -2 * s);
     } else if (cPlus < c0 && cMinus < c0 && cPlus > cMinus) {
-      v = move(upper, -2 * s);
+      current = move(upper, -2 * s);
     } else {
-      v = upper;  // the upper probe is kept with the same step
+      current = upper;  // the upper probe is kept with the same step
     }
   }
+  atP.known = recent.Find(p.*member, atP.cost);
 }
 
 // One outer iteration: three passes of rounds over Bet, Al, the distance and Hi. Writes the pass,
 // round, heading and value lines to `log` when it is not null. Returns where it ended and the
 // cost there.
-TResStruct RunOuterIteration(const PoseParameters& start, const IterationSteps& steps,
-                             const RefinementSettings& settings, CostCache& cache,
+TResStruct RunOuterIteration(const PoseParameters& start, double startCost,
+                             const IterationSteps& steps, const RefinementSettings& settings,
+                             const RefinementCostModel& model,
                              const std::function<void()>& progress, std::vector<std::string>* log,
                              char decimalSeparator) {
   PoseParameters p = start;
+  KnownCost atP{true, startCost};
   double cLast = 0;
   long moves = 0;
   for (int w = 0; w < 3; ++w) {
@@ -221,8 +209,10 @@ TResStruct RunOuterIteration(const PoseParameters& start, const IterationSteps& 
       if (progress) progress();
       for (const auto& item : order) {
         if (log) log->push_back(item.heading);
-        LineSearch(p, item.member, item.move, item.startStep, item.finalOffset, k, cache, moves);
-        cLast = cache.Cost(p);
+        LineSearch(p, item.member, item.move, item.startStep, item.finalOffset, k, model, moves,
+                   atP);
+        if (!atP.known) atP = {true, model.Cost(p)};
+        cLast = atP.cost;
         if (cLast < best) best = cLast;
         if (log) log->push_back(RefinementValueLine(p, cLast, decimalSeparator));
       }
@@ -243,12 +233,11 @@ struct IterationOutcome {
   std::exception_ptr error;
 };
 
-// Runs outer iterations 1 … count on `workers` threads (each with its own cache), the calling
+// Runs outer iterations 1 … count on `workers` threads, the calling
 // thread calling `progress` every quarter of a second until they are done. An iteration after
 // one that failed is not started: the sequential run would never have reached it.
-void RunInParallel(int count, int workers,
-                   const std::function<void(int, IterationOutcome&, CostCache&)>& run,
-                   const RefinementCostModel& model, const std::function<void()>& progress,
+void RunInParallel(int count, int workers, const std::function<void(int, IterationOutcome&)>& run,
+                   const std::function<void()>& progress,
                    std::vector<IterationOutcome>& outcomes) {
   std::atomic<int> next{0};
   std::atomic<int> firstFailure{count};
@@ -256,12 +245,11 @@ void RunInParallel(int count, int workers,
   std::condition_variable finished;
   int running = 0;
   const auto work = [&] {
-    CostCache cache(model);
     for (;;) {
       const int i = next.fetch_add(1);
       if (i >= count || i > firstFailure.load()) break;
       try {
-        run(i + 1, outcomes[i], cache);
+        run(i + 1, outcomes[i]);
       } catch (...) {
         outcomes[i].error = std::current_exception();
         int failure = firstFailure.load();
@@ -356,9 +344,9 @@ double MoveDistance(double value, double offset) { return value + offset; }
 void SearchParameter(PoseParameters& p, double PoseParameters::*member, MoveFunction move,
                      double startStep, double finalOffset, double shrinkPercent,
                      const RefinementCostModel& cost) {
-  CostCache cache(cost);
   long moves = 0;
-  LineSearch(p, member, move, startStep, finalOffset, shrinkPercent, cache, moves);
+  KnownCost atP;
+  LineSearch(p, member, move, startStep, finalOffset, shrinkPercent, cost, moves, atP);
 }
 
 std::string RefinementValueLine(const PoseParameters& p, double cost, char decimalSeparator) {
@@ -411,8 +399,7 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
   CheckFinalOffsets(iterations, level, settings, given.L);
 
   std::vector<std::string> log;
-  CostCache callerCache(cost);
-  const double cInit = callerCache.Cost(given);
+  const double cInit = cost.Cost(given);
   if (keepLog) {
     log.push_back("Начальное приближение:");
     log.push_back(RefinementValueLine(given, cInit, sep));
@@ -428,11 +415,12 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
     settings.HiStart = degrees;
   };
   const RefinementSettings& constSettings = settings;
-  const auto runIteration = [&](int j, IterationOutcome& outcome, CostCache& cache,
+  // Every outer iteration starts from the given values, whose cost is known.
+  const auto runIteration = [&](int j, IterationOutcome& outcome,
                                 const std::function<void()>& progress) {
-    outcome.result =
-        RunOuterIteration(given, StepsOf(j, level, constSettings, given.L), constSettings, cache,
-                          progress, keepLog && level == 1 ? &outcome.log : nullptr, sep);
+    outcome.result = RunOuterIteration(given, cInit, StepsOf(j, level, constSettings, given.L),
+                                       constSettings, cost, progress,
+                                       keepLog && level == 1 ? &outcome.log : nullptr, sep);
   };
 
   std::vector<IterationOutcome> outcomes(static_cast<std::size_t>(iterations));
@@ -443,15 +431,13 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
     // On the calling thread, in order: progress at every round.
     for (int j = 1; j <= iterations; ++j) {
       showStartOffsets(j);
-      runIteration(j, outcomes[j - 1], callerCache, context.progress);
+      runIteration(j, outcomes[j - 1], context.progress);
     }
   } else {
     RunInParallel(
         iterations, threads,
-        [&](int j, IterationOutcome& outcome, CostCache& cache) {
-          runIteration(j, outcome, cache, nullptr);
-        },
-        cost, context.progress, outcomes);
+        [&](int j, IterationOutcome& outcome) { runIteration(j, outcome, nullptr); },
+        context.progress, outcomes);
     // The sequential run would have stopped at the first failing iteration.
     for (int j = 1; j <= iterations; ++j) {
       if (outcomes[j - 1].error) {

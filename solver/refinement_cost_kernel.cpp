@@ -6,6 +6,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "points/zelv_error.h"
 
@@ -21,30 +22,36 @@ struct Factors {
   double sa, L, k5, k1, k2, k3, k4, F;
 };
 
-// The sine and cosine of recent angles (radians) on this thread, keyed on their bits: a line
-// search varies one angle, so the other two are the same at every evaluation. std::sin and
-// std::cos are pure, so a cached value is the one a new call would give.
+// The sine and cosine of the last two values of each angle (Al, Bet, Hi; radians) this thread
+// evaluated, keyed on their bits: a line search varies one angle, so the other two are the same
+// at every evaluation, and the varied one often returns to a value just used. std::sin and
+// std::cos are pure, so a kept value is the one a new call would give.
 struct SineCosine {
   double s, c;
 };
-SineCosine SinCos(double angle) {
-  constexpr int kSize = 8;
-  thread_local std::uint64_t keys[kSize];
-  thread_local SineCosine values[kSize];
-  thread_local int used = 0, next = 0;
-  const std::uint64_t key = std::bit_cast<std::uint64_t>(angle);
-  for (int i = 0; i < used; ++i)
-    if (keys[i] == key) return values[i];
-  const SineCosine v{std::sin(angle), std::cos(angle)};
-  keys[next] = key;
-  values[next] = v;
-  next = (next + 1) % kSize;
-  if (used < kSize) ++used;
-  return v;
-}
+struct AngleCache {
+  std::uint64_t key[3][2] = {};
+  SineCosine value[3][2] = {{{0, 1}, {0, 1}}, {{0, 1}, {0, 1}}, {{0, 1}, {0, 1}}};  // angle 0
 
-Factors FactorsOf(const PoseParameters& p, double F) {
-  const SineCosine a = SinCos(p.Al), b = SinCos(p.Bet), c = SinCos(p.Hi);
+  SineCosine Get(int slot, double angle) {
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(angle);
+    if (key[slot][0] == bits) return value[slot][0];
+    if (key[slot][1] == bits) {
+      std::swap(key[slot][0], key[slot][1]);
+      std::swap(value[slot][0], value[slot][1]);
+      return value[slot][0];
+    }
+    key[slot][1] = key[slot][0];
+    value[slot][1] = value[slot][0];
+    key[slot][0] = bits;
+    value[slot][0] = {std::sin(angle), std::cos(angle)};
+    return value[slot][0];
+  }
+};
+thread_local AngleCache angleCache;
+
+Factors FactorsOf(const PoseParameters& p, double F, AngleCache& angles) {
+  const SineCosine a = angles.Get(0, p.Al), b = angles.Get(1, p.Bet), c = angles.Get(2, p.Hi);
   const double sa = a.s, ca = a.c, sb = b.s, cb = b.c, sc = c.s, cc = c.c;
   Factors k;
   k.sa = sa;
@@ -242,8 +249,9 @@ void PointArrayCost::Costs(const PoseParameters* p, int count, double* costs) co
   // Up to three evaluations share one pass over the points.
   for (int first = 0; first < count; first += 3) {
     const int m = std::min(3, count - first);
+    AngleCache& angles = angleCache;
     Factors k[3];
-    for (int e = 0; e < m; ++e) k[e] = FactorsOf(p[first + e], F_);
+    for (int e = 0; e < m; ++e) k[e] = FactorsOf(p[first + e], F_, angles);
     double sums[3] = {0, 0, 0};
     if (!SumsFor(instructions_, m)(x_.data(), y_.data(), X_.data(), Y_.data(), x_.size(), k, sums))
       throw ZelvError("division by zero or overflow in the projection");
