@@ -225,8 +225,7 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
   Distance = choice->L;
 }
 
-bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight) {
-  const double diagonal = std::sqrt(imageWidth * imageWidth + imageHeight * imageHeight);
+double LargestPointDistance(const VT_Points& points) {
   double largest = 0;
   const std::int32_t n = points.Count();
   for (std::int32_t i = 0; i < n; ++i) {
@@ -239,7 +238,12 @@ bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHe
       if (d > largest) largest = d;
     }
   }
-  return 0.5 * diagonal <= largest;
+  return largest;
+}
+
+bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight) {
+  const double diagonal = std::sqrt(imageWidth * imageWidth + imageHeight * imageHeight);
+  return 0.5 * diagonal <= LargestPointDistance(points);
 }
 
 }  // namespace zelv::oracle

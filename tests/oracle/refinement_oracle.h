@@ -37,7 +37,9 @@ class PlainCost : public RefinementCostModel {
 void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementContext& context,
             long* largestMoves = nullptr);
 
-// The quadratic spread check: every pair (and every point with itself) compared.
+// The largest distance by the quadratic scan: every pair (and every point with itself) compared.
+double LargestPointDistance(const VT_Points& points);
+// The spread check over the quadratic scan.
 bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight);
 
 }  // namespace zelv::oracle
