@@ -38,7 +38,8 @@ void ShowElapsedTime(const OrientationState& state, UserInterface& ui) {
   ui.SetStatusText(ElapsedTimeText(std::chrono::system_clock::now() - state.StartTime));
 }
 
-bool RunOrientation(OrientationState& state, UserInterface& ui, const std::string& logPath) {
+bool RunOrientation(OrientationState& state, UserInterface& ui, const std::string& logPath,
+                    int threads) {
   TWaitCursor waitCursor(ui);
   state.StartTime = std::chrono::system_clock::now();
   if (!LoadInputs(state, ui)) return false;
@@ -54,6 +55,7 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
   ui.SetStatusText("Подождите. Идёт счёт...");
   PoseOptions options;
   options.logPath = logPath;
+  options.threads = threads;
   options.progress = [&state, &ui] { ShowElapsedTime(state, ui); };
   return ComputePose(state, ui, options);
 }

@@ -33,7 +33,9 @@ void ShowElapsedTime(const OrientationState& state, UserInterface& ui);
 // "Недостаточно точек! Процедура прервана!" / "Ошибка!", the spread warning, ClearResults, the
 // status "Подождите. Идёт счёт...", then ComputePose. Returns true when a result was shown.
 // `logPath` is where the refinement log goes when it is kept; empty: StartDirectory + "/" +
-// Log1FileName.
-bool RunOrientation(OrientationState& state, UserInterface& ui, const std::string& logPath = "");
+// Log1FileName. `threads` run the precise estimate's outer iterations (0: one per core); the
+// result does not depend on it.
+bool RunOrientation(OrientationState& state, UserInterface& ui, const std::string& logPath = "",
+                    int threads = 0);
 
 }  // namespace zelv

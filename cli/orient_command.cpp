@@ -3,6 +3,7 @@
 // the ".ort" file and the refinement log.
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -39,6 +40,8 @@ const char kOrientUsage[] =
     "                            distance (default 15,15,15,15)\n"
     "  --final-offsets AL,BET,HI,L\n"
     "                            final offsets, each above 0 (default 0.0001 for all four)\n"
+    "  --threads N               threads for the precise estimate (default: one per core);\n"
+    "                            the result does not depend on it\n"
     "  --json                    print the values with full precision as JSON\n"
     "  --residuals               also print each control point's residual (pixels) and their\n"
     "                            summary; with --json as \"residuals\" and \"residual_summary\"\n"
@@ -146,6 +149,7 @@ int RunOrientCommand(int argc, char** argv) {
   std::string logPath;
   bool json = false;
   bool residualsWanted = false;
+  int threads = 0;  // 0: one per core
   OrientationState state;
   RefinementSettings& settings = state.Settings;
 
@@ -181,6 +185,11 @@ int RunOrientCommand(int argc, char** argv) {
         settings.EstimateLevel = 3;
       else
         return UsageError("--level needs 0, 1 or 3");
+    } else if (arg == "--threads") {
+      const std::optional<double> n = value(v) ? ParseNumber(v) : std::nullopt;
+      if (!n || !(*n >= 1 && *n <= 256) || *n != std::floor(*n))
+        return UsageError("--threads needs a whole number from 1 to 256");
+      threads = static_cast<int>(*n);
     } else if (arg == "--out") {
       if (!value(outPath) || outPath.empty()) return UsageError("--out needs a file name");
     } else if (arg == "--log") {
@@ -230,7 +239,7 @@ int RunOrientCommand(int argc, char** argv) {
   settings.KeepLog = !logPath.empty();
 
   ConsoleUi ui;
-  if (!RunOrientation(state, ui, logPath)) return 1;
+  if (!RunOrientation(state, ui, logPath, threads)) return 1;
 
   // Taken at once: the residuals belong to the pose just computed.
   std::optional<Residuals> residuals;
