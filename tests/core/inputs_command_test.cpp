@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "cli_runner.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -12,22 +13,9 @@ namespace {
 
 using testing::ScratchFolder;
 
-struct CliRun {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-CliRun RunCli(const std::string& arguments) {
-  ScratchFolder folder;
-  const std::string command = Quote(ZELV_CLI_PATH) + " " + arguments + " >" +
-                              Quote(folder.Path("out")) + " 2>" + Quote(folder.Path("err"));
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ScratchFolder::Read(folder.Path("out")),
-          ScratchFolder::Read(folder.Path("err"))};
-}
+using testing::CliRun;
+using testing::Quote;
+using testing::RunCli;
 
 std::string Case(const std::string& file) {
   return Quote(std::string(ZELV_TEST_DATA_DIR) + "/golden/square/" + file);

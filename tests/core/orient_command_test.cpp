@@ -7,6 +7,7 @@
 #include <string>
 
 #include "files/text_file.h"
+#include "cli_runner.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -14,22 +15,9 @@ namespace {
 
 using testing::ScratchFolder;
 
-struct CliRun {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-CliRun RunOrient(const std::string& arguments) {
-  ScratchFolder folder;
-  const std::string command = Quote(ZELV_CLI_PATH) + " orient " + arguments + " >" +
-                              Quote(folder.Path("out")) + " 2>" + Quote(folder.Path("err"));
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ScratchFolder::Read(folder.Path("out")),
-          ScratchFolder::Read(folder.Path("err"))};
-}
+using testing::CliRun;
+using testing::Quote;
+using testing::RunOrient;
 
 std::string CaseFile(const std::string& caseName, const std::string& file) {
   return std::string(ZELV_TEST_DATA_DIR) + "/golden/" + caseName + "/" + file;

@@ -16,6 +16,7 @@
 #include "fake_ui.h"
 #include "files/text_file.h"
 #include "points/zelv_error.h"
+#include "cli_runner.h"
 #include "scratch_folder.h"
 #include "solver_test_points.h"
 
@@ -232,22 +233,9 @@ TEST(ResidualsTest, TableSummaryAndCsvTexts) {
 
 // ---------------------------------------------------------------- zelv-cli orient --residuals
 
-struct CliRun {
-  int exitCode;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& text) { return "'" + text + "'"; }
-
-CliRun RunOrient(const std::string& arguments) {
-  ScratchFolder folder;
-  const std::string command = Quote(ZELV_CLI_PATH) + " orient " + arguments + " >" +
-                              Quote(folder.Path("out")) + " 2>" + Quote(folder.Path("err"));
-  const int status = std::system(command.c_str());
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ScratchFolder::Read(folder.Path("out")),
-          ScratchFolder::Read(folder.Path("err"))};
-}
+using testing::CliRun;
+using testing::Quote;
+using testing::RunOrient;
 
 std::string Inputs(const std::string& folder) {
   return Quote(folder + "/camera.cam") + " " + Quote(folder + "/image.crd") + " " +
