@@ -133,6 +133,12 @@ std::string ComputationTimeLine(std::chrono::system_clock::duration elapsed);
 // changes nothing), the earliest lowest is taken all the same. `results` must not be empty.
 const TResStruct& ChooseResult(const std::vector<TResStruct>& results);
 
+// Appends the closing block of the log: the chosen record, the computation parameters (offsets
+// in degrees and percent, the iteration count) and the computation time.
+void AppendRefinementSummary(std::vector<std::string>& log, const TResStruct& choice,
+                             const RefinementSettings& settings, char decimalSeparator,
+                             std::chrono::system_clock::duration elapsed);
+
 // Runs the refinement from (Al, Bet, Hi, Distance) and replaces them by the best values found.
 // Raises ZelvError on an arithmetic fault, a final offset not above 0 for a parameter whose
 // search would run (start step above it), an outer iteration of more than

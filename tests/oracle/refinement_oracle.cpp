@@ -194,28 +194,8 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
   const TResStruct* choice = &ChooseResult(results);
 
   if (keepLog) {
-    log.push_back("");
-    log.push_back("Результат уточнения:");
-    log.push_back(
-        RefinementValueLine({choice->Al, choice->Bet, choice->Hi, choice->L}, choice->Cost, sep));
-    log.push_back("");
-    log.push_back("Параметры счета:");
-    const struct {
-      const char* title;
-      double start, final;
-    } angles[3] = {{"Поворот вокруг поперечной оси:", settings.AlStart, settings.AlMin},
-                   {"Поворот вокруг орбитальной оси:", settings.BetStart, settings.BetMin},
-                   {"Поворот вокруг оптической оси:", settings.HiStart, settings.HiMin}};
-    for (const auto& a : angles) {
-      log.push_back(a.title);
-      log.push_back("  Начальное смещение:" + FormatFixed4(ToDegrees(a.start), sep));
-      log.push_back("  Конечное смещение:" + FormatGeneral(ToDegrees(a.final), sep));
-    }
-    log.push_back("Расстояние:");
-    log.push_back("  Начальное смещение:" + FormatFixed4(settings.LStart, sep));
-    log.push_back("  Конечное смещение:" + FormatGeneral(settings.LMin, sep));
-    log.push_back("Количество итераций:" + std::to_string(settings.IterCount));
-    log.push_back(ComputationTimeLine(std::chrono::system_clock::now() - context.startTime));
+    AppendRefinementSummary(log, *choice, settings, sep,
+                            std::chrono::system_clock::now() - context.startTime);
     SaveTextLines(context.logPath, log);
   }
 
