@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QPointer>
+#include <QProcess>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -389,6 +390,30 @@ class MainWindowTest : public QObject {
     QCOMPARE(w.Edit6->text(), QString());
     QCOMPARE(w.State().ImageFileName, std::string("/data/b.crd"));
     QVERIFY(!w.N10->isEnabled());
+  }
+
+  void theSavedFileIsByteForByteWhatTheCommandLineWrites() {
+    const std::string example = std::string(ZELV_SOURCE_DIR) + "/examples/survey";
+    QTemporaryDir folder;
+    Harness h;
+    h.ShowPanel();
+    h.UseCase(example);
+    h.window->N6Click();  // the normal estimate
+    h.window->N10Click();
+    for (const auto& field : h.window->ResultEdits) QVERIFY(!field->text().isEmpty());
+    const QString fromWindow = folder.filePath("window.ort");
+    h.ui.files.push_back(fromWindow.toStdString());
+    h.window->Button1Click();
+
+    const QString fromCli = folder.filePath("cli.ort");
+    QProcess cli;
+    cli.start(QStringLiteral(ZELV_CLI_PATH),
+              {"orient", Q(example + "/camera.cam"), Q(example + "/image.crd"),
+               Q(example + "/scene.crd"), "--level", "1", "--decimal-separator", ".", "--out",
+               fromCli});
+    QVERIFY(cli.waitForFinished(60000));
+    QCOMPARE(cli.exitCode(), 0);
+    QCOMPARE(ReadBytes(fromWindow), ReadBytes(fromCli));
   }
 
   void savingANewFileMarksTheResultSaved() {
