@@ -122,6 +122,8 @@ TOrientation_Form::TOrientation_Form(UserInterface* ui, QWidget* parent) : QMain
   Timer1 = new QTimer(this);
   Timer1->setObjectName(QStringLiteral("Timer1"));
   Timer1->setInterval(kStartUpPictureMs);
+  // A coarse timer may fire up to 5 % early; the picture stays its full four seconds.
+  Timer1->setTimerType(Qt::PreciseTimer);
   connect(Timer1, &QTimer::timeout, this, &TOrientation_Form::Timer1Timer);
   Timer1->start();
 

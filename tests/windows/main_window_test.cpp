@@ -290,6 +290,7 @@ class MainWindowTest : public QObject {
     TOrientation_Form& w = *h.window;
     w.show();
     QCOMPARE(w.Timer1->interval(), 4000);
+    QCOMPARE(w.Timer1->timerType(), Qt::PreciseTimer);  // a coarse one may fire 5 % early
     QVERIFY(w.Timer1->isActive());
     QTest::qWait(1000);
     QVERIFY(!w.Panel1->isVisible());
