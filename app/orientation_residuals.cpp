@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "files/number_text.h"
+#include "base/number_text.h"
+#include "base/zelv_error.h"
 #include "files/text_file.h"
-#include "points/zelv_error.h"
 
 namespace zelv {
 

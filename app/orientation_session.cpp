@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "app/point_spread.h"
 #include "files/coordinate_file.h"
+#include "solver/point_spread.h"
 #include "solver/pose.h"
 
 namespace zelv {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "app/orientation_state.h"
-#include "app/user_interface.h"
+#include "base/user_interface.h"
 
 namespace zelv {
 

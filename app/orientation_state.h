@@ -5,10 +5,10 @@
 #include <chrono>
 #include <string>
 
+#include "base/number_text.h"
+#include "base/orientation_result.h"
 #include "files/camera_file.h"
-#include "files/number_text.h"
 #include "points/Data_structures.h"
-#include "solver/orientation_result.h"
 #include "solver/refinement_settings.h"
 
 namespace zelv {
@@ -39,9 +39,9 @@ struct OrientationState {
   RefinementSettings Settings;
 
   // What the window shows.
-  ResultTexts Results;        // the 21 result fields; empty when cleared
-  OrientationValues Values;   // the numbers behind them, for the command line
-  bool SaveEnabled = false;   // Button1 and N16 ("Сохранить")
+  ResultTexts Results;       // the 21 result fields; empty when cleared
+  OrientationValues Values;  // the numbers behind them, for the command line
+  bool SaveEnabled = false;  // Button1 and N16 ("Сохранить")
   char DecimalSeparator = RegionalDecimalSeparator();
 };
 

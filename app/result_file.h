@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/orientation_state.h"
-#include "app/user_interface.h"
+#include "base/user_interface.h"
 
 namespace zelv {
 

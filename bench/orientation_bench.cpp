@@ -4,6 +4,8 @@
 // the end of the output lists the medians and their ratio. Scenes are generated: a known camera,
 // control points on a grid of a planar target, image noise of up to ±0.3 pixels.
 #include <benchmark/benchmark.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cmath>
@@ -13,9 +15,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <time.h>
-#include <unistd.h>
 
 #include "app/orientation_session.h"
 #include "app/orientation_state.h"
@@ -220,7 +219,7 @@ class MedianReporter : public benchmark::ConsoleReporter {
 
 struct Row {
   std::string name;
-  int level;   // -1: read and fast estimate
+  int level;  // -1: read and fast estimate
   int points;
   int oracleRepetitions;  // 0: as the command line asks
 };
@@ -242,8 +241,7 @@ int main(int argc, char** argv) {
       benchmark::internal::Benchmark* b =
           row.level < 0
               ? benchmark::RegisterBenchmark(name.c_str(), ReadAndFastRow, oracle, row.points)
-              : benchmark::RegisterBenchmark(name.c_str(), PoseRow, oracle, row.level,
-                                             row.points);
+              : benchmark::RegisterBenchmark(name.c_str(), PoseRow, oracle, row.level, row.points);
       b->Unit(benchmark::kMillisecond)->UseRealTime();
       if (row.level == 3 || row.level < 0) b->Iterations(1);
       if (oracle && row.oracleRepetitions > 0) b->Repetitions(row.oracleRepetitions);

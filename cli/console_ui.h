@@ -1,7 +1,7 @@
 #pragma once
 // The user interface of zelv-cli: messages go to standard error, one line each; nothing is asked.
 
-#include "app/user_interface.h"
+#include "base/user_interface.h"
 
 namespace zelv::cli {
 

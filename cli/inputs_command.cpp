@@ -4,11 +4,11 @@
 #include <cstring>
 #include <string>
 
+#include "base/number_text.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
 #include "files/camera_file.h"
 #include "files/coordinate_file.h"
-#include "files/number_text.h"
 
 namespace zelv::cli {
 namespace {

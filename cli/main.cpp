@@ -11,7 +11,8 @@ const char kUsage[] =
     "\n"
     "Commands:\n"
     "  inputs CAMERA IMAGE SCENE   read the three files and print the corrected points\n"
-    "  orient CAMERA IMAGE SCENE   compute the exterior orientation (see 'zelv-cli orient --help')\n";
+    "  orient CAMERA IMAGE SCENE   compute the exterior orientation (see 'zelv-cli orient "
+    "--help')\n";
 
 }  // namespace
 

@@ -14,10 +14,10 @@
 #include "app/orientation_residuals.h"
 #include "app/orientation_session.h"
 #include "app/result_file.h"
+#include "base/number_text.h"
+#include "base/zelv_error.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
-#include "files/number_text.h"
-#include "points/zelv_error.h"
 
 namespace zelv::cli {
 namespace {

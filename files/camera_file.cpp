@@ -2,10 +2,10 @@
 
 #include <exception>
 
+#include "base/number_text.h"
+#include "base/zelv_error.h"
 #include "files/coordinate_file.h"
-#include "files/number_text.h"
 #include "files/text_file.h"
-#include "points/zelv_error.h"
 
 namespace zelv {
 

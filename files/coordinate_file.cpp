@@ -3,9 +3,9 @@
 #include <exception>
 #include <memory>
 
+#include "base/number_text.h"
 #include "files/camera_file.h"
 #include "files/correction_table.h"
-#include "files/number_text.h"
 #include "files/text_file.h"
 
 namespace zelv {

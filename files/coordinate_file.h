@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/user_interface.h"
+#include "base/user_interface.h"
 #include "points/Data_structures.h"
 
 namespace zelv {

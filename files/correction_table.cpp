@@ -3,8 +3,8 @@
 #include <cmath>
 #include <string_view>
 
-#include "files/number_text.h"
-#include "points/zelv_error.h"
+#include "base/number_text.h"
+#include "base/zelv_error.h"
 
 namespace zelv {
 namespace {

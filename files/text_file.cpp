@@ -11,7 +11,7 @@
 #include <cstring>
 #include <memory>
 
-#include "points/zelv_error.h"
+#include "base/zelv_error.h"
 
 namespace zelv {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "points/zelv_error.h"
+#include "base/zelv_error.h"
 
 namespace zelv {
 

@@ -20,6 +20,16 @@ packages=(
   clang              # the fuzzing compiler (libFuzzer)
   libclang-rt-14-dev # libFuzzer and sanitizer runtimes for clang
   locales            # the Russian locale, whose decimal comma the tests exercise
+  clang-format       # the formatting check of CI
+  libeigen3-dev      # linear algebra and least squares of the rigorous estimate
+  libceres-dev       # robust least squares and covariance of the rigorous estimate
+  libopencv-core-dev # calibration files (cv::FileStorage)
+  libopencv-calib3d-dev # lens models: undistorting image points
+  libopencv-imgproc-dev # sub-pixel corners in the photograph workspace
+  libcli11-dev       # the command line of zelv-cli
+  nlohmann-json3-dev # the JSON of zelv-cli
+  qt6-translations-l10n # Qt's own dialog texts in Russian
+  qt6-image-formats-plugins # TIFF and other photographs in the workspace
 )
 
 missing=()

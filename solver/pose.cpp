@@ -3,7 +3,7 @@
 #include <cmath>
 #include <exception>
 
-#include "points/zelv_error.h"
+#include "base/zelv_error.h"
 #include "solver/refinement.h"
 #include "solver/refinement_cost_kernel.h"
 #include "solver/transformation_fit.h"

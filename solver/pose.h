@@ -11,7 +11,7 @@
 #include <string>
 
 #include "app/orientation_state.h"
-#include "app/user_interface.h"
+#include "base/user_interface.h"
 #include "solver/refinement.h"
 
 namespace zelv {

@@ -14,9 +14,9 @@
 #include <system_error>
 #include <thread>
 
-#include "files/number_text.h"
+#include "base/number_text.h"
+#include "base/zelv_error.h"
 #include "files/text_file.h"
-#include "points/zelv_error.h"
 
 namespace zelv {
 namespace {
@@ -237,8 +237,7 @@ struct IterationOutcome {
 // thread calling `progress` every quarter of a second until they are done. An iteration after
 // one that failed is not started: the sequential run would never have reached it.
 void RunInParallel(int count, int workers, const std::function<void(int, IterationOutcome&)>& run,
-                   const std::function<void()>& progress,
-                   std::vector<IterationOutcome>& outcomes) {
+                   const std::function<void()>& progress, std::vector<IterationOutcome>& outcomes) {
   std::atomic<int> next{0};
   std::atomic<int> firstFailure{count};
   std::mutex mutex;
@@ -445,14 +444,14 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
   // Every outer iteration starts from the given values, whose cost is known.
   const auto runIteration = [&](int j, IterationOutcome& outcome,
                                 const std::function<void()>& progress) {
-    outcome.result = RunOuterIteration(given, cInit, StepsOf(j, level, constSettings, given.L),
-                                       constSettings, cost, progress,
-                                       keepLog && level == 1 ? &outcome.log : nullptr, sep);
+    outcome.result =
+        RunOuterIteration(given, cInit, StepsOf(j, level, constSettings, given.L), constSettings,
+                          cost, progress, keepLog && level == 1 ? &outcome.log : nullptr, sep);
   };
 
   std::vector<IterationOutcome> outcomes(static_cast<std::size_t>(iterations));
-  int threads = context.threads > 0 ? context.threads
-                                     : static_cast<int>(std::thread::hardware_concurrency());
+  int threads =
+      context.threads > 0 ? context.threads : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::min(threads, iterations);
   if (threads <= 1) {
     // On the calling thread, in order: progress at every round.

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "points/zelv_error.h"
+#include "base/zelv_error.h"
 
 namespace zelv {
 namespace {
@@ -122,15 +122,15 @@ __attribute__((target("avx2"))) bool Avx2Sums(const double* x, const double* y, 
     const __m256d vx = _mm256_loadu_pd(x + i), vy = _mm256_loadu_pd(y + i);
     alignas(32) double t[M][4];
     for (int e = 0; e < M; ++e) {
-      const __m256d D = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(sa[e], vX), L[e]),
-                                      _mm256_mul_pd(k5[e], vY));
+      const __m256d D =
+          _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(sa[e], vX), L[e]), _mm256_mul_pd(k5[e], vY));
       // Not finite: D − D is not 0 (it is NaN); zero: D == 0.
       bad = _mm256_or_pd(bad, _mm256_cmp_pd(_mm256_sub_pd(D, D), zero, _CMP_NEQ_UQ));
       bad = _mm256_or_pd(bad, _mm256_cmp_pd(D, zero, _CMP_EQ_OQ));
-      const __m256d nx = _mm256_mul_pd(
-          F[e], _mm256_add_pd(_mm256_mul_pd(k1[e], vX), _mm256_mul_pd(k2[e], vY)));
-      const __m256d ny = _mm256_mul_pd(
-          F[e], _mm256_add_pd(_mm256_mul_pd(k3[e], vX), _mm256_mul_pd(k4[e], vY)));
+      const __m256d nx =
+          _mm256_mul_pd(F[e], _mm256_add_pd(_mm256_mul_pd(k1[e], vX), _mm256_mul_pd(k2[e], vY)));
+      const __m256d ny =
+          _mm256_mul_pd(F[e], _mm256_add_pd(_mm256_mul_pd(k3[e], vX), _mm256_mul_pd(k4[e], vY)));
       const __m256d ex = _mm256_sub_pd(vx, _mm256_div_pd(nx, D));
       const __m256d ey = _mm256_sub_pd(vy, _mm256_div_pd(ny, D));
       _mm256_store_pd(t[e], _mm256_add_pd(_mm256_andnot_pd(sign, ex), _mm256_andnot_pd(sign, ey)));
@@ -145,8 +145,8 @@ __attribute__((target("avx2"))) bool Avx2Sums(const double* x, const double* y, 
 
 template <int M>
 __attribute__((target("avx512f"))) bool Avx512Sums(const double* x, const double* y,
-                                                  const double* X, const double* Y,
-                                                  std::size_t n, const Factors* k, double* sums) {
+                                                   const double* X, const double* Y, std::size_t n,
+                                                   const Factors* k, double* sums) {
   __m512d sa[M], L[M], k1[M], k2[M], k3[M], k4[M], k5[M], F[M];
   for (int e = 0; e < M; ++e) {
     sa[e] = _mm512_set1_pd(k[e].sa);
@@ -168,14 +168,14 @@ __attribute__((target("avx512f"))) bool Avx512Sums(const double* x, const double
     const __m512d vx = _mm512_loadu_pd(x + i), vy = _mm512_loadu_pd(y + i);
     alignas(64) double t[M][8];
     for (int e = 0; e < M; ++e) {
-      const __m512d D = _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[e], vX), L[e]),
-                                      _mm512_mul_pd(k5[e], vY));
+      const __m512d D =
+          _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[e], vX), L[e]), _mm512_mul_pd(k5[e], vY));
       bad |= _mm512_cmp_pd_mask(_mm512_sub_pd(D, D), zero, _CMP_NEQ_UQ);
       bad |= _mm512_cmp_pd_mask(D, zero, _CMP_EQ_OQ);
-      const __m512d nx = _mm512_mul_pd(
-          F[e], _mm512_add_pd(_mm512_mul_pd(k1[e], vX), _mm512_mul_pd(k2[e], vY)));
-      const __m512d ny = _mm512_mul_pd(
-          F[e], _mm512_add_pd(_mm512_mul_pd(k3[e], vX), _mm512_mul_pd(k4[e], vY)));
+      const __m512d nx =
+          _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k1[e], vX), _mm512_mul_pd(k2[e], vY)));
+      const __m512d ny =
+          _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k3[e], vX), _mm512_mul_pd(k4[e], vY)));
       const __m512d ex = _mm512_sub_pd(vx, _mm512_div_pd(nx, D));
       const __m512d ey = _mm512_sub_pd(vy, _mm512_div_pd(ny, D));
       _mm512_store_pd(t[e], _mm512_add_pd(_mm512_abs_pd(ex), _mm512_abs_pd(ey)));
@@ -220,8 +220,8 @@ CostInstructions BestCostInstructions() {
   return CostInstructions::kScalar;
 }
 
-PointArrayCost::PointArrayCost(const VT_Points& imagePoints, const VT_Points& scenePoints,
-                               double F, CostInstructions instructions)
+PointArrayCost::PointArrayCost(const VT_Points& imagePoints, const VT_Points& scenePoints, double F,
+                               CostInstructions instructions)
     : F_(F), instructions_(Supports(instructions) ? instructions : CostInstructions::kScalar) {
   const std::int32_t n = imagePoints.Count();
   sceneTooShort_ = scenePoints.Count() < n;

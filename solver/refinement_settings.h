@@ -13,17 +13,17 @@ struct RefinementSettings {
   double BetMin = 1.7453292519943294e-06;
   double HiStart = 0.2617993877991494;
   double HiMin = 1.7453292519943294e-06;
-  double LStart = 15.0;   // percent
-  double LMin = 0.0001;   // percent
-  int IterCount = 30;     // only printed in the log
+  double LStart = 15.0;  // percent
+  double LMin = 0.0001;  // percent
+  int IterCount = 30;    // only printed in the log
   std::string Log1FileName = "ZELV1.log";
   bool KeepLog = false;
   int EstimateLevel = 0;  // 0 fast, 1 normal, 3 precise
   bool UseFirstValues = false;
   bool VaryHi = false;
-  double AlFirstValue = 0;    // radians
-  double BetFirstValue = 0;   // radians
-  double HiFirstValue = 0;    // radians
+  double AlFirstValue = 0;      // radians
+  double BetFirstValue = 0;     // radians
+  double HiFirstValue = 0;      // radians
   double LFirstValue = 2000.0;  // scene units
 };
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "points/zelv_error.h"
+#include "base/zelv_error.h"
 
 namespace zelv {
 

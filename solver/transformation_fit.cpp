@@ -4,7 +4,7 @@
 #include <exception>
 #include <utility>
 
-#include "points/zelv_error.h"
+#include "base/zelv_error.h"
 
 namespace zelv {
 namespace {

@@ -2,7 +2,8 @@
 // Least-squares fits of the plane-to-plane projective transformation between the image control
 // points (corrected pixels, origin at the image centre, y up) and the scene control points
 // (scene units):
-//   X = (a11*x + a12*y + a13) / (a31*x + a32*y + 1),  Y = (a21*x + a22*y + a23) / (a31*x + a32*y + 1)
+//   X = (a11*x + a12*y + a13) / (a31*x + a32*y + 1),  Y = (a21*x + a22*y + a23) / (a31*x + a32*y +
+//   1)
 
 #include <vector>
 

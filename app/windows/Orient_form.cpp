@@ -23,13 +23,13 @@
 
 #include "app/orientation_session.h"
 #include "app/result_file.h"
+#include "app/windows/Edit.h"
 #include "app/windows/OrientAboutBox.h"
 #include "app/windows/Orientparamform.h"
 #include "app/windows/help_window.h"
 #include "app/windows/jpeg_picture.h"
 #include "app/windows/qt_user_interface.h"
 #include "app/windows/residuals_window.h"
-#include "files/editor/Edit.h"
 
 // The pictures live in the windows' static library; naming the resource here keeps the linker
 // from dropping them. Q_INIT_RESOURCE must be used outside any namespace.

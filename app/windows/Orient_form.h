@@ -14,7 +14,7 @@
 
 #include "app/orientation_residuals.h"
 #include "app/orientation_state.h"
-#include "app/user_interface.h"
+#include "base/user_interface.h"
 
 class QAction;
 class QGroupBox;

@@ -16,7 +16,7 @@
 #include <optional>
 
 #include "app/windows/Orient_form.h"
-#include "files/number_text.h"
+#include "base/number_text.h"
 
 namespace zelv {
 namespace {

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "app/user_interface.h"
+#include "base/user_interface.h"
 
 namespace zelv {
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "files/number_text.h"
+#include "base/number_text.h"
 
 namespace zelv {
 namespace {

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "app/orientation_residuals.h"
-#include "app/user_interface.h"
+#include "base/user_interface.h"
 
 class QLabel;
 class QPushButton;

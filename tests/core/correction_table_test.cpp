@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "points/zelv_error.h"
+#include "base/zelv_error.h"
 
 namespace zelv {
 namespace {

@@ -90,7 +90,8 @@ class DegenerateGeometry : public ::testing::TestWithParam<int> {};
 
 TEST_P(DegenerateGeometry, CollinearAndDuplicatePointsEndInTheGuardedMessage) {
   const int level = GetParam();
-  const Outcome collinear = Orient(Frontal({{-400, 0}, {-100, 0}, {200, 0}, {500, 0}, {800, 0}}), level);
+  const Outcome collinear =
+      Orient(Frontal({{-400, 0}, {-100, 0}, {200, 0}, {500, 0}, {800, 0}}), level);
   EXPECT_FALSE(collinear.shown);
   ExpectResultOrGuard(collinear, "collinear");
 
@@ -102,12 +103,12 @@ TEST_P(DegenerateGeometry, CollinearAndDuplicatePointsEndInTheGuardedMessage) {
 
 TEST_P(DegenerateGeometry, ClustersFarPointsAndEdgeOnScenesNeverReachAField) {
   const int level = GetParam();
-  ExpectResultOrGuard(Orient(Frontal({{0, 0}, {0.001, 0}, {0.001, 0.001}, {0, 0.001}, {0.0005, 0.0002}}),
-                             level),
-                      "tiny cluster");
-  ExpectResultOrGuard(Orient(Frontal({{-1e15, -1e15}, {1e15, -1e15}, {1e15, 1e15}, {-1e15, 1e15}}),
-                             level),
-                      "points at 1e15");
+  ExpectResultOrGuard(
+      Orient(Frontal({{0, 0}, {0.001, 0}, {0.001, 0.001}, {0, 0.001}, {0.0005, 0.0002}}), level),
+      "tiny cluster");
+  ExpectResultOrGuard(
+      Orient(Frontal({{-1e15, -1e15}, {1e15, -1e15}, {1e15, 1e15}, {-1e15, 1e15}}), level),
+      "points at 1e15");
   // Edge-on: the scene plane contains the line of sight, every scene point maps onto one image row.
   std::vector<Pair> edgeOn;
   for (int i = 0; i < 6; ++i) edgeOn.push_back({100.0 + 80 * i, 240, 50.0 * i, 300.0 * (i % 3)});

@@ -5,7 +5,7 @@
 #include <clocale>
 #include <string>
 
-#include "files/number_text.h"
+#include "base/number_text.h"
 
 namespace zelv {
 namespace {

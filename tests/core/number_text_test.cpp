@@ -1,12 +1,12 @@
 // Reading and writing numbers as text: both decimal separators, the edge values, the log figures.
-#include "files/number_text.h"
+#include "base/number_text.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
 
-#include "points/zelv_error.h"
+#include "base/zelv_error.h"
 
 namespace zelv {
 namespace {

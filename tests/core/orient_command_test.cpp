@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "files/text_file.h"
 #include "cli_runner.h"
+#include "files/text_file.h"
 #include "scratch_folder.h"
 
 namespace zelv {

@@ -1,5 +1,7 @@
 // The largest point distance of the spread check, found on the convex hull, against the plain
 // quadratic scan: the same double on random, collinear, duplicated and circular point sets.
+#include "solver/point_spread.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -8,7 +10,6 @@
 #include <random>
 
 #include "app/orientation_session.h"
-#include "app/point_spread.h"
 #include "oracle/refinement_oracle.h"
 #include "solver_test_points.h"
 

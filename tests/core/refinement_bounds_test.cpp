@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "app/orientation_session.h"
+#include "base/zelv_error.h"
 #include "fake_ui.h"
 #include "oracle/refinement_oracle.h"
-#include "points/zelv_error.h"
 #include "scratch_folder.h"
 #include "solver/pose.h"
 
@@ -44,8 +44,9 @@ struct Fixture {
 
 TEST(MoveBoundTest, TheRunawayDistanceInputEndsWithTheGuardMessageInSeconds) {
   // The fuzz input: control byte, then camera, table, image and scene separated by "\n====\n".
-  std::ifstream in(fs::path(ZELV_TEST_DATA_DIR) / "../fuzz/regressions/orientation/runaway-distance",
-                   std::ios::binary);
+  std::ifstream in(
+      fs::path(ZELV_TEST_DATA_DIR) / "../fuzz/regressions/orientation/runaway-distance",
+      std::ios::binary);
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   ASSERT_GT(bytes.size(), 1u);
   std::vector<std::string> parts;
@@ -155,8 +156,8 @@ TEST(ParallelRefineTest, ProgressIsReportedOnTheCallingThreadAtLeastOnceASecond)
   const FunctionCost cost([](const PoseParameters& p) {
     double v = 0;
     for (int i = 0; i < 40; ++i) v = v + std::sin(p.Al + i);
-    return std::fabs(p.Al - 0.1) + std::fabs(p.Bet) + std::fabs(p.Hi) + std::fabs(p.L - 90) +
-           1 + 1e-30 * v;
+    return std::fabs(p.Al - 0.1) + std::fabs(p.Bet) + std::fabs(p.Hi) + std::fabs(p.L - 90) + 1 +
+           1e-30 * v;
   });
   Fixture f(cost, 3);
   f.context.threads = 2;

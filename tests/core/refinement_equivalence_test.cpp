@@ -11,10 +11,10 @@
 #include <random>
 
 #include "app/orientation_state.h"
+#include "base/zelv_error.h"
 #include "fake_ui.h"
 #include "files/text_file.h"
 #include "oracle/refinement_oracle.h"
-#include "points/zelv_error.h"
 #include "scratch_folder.h"
 #include "solver/pose.h"
 #include "solver/refinement_cost_kernel.h"
@@ -37,8 +37,7 @@ std::vector<Pair> RandomScene(std::mt19937& random, int n, bool grossErrors = tr
   std::uniform_real_distribution<double> unit(0, 1);
   const double F = 500 + 2500 * unit(random);
   const double L = 500 + 4500 * unit(random);
-  const Rotation r =
-      AnglesToRotation(unit(random) - 0.5, unit(random) - 0.5, 6 * unit(random) - 3);
+  const Rotation r = AnglesToRotation(unit(random) - 0.5, unit(random) - 0.5, 6 * unit(random) - 3);
   const double size = 0.2 * L + 0.3 * L * unit(random);
   std::vector<Pair> pairs;
   while (static_cast<int>(pairs.size()) < n) {
@@ -61,7 +60,7 @@ struct Outcome {
 };
 
 void RunPose(const std::vector<Pair>& pairs, int level, bool oracle, int threads, Outcome& out,
-         const RefinementSettings& settings = {}) {
+             const RefinementSettings& settings = {}) {
   testing::ScratchFolder folder;
   OrientationState& state = out.state;
   for (const Pair& p : pairs) {
@@ -178,8 +177,8 @@ TEST(RefinementEquivalenceTest, DegenerateScenesFailOrSucceedAlike) {
       Outcome expected, actual;
       RunPose(scenes[i], level, true, 1, expected);
       RunPose(scenes[i], level, false, 3, actual);
-      ExpectSame(expected, actual, "scene " + std::to_string(i) + ", level " +
-                                       std::to_string(level));
+      ExpectSame(expected, actual,
+                 "scene " + std::to_string(i) + ", level " + std::to_string(level));
     }
 }
 
@@ -214,8 +213,8 @@ TEST(PointArrayCostTest, EveryInstructionSetGivesThePlainCostBitForBit) {
 }
 
 TEST(PointArrayCostTest, RaisesWhereThePlainCostRaises) {
-  auto image = testing::MakePoints({{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7},
-                                    {8, 8}, {9, 9}});
+  auto image =
+      testing::MakePoints({{1, 1}, {2, 2}, {3, 3}, {4, 4}, {5, 5}, {6, 6}, {7, 7}, {8, 8}, {9, 9}});
   for (CostInstructions isa :
        {CostInstructions::kScalar, CostInstructions::kAvx2, CostInstructions::kAvx512}) {
     if (!Supports(isa)) continue;

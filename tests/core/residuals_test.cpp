@@ -13,10 +13,10 @@
 
 #include "app/orientation_residuals.h"
 #include "app/orientation_session.h"
+#include "base/zelv_error.h"
+#include "cli_runner.h"
 #include "fake_ui.h"
 #include "files/text_file.h"
-#include "points/zelv_error.h"
-#include "cli_runner.h"
 #include "scratch_folder.h"
 #include "solver_test_points.h"
 

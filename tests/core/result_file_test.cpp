@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/zelv_error.h"
 #include "fake_ui.h"
 #include "files/text_file.h"
-#include "points/zelv_error.h"
 #include "scratch_folder.h"
 
 namespace zelv {

@@ -4,8 +4,8 @@
 
 #include <cmath>
 
+#include "base/zelv_error.h"
 #include "fake_ui.h"
-#include "points/zelv_error.h"
 #include "solver/pose.h"
 #include "solver_test_points.h"
 

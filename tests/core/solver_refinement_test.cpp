@@ -6,8 +6,8 @@
 #include <functional>
 #include <numbers>
 
+#include "base/zelv_error.h"
 #include "files/text_file.h"
-#include "points/zelv_error.h"
 #include "scratch_folder.h"
 #include "solver/refinement.h"
 #include "solver_test_points.h"

@@ -11,7 +11,7 @@
 #include <chrono>
 #include <filesystem>
 
-#include "points/zelv_error.h"
+#include "base/zelv_error.h"
 #include "scratch_folder.h"
 
 namespace zelv {

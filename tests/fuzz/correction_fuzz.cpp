@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/zelv_error.h"
 #include "files/correction_table.h"
-#include "points/zelv_error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 16) return 0;

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "files/number_text.h"
-#include "points/zelv_error.h"
+#include "base/number_text.h"
+#include "base/zelv_error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <numbers>
 
-#include "files/number_text.h"
+#include "base/number_text.h"
+#include "base/zelv_error.h"
 #include "files/text_file.h"
-#include "points/zelv_error.h"
 
 namespace zelv::oracle {
 namespace {

@@ -9,9 +9,9 @@
 #include <QtTest>
 #include <string>
 
+#include "app/windows/Edit.h"
 #include "app/windows/Orient_form.h"
 #include "fake_ui.h"
-#include "files/editor/Edit.h"
 
 using zelv::TOrientation_Form;
 using zelv::TRedForm;

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "app/windows/Edit.h"
 #include "fake_ui.h"
 #include "files/camera_file.h"
-#include "files/editor/Edit.h"
 #include "files/text_file.h"
 
 using zelv::TRedForm;

@@ -12,13 +12,13 @@
 #include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTextBrowser>
-#include <QPointer>
-#include <QProcess>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
@@ -408,10 +408,10 @@ class MainWindowTest : public QObject {
 
     const QString fromCli = folder.filePath("cli.ort");
     QProcess cli;
-    cli.start(QStringLiteral(ZELV_CLI_PATH),
-              {"orient", Q(example + "/camera.cam"), Q(example + "/image.crd"),
-               Q(example + "/scene.crd"), "--level", "1", "--decimal-separator", ".", "--out",
-               fromCli});
+    cli.start(
+        QStringLiteral(ZELV_CLI_PATH),
+        {"orient", Q(example + "/camera.cam"), Q(example + "/image.crd"), Q(example + "/scene.crd"),
+         "--level", "1", "--decimal-separator", ".", "--out", fromCli});
     QVERIFY(cli.waitForFinished(60000));
     QCOMPARE(cli.exitCode(), 0);
     QCOMPARE(ReadBytes(fromWindow), ReadBytes(fromCli));

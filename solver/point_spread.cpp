@@ -1,4 +1,4 @@
-#include "app/point_spread.h"
+#include "solver/point_spread.h"
 
 #include <algorithm>
 #include <cmath>

@@ -8,12 +8,27 @@
 namespace zelv {
 
 enum ResultIndex {
-  kCentreX = 0, kCentreY, kCentreZ,          // projection centre, scene units
-  kSightingX, kSightingY,                    // sighting point, scene units
-  kDistance,                                 // L, scene units
-  kPhotoAlpha, kPhotoOmega, kPhotoKappa,     // photogrammetric angles a, w, c, degrees
-  kStandAl, kStandBet, kStandHi,             // stand angles a0, l, n, degrees
-  kCosXX, kCosXY, kCosXZ, kCosYX, kCosYY, kCosYZ, kCosZX, kCosZY, kCosZZ,
+  kCentreX = 0,
+  kCentreY,
+  kCentreZ,  // projection centre, scene units
+  kSightingX,
+  kSightingY,  // sighting point, scene units
+  kDistance,   // L, scene units
+  kPhotoAlpha,
+  kPhotoOmega,
+  kPhotoKappa,  // photogrammetric angles a, w, c, degrees
+  kStandAl,
+  kStandBet,
+  kStandHi,  // stand angles a0, l, n, degrees
+  kCosXX,
+  kCosXY,
+  kCosXZ,
+  kCosYX,
+  kCosYY,
+  kCosYZ,
+  kCosZX,
+  kCosZY,
+  kCosZZ,
   kResultCount
 };
 
@@ -31,8 +46,8 @@ inline constexpr std::array<const char*, kResultCount> kResultFieldNames = {
 struct OrientationValues {
   std::array<double, kResultCount> values{};
   double Al = 0, Bet = 0, Hi = 0;  // the final stand angles, radians (the residuals use them)
-  double cost = 0;         // the final RefinementCost (pixels), when costKnown
-  bool costKnown = false;  // false when a point projects to infinity at the final pose
+  double cost = 0;                 // the final RefinementCost (pixels), when costKnown
+  bool costKnown = false;          // false when a point projects to infinity at the final pose
   bool complete = false;
 };
 

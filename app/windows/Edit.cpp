@@ -1,4 +1,4 @@
-#include "files/editor/Edit.h"
+#include "app/windows/Edit.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -16,11 +16,11 @@
 #include <utility>
 #include <vector>
 
+#include "app/windows/editor_icons.h"
+#include "base/zelv_error.h"
 #include "files/camera_file.h"
-#include "files/editor/editor_data.h"
-#include "files/editor/editor_icons.h"
+#include "files/editor_data.h"
 #include "files/text_file.h"
-#include "points/zelv_error.h"
 
 namespace zelv {
 

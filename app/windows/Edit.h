@@ -11,7 +11,7 @@
 #include <QString>
 #include <string>
 
-#include "app/user_interface.h"
+#include "base/user_interface.h"
 
 class QAction;
 class QCloseEvent;

@@ -1,8 +1,8 @@
-#include "files/editor/editor_data.h"
+#include "files/editor_data.h"
 
+#include "base/zelv_error.h"
 #include "files/camera_file.h"
 #include "files/coordinate_file.h"
-#include "points/zelv_error.h"
 
 namespace zelv {
 

@@ -1,4 +1,4 @@
-#include "files/editor/editor_icons.h"
+#include "app/windows/editor_icons.h"
 
 #include <QPainter>
 #include <QPainterPath>

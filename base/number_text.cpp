@@ -1,4 +1,4 @@
-#include "files/number_text.h"
+#include "base/number_text.h"
 
 #include <langinfo.h>
 #include <locale.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <system_error>
 
-#include "points/zelv_error.h"
+#include "base/zelv_error.h"
 
 namespace zelv {
 namespace {
@@ -135,7 +135,8 @@ std::string FormatFixed4(double value, char decimalSeparator) {
   // 1e18 and above have more than 18 digits before the separator once rounded.
   if (std::fabs(value) >= 1e18) return FormatGeneral(value, decimalSeparator);
   char buffer[64];
-  const auto end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4).ptr;
+  const auto end =
+      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4).ptr;
   std::string text(buffer, end);
   if (text == "-0.0000") text.erase(0, 1);
   for (char& c : text)

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "files/number_text.h"
+#include "base/number_text.h"
 
 namespace zelv {
 
