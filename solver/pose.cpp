@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "base/zelv_error.h"
+#include "files/text_file.h"
 #include "solver/refinement.h"
 #include "solver/refinement_cost_kernel.h"
 #include "solver/transformation_fit.h"
@@ -104,9 +105,12 @@ void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
     RefinementContext context;
     context.cost = options.cost != nullptr ? options.cost : &arrayCost;
     context.settings = &state.Settings;
-    context.logPath = options.logPath.empty()
-                          ? state.StartDirectory + "/" + state.Settings.Log1FileName
-                          : options.logPath;
+    const std::string logPath = options.logPath.empty()
+                                    ? state.StartDirectory + "/" + state.Settings.Log1FileName
+                                    : options.logPath;
+    context.writeLog = [logPath](const std::vector<std::string>& lines) {
+      SaveTextLines(logPath, lines);
+    };
     context.decimalSeparator = state.DecimalSeparator;
     context.startTime = state.StartTime;
     context.progress = options.progress;

@@ -16,7 +16,7 @@
 
 #include "base/number_text.h"
 #include "base/zelv_error.h"
-#include "files/text_file.h"
+#include "solver/projection.h"
 
 namespace zelv {
 namespace {
@@ -305,19 +305,13 @@ void RunInParallel(int count, int workers, const std::function<void(int, Iterati
 
 double RefinementCost(const VT_Points& imagePoints, const VT_Points& scenePoints, double Al,
                       double Bet, double Hi, double F, double L) {
-  const double sa = std::sin(Al), ca = std::cos(Al);
-  const double sb = std::sin(Bet), cb = std::cos(Bet);
-  const double sc = std::sin(Hi), cc = std::cos(Hi);
+  const ProjectionTerms t = MakeProjectionTerms(Al, Bet, Hi, F, L);
   double cost = 0;
   for (std::int32_t i = 0; i < imagePoints.Count(); ++i) {
-    const double x = imagePoints.Get(i)->x;
-    const double y = imagePoints.Get(i)->y;
-    const double X = scenePoints.Get(i)->x;
-    const double Y = scenePoints.Get(i)->y;
-    const double D = Finite(sa * X + L - ca * sb * Y, "overflow in the projection");
-    if (D == 0) throw ZelvError("division by zero in the projection");
-    const double ex = x - F * (ca * cc * X + (sa * sb * cc - cb * sc) * Y) / D;
-    const double ey = y - F * (ca * sc * X + (cb * cc + sa * sb * sc) * Y) / D;
+    const VT_Point& image = *imagePoints.Get(i);
+    const VT_Point& scene = *scenePoints.Get(i);
+    double ex, ey;
+    ReprojectionError(t, scene.x, scene.y, image.x, image.y, ex, ey);
     cost = cost + (std::fabs(ex) + std::fabs(ey));
   }
   // An overflow in any term leaves the sum infinite or invalid.
@@ -491,7 +485,7 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
   if (keepLog) {
     AppendRefinementSummary(log, *choice, settings, sep,
                             std::chrono::system_clock::now() - context.startTime);
-    SaveTextLines(context.logPath, log);
+    if (context.writeLog) context.writeLog(log);
   }
 
   Al = choice->Al;

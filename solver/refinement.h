@@ -107,8 +107,9 @@ struct RefinementContext {
   const RefinementCostModel* cost = nullptr;
   // Read for the steps and the level; at level 3 the start offsets are overwritten.
   RefinementSettings* settings = nullptr;
-  // Where the log goes when settings->KeepLog (written atomically, Windows-1251, CR LF).
-  std::string logPath;
+  // Receives the lines of the log when settings->KeepLog, before the parameters change; the
+  // caller writes them. It may raise (a log that cannot be written): the parameters then stay.
+  std::function<void(const std::vector<std::string>&)> writeLog;
   char decimalSeparator = '.';
   // Start of the orientation command, for the computation time in the log.
   std::chrono::system_clock::time_point startTime{};
@@ -142,7 +143,7 @@ void AppendRefinementSummary(std::vector<std::string>& log, const TResStruct& ch
 // Runs the refinement from (Al, Bet, Hi, Distance) and replaces them by the best values found.
 // Raises ZelvError on an arithmetic fault, a final offset not above 0 for a parameter whose
 // search would run (start step above it), an outer iteration of more than
-// kMaxMovesPerIteration steps, or a log that cannot be written; the four parameters are then
+// kMaxMovesPerIteration steps, or a log that writeLog cannot write; the four parameters are then
 // unchanged.
 void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementContext& context);
 

@@ -4,15 +4,14 @@
 #include <cmath>
 
 #include "base/zelv_error.h"
+#include "solver/projection.h"
 
 namespace zelv {
 
 Residuals ComputeResiduals(const VT_Points& imagePoints, const VT_Points& scenePoints, double Al,
                            double Bet, double Hi, double F, double L, double sightingX,
                            double sightingY, double sigmaCount) {
-  const double sa = std::sin(Al), ca = std::cos(Al);
-  const double sb = std::sin(Bet), cb = std::cos(Bet);
-  const double sc = std::sin(Hi), cc = std::cos(Hi);
+  const ProjectionTerms t = MakeProjectionTerms(Al, Bet, Hi, F, L);
 
   Residuals result;
   const int n = std::min(imagePoints.Count(), scenePoints.Count());
@@ -22,17 +21,15 @@ Residuals ComputeResiduals(const VT_Points& imagePoints, const VT_Points& sceneP
     const VT_Point& image = *imagePoints.Get(i);
     const VT_Point& scene = *scenePoints.Get(i);
     const double X = scene.x, Y = scene.y;
-    // The projection model in the order the refinement's cost writes it.
-    const double D = sa * X + L - ca * sb * Y;
-    if (D == 0) throw ZelvError("division by zero");
     PointResidual r;
     r.number = i + 1;
     r.x = image.x;
     r.y = image.y;
     r.X = Finite(X + sightingX);
     r.Y = Finite(Y + sightingY);
-    r.ex = Finite(image.x - F * (ca * cc * X + (sa * sb * cc - cb * sc) * Y) / D);
-    r.ey = Finite(image.y - F * (ca * sc * X + (cb * cc + sa * sb * sc) * Y) / D);
+    ReprojectionError(t, X, Y, image.x, image.y, r.ex, r.ey);
+    Finite(r.ex);
+    Finite(r.ey);
     r.length = Finite(std::sqrt(r.ex * r.ex + r.ey * r.ey));
     result.summary.cost = Finite(result.summary.cost + (std::fabs(r.ex) + std::fabs(r.ey)));
     squares = Finite(squares + (r.ex * r.ex + r.ey * r.ey));

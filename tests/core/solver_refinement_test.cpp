@@ -122,7 +122,11 @@ struct Fixture {
   RefinementSettings settings;
   RefinementContext context;
   int progressCalls = 0;
+  std::string logPath;
   explicit Fixture(const RefinementCostModel& cost) {
+    context.writeLog = [this](const std::vector<std::string>& lines) {
+      if (!logPath.empty()) SaveTextLines(logPath, lines);
+    };
     context.cost = &cost;
     context.settings = &settings;
     context.decimalSeparator = '.';
@@ -140,7 +144,7 @@ TEST(RefineTest, LevelOneReachesTheMinimumAndLogsEveryRound) {
   Fixture f(cost);
   f.settings.EstimateLevel = 1;
   f.settings.KeepLog = true;
-  f.context.logPath = folder.Path("ZELV1.log");
+  f.logPath = folder.Path("ZELV1.log");
   double Al = 0, Bet = 0, Hi = 0, L = 2000;
   Refine(Al, Bet, Hi, L, f.context);
   EXPECT_NEAR(Al, 0.1, 1e-5);
@@ -148,7 +152,7 @@ TEST(RefineTest, LevelOneReachesTheMinimumAndLogsEveryRound) {
   EXPECT_NEAR(Hi, 0.2, 1e-5);
   EXPECT_NEAR(L, 2100, 0.01);
 
-  const auto log = LoadTextLines(f.context.logPath);
+  const auto log = LoadTextLines(f.logPath);
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[0], "Начальное приближение:");
   EXPECT_EQ(log[1], "0.0000  ;  0.0000  ;  0.0000  ;  2000.0000  ;  351.5000");
@@ -180,7 +184,7 @@ TEST(RefineTest, PassEndsAfterTheRoundThatReachesCostZero) {
   Fixture f(cost);
   f.settings.EstimateLevel = 1;
   f.settings.KeepLog = true;
-  f.context.logPath = folder.Path("log.txt");
+  f.logPath = folder.Path("log.txt");
   double Al = 0.1, Bet = 0.2, Hi = 0.3, L = 100;
   Refine(Al, Bet, Hi, L, f.context);
   EXPECT_EQ(f.progressCalls, 3);  // one round in each pass
@@ -195,11 +199,11 @@ TEST(RefineTest, StartOffsetNotAboveItsFinalOffsetLeavesTheParameterButStillLogs
   f.settings.EstimateLevel = 1;
   f.settings.KeepLog = true;
   f.settings.AlStart = f.settings.AlMin;
-  f.context.logPath = folder.Path("log.txt");
+  f.logPath = folder.Path("log.txt");
   double Al = 0, Bet = 0, Hi = 0, L = 100;
   Refine(Al, Bet, Hi, L, f.context);
   EXPECT_EQ(Al, 0);
-  const auto log = LoadTextLines(f.context.logPath);
+  const auto log = LoadTextLines(f.logPath);
   EXPECT_EQ(std::count(log.begin(), log.end(),
                        "Уточнение решения по углу поворота сцены вокруг поперечной оси"),
             f.progressCalls);
@@ -211,13 +215,13 @@ TEST(RefineTest, LevelThreeRunsThirtyStartStepsAndLeavesThemInTheSettings) {
   Fixture f(cost);
   f.settings.EstimateLevel = 3;
   f.settings.KeepLog = true;
-  f.context.logPath = folder.Path("log.txt");
+  f.logPath = folder.Path("log.txt");
   double Al = 0, Bet = 0, Hi = 0, L = 100;
   Refine(Al, Bet, Hi, L, f.context);
   EXPECT_EQ(f.settings.LStart, 30);
   EXPECT_EQ(f.settings.AlStart, 30 * std::numbers::pi * 0.005555555555555556);
   EXPECT_EQ(f.settings.HiStart, f.settings.AlStart);
-  const auto log = LoadTextLines(f.context.logPath);
+  const auto log = LoadTextLines(f.logPath);
   int iterationLines = 0;
   for (std::size_t i = 0; i < log.size(); ++i) {
     EXPECT_EQ(log[i].find("проход"), std::string::npos);
@@ -255,10 +259,10 @@ TEST(RefineTest, WithoutKeepLogNoFileIsWritten) {
   ScratchFolder folder;
   Fixture f(cost);
   f.settings.EstimateLevel = 1;
-  f.context.logPath = folder.Path("ZELV1.log");
+  f.logPath = folder.Path("ZELV1.log");
   double Al = 0, Bet = 0, Hi = 0.2, L = 100;
   Refine(Al, Bet, Hi, L, f.context);
-  EXPECT_FALSE(FileExists(f.context.logPath));
+  EXPECT_FALSE(FileExists(f.logPath));
   EXPECT_NEAR(Hi, 0, 1e-5);
 }
 
@@ -270,7 +274,7 @@ TEST(RefineTest, LogThatCannotBeWrittenRaisesAndKeepsTheParameters) {
     Fixture f(cost);
     f.settings.EstimateLevel = 1;
     f.settings.KeepLog = true;
-    f.context.logPath = path;
+    f.logPath = path;
     double Al = 0, Bet = 0, Hi = 0.2, L = 100;
     EXPECT_THROW(Refine(Al, Bet, Hi, L, f.context), ZelvError) << path;
     EXPECT_EQ(Hi, 0.2);

@@ -6,7 +6,6 @@
 
 #include "base/number_text.h"
 #include "base/zelv_error.h"
-#include "files/text_file.h"
 
 namespace zelv::oracle {
 namespace {
@@ -196,7 +195,7 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
   if (keepLog) {
     AppendRefinementSummary(log, *choice, settings, sep,
                             std::chrono::system_clock::now() - context.startTime);
-    SaveTextLines(context.logPath, log);
+    if (context.writeLog) context.writeLog(log);
   }
 
   Al = choice->Al;
