@@ -153,8 +153,13 @@ class LineSearch {
     if (!running_) return;
     costs.Clear();
     if (atP.known) costs.Add(p.*target.member, atP.cost);
-    // The angles this search does not vary keep their sines for every query.
-    at_ = {p, SineCosineOf(p.Al), SineCosineOf(p.Bet), SineCosineOf(p.Hi)};
+    // The angles this search does not vary keep their sines for every query; those of the
+    // search before are kept where the angle has not changed since.
+    UpdateSines(p.Al, at_.p.Al, at_.al);
+    UpdateSines(p.Bet, at_.p.Bet, at_.bet);
+    UpdateSines(p.Hi, at_.p.Hi, at_.hi);
+    at_.p = p;
+    sinesKnown_ = true;
   }
   bool Running() const { return running_; }
 
@@ -219,10 +224,6 @@ class LineSearch {
       }
       ++walk_;
     }
-    at_.p.*target_.member = current;
-    if (target_.member == &PoseParameters::Al) at_.al = SineCosineOf(current);
-    if (target_.member == &PoseParameters::Bet) at_.bet = SineCosineOf(current);
-    if (target_.member == &PoseParameters::Hi) at_.hi = SineCosineOf(current);
     if (!(s_ > target_.finalOffset)) {
       running_ = false;
       atP_->known = costs_->Find(current, atP_->cost);
@@ -230,6 +231,12 @@ class LineSearch {
   }
 
  private:
+  void UpdateSines(double angle, double known, SineCosine& sines) const {
+    if (!sinesKnown_ || std::bit_cast<std::uint64_t>(angle) != std::bit_cast<std::uint64_t>(known))
+      sines = SineCosineOf(angle);
+  }
+
+  bool sinesKnown_ = false;  // at_ holds the sines of the angles in at_.p
   PoseParameters* p_ = nullptr;
   SearchTarget target_{};
   KnownCost* atP_ = nullptr;
