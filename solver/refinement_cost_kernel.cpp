@@ -44,8 +44,8 @@ inline void ScalarSum(const PointArrays& a, std::size_t from, const ProjectionTe
 // each sum one lane after the other (each sum is one dependency chain; M chains side by side).
 
 template <int M>
-__attribute__((target("avx2"))) bool Avx2PointLanes(const PointArrays& a, const ProjectionTerms* k,
-                                                    double* sums) {
+__attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2PointLanes(
+    const PointArrays& a, const ProjectionTerms* k, double* sums) {
   __m256d sa[M], L[M], k1[M], k2[M], k3[M], k4[M], k5[M], F[M];
   for (int e = 0; e < M; ++e) {
     sa[e] = _mm256_set1_pd(k[e].sa);
@@ -91,9 +91,10 @@ __attribute__((target("avx2"))) bool Avx2PointLanes(const PointArrays& a, const 
   return true;
 }
 
+// (Without the pairing of the sums into one register, which would keep them in memory.)
 template <int M>
-__attribute__((target("avx512f"))) bool Avx512PointLanes(const PointArrays& a,
-                                                         const ProjectionTerms* k, double* sums) {
+__attribute__((target("avx512f,avx512dq"), optimize("no-tree-slp-vectorize"))) bool
+Avx512PointLanes(const PointArrays& a, const ProjectionTerms* k, double* sums) {
   __m512d sa[M], L[M], k1[M], k2[M], k3[M], k4[M], k5[M], F[M];
   for (int e = 0; e < M; ++e) {
     sa[e] = _mm512_set1_pd(k[e].sa);
@@ -105,7 +106,6 @@ __attribute__((target("avx512f"))) bool Avx512PointLanes(const PointArrays& a,
     k5[e] = _mm512_set1_pd(k[e].k5);
     F[e] = _mm512_set1_pd(k[e].F);
   }
-  const __m512d zero = _mm512_setzero_pd();
   __mmask8 bad = 0;
   double s[M];
   for (int e = 0; e < M; ++e) s[e] = 0;
@@ -117,8 +117,8 @@ __attribute__((target("avx512f"))) bool Avx512PointLanes(const PointArrays& a,
     for (int e = 0; e < M; ++e) {
       const __m512d D =
           _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[e], vX), L[e]), _mm512_mul_pd(k5[e], vY));
-      bad |= _mm512_cmp_pd_mask(_mm512_sub_pd(D, D), zero, _CMP_NEQ_UQ);
-      bad |= _mm512_cmp_pd_mask(D, zero, _CMP_EQ_OQ);
+      // Zero, infinite or NaN.
+      bad |= _mm512_fpclass_pd_mask(D, 0x01 | 0x02 | 0x04 | 0x08 | 0x10 | 0x80);
       const __m512d nx =
           _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k1[e], vX), _mm512_mul_pd(k2[e], vY)));
       const __m512d ny =
@@ -237,42 +237,50 @@ __attribute__((target("avx2"))) bool Avx2EvaluationLanes(const PointArrays& a,
   return _mm256_movemask_pd(bad) == 0;
 }
 
-// The sums of `count` evaluations, each in its own lane of W-lane vectors, two vectors at once.
-template <int W, bool (*Two)(const PointArrays&, const LaneTerms<W>*, double, double*),
-          bool (*One)(const PointArrays&, const LaneTerms<W>*, double, double*)>
-bool EvaluationLanes(const PointArrays& a, const ProjectionTerms* k, int count, double* sums) {
-  LaneTerms<W> terms[2];
-  double laneSums[2 * W];
-  for (int first = 0; first < count; first += 2 * W) {
-    const int m = std::min(2 * W, count - first);
-    terms[0].Fill(k + first, std::min(m, W));
-    bool ok;
-    if (m > W) {
-      terms[1].Fill(k + first + W, m - W);
-      ok = Two(a, terms, k[0].F, laneSums);
-    } else {
-      ok = One(a, terms, k[0].F, laneSums);
-    }
-    if (!ok) return false;
-    std::copy(laneSums, laneSums + m, sums + first);
-  }
-  return true;
-}
-
-// The sums of `count` evaluations with the instruction set.
+// The sums of `count` evaluations with the instruction set: whole vectors of evaluations, two at
+// once where the registers allow it; what is left over, unless it nearly fills a vector, in
+// groups of up to three over the points in the lanes (a part-filled vector costs as much as a
+// full one).
 bool VectorSums(CostInstructions instructions, const PointArrays& a, const ProjectionTerms* k,
                 int count, double* sums) {
-  static bool (*const avx512Points[3])(const PointArrays&, const ProjectionTerms*, double*) = {
-      Avx512PointLanes<1>, Avx512PointLanes<2>, Avx512PointLanes<3>};
-  static bool (*const avx2Points[3])(const PointArrays&, const ProjectionTerms*, double*) = {
-      Avx2PointLanes<1>, Avx2PointLanes<2>, Avx2PointLanes<3>};
+  using PointLanes = bool (*)(const PointArrays&, const ProjectionTerms*, double*);
+  static const PointLanes avx512Points[3] = {Avx512PointLanes<1>, Avx512PointLanes<2>,
+                                             Avx512PointLanes<3>};
+  static const PointLanes avx2Points[3] = {Avx2PointLanes<1>, Avx2PointLanes<2>, Avx2PointLanes<3>};
   const bool wide = instructions == CostInstructions::kAvx512;
-  // A few evaluations would leave most lanes of a vector of evaluations empty.
-  if (count <= 3) return (wide ? avx512Points : avx2Points)[count - 1](a, k, sums);
-  if (wide)
-    return EvaluationLanes<8, Avx512EvaluationLanes<2>, Avx512EvaluationLanes<1>>(a, k, count,
-                                                                                  sums);
-  return EvaluationLanes<4, Avx2EvaluationLanes<2>, Avx2EvaluationLanes<1>>(a, k, count, sums);
+  int first = 0;
+  if (wide) {
+    LaneTerms<8> terms[2];
+    double laneSums[16];
+    while (count - first >= 7) {
+      const int left = count - first;
+      const int m = left >= 15 ? std::min(16, left) : std::min(8, left);
+      terms[0].Fill(k + first, std::min(m, 8));
+      if (m > 8) terms[1].Fill(k + first + 8, m - 8);
+      const bool ok = m > 8 ? Avx512EvaluationLanes<2>(a, terms, k[0].F, laneSums)
+                            : Avx512EvaluationLanes<1>(a, terms, k[0].F, laneSums);
+      if (!ok) return false;
+      std::copy(laneSums, laneSums + m, sums + first);
+      first += m;
+    }
+  } else {
+    // Sixteen vector registers hold the terms of one vector of evaluations.
+    LaneTerms<4> terms[1];
+    double laneSums[4];
+    for (; count - first >= 4; first += 4) {
+      terms[0].Fill(k + first, 4);
+      if (!Avx2EvaluationLanes<1>(a, terms, k[0].F, laneSums)) return false;
+      std::copy(laneSums, laneSums + 4, sums + first);
+    }
+  }
+  // The rest, in threes (a pair for the last four).
+  while (first < count) {
+    const int left = count - first;
+    const int m = left == 4 ? 2 : std::min(3, left);
+    if (!(wide ? avx512Points : avx2Points)[m - 1](a, k + first, sums + first)) return false;
+    first += m;
+  }
+  return true;
 }
 #endif
 
