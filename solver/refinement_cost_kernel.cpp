@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -91,8 +92,13 @@ __attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2Poin
   return true;
 }
 
+// What the evaluations of one line-search step share: nothing; the angles (only the distance
+// differs, so the numerators and the products in the denominator are common); the denominator
+// (only Hi differs).
+enum class Shared { kNothing, kAngles, kDenominator };
+
 // (Without the pairing of the sums into one register, which would keep them in memory.)
-template <int M>
+template <int M, Shared S = Shared::kNothing>
 __attribute__((target("avx512f,avx512dq"), optimize("no-tree-slp-vectorize"))) bool
 Avx512PointLanes(const PointArrays& a, const ProjectionTerms* k, double* sums) {
   __m512d sa[M], L[M], k1[M], k2[M], k3[M], k4[M], k5[M], F[M];
@@ -114,15 +120,31 @@ Avx512PointLanes(const PointArrays& a, const ProjectionTerms* k, double* sums) {
     const __m512d vX = _mm512_loadu_pd(a.X + i), vY = _mm512_loadu_pd(a.Y + i);
     const __m512d vx = _mm512_loadu_pd(a.x + i), vy = _mm512_loadu_pd(a.y + i);
     alignas(64) double t[M][8];
+    // What the evaluations share is formed once: the same operations on the same operands.
+    __m512d saX = vX, k5Y = vY, nx0 = vX, ny0 = vY, D0 = vX;
+    if constexpr (S == Shared::kAngles) {
+      saX = _mm512_mul_pd(sa[0], vX);
+      k5Y = _mm512_mul_pd(k5[0], vY);
+      nx0 = _mm512_mul_pd(F[0], _mm512_add_pd(_mm512_mul_pd(k1[0], vX), _mm512_mul_pd(k2[0], vY)));
+      ny0 = _mm512_mul_pd(F[0], _mm512_add_pd(_mm512_mul_pd(k3[0], vX), _mm512_mul_pd(k4[0], vY)));
+    }
+    if constexpr (S == Shared::kDenominator) {
+      D0 = _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[0], vX), L[0]), _mm512_mul_pd(k5[0], vY));
+      bad |= _mm512_fpclass_pd_mask(D0, 0x01 | 0x02 | 0x04 | 0x08 | 0x10 | 0x80);
+    }
     for (int e = 0; e < M; ++e) {
-      const __m512d D =
-          _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[e], vX), L[e]), _mm512_mul_pd(k5[e], vY));
-      // Zero, infinite or NaN.
-      bad |= _mm512_fpclass_pd_mask(D, 0x01 | 0x02 | 0x04 | 0x08 | 0x10 | 0x80);
-      const __m512d nx =
-          _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k1[e], vX), _mm512_mul_pd(k2[e], vY)));
-      const __m512d ny =
-          _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k3[e], vX), _mm512_mul_pd(k4[e], vY)));
+      __m512d D = D0, nx = nx0, ny = ny0;
+      if constexpr (S != Shared::kDenominator) {
+        D = S == Shared::kAngles ? _mm512_sub_pd(_mm512_add_pd(saX, L[e]), k5Y)
+                                 : _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[e], vX), L[e]),
+                                                 _mm512_mul_pd(k5[e], vY));
+        // Zero, infinite or NaN.
+        bad |= _mm512_fpclass_pd_mask(D, 0x01 | 0x02 | 0x04 | 0x08 | 0x10 | 0x80);
+      }
+      if constexpr (S != Shared::kAngles) {
+        nx = _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k1[e], vX), _mm512_mul_pd(k2[e], vY)));
+        ny = _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k3[e], vX), _mm512_mul_pd(k4[e], vY)));
+      }
       const __m512d ex = _mm512_sub_pd(vx, _mm512_div_pd(nx, D));
       const __m512d ey = _mm512_sub_pd(vy, _mm512_div_pd(ny, D));
       _mm512_store_pd(t[e], _mm512_add_pd(_mm512_abs_pd(ex), _mm512_abs_pd(ey)));
@@ -237,6 +259,22 @@ __attribute__((target("avx2"))) bool Avx2EvaluationLanes(const PointArrays& a,
   return _mm256_movemask_pd(bad) == 0;
 }
 
+// What the `count` evaluations share, by the bits of their terms.
+Shared SharedBy(const ProjectionTerms* k, int count) {
+  const auto same = [](double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+  };
+  bool angles = true, denominator = true;
+  for (int e = 1; e < count; ++e) {
+    const ProjectionTerms &t = k[e], &t0 = k[0];
+    const bool common = same(t.sa, t0.sa) && same(t.k5, t0.k5) && same(t.F, t0.F);
+    angles = angles && common && same(t.k1, t0.k1) && same(t.k2, t0.k2) && same(t.k3, t0.k3) &&
+             same(t.k4, t0.k4);
+    denominator = denominator && common && same(t.L, t0.L);
+  }
+  return angles ? Shared::kAngles : denominator ? Shared::kDenominator : Shared::kNothing;
+}
+
 // The sums of `count` evaluations with the instruction set: whole vectors of evaluations, two at
 // once where the registers allow it; what is left over, unless it nearly fills a vector, in
 // groups of up to three over the points in the lanes (a part-filled vector costs as much as a
@@ -244,8 +282,12 @@ __attribute__((target("avx2"))) bool Avx2EvaluationLanes(const PointArrays& a,
 bool VectorSums(CostInstructions instructions, const PointArrays& a, const ProjectionTerms* k,
                 int count, double* sums) {
   using PointLanes = bool (*)(const PointArrays&, const ProjectionTerms*, double*);
-  static const PointLanes avx512Points[3] = {Avx512PointLanes<1>, Avx512PointLanes<2>,
-                                             Avx512PointLanes<3>};
+  static const PointLanes avx512Points[3][3] = {
+      {Avx512PointLanes<1>, Avx512PointLanes<2>, Avx512PointLanes<3>},
+      {Avx512PointLanes<1>, Avx512PointLanes<2, Shared::kAngles>,
+       Avx512PointLanes<3, Shared::kAngles>},
+      {Avx512PointLanes<1>, Avx512PointLanes<2, Shared::kDenominator>,
+       Avx512PointLanes<3, Shared::kDenominator>}};
   static const PointLanes avx2Points[3] = {Avx2PointLanes<1>, Avx2PointLanes<2>, Avx2PointLanes<3>};
   const bool wide = instructions == CostInstructions::kAvx512;
   int first = 0;
@@ -277,7 +319,9 @@ bool VectorSums(CostInstructions instructions, const PointArrays& a, const Proje
   while (first < count) {
     const int left = count - first;
     const int m = left == 4 ? 2 : std::min(3, left);
-    if (!(wide ? avx512Points : avx2Points)[m - 1](a, k + first, sums + first)) return false;
+    const PointLanes f =
+        wide ? avx512Points[static_cast<int>(SharedBy(k + first, m))][m - 1] : avx2Points[m - 1];
+    if (!f(a, k + first, sums + first)) return false;
     first += m;
   }
   return true;

@@ -266,6 +266,25 @@ TEST(PointArrayCostTest, EveryInstructionSetGivesThePlainCostBitForBit) {
       for (auto& q : p)
         q = {unit(random) - 0.5, unit(random) - 0.5, 6 * unit(random) - 3,
              1000 + 3000 * unit(random)};
+      // The probes of one step of the distance search share the angles, those of the Hi search
+      // the denominator.
+      for (int count : {2, 3}) {
+        std::vector<PoseParameters> step(count, p[0]), turn(count, p[1]);
+        for (int e = 1; e < count; ++e) {
+          step[e].L = step[0].L + 17 * e;
+          turn[e].Hi = turn[0].Hi - 0.01 * e;
+        }
+        for (const auto* set : {&step, &turn}) {
+          std::vector<double> costs(count);
+          cost.Costs(set->data(), count, costs.data());
+          for (int e = 0; e < count; ++e) {
+            const PoseParameters& q = (*set)[e];
+            EXPECT_EQ(Bits(costs[e]),
+                      Bits(oracle::RefinementCost(image, scene, q.Al, q.Bet, q.Hi, 1234.5, q.L)))
+                << n << " points, instructions " << static_cast<int>(isa) << ", one step";
+          }
+        }
+      }
       for (int count : {1, 2, 3, 4, 5, 8, 9, 16, 17, 23, 70}) {
         std::vector<double> costs(count);
         cost.Costs(p.data(), count, costs.data());
@@ -291,6 +310,12 @@ TEST(PointArrayCostTest, RaisesWhereThePlainCostRaises) {
       // D = sin a·X + L − cos a·sin b·Y is 0 for the point at X = 0 with a = b = 0, L = 0 ...
       const PointArrayCost cost(*image, scene, 1000, isa);
       EXPECT_THROW(cost.Cost({0, 0, 0, 0}), ZelvError);
+      // So do the probes of one step that share the angles or the denominator.
+      const PoseParameters distances[2] = {{0, 0, 0, 5}, {0, 0, 0, 0}};
+      const PoseParameters turns[2] = {{0, 0, 0.1, 0}, {0, 0, 0.2, 0}};
+      double two[2];
+      EXPECT_THROW(cost.Costs(distances, 2, two), ZelvError);
+      EXPECT_THROW(cost.Costs(turns, 2, two), ZelvError);
       // Among many evaluations in the lanes, one that divides by zero raises.
       for (int count : {4, 9, 20}) {
         std::vector<PoseParameters> many(count, PoseParameters{0.1, 0.1, 0.2, 3000});
