@@ -1,6 +1,8 @@
 #include "solver/refinement_cost_kernel.h"
 
-#if defined(__x86_64__)
+// The vector kernels exist on x86-64 only; ZELV_NO_VECTOR_KERNELS builds the scalar path alone,
+// as on every other processor.
+#if defined(__x86_64__) && !defined(ZELV_NO_VECTOR_KERNELS)
 #include <immintrin.h>
 #define ZELV_COST_VECTORS 1
 #else
