@@ -88,40 +88,36 @@ struct KnownCost {
 };
 
 // The costs of one line search, keyed on the bits of the varied parameter (the other three do
-// not change during the search): a direct-mapped table, so a value the search comes back to
-// within a few hundred evaluations costs nothing. A new search empties it by a new generation.
+// not change during the search): a direct-mapped table, small enough for the tables of every
+// outer iteration a thread runs to stay in the first-level cache, so a value the search comes
+// back to within some dozens of evaluations costs nothing. Each search starts it empty.
 class SearchCosts {
  public:
-  void Clear() {
-    if (++generation_ == 0) {  // after 2^32 searches: the stale entries must not match
-      for (Entry& e : entries_) e.generation = 0;
-      generation_ = 1;
-    }
-  }
+  void Clear() { entries_.fill({kEmpty, 0}); }
   bool Find(double v, double& cost) const {
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
     const Entry& e = entries_[Slot(bits)];
-    if (e.generation != generation_ || e.key != bits) return false;
+    if (e.key != bits) return false;
     cost = e.cost;
     return true;
   }
   void Add(double v, double cost) {
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
-    entries_[Slot(bits)] = {bits, cost, generation_};
+    entries_[Slot(bits)] = {bits, cost};
   }
 
  private:
-  static constexpr int kBits = 8;
+  // A signalling NaN: no arithmetic gives one, so no parameter has these bits.
+  static constexpr std::uint64_t kEmpty = 0x7ff4000000000001ull;
+  static constexpr int kBits = 7;
   static std::size_t Slot(std::uint64_t bits) {
     return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits));
   }
   struct Entry {
-    std::uint64_t key = 0;
-    double cost = 0;
-    std::uint32_t generation = 0;
+    std::uint64_t key;
+    double cost;
   };
-  std::array<Entry, 1 << kBits> entries_{};
-  std::uint32_t generation_ = 0;
+  std::array<Entry, 1 << kBits> entries_;
 };
 
 // What a line search varies and how.

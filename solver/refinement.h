@@ -7,6 +7,8 @@
 // points are in scene units, measured from the sighting point. Angles are radians, the distance
 // is in scene units.
 
+#include <math.h>
+
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -57,11 +59,20 @@ struct TResStruct {
 double RefinementCost(const VT_Points& imagePoints, const VT_Points& scenePoints, double Al,
                       double Bet, double Hi, double F, double L);
 
-// The sine and cosine of one angle (radians), as std::sin and std::cos give them.
+// The sine and cosine of one angle (radians), as std::sin and std::cos give them (the C library's
+// sincos computes both with their very code, in one call).
 struct SineCosine {
   double s = 0, c = 1;
 };
-inline SineCosine SineCosineOf(double angle) { return {std::sin(angle), std::cos(angle)}; }
+inline SineCosine SineCosineOf(double angle) {
+#if defined(__GLIBC__)
+  SineCosine r;
+  ::sincos(angle, &r.s, &r.c);
+  return r;
+#else
+  return {std::sin(angle), std::cos(angle)};
+#endif
+}
 
 // One evaluation the search asks for: the parameters and the sines and cosines of their three
 // angles (computed by the search, which keeps those of the angles a line search does not vary).
