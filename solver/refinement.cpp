@@ -433,6 +433,17 @@ void RunLockstep(const RefinementCostModel& model, const std::function<int()>& n
       if (!more) return;
       continue;
     }
+    if (active.size() == 1) {  // alone (the normal estimate, or the last of the precise one)
+      Slot& slot = active.front();
+      PendingCosts& pending = *slot.pending;
+      try {
+        model.Evaluate(pending.queries, pending.count, pending.costs);
+      } catch (...) {
+        pending.error = std::current_exception();
+      }
+      slot.task.Resume();
+      continue;
+    }
     queries.clear();
     for (const Slot& slot : active)
       queries.insert(queries.end(), slot.pending->queries,

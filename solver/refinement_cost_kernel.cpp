@@ -376,8 +376,9 @@ PointArrayCost::PointArrayCost(const VT_Points& imagePoints, const VT_Points& sc
 }
 
 double PointArrayCost::Cost(const PoseParameters& p) const {
+  const CostQuery query{p, SineCosineOf(p.Al), SineCosineOf(p.Bet), SineCosineOf(p.Hi)};
   double cost;
-  Costs(&p, 1, &cost);
+  Evaluate(&query, 1, &cost);
   return cost;
 }
 
@@ -390,12 +391,19 @@ void PointArrayCost::Costs(const PoseParameters* p, int count, double* costs) co
 
 void PointArrayCost::Evaluate(const CostQuery* queries, int count, double* costs) const {
   if (sceneTooShort_) throw ZelvError("Index out of bounds ListOfT::Get");
-  if (count <= 0) return;
+  // The terms are formed in chunks on the stack, a small one for the few evaluations of one step.
+  if (count <= 3)
+    EvaluateChunks<3>(queries, count, costs);
+  else
+    EvaluateChunks<64>(queries, count, costs);
+}
+
+template <int Chunk>
+void PointArrayCost::EvaluateChunks(const CostQuery* queries, int count, double* costs) const {
   const PointArrays a{x_.data(), y_.data(), X_.data(), Y_.data(), x_.size()};
-  constexpr int kChunk = 64;  // evaluations whose terms are formed at once
-  ProjectionTerms terms[kChunk];
-  for (int first = 0; first < count; first += kChunk) {
-    const int m = std::min(kChunk, count - first);
+  ProjectionTerms terms[Chunk];
+  for (int first = 0; first < count; first += Chunk) {
+    const int m = std::min(Chunk, count - first);
     for (int e = 0; e < m; ++e) {
       const CostQuery& q = queries[first + e];
       terms[e] = MakeProjectionTerms(q.al.s, q.al.c, q.bet.s, q.bet.c, q.hi.s, q.hi.c, F_, q.p.L);

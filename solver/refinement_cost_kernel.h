@@ -38,6 +38,9 @@ class PointArrayCost : public RefinementCostModel {
   void Evaluate(const CostQuery* queries, int count, double* costs) const override;
 
  private:
+  template <int Chunk>
+  void EvaluateChunks(const CostQuery* queries, int count, double* costs) const;
+
   std::vector<double> x_, y_, X_, Y_;  // pixels; scene units
   double F_;
   bool sceneTooShort_ = false;
