@@ -171,29 +171,72 @@ double LargestPointDistance(const VT_Points& points) {
   // Rotating calipers: for every edge i → i+1 the vertex j farthest from its line, found by
   // walking j forward while the next edge still leads away from the line (a next edge in the
   // same direction as edge i lies on the same side, so j walks over it too). Edges i and j
-  // parallel and opposite: both ends of j are antipodal to edge i.
+  // parallel and opposite: both ends of j are antipodal to edge i. Every pair compared is kept
+  // for the second look below.
+  struct Pair {
+    std::size_t u, v;
+    double d;
+  };
+  std::vector<Pair> pairs;
+  const auto compare = [&](std::size_t u, std::size_t v) {
+    const double d = Distance(hull[u], hull[v]);
+    pairs.push_back({u, v, d});
+    if (d > largest) largest = d;
+  };
   const std::size_t m = hull.size();
   std::size_t j = 1;
   for (std::size_t i = 0; i < m; ++i) {
-    const Point& a = hull[i];
-    const Point& b = hull[(i + 1) % m];
+    const std::size_t b = (i + 1) % m;
     std::size_t guard = 0;
     while (guard++ < m) {
-      const Point& c = hull[j];
-      const Point& d = hull[(j + 1) % m];
-      const int cross = CrossSign(a, b, c, d);
-      if (cross > 0 || (cross == 0 && DotSign(a, b, c, d) > 0) || j == i)
+      const int cross = CrossSign(hull[i], hull[b], hull[j], hull[(j + 1) % m]);
+      if (cross > 0 || (cross == 0 && DotSign(hull[i], hull[b], hull[j], hull[(j + 1) % m]) > 0) ||
+          j == i)
         j = (j + 1) % m;
       else
         break;
     }
-    consider(a, hull[j]);
-    consider(b, hull[j]);
-    const Point& next = hull[(j + 1) % m];
-    if (CrossSign(a, b, hull[j], next) == 0) {
-      consider(a, next);
-      consider(b, next);
+    compare(i, j);
+    compare(b, j);
+    const std::size_t next = (j + 1) % m;
+    if (CrossSign(hull[i], hull[b], hull[j], hull[next]) == 0) {
+      compare(i, next);
+      compare(b, next);
     }
+  }
+
+  // The hull's farthest pair is exact, its computed distance is not: a pair of points a few
+  // units in the last place from it (near-duplicates, inside the hull or on it) may compute a
+  // larger distance, and the scan keeps the largest computed one. Such a pair is longer than
+  // `floor` exactly (the computed distance is within a few rounding errors of the exact one),
+  // and both its points lie within `radius` of the ends of a hull pair that long: a pair that
+  // long is within (floor's shortfall · diameter)^½ of the diameter's ends. Both bounds are
+  // taken with a wide margin; the points near those ends are compared pair by pair.
+  const double floor = largest * (1 - 0x1p-44);
+  const double radius = largest * 0x1p-18;
+  std::vector<std::size_t> nearEnds;  // indices into p, sorted by x as p is
+  std::vector<char> seen(m, 0);
+  for (const Pair& pair : pairs) {
+    if (!(pair.d >= floor)) continue;
+    for (const std::size_t end : {pair.u, pair.v}) {
+      if (seen[end]) continue;
+      seen[end] = 1;
+      const Point& e = hull[end];
+      auto from = std::lower_bound(p.begin(), p.end(), e.x - radius,
+                                   [](const Point& a, double x) { return a.x < x; });
+      for (; from != p.end() && from->x <= e.x + radius; ++from)
+        if (std::fabs(from->y - e.y) <= radius)
+          nearEnds.push_back(static_cast<std::size_t>(from - p.begin()));
+    }
+  }
+  std::sort(nearEnds.begin(), nearEnds.end());
+  nearEnds.erase(std::unique(nearEnds.begin(), nearEnds.end()), nearEnds.end());
+  // Far more points than any real image has near its two farthest points: only then the pairs
+  // are too many to compare, and the hull's answer stands.
+  if (nearEnds.size() <= 4096) {
+    for (std::size_t a = 0; a < nearEnds.size(); ++a)
+      for (std::size_t c = a + 1; c < nearEnds.size(); ++c)
+        consider(p[nearEnds[a]], p[nearEnds[c]]);
   }
   return largest;
 }
