@@ -6,7 +6,7 @@ EXAMPLE := examples/survey
 
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test test-sanitize fuzz demo run bench install clean
+.PHONY: all deps build test test-sanitize test-tsan fuzz demo run bench install clean
 
 all: build
 
@@ -27,6 +27,16 @@ test-sanitize: deps
 	cd build-sanitize && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizer/lsan.supp:print_suppressions=0 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
+
+# The core tests (and the zelv-cli they run) built with ThreadSanitizer: the precise estimate's
+# worker threads and everything they share. The desktop windows are not built.
+test-tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELV_BUILD_GUI=OFF -DZELV_WERROR=$(WERROR) \
+	  -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
+	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS) --target zelv_core_tests
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  ctest --output-on-failure -j $(JOBS) -E '_replay$$'
 
 # Runs every fuzz target for FUZZ_SECONDS on a copy of its seed corpus (in fuzz-out/).
 FUZZ_SECONDS ?= 60

@@ -111,6 +111,24 @@ char RegionalDecimalSeparator() {
 }
 
 std::optional<double> ParseNumber(std::string_view text) {
+  // The usual number ("-123.456", "1e-5") is what std::from_chars reads as it stands: when it
+  // starts with an optional '-' and a digit or '.', and std::from_chars takes all of it, the
+  // grammar above would give the same text. Anything else (a '+', a ',', an exponent out of
+  // range, a text that is no number) takes the full way below.
+  {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsBlank(text[begin])) ++begin;
+    while (end > begin && IsBlank(text[end - 1])) --end;
+    const std::size_t lead = begin < end && text[begin] == '-' ? begin + 1 : begin;
+    if (lead < end && (IsDigit(text[lead]) || text[lead] == '.')) {
+      double value = 0;
+      const char* last = text.data() + end;
+      const auto [ptr, ec] =
+          std::from_chars(text.data() + begin, last, value, std::chars_format::general);
+      if (ec == std::errc() && ptr == last && std::isfinite(value)) return value;
+    }
+  }
   // The usual number fits the buffer on the stack; only an absurdly long text takes the heap.
   char small[128];
   std::string large;

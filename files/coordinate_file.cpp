@@ -21,7 +21,8 @@ const char kSceneReadError[] = "Ошибка чтения файла сцены!
 template <typename Correct>
 void ReadPoints(const std::string& name, VT_Points& points, Correct correct) {
   const std::string text = LoadText(name);
-  for (const std::string_view line : SplitLines(text)) {
+  LineCursor cursor(text);
+  for (std::string_view line; cursor.Next(line);) {
     const std::size_t at = line.find(';');
     const double first =
         ReadNumber(at == std::string_view::npos ? std::string_view() : line.substr(0, at));

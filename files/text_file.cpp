@@ -478,18 +478,29 @@ bool IsSpecialFile(const std::string& path) {
 
 std::string LoadText(const std::string& path) { return DecodeText(ReadWholeFile(path)); }
 
+bool LineCursor::Next(std::string_view& line) {
+  const std::size_t size = text_.size();
+  if (start_ >= size) return false;
+  // The next LF is looked up once and kept until the walk passes it, so a text of CR line ends
+  // alone is still walked once.
+  if (!lfKnown_ || nextLf_ < start_) {
+    const void* lf = std::memchr(text_.data() + start_, '\n', size - start_);
+    nextLf_ = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text_.data()) : size;
+    lfKnown_ = true;
+  }
+  const void* cr = std::memchr(text_.data() + start_, '\r', nextLf_ - start_);
+  const std::size_t end =
+      cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - text_.data()) : nextLf_;
+  line = text_.substr(start_, end - start_);
+  start_ = end + 1;
+  if (end < size && text_[end] == '\r' && start_ < size && text_[start_] == '\n') ++start_;
+  return true;
+}
+
 std::vector<std::string_view> SplitLines(std::string_view text) {
   std::vector<std::string_view> lines;
-  std::size_t start = 0;
-  const std::size_t size = text.size();
-  while (start < size) {
-    std::size_t end = start;
-    while (end < size && text[end] != '\r' && text[end] != '\n') ++end;
-    lines.push_back(text.substr(start, end - start));
-    if (end == size) break;
-    start = end + 1;
-    if (text[end] == '\r' && start < size && text[start] == '\n') ++start;
-  }
+  LineCursor cursor(text);
+  for (std::string_view line; cursor.Next(line);) lines.push_back(line);
   return lines;
 }
 

@@ -40,6 +40,20 @@ std::string LoadText(const std::string& path);
 // The lines of a text, as LoadTextLines splits them; each view points into `text`.
 std::vector<std::string_view> SplitLines(std::string_view text);
 
+// Walks the lines of a text one at a time, as SplitLines splits them, without storing them.
+class LineCursor {
+ public:
+  explicit LineCursor(std::string_view text) : text_(text) {}
+  // The next line, pointing into the text; false after the last one.
+  bool Next(std::string_view& line);
+
+ private:
+  std::string_view text_;
+  std::size_t start_ = 0;
+  std::size_t nextLf_ = 0;  // the next LF at or after start_ (text_.size() when none), once known
+  bool lfKnown_ = false;
+};
+
 // The UTF-8 text of a data file's bytes. Bytes that start with the UTF-8 byte-order mark, or that
 // are valid UTF-8 and hold a byte above 0x7F, are UTF-8 (the mark is dropped); any other bytes
 // are Windows-1251. A NUL byte, invalid UTF-8 after the mark and a byte Windows-1251 leaves

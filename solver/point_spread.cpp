@@ -56,12 +56,17 @@ int ExactSign(double a1, double b1, double c1, double d1, double a2, double b2, 
   TwoDiff(c1, d1, v1[1], v1[0]);
   TwoDiff(a2, b2, u2[1], u2[0]);
   TwoDiff(c2, d2, v2[1], v2[0]);
-  if (u1[0] == 0 && v1[0] == 0 && u2[0] == 0 && v2[0] == 0) {
-    // Exact differences: the floating-point value decides unless it is within its error bound.
+  {
+    // The floating-point value decides unless it is within its error bound: the four rounded
+    // differences, two rounded products and one rounded sum of the orientation test stay within
+    // (3 + 16ε)ε of the sum of the products' magnitudes (the bound of the classic adaptive
+    // orientation predicate, whose analysis holds for any four differences).
+    constexpr double kEpsilon = 0x1p-53;
+    constexpr double kBound = (3.0 + 16.0 * kEpsilon) * kEpsilon;
     const double p = u1[1] * v1[1];
     const double q = sign * (u2[1] * v2[1]);
     const double value = p + q;
-    const double bound = 3.3306690738754716e-16 * (std::fabs(p) + std::fabs(q));
+    const double bound = kBound * (std::fabs(p) + std::fabs(q));
     if (value > bound) return 1;
     if (value < -bound) return -1;
   }
@@ -132,15 +137,16 @@ double LargestPointDistance(const VT_Points& points) {
     if (d > largest) largest = d;
   };
 
-  std::sort(p.begin(), p.end(),
-            [](const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
-  p.erase(std::unique(p.begin(), p.end(),
-                      [](const Point& a, const Point& b) { return a.x == b.x && a.y == b.y; }),
-          p.end());
+  const auto before = [](const Point& a, const Point& b) {
+    return a.x < b.x || (a.x == b.x && a.y < b.y);
+  };
+  const auto same = [](const Point& a, const Point& b) { return a.x == b.x && a.y == b.y; };
   if (p.size() < 2) return largest;
+  const auto [firstAt, lastAt] = std::minmax_element(p.begin(), p.end(), before);
+  const Point first = *firstAt;
+  const Point last = *lastAt;
+  if (same(first, last)) return largest;  // fewer than two distinct points
 
-  const Point& first = p.front();
-  const Point& last = p.back();
   const bool collinear = std::all_of(
       p.begin(), p.end(), [&](const Point& q) { return CrossSign(first, last, first, q) == 0; });
   if (collinear) {
@@ -152,14 +158,32 @@ double LargestPointDistance(const VT_Points& points) {
     return largest;
   }
 
+  // The points extreme in x and in y, counter-clockwise, span a polygon inside the hull: a point
+  // strictly inside it is strictly inside the hull, neither a vertex nor on an edge, and is left
+  // out before sorting. (A side of no length keeps every point.)
+  const auto lower = [](const Point& a, const Point& b) {
+    return a.y < b.y || (a.y == b.y && a.x < b.x);
+  };
+  const auto [bottomAt, topAt] = std::minmax_element(p.begin(), p.end(), lower);
+  const Point corners[4] = {first, *bottomAt, last, *topAt};
+  std::vector<Point> kept;
+  for (const Point& q : p) {
+    bool inside = true;
+    for (int k = 0; k < 4 && inside; ++k)
+      inside = CrossSign(corners[k], corners[(k + 1) % 4], corners[k], q) > 0;
+    if (!inside) kept.push_back(q);
+  }
+  std::sort(kept.begin(), kept.end(), before);
+  kept.erase(std::unique(kept.begin(), kept.end(), same), kept.end());
+
   // Convex hull, counter-clockwise, with the points on its edges kept (only strict right turns
   // are removed), so a pair whose computed distance ties the ends of an edge is compared too.
   std::vector<Point> hull;
-  hull.reserve(2 * p.size());
+  hull.reserve(2 * kept.size());
   for (int pass = 0; pass < 2; ++pass) {
     const std::size_t chainStart = hull.size();
-    for (std::size_t k = 0; k < p.size(); ++k) {
-      const Point& q = pass == 0 ? p[k] : p[p.size() - 1 - k];
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+      const Point& q = pass == 0 ? kept[k] : kept[kept.size() - 1 - k];
       while (hull.size() >= chainStart + 2 &&
              CrossSign(hull[hull.size() - 2], hull.back(), hull[hull.size() - 2], q) < 0)
         hull.pop_back();
@@ -214,29 +238,29 @@ double LargestPointDistance(const VT_Points& points) {
   // taken with a wide margin; the points near those ends are compared pair by pair.
   const double floor = largest * (1 - 0x1p-44);
   const double radius = largest * 0x1p-18;
-  std::vector<std::size_t> nearEnds;  // indices into p, sorted by x as p is
+  std::vector<Point> ends;
   std::vector<char> seen(m, 0);
   for (const Pair& pair : pairs) {
     if (!(pair.d >= floor)) continue;
     for (const std::size_t end : {pair.u, pair.v}) {
-      if (seen[end]) continue;
+      if (!seen[end]) ends.push_back(hull[end]);
       seen[end] = 1;
-      const Point& e = hull[end];
-      auto from = std::lower_bound(p.begin(), p.end(), e.x - radius,
-                                   [](const Point& a, double x) { return a.x < x; });
-      for (; from != p.end() && from->x <= e.x + radius; ++from)
-        if (std::fabs(from->y - e.y) <= radius)
-          nearEnds.push_back(static_cast<std::size_t>(from - p.begin()));
     }
   }
-  std::sort(nearEnds.begin(), nearEnds.end());
-  nearEnds.erase(std::unique(nearEnds.begin(), nearEnds.end()), nearEnds.end());
+  std::vector<Point> nearEnds;
+  for (const Point& q : p)
+    for (const Point& e : ends)
+      if (std::fabs(q.x - e.x) <= radius && std::fabs(q.y - e.y) <= radius) {
+        nearEnds.push_back(q);
+        break;
+      }
+  std::sort(nearEnds.begin(), nearEnds.end(), before);
+  nearEnds.erase(std::unique(nearEnds.begin(), nearEnds.end(), same), nearEnds.end());
   // Far more points than any real image has near its two farthest points: only then the pairs
   // are too many to compare, and the hull's answer stands.
   if (nearEnds.size() <= 4096) {
     for (std::size_t a = 0; a < nearEnds.size(); ++a)
-      for (std::size_t c = a + 1; c < nearEnds.size(); ++c)
-        consider(p[nearEnds[a]], p[nearEnds[c]]);
+      for (std::size_t c = a + 1; c < nearEnds.size(); ++c) consider(nearEnds[a], nearEnds[c]);
   }
   return largest;
 }
