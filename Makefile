@@ -41,7 +41,7 @@ test-tsan: deps
 # Runs every fuzz target for FUZZ_SECONDS on a copy of its seed corpus (in fuzz-out/).
 FUZZ_SECONDS ?= 60
 fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELV_FUZZ=ON -DZELV_SANITIZE=ON
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELV_FUZZ=ON -DZELV_SANITIZE=ON $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS)
 	FUZZ_SECONDS=$(FUZZ_SECONDS) bash scripts/run-fuzz.sh build-fuzz
 

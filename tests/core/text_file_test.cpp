@@ -71,7 +71,12 @@ TEST(LoadTextLinesTest, ATenMegabyteLineAndAMillionLinesLoadQuickly) {
   EXPECT_EQ(longLines[1], "end");
   ASSERT_EQ(manyLines.size(), 1000000u);
   EXPECT_EQ(manyLines[999999], "999999 ; 1");
-  EXPECT_LT(seconds, 5.0);  // well under a second on an idle machine
+  // Well under a second on an idle machine; a thread-sanitizer build runs many times slower.
+#if defined(__SANITIZE_THREAD__)
+  EXPECT_LT(seconds, 50.0);
+#else
+  EXPECT_LT(seconds, 5.0);
+#endif
 }
 
 TEST(SaveTextLinesTest, WritesWindows1251WithCrLfAfterEveryLine) {
