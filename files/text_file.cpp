@@ -519,8 +519,10 @@ void SaveTextLines(const std::string& path, const std::vector<std::string>& line
     utf8 += line;
     utf8 += "\r\n";
   }
-  const std::string bytes = Utf8ToCp1251(utf8);
+  ReplaceFile(path, Utf8ToCp1251(utf8));
+}
 
+void ReplaceFile(const std::string& path, const std::string& bytes) {
   // Replace what the name leads to: a link keeps pointing at the new text.
   const std::string target = SaveTarget(path);
   struct stat info {};

@@ -71,6 +71,11 @@ std::string DecodeText(std::string bytes);
 // Windows-1251.
 void SaveTextLines(const std::string& path, const std::vector<std::string>& lines);
 
+// Replaces the file at `path` with `bytes` as SaveTextLines does (atomically, through a temporary
+// file in the same folder, following links, cleaned up on a signal). Raises ZelvError on any
+// failure.
+void ReplaceFile(const std::string& path, const std::string& bytes);
+
 // Converts between UTF-8 and Windows-1251; raise TextEncodingError on invalid input.
 std::string Utf8ToCp1251(const std::string& utf8);
 std::string Cp1251ToUtf8(const std::string& cp1251);
