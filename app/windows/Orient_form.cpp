@@ -416,7 +416,13 @@ void TOrientation_Form::ResetDialogFolders(const std::string& folder) {
 void TOrientation_Form::PickFile(bool camera, std::string& member, QLineEdit* edit) {
   FileDialogRequest request;
   if (camera) {
-    request.filters = {{"Camera Files (*.cam)", "*.cam"}, {"All Files (*)", "*"}};
+    // A calibration file may stand in for the camera file; the first filter shows both.
+    request.filters = {{"Camera Files (*.cam *.yml *.yaml *.xml *.json *.txt)",
+                        "*.cam *.yml *.yaml *.xml *.json *.txt"},
+                       {"ZELV Camera Files (*.cam)", "*.cam"},
+                       {"OpenCV and COLMAP Calibrations (*.yml *.yaml *.xml *.json *.txt)",
+                        "*.yml *.yaml *.xml *.json *.txt"},
+                       {"All Files (*)", "*"}};
     request.defaultSuffix = "cam";
     request.proposedName = "Kalibr";
     request.startFolder = camStartFolder_;
