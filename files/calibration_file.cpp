@@ -20,7 +20,12 @@ const char kReadError[] = "Ошибка чтения файла калибров
 
 // A calibration file is small; a larger one is not a calibration and is refused before it is
 // parsed, so that a wrong file named by mistake costs no time or memory.
-constexpr std::size_t kLargestCalibrationFile = 4 * 1024 * 1024;
+constexpr std::size_t kLargestCalibrationFile = 1024 * 1024;
+
+// OpenCV's parsers descend one call per nesting level and overflow the stack on a few thousand;
+// a calibration nests three deep. Text nested deeper than these limits is refused unparsed.
+constexpr int kDeepestNesting = 64;
+constexpr std::size_t kWidestIndent = 200;
 
 // The limits beyond which a value is taken for a mistake: no camera has a focal length or an
 // image of millions of pixels, and larger coefficients only overflow the model.
@@ -129,6 +134,12 @@ std::vector<double> NodeNumbers(const cv::FileNode& node, const char* what) {
   if (node.isMap()) {
     cv::Mat matrix;
     if (!node["dt"].empty()) {
+      // No matrix of a calibration has more than 14 elements; a larger size is not allocated.
+      const cv::FileNode rows = node["rows"];
+      const cv::FileNode cols = node["cols"];
+      if (!rows.isInt() || !cols.isInt() || rows.real() < 1 || cols.real() < 1 ||
+          rows.real() * cols.real() > 64)
+        Fail(std::string("не читается ") + what);
       node >> matrix;
       if (matrix.empty() || matrix.channels() != 1) Fail(std::string("не читается ") + what);
       matrix.convertTo(matrix, CV_64F);
@@ -170,7 +181,41 @@ double ImageSide(const cv::FileStorage& storage, const char* key) {
   return node.real();
 }
 
+// True when the text nests no deeper than kDeepestNesting in brackets, braces or XML elements
+// and indents no line by more than kWidestIndent (YAML's block nesting). Quotes are not looked
+// at: a calibration has no brackets in its texts.
+bool ShallowEnough(std::string_view text) {
+  int brackets = 0;
+  int elements = 0;
+  std::size_t indent = 0;
+  bool lineStart = true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (ch == '\n') {
+      lineStart = true;
+      indent = 0;
+      continue;
+    }
+    if (lineStart && (ch == ' ' || ch == '\t')) {
+      if (++indent > kWidestIndent) return false;
+      continue;
+    }
+    lineStart = false;
+    if (ch == '[' || ch == '{') ++brackets;
+    if (ch == ']' || ch == '}') --brackets;
+    if (ch == '<' && next == '/')
+      --elements;
+    else if (ch == '<' && next != '?' && next != '!')
+      ++elements;
+    if (ch == '/' && next == '>') --elements;
+    if (brackets > kDeepestNesting || elements > kDeepestNesting) return false;
+  }
+  return true;
+}
+
 LensCalibration ParseOpenCvStorage(const std::string& text) {
+  if (!ShallowEnough(text)) Fail("файл не разбирается как файл OpenCV");
   LensCalibration c;
   c.format = CameraFileFormat::OpenCvStorage;
   cv::FileStorage storage(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
@@ -299,7 +344,10 @@ LensCalibration LoadCalibrationFile(const std::string& path, int cameraId) {
       if (cameraId != 0) Fail("номер камеры задаётся только для списка камер COLMAP");
       try {
         c = ParseOpenCvStorage(text);
-      } catch (const cv::Exception&) {
+      } catch (const ZelvError&) {
+        throw;
+      } catch (const std::exception&) {
+        // cv::Exception, and the standard exceptions OpenCV's parsers let out on damaged text.
         Fail("файл не разбирается как файл OpenCV");
       }
       break;
@@ -328,6 +376,10 @@ bool ReadCalibrationFile(const std::string& path, int cameraId, InteriorGeometry
     return true;
   } catch (const ZelvError& error) {
     ui.ShowMessage(error.what(), "Ошибка!", MessageIcon::None, Owner{});
+    return false;
+  } catch (const std::exception&) {
+    ui.ShowMessage(std::string(kReadError) + "файл не читается!", "Ошибка!", MessageIcon::None,
+                   Owner{});
     return false;
   }
 }

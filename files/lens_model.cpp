@@ -66,7 +66,7 @@ std::vector<PixelPoint> RawToCorrected(const LensCalibration& c,
   try {
     ideal = Undistort(c, distorted);
     back = Distort(c, ideal);
-  } catch (const cv::Exception&) {
+  } catch (const std::exception&) {  // cv::Exception or an allocation failure
     throw ZelvError("Модель объектива не применяется к точкам изображения!");
   }
   std::vector<PixelPoint> corrected(raw.size());
@@ -90,7 +90,7 @@ std::vector<PixelPoint> CorrectedToRaw(const LensCalibration& c,
   std::vector<cv::Point2d> distorted;
   try {
     distorted = Distort(c, ideal);
-  } catch (const cv::Exception&) {
+  } catch (const std::exception&) {  // cv::Exception or an allocation failure
     throw ZelvError("Модель объектива не применяется к точкам изображения!");
   }
   std::vector<PixelPoint> raw(corrected.size());

@@ -267,11 +267,26 @@ TEST(CalibrationFileTest, AFileThatCannotServeGivesItsReasonAndLeavesTheGeometry
     EXPECT_EQ(geometry.CorrectionTable.size(), 1u);
     EXPECT_FALSE(geometry.Lens.has_value());
   }
+  // Nesting that would take OpenCV's parsers down the stack is refused before they see it.
+  for (const std::string& deep :
+       {"%YAML:1.0\n---\nK: " + std::string(100000, '[') + std::string(100000, ']') + "\n",
+        "{ \"K\": " + std::string(100000, '{') + std::string(100000, '}') + " }\n",
+        [] {
+          std::string xml = "<?xml version=\"1.0\"?>\n<opencv_storage>";
+          for (int i = 0; i < 50000; ++i) xml += "<a>";
+          return xml + "</opencv_storage>\n";
+        }(),
+        "%YAML:1.0\n---\nK:\n" + std::string(300, ' ') + "a: 1\n"}) {
+    FakeUi deepUi;
+    InteriorGeometry geometry;
+    EXPECT_FALSE(ReadCalibrationFile(folder.Write("deep", deep), 0, geometry, deepUi));
+    EXPECT_EQ(OnlyMessage(deepUi), p + "файл не разбирается как файл OpenCV!");
+  }
   // A large file is no calibration and is not parsed at all.
   FakeUi ui;
   InteriorGeometry geometry;
   EXPECT_FALSE(ReadCalibrationFile(
-      folder.Write("big.yml", "%YAML:1.0\n" + std::string(5 * 1024 * 1024, '#')), 0, geometry, ui));
+      folder.Write("big.yml", "%YAML:1.0\n" + std::string(2 * 1024 * 1024, '#')), 0, geometry, ui));
   EXPECT_EQ(OnlyMessage(ui), p + "файл слишком велик для файла калибровки!");
 }
 
