@@ -4,7 +4,7 @@
 // fill it; the orientation keeps it in InteriorGeometry::Lens; drawing over the photograph maps
 // projected points back with CorrectedToRaw.
 //
-// Frames (stated once here; the other headers refer to it):
+// Frames of the lens model (the orientation's own frames are stated in solver/conventions.h):
 //   raw pixels        as measured on the photograph: x right, y down, in the frame of the
 //                     calibration's principal point (cx, cy). COLMAP's principal point is taken
 //                     as written, with no half-pixel shift: the image points and the calibration
@@ -12,9 +12,9 @@
 //   normalised        the lens model's ideal pinhole coordinates, x right, y down, no unit:
 //                     OpenCV's (x', y'), where the distorted (x'', y'') give the raw pixel by
 //                     u = fx·x'' + skew·y'' + cx, v = fy·y'' + cy.
-//   corrected pixels  what the solver works in (as a camera file and its correction table give
-//                     it): origin at the principal point, x right, y up, in pixels of the one
-//                     focal length F = fx:  x = F·x', y = −F·y'.
+//   corrected pixels  the corrected image frame of solver/conventions.h, what the solver works
+//                     in: origin at the principal point (the image centre), x right, y up, in
+//                     pixels of the one focal length F = fx:  x = F·x', y = −F·y'.
 // fy ≠ fx and the skew are folded into the corrected frame exactly, by the inverse of the whole
 // camera matrix; OpenCV's own undistortion leaves the skew out, so the matrix is applied here and
 // OpenCV is given the normalised points with an identity matrix.
