@@ -329,6 +329,17 @@ class MainWindowTest : public QObject {
     QVERIFY(zelv::RunOrientation(state, quiet));
     for (std::size_t i = 0; i < zelv::kResultCount; ++i)
       QCOMPARE(h.Field(zelv::kResults[i].fieldName), Q(state.Results[i]));
+
+    // The data editor, made for camera files, is not opened on it: saving from it would replace
+    // the calibration.
+    const int windows = QApplication::topLevelWidgets().size();
+    w.Edit1DblClick();
+    QCOMPARE(QApplication::topLevelWidgets().size(), windows);
+    QCOMPARE(h.ui.messages.size(), std::size_t{1});
+    QCOMPARE(h.ui.messages[0].caption, std::string("Предупреждение!"));
+    QCOMPARE(h.ui.messages[0].text,
+             std::string("Файл калибровки камеры не открывается в редакторе данных. Изменяйте его "
+                         "в программе, которая его создала."));
   }
 
   void anOrientationOfTheSquareFillsTheTwentyOneFields() {
