@@ -2,10 +2,7 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <fstream>
-#include <memory>
-#include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 #include <sstream>
 
