@@ -25,6 +25,9 @@ bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHe
 void ClearResults(OrientationState& state) {
   for (std::string& text : state.Results) text.clear();
   state.Values = OrientationValues{};
+  // Emptied fields hold no result: nothing to save, nothing to ask about at closing.
+  state.ResultSaved = true;
+  state.SaveEnabled = false;
 }
 
 std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed) {

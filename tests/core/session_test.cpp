@@ -52,7 +52,7 @@ TEST(CheckPointSpreadTest, LargestDistanceAgainstHalfTheImageDiagonal) {
   EXPECT_FALSE(CheckPointSpread(*single, 6, 8));
 }
 
-TEST(ClearResultsTest, EmptiesTheFieldsAndLeavesTheSaveStateAndTheCentre) {
+TEST(ClearResultsTest, EmptiesTheFieldsLeavingNoResultToSaveAndKeepsTheCentre) {
   OrientationState state;
   for (auto& text : state.Results) text = "1.0000";
   state.Values.complete = true;
@@ -62,8 +62,8 @@ TEST(ClearResultsTest, EmptiesTheFieldsAndLeavesTheSaveStateAndTheCentre) {
   ClearResults(state);
   for (const auto& text : state.Results) EXPECT_EQ(text, "");
   EXPECT_FALSE(state.Values.complete);
-  EXPECT_FALSE(state.ResultSaved);
-  EXPECT_TRUE(state.SaveEnabled);
+  EXPECT_TRUE(state.ResultSaved);
+  EXPECT_FALSE(state.SaveEnabled);
   EXPECT_EQ(state.ProjectionCentre.z, 3);
 }
 
