@@ -409,8 +409,8 @@ void TRedForm::CreateGrid() {
   headingRow->setHighlightSections(false);
   headingRow->setStretchLastSection(false);
 
-  delegate_ = new CellEditDelegate([this] { StringGrid1KeyDown(); }, [this] { MoveDown(); },
-                                   StringGrid1);
+  delegate_ =
+      new CellEditDelegate([this] { StringGrid1KeyDown(); }, [this] { MoveDown(); }, StringGrid1);
   StringGrid1->setItemDelegate(delegate_);
   StringGrid1->installEventFilter(this);
   columnSizer_ = new ColumnSizer(StringGrid1);
@@ -666,9 +666,9 @@ bool TRedForm::N3Click() {
   // Another program changed the file since this window read or wrote it: overwriting would lose
   // that change, so the user decides.
   if (ChangedOnDisk(ToQt(*path)) &&
-      !ui_.AskYesNo("Файл " + FileNameOf(*path) +
-                        " изменён другой программой после открытия. Перезаписать?",
-                    "Предупреждение", OwnerWindow()))
+      !ui_.AskYesNo(
+          "Файл " + FileNameOf(*path) + " изменён другой программой после открытия. Перезаписать?",
+          "Предупреждение", OwnerWindow()))
     return false;
 
   try {
@@ -689,10 +689,9 @@ void TRedForm::N6Click() { close(); }
 
 void TRedForm::closeEvent(QCloseEvent* event) {
   CommitOpenEditor();
-  const Answer answer =
-      Modified ? ui_.AskYesNoOrCancel("Данные не сохранены. Сохранить?", "Предупреждение",
-                                      OwnerWindow())
-               : Answer::No;
+  const Answer answer = Modified ? ui_.AskYesNoOrCancel("Данные не сохранены. Сохранить?",
+                                                        "Предупреждение", OwnerWindow())
+                                 : Answer::No;
   // Esc or the box's close button: no decision, so the data stay.
   if (answer == Answer::Cancel) {
     event->ignore();
@@ -835,7 +834,8 @@ void TRedForm::PasteText(const QString& text) {
       int widest = 0;
       for (int r = 0; r < rows; ++r) {
         const QStringList& cells = block[r];
-        const int cols = std::min(static_cast<int>(cells.size()), StringGrid1->columnCount() - left);
+        const int cols =
+            std::min(static_cast<int>(cells.size()), StringGrid1->columnCount() - left);
         widest = std::max(widest, cols);
         for (int c = 0; c < cols; ++c) SetCell(top + r + FixedRows(), left + c + 1, cells[c]);
       }

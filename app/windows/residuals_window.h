@@ -11,11 +11,12 @@
 
 class QLabel;
 class QPushButton;
-class QTableWidget;
+class QTableView;
 
 namespace zelv {
 
 class ResidualPicture;
+class ResidualsModel;
 
 class ResidualsWindow : public QWidget {
   Q_OBJECT
@@ -30,7 +31,9 @@ class ResidualsWindow : public QWidget {
   const std::optional<ResidualsReport>& Report() const { return report_; }
 
   ResidualPicture* Picture = nullptr;
-  QTableWidget* Table = nullptr;
+  // A view over the report's points: a cell's text is made only when it is shown, so a refresh
+  // costs the same for ten points or a million.
+  QTableView* Table = nullptr;
   QLabel* Summary = nullptr;
   QPushButton* SaveButton = nullptr;  // "Сохранить CSV..."
 
@@ -43,6 +46,7 @@ class ResidualsWindow : public QWidget {
   Owner SelfOwner() { return Owner{static_cast<QWidget*>(this)}; }
 
   UserInterface& ui_;
+  ResidualsModel* model_ = nullptr;
   std::optional<ResidualsReport> report_;
 };
 
