@@ -450,7 +450,8 @@ void TRedForm::SetCurrentCell(int row, int col) {
   const int tableRow = row - FixedRows();
   if (tableRow < 0 || tableRow >= StringGrid1->rowCount()) return;
   if (col < 1 || col >= ColCount()) return;
-  StringGrid1->setCurrentCell(tableRow, col - 1);
+  // As a click on the cell: it alone is selected.
+  StringGrid1->setCurrentCell(tableRow, col - 1, QItemSelectionModel::ClearAndSelect);
 }
 
 QTableWidgetItem* TRedForm::ItemAt(int row, int col) const {
@@ -807,7 +808,12 @@ void TRedForm::PasteText(const QString& text) {
   if (block.isEmpty()) return;
   int top = StringGrid1->currentRow();
   int left = StringGrid1->currentColumn();
-  const QList<QTableWidgetSelectionRange> ranges = StringGrid1->selectedRanges();
+  QList<QTableWidgetSelectionRange> ranges = StringGrid1->selectedRanges();
+  // The selected block counts when it holds the current cell; else the current cell alone.
+  if (!ranges.isEmpty() &&
+      (top < ranges.first().topRow() || top > ranges.first().bottomRow() ||
+       left < ranges.first().leftColumn() || left > ranges.first().rightColumn()))
+    ranges.clear();
   if (!ranges.isEmpty()) {
     top = ranges.first().topRow();
     left = ranges.first().leftColumn();
