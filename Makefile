@@ -6,7 +6,7 @@ EXAMPLE := examples/survey
 
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test test-sanitize fuzz demo run bench install clean
+.PHONY: all deps build test test-sanitize fuzz demo run bench install package clean
 
 all: build
 
@@ -46,6 +46,10 @@ bench: build
 
 install: build
 	cmake --install $(BUILD)
+
+# The Debian package $(BUILD)/zelv_<version>_<arch>.deb; install it with apt install ./$(BUILD)/zelv_*.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD)

@@ -6,10 +6,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
+#include <QSplitter>
 #include <QStringList>
+#include <QTreeView>
 
 namespace zelv {
 namespace {
@@ -53,6 +56,16 @@ void Prepare(QFileDialog& dialog, const FileDialogRequest& request,
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     size = size.boundedTo(screen->availableGeometry().size());
   dialog.resize(size);
+  // Room for the Russian names of the places and for the whole date and time of a file.
+  if (auto* places = dialog.findChild<QSplitter*>(QStringLiteral("splitter")))
+    places->setSizes({170, size.width() - 170});
+  if (auto* files = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    const QFontMetrics metrics = files->fontMetrics();
+    QHeaderView* columns = files->header();
+    columns->resizeSection(0, metrics.horizontalAdvance(QStringLiteral("M")) * 30);
+    columns->resizeSection(2, metrics.horizontalAdvance(QStringLiteral("Файл crd")) + 40);
+    columns->resizeSection(3, metrics.horizontalAdvance(QStringLiteral("00.00.0000 00:00")) + 32);
+  }
 }
 
 // A Yes/No box that Esc or its close button withdraws: Qt would take No for them, its only
@@ -97,13 +110,18 @@ QIcon NameOnlyIconProvider::icon(const QFileInfo& info) const {
   return icon(QAbstractFileIconProvider::File);
 }
 
+// A text of Qt's own file icon provider, as its translation names it: under the provider's own
+// context, or under the file dialog's, where translations made for Qt 5 hold it.
+QString QtFileText(const char* text) {
+  const QString own = QCoreApplication::translate("QAbstractFileIconProvider", text);
+  return own != QLatin1String(text) ? own : QCoreApplication::translate("QFileDialog", text);
+}
+
 QString NameOnlyIconProvider::type(const QFileInfo& info) const {
-  // The texts of Qt's own provider, so that its translation names them.
-  const char* const context = "QAbstractFileIconProvider";
-  if (info.isRoot()) return QCoreApplication::translate(context, "Drive");
-  if (info.isDir()) return QCoreApplication::translate(context, "Folder");
-  if (info.suffix().isEmpty()) return QCoreApplication::translate(context, "File");
-  return QCoreApplication::translate(context, "%1 File").arg(info.suffix());
+  if (info.isRoot()) return QtFileText("Drive");
+  if (info.isDir()) return QtFileText("Folder");
+  if (info.suffix().isEmpty()) return QtFileText("File");
+  return QtFileText("%1 File").arg(info.suffix());
 }
 
 QtUserInterface::QtUserInterface(std::function<void(const std::string&)> showStatus)

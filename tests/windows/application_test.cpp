@@ -163,6 +163,62 @@ class ApplicationTest : public QObject {
     QVERIFY2(typeText.contains(QStringLiteral("xyz")), qPrintable(typeText));
     QVERIFY2(!typeText.contains(QStringLiteral("PNG")), qPrintable(typeText));
   }
+
+  // With ZELV_SCREENSHOT_DIR naming a folder, pictures of the Russian boxes and dialogs to look
+  // at (run under xvfb-run with LANG=ru_RU.UTF-8); skipped otherwise.
+  void screenshotsOfTheRussianDialogs() {
+    const QString folder = qEnvironmentVariable("ZELV_SCREENSHOT_DIR");
+    if (folder.isEmpty()) QSKIP("ZELV_SCREENSHOT_DIR is not set");
+    App()->LoadQtTranslation();
+    FakeUi fake;
+    TOrientation_Form w;
+    w.show();
+    w.Image1Click();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const std::string survey = std::string(ZELV_SOURCE_DIR) + "/examples/survey";
+    w.State().CameraFileName = survey + "/camera.cam";
+    w.State().ImageFileName = survey + "/image.crd";
+    w.State().SceneFileName = survey + "/scene.crd";
+    w.Edit1->setText("camera.cam");
+    w.Edit6->setText("image.crd");
+    w.Edit4->setText("scene.crd");
+    w.N10Click();
+    QTest::qWait(300);
+    w.grab().save(folder + "/main-window.png");
+
+    auto shoot = [&](const QString& name) {
+      WhenModalOpens([name, folder](QWidget* modal) {
+        QTest::qWait(600);
+        modal->grab().save(folder + "/" + name);
+        if (auto* box = qobject_cast<QMessageBox*>(modal))
+          QTest::keyClick(box, Qt::Key_Escape);
+        else
+          static_cast<QDialog*>(modal)->reject();
+      });
+    };
+    shoot("close-question.png");
+    QVERIFY(!w.close());
+    shoot("open-dialog.png");
+    w.Button3Click();
+    shoot("save-dialog.png");
+    w.Button1Click();
+    QTemporaryDir temp;
+    QFile crd(temp.filePath("scene.crd"));
+    QVERIFY(crd.open(QIODevice::WriteOnly));
+    crd.write("1.5 ; 2\r\n3 ; 4\r\n");
+    crd.close();
+    auto* editor = qobject_cast<TRedForm*>(
+        zelv::OpenDataEditor(crd.fileName().toStdString(), zelv::kPointFileType, fake));
+    QVERIFY(editor != nullptr);
+    QTest::qWait(300);
+    editor->grab().save(folder + "/editor.png");
+    auto* camera = qobject_cast<TRedForm*>(
+        zelv::OpenDataEditor(survey + "/camera.cam", zelv::kCameraFileType, fake));
+    QVERIFY(camera != nullptr);
+    QTest::qWait(300);
+    camera->grab().save(folder + "/camera-editor.png");
+    QTest::qWait(100);
+  }
 };
 
 int main(int argc, char** argv) {
