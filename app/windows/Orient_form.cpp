@@ -45,11 +45,6 @@ constexpr int kMinimumWidth = 720;   // pixels
 constexpr int kMinimumHeight = 545;  // pixels, without the debug group
 constexpr int kStartUpPictureMs = 4000;
 
-// The labels before the result fields, in ResultIndex order.
-constexpr std::array<const char*, kResultCount> kResultLabels = {
-    "X=", "Y=",  "Z=",  "X=",  "Y=",  "L=",  "a=",  "w=",  "c=",  "a0=", "l=",
-    "n=", "xX=", "xY=", "xZ=", "yX=", "yY=", "yZ=", "zX=", "zY=", "zZ="};
-
 // The part of a path after its last folder separator (the whole path when it has none).
 QString FileNamePart(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -255,7 +250,7 @@ QWidget* TOrientation_Form::CreateResultGroup() {
 
   for (int i = 0; i < kResultCount; ++i) {
     auto* edit = new QLineEdit(group);
-    edit->setObjectName(QString::fromLatin1(kResultFieldNames[static_cast<std::size_t>(i)]));
+    edit->setObjectName(QString::fromLatin1(kResults[static_cast<std::size_t>(i)].fieldName));
     // Read-only, not disabled: the user cannot change a value but can select and copy it.
     edit->setReadOnly(true);
     edit->setMinimumWidth(88);
@@ -276,7 +271,7 @@ QWidget* TOrientation_Form::CreateResultGroup() {
     int column = 1;
     for (int index : indexes) {
       auto* label =
-          new QLabel(QString::fromLatin1(kResultLabels[static_cast<std::size_t>(index)]), group);
+          new QLabel(QString::fromLatin1(kResults[static_cast<std::size_t>(index)].label), group);
       label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
       grid->addWidget(label, row, column);
       grid->addWidget(ResultEdits[static_cast<std::size_t>(index)], row, column + 1);
@@ -425,7 +420,7 @@ QString TOrientation_Form::ResultsTable() const {
   // by a tab, so that a spreadsheet takes it as two columns.
   QStringList rows;
   for (int i = 0; i < kResultCount; ++i) {
-    QString name = QString::fromUtf8(kResultFileComments[i]);
+    QString name = QString::fromUtf8(kResults[static_cast<std::size_t>(i)].fileComment);
     if (name.startsWith(QStringLiteral(" ; "))) name = name.mid(3);
     rows << name + '\t' + ResultEdits[static_cast<std::size_t>(i)]->text();
   }

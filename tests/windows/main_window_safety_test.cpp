@@ -253,7 +253,7 @@ class MainWindowSafetyTest : public QObject {
     for (int i = 0; i < zelv::kResultCount; ++i) {
       const QStringList cells = rows[i].split('\t');
       QCOMPARE(cells.size(), 2);
-      QCOMPARE(" ; " + cells[0], QString::fromUtf8(zelv::kResultFileComments[i]));
+      QCOMPARE(" ; " + cells[0], QString::fromUtf8(zelv::kResults[i].fileComment));
       QCOMPARE(cells[1], w.ResultEdits[static_cast<std::size_t>(i)]->text());
     }
     QCOMPARE(w.ResultsTable(), QGuiApplication::clipboard()->text());
