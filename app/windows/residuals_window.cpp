@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -102,6 +103,17 @@ class ResidualsModel : public QAbstractTableModel {
     return QString::fromUtf8(kHeadings[section]);
   }
 
+  // The point number shown in `row`, and the row that shows point `number` (-1: none).
+  int NumberAt(int row) const {
+    if (row < 0 || row >= rowCount()) return 0;
+    return Points()[rows_[static_cast<std::size_t>(row)]].number;
+  }
+  int RowOf(int number) const {
+    for (std::size_t row = 0; row < rows_.size(); ++row)
+      if (Points()[rows_[row]].number == number) return static_cast<int>(row);
+    return -1;
+  }
+
   // By the numbers behind the cells, equal ones in file order.
   void sort(int column, Qt::SortOrder order) override {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -181,6 +193,14 @@ ResidualsWindow::ResidualsWindow(UserInterface& ui, QWidget* owner)
                          metrics.horizontalAdvance(QStringLiteral("!!!")) + 12);
   Table->setSortingEnabled(true);
   Table->sortByColumn(0, Qt::AscendingOrder);
+  connect(Table->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    const QModelIndexList chosen = Table->selectionModel()->selectedRows();
+    const int number = chosen.isEmpty() ? 0 : model_->NumberAt(chosen.front().row());
+    if (number != selectedNumber_) {
+      selectedNumber_ = number;
+      emit PointSelected(number);
+    }
+  });
 
   auto* splitter = new QSplitter(Qt::Vertical);
   splitter->addWidget(Picture);
@@ -221,6 +241,24 @@ void ResidualsWindow::FillTable() {
   model_->SetReport(&report_);
   // A new orientation starts in point order, as the table first showed it.
   Table->sortByColumn(0, Qt::AscendingOrder);
+}
+
+void ResidualsWindow::SelectPoint(int number) {
+  if (number == selectedNumber_) return;
+  selectedNumber_ = number;
+  const QSignalBlocker quiet(Table->selectionModel());
+  Table->clearSelection();
+  const int row = number > 0 ? model_->RowOf(number) : -1;
+  if (row < 0) {
+    Table->viewport()->update();
+    return;
+  }
+  // Not selectRow: that follows the keyboard modifiers held at the moment.
+  const QModelIndex index = model_->index(row, 0);
+  Table->selectionModel()->select(index,
+                                  QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  Table->scrollTo(index);
+  Table->viewport()->update();
 }
 
 void ResidualsWindow::SaveButtonClick() {

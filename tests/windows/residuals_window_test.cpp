@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -361,6 +362,16 @@ class ResidualsWindowTest : public QObject {
     QCOMPARE(qvariant_cast<QBrush>(CellData(r.Table, 123456, 5, Qt::ForegroundRole)).color(),
              QColor(200, 0, 0));
     QVERIFY(!CellData(r.Table, 123455, 5, Qt::ForegroundRole).isValid());
+
+    // A point chosen elsewhere is selected and shown; a row the user selects is reported.
+    QSignalSpy chosen(&r, &ResidualsWindow::PointSelected);
+    r.SelectPoint(123457);
+    QCOMPARE(r.Table->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(r.Table->selectionModel()->selectedRows().front().row(), 123456);
+    QCOMPARE(chosen.count(), 0);
+    r.Table->selectRow(10);
+    QCOMPARE(chosen.count(), 1);
+    QCOMPARE(chosen.front().front().toInt(), 11);
   }
 };
 
