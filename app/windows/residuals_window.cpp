@@ -228,6 +228,9 @@ ResidualsWindow::ResidualsWindow(UserInterface& ui, QWidget* owner)
 }
 
 void ResidualsWindow::ShowReport(const std::optional<ResidualsReport>& report) {
+  // The table and the picture let go of the points before they are replaced.
+  model_->SetReport(nullptr);
+  Picture->SetReport(nullptr);
   report_ = report;
   Picture->SetReport(report_ ? &*report_ : nullptr);
   FillTable();
