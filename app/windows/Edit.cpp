@@ -172,10 +172,14 @@ class ColumnSizer : public QObject {
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override {
+    const QEvent::Type type = event->type();
+    if (type != QEvent::MouseMove && type != QEvent::MouseButtonPress &&
+        type != QEvent::MouseButtonRelease && type != QEvent::MouseButtonDblClick)
+      return false;
     auto* surface = qobject_cast<QWidget*>(watched);
     if (surface == nullptr) return false;
     const bool onHeader = surface == grid_->verticalHeader()->viewport();
-    switch (event->type()) {
+    switch (type) {
       case QEvent::MouseMove: {
         const int x = static_cast<QMouseEvent*>(event)->position().toPoint().x();
         if (dragging_) {
@@ -299,6 +303,9 @@ TRedForm::TRedForm(UserInterface& ui, QWidget* parent) : QMainWindow(parent), ui
   CreateToolBar();
   CreateGrid();
 }
+
+// The sizer watches the grid's parts: it goes before they do.
+TRedForm::~TRedForm() { delete columnSizer_; }
 
 void TRedForm::CreateActions() {
   auto make = [this](QAction*& action, const char* name, const QString& text, EditorIcon icon) {

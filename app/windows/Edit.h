@@ -50,6 +50,7 @@ class TRedForm : public QMainWindow {
  public:
   // All messages and the save dialog go through `ui`, which must outlive the window.
   explicit TRedForm(UserInterface& ui, QWidget* parent = nullptr);
+  ~TRedForm() override;
 
   // Sets the window up for a file of type `typeCode` (kPointFileType or kCameraFileType) and
   // loads `name` into the grid; an empty name gives an empty grid captioned "Untitled". Returns 1
