@@ -7,7 +7,7 @@ REAL_EXAMPLE := examples/zhang
 
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test test-sanitize test-tsan fuzz demo run bench install clean
+.PHONY: all deps build test test-sanitize test-tsan fuzz demo run bench install package clean
 
 all: build
 
@@ -63,6 +63,10 @@ bench: build
 
 install: build
 	cmake --install $(BUILD)
+
+# The Debian package $(BUILD)/zelv_<version>_<arch>.deb; install it with apt install ./$(BUILD)/zelv_*.deb
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 clean:
 	rm -rf $(BUILD)

@@ -36,6 +36,9 @@ bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHe
 void ClearResults(OrientationState& state) {
   for (std::string& text : state.Results) text.clear();
   state.Values = OrientationValues{};
+  // Emptied fields hold no result: nothing to save, nothing to ask about at closing.
+  state.ResultSaved = true;
+  state.SaveEnabled = false;
 }
 
 namespace {

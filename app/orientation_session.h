@@ -22,7 +22,8 @@ bool LoadInputs(OrientationState& state, UserInterface& ui);
 // the diagonal of the image (pixels). Raises ZelvError when the diagonal overflows.
 bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight);
 
-// Empties the 21 result fields. Leaves ResultSaved, the save command and ProjectionCentre alone.
+// Empties the 21 result fields; with no result shown there is nothing to save (ResultSaved true,
+// the save command disabled). ProjectionCentre is left alone.
 void ClearResults(OrientationState& state);
 
 // "Подождите. Идёт счёт...   " followed by hours " : " minutes " : " seconds of the elapsed time

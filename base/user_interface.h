@@ -14,6 +14,9 @@ namespace zelv {
 
 enum class MessageIcon { None, Stop, Exclamation };
 
+// The answer to a question that may also be withdrawn.
+enum class Answer { Yes, No, Cancel };
+
 // The window a message box or dialog belongs to. Null means "no owner window". The Qt side stores
 // a QWidget* here; the core never looks inside.
 struct Owner {
@@ -42,6 +45,13 @@ class UserInterface {
                            Owner owner) = 0;
   // A modal Yes/No question; true for Yes.
   virtual bool AskYesNo(const std::string& text, const std::string& caption, Owner owner) = 0;
+  // A modal Yes/No question whose No throws data away (the close questions): Esc and the box's
+  // close button withdraw it (Cancel) instead of answering No. Yes and No stay the only buttons.
+  // Without a way to withdraw, it is AskYesNo.
+  virtual Answer AskYesNoOrCancel(const std::string& text, const std::string& caption,
+                                  Owner owner) {
+    return AskYesNo(text, caption, owner) ? Answer::Yes : Answer::No;
+  }
   // The open dialog; the chosen full path, or nothing when cancelled. Confirming makes the
   // chosen file's folder the process's current directory.
   virtual std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) = 0;

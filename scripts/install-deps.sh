@@ -30,6 +30,8 @@ packages=(
   nlohmann-json3-dev # the JSON of zelv-cli
   qt6-translations-l10n # Qt's own dialog texts in Russian
   qt6-image-formats-plugins # TIFF and other photographs in the workspace
+  dpkg-dev           # make package: dpkg-shlibdeps finds the package's library dependencies
+  file               # make package: CPack tells the programs from the other files
 )
 
 # Not a Debian system: nothing can be installed here, so leave it to CMake to find what it needs

@@ -31,6 +31,16 @@ class FakeUi : public UserInterface {
     answers.pop_front();
     return answer;
   }
+  // Answered from `choices` while it holds any (Cancel: the box was closed or Esc pressed),
+  // otherwise from `answers` as AskYesNo.
+  Answer AskYesNoOrCancel(const std::string& text, const std::string& caption,
+                          Owner owner) override {
+    if (choices.empty()) return AskYesNo(text, caption, owner) ? Answer::Yes : Answer::No;
+    questions.push_back({text, caption, MessageIcon::None, owner.window});
+    const Answer answer = choices.front();
+    choices.pop_front();
+    return answer;
+  }
   std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override {
     openRequests.push_back(request);
     return NextFile();
@@ -47,6 +57,8 @@ class FakeUi : public UserInterface {
 
   // Answers for AskYesNo, in order; no answer left means No.
   std::deque<bool> answers;
+  // Answers for AskYesNoOrCancel, taken before `answers`.
+  std::deque<Answer> choices;
   // Answers for the file dialogs, in order; nothing (or an empty queue) means cancelled.
   std::deque<std::optional<std::string>> files;
 

@@ -6,18 +6,28 @@
 // ("", "x", "y") and rows 1..n its points; a camera file has no heading and its rows 0..7 are the
 // file's lines. Column 0 holds the row numbers or the camera row labels, and the value columns
 // follow from 1.
+//
+// Beyond the file's rules the grid works as a spreadsheet does: a block of cells can be selected,
+// copied and pasted as tab-separated text (so blocks go to and from spreadsheet programs), Delete
+// empties the selected cells, Enter moves down, every change can be undone and redone, and the
+// row commands sit in a context menu too.
 
+#include <QByteArray>
+#include <QList>
 #include <QMainWindow>
 #include <QString>
+#include <QStringList>
 #include <string>
 
 #include "base/user_interface.h"
 
 class QAction;
 class QCloseEvent;
+class QPoint;
 class QTableWidget;
 class QTableWidgetItem;
 class QToolBar;
+class QUndoStack;
 
 namespace zelv {
 
@@ -26,6 +36,13 @@ inline constexpr int kPointFileType = 2;   // ".crd": image or scene control poi
 inline constexpr int kCameraFileType = 5;  // ".cam": interior geometry
 
 class CellEditDelegate;
+class ColumnSizer;
+
+// Text of a block of cells, one list per row, as spreadsheet programs put it on the clipboard:
+// cells separated by tabs, rows by line breaks; a cell holding a tab, a line break or a quote
+// is quoted with its quotes doubled. A final line break ends the last row.
+QList<QStringList> ParseTabSeparated(const QString& text);
+QString TabSeparated(const QList<QStringList>& rows);
 
 class TRedForm : public QMainWindow {
   Q_OBJECT
@@ -33,6 +50,7 @@ class TRedForm : public QMainWindow {
  public:
   // All messages and the save dialog go through `ui`, which must outlive the window.
   explicit TRedForm(UserInterface& ui, QWidget* parent = nullptr);
+  ~TRedForm() override;
 
   // Sets the window up for a file of type `typeCode` (kPointFileType or kCameraFileType) and
   // loads `name` into the grid; an empty name gives an empty grid captioned "Untitled". Returns 1
@@ -64,8 +82,17 @@ class TRedForm : public QMainWindow {
   QAction* ToolButton5 = nullptr;   // append a row
   QAction* ToolButton1 = nullptr;   // delete a row
   QAction* ToolButton8 = nullptr;   // clear
-  QAction* N3 = nullptr;            // "Файл" / "Сохранить"
+  QAction* N3 = nullptr;            // "Файл" / "Сохранить" (Ctrl+S)
   QAction* N6 = nullptr;            // "Файл" / "Выход"
+  // "Правка" and the grid's context menu.
+  QAction* UndoAction = nullptr;        // "Отменить" (Ctrl+Z)
+  QAction* RedoAction = nullptr;        // "Повторить" (Ctrl+Y, Ctrl+Shift+Z)
+  QAction* CutAction = nullptr;         // "Вырезать" (Ctrl+X)
+  QAction* CopyAction = nullptr;        // "Копировать" (Ctrl+C)
+  QAction* PasteAction = nullptr;       // "Вставить" (Ctrl+V)
+  QAction* ClearCellsAction = nullptr;  // "Очистить ячейки" (Delete)
+  QAction* SelectAllAction = nullptr;   // "Выделить всё" (Ctrl+A)
+  QUndoStack* UndoStack = nullptr;
 
  public slots:
   // Saves the grid: checks every value, asks for the file name (pre-filled with DataFileName)
@@ -85,6 +112,21 @@ class TRedForm : public QMainWindow {
   void ToolButton8Click();
   // Any key in the grid or in a cell being edited marks the data modified.
   void StringGrid1KeyDown();
+  // The selected block (the current cell when nothing is selected) as tab-separated text on the
+  // clipboard; Cut empties the block afterwards.
+  void CopyCells();
+  void CutCells();
+  // Pastes tab-separated text from the clipboard with its first cell at the selection's top left
+  // cell, adding rows as needed in the point mode; columns and camera rows beyond the grid's
+  // are left out. One value pasted into a selected block fills the block.
+  void PasteCells();
+  // Pastes `text` as PasteCells does.
+  void PasteText(const QString& text);
+  // Empties the selected value cells.
+  void ClearSelectedCells();
+  // Undoes or redoes the last change to the cells (typed, pasted, emptied, or a row command).
+  void Undo();
+  void Redo();
 
  protected:
   // FormClose: with unsaved changes asks "Данные не сохранены. Сохранить?"; Yes saves and the
@@ -110,6 +152,25 @@ class TRedForm : public QMainWindow {
   void CommitOpenEditor();
   void ShowOpenFailure();
   Owner OwnerWindow();
+  void ShowGridMenu(const QPoint& at);
+  void MoveDown();
+
+  // The value cells of the data rows, row by row, for undo and redo.
+  struct GridContent {
+    int rows = 0;
+    QStringList values;
+  };
+  GridContent TakeContent() const;
+  void RestoreContent(const GridContent& content);
+  // Puts the change since the last recorded content on the undo stack under `name` (what
+  // "Отменить" takes back); nothing when the cells did not change.
+  void RecordChange(const QString& name);
+  friend class GridChange;
+
+  // Remembers what the file `path` holds now, to notice a change made by another program.
+  void RememberDiskState(const QString& path);
+  // True when the file `path` is the one remembered and has changed since.
+  bool ChangedOnDisk(const QString& path) const;
 
   // Marks the window's own writes into the grid for its lifetime, as they are no user changes.
   class FillGuard {
@@ -126,6 +187,10 @@ class TRedForm : public QMainWindow {
 
   UserInterface& ui_;
   CellEditDelegate* delegate_ = nullptr;
+  ColumnSizer* columnSizer_ = nullptr;
+  GridContent recorded_;
+  QString diskPath_;       // the file last opened or written, as an absolute path
+  QByteArray diskDigest_;  // a digest of its bytes then; empty when it did not exist
   bool fixedHeading_ = true;
   bool fillingGrid_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
@@ -18,8 +19,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStringList>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/orientation_session.h"
 #include "app/result_file.h"
@@ -58,8 +61,10 @@ constexpr int kKeyCyrillicO = 0x041E;
 TOrientation_Form::TOrientation_Form(UserInterface* ui, QWidget* parent) : QMainWindow(parent) {
   InitZelvResources();
   if (ui == nullptr) {
-    ownUi_ =
+    auto qtUi =
         std::make_unique<QtUserInterface>([this](const std::string& text) { ShowStatus(text); });
+    qtUi->SetHomeWindow(this);
+    ownUi_ = std::move(qtUi);
     ui = ownUi_.get();
   }
   ui_ = ui;
@@ -161,6 +166,14 @@ void TOrientation_Form::CreateActions() {
   connect(N12, &QAction::triggered, this, &TOrientation_Form::N12Click);
   N13 = make("N13", QStringLiteral("О программе"));
   connect(N13, &QAction::triggered, this, &TOrientation_Form::N13Click);
+
+  // Reached by its key anywhere in the window and from the result fields' context menu.
+  CopyResultsAction = make("CopyResults", QStringLiteral("Копировать все результаты"));
+  CopyResultsAction->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C));
+  CopyResultsAction->setShortcutContext(Qt::WindowShortcut);
+  CopyResultsAction->setEnabled(false);
+  connect(CopyResultsAction, &QAction::triggered, this, &TOrientation_Form::CopyResults);
+  addAction(CopyResultsAction);
 }
 
 void TOrientation_Form::CreateMenus() {
@@ -239,14 +252,12 @@ QWidget* TOrientation_Form::CreateResultGroup() {
   for (int i = 0; i < kResultCount; ++i) {
     auto* edit = new QLineEdit(group);
     edit->setObjectName(QString::fromLatin1(kResults[static_cast<std::size_t>(i)].fieldName));
+    // Read-only, not disabled: the user cannot change a value but can select and copy it.
     edit->setReadOnly(true);
-    edit->setEnabled(false);
     edit->setMinimumWidth(88);
-    // The fields are disabled, yet the result must stay easy to read: no greyed-out text.
-    QPalette palette = edit->palette();
-    palette.setColor(QPalette::Disabled, QPalette::Text,
-                     palette.color(QPalette::Active, QPalette::Text));
-    edit->setPalette(palette);
+    edit->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(edit, &QWidget::customContextMenuRequested, this,
+            [this, edit](const QPoint& at) { ShowResultMenu(edit, edit->mapToGlobal(at)); });
     ResultEdits[static_cast<std::size_t>(i)] = edit;
   }
 
@@ -283,6 +294,10 @@ QWidget* TOrientation_Form::CreateResultGroup() {
   fields(6, {kCosYX, kCosYY, kCosYZ});
   fields(7, {kCosZX, kCosZY, kCosZZ});
   for (int column : {2, 4, 6}) grid->setColumnStretch(column, 1);
+
+  group->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(group, &QWidget::customContextMenuRequested, this,
+          [this, group](const QPoint& at) { ShowResultMenu(nullptr, group->mapToGlobal(at)); });
 
   Button1 = new QPushButton(QStringLiteral("Сохранить"), group);
   Button1->setObjectName(QStringLiteral("Button1"));
@@ -326,6 +341,7 @@ void TOrientation_Form::ShowDebugGroup(bool show) {
   if (show) {
     GroupBox3->show();
     setMinimumSize(kMinimumWidth, 750);
+    KeepOnScreen();
   } else {
     GroupBox3->hide();
     setMinimumSize(kMinimumWidth, kMinimumHeight);
@@ -335,6 +351,22 @@ void TOrientation_Form::ShowDebugGroup(bool show) {
 
 QString TOrientation_Form::StatusText() const { return StatusBar1->currentMessage(); }
 
+void TOrientation_Form::KeepOnScreen() {
+  const QScreen* shown = screen();
+  if (shown == nullptr) return;
+  const QRect area = shown->availableGeometry();
+  // The size the window is growing to: on some platforms a resize is carried out later.
+  QRect frame = frameGeometry();
+  frame.setSize(frame.size() - size() + size().expandedTo(minimumSize()));
+  QPoint topLeft = frame.topLeft();
+  // The bottom edge moves up into the screen; the title bar never leaves it at the top.
+  if (frame.bottom() > area.bottom()) topLeft.setY(area.bottom() - frame.height() + 1);
+  if (frame.right() > area.right()) topLeft.setX(area.right() - frame.width() + 1);
+  topLeft.setY(std::max(topLeft.y(), area.top()));
+  topLeft.setX(std::max(topLeft.x(), area.left()));
+  if (topLeft != frame.topLeft()) move(topLeft);
+}
+
 // ---------------------------------------------------------------- the orientation command
 
 void TOrientation_Form::N10Click() {
@@ -342,10 +374,13 @@ void TOrientation_Form::N10Click() {
   try {
     shown = RunOrientation(state_, *ui_);
   } catch (...) {
+    StatusBar1->clearMessage();
     ShowResults();
     UpdateResiduals(false);
     throw;
   }
+  // A run that ended without a result is computing no longer.
+  if (!shown) StatusBar1->clearMessage();
   ShowResults();
   UpdateResiduals(shown);
 }
@@ -378,6 +413,44 @@ void TOrientation_Form::ShowResults() {
     for (QListWidget* list : ListBoxes) list->clear();
   Button1->setEnabled(state_.SaveEnabled);
   N16->setEnabled(state_.SaveEnabled);
+  CopyResultsAction->setEnabled(!cleared);
+}
+
+QString TOrientation_Form::ResultsTable() const {
+  // One row per value: what it is (the result file's comment) and the value as shown, separated
+  // by a tab, so that a spreadsheet takes it as two columns.
+  QStringList rows;
+  for (int i = 0; i < kResultCount; ++i) {
+    QString name = QString::fromUtf8(kResults[static_cast<std::size_t>(i)].fileComment);
+    if (name.startsWith(QStringLiteral(" ; "))) name = name.mid(3);
+    rows << name + '\t' + ResultEdits[static_cast<std::size_t>(i)]->text();
+  }
+  return rows.join('\n') + '\n';
+}
+
+void TOrientation_Form::CopyResults() {
+  if (!CopyResultsAction->isEnabled()) return;
+  QGuiApplication::clipboard()->setText(ResultsTable());
+}
+
+void TOrientation_Form::ShowResultMenu(QLineEdit* field, const QPoint& globalPos) {
+  QMenu menu(this);
+  if (field != nullptr) {
+    QAction* copy = menu.addAction(QStringLiteral("Копировать"));
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(!field->text().isEmpty());
+    connect(copy, &QAction::triggered, field, [field] {
+      // Without a selection the whole value is copied.
+      QGuiApplication::clipboard()->setText(field->hasSelectedText() ? field->selectedText()
+                                                                     : field->text());
+    });
+    QAction* selectAll = menu.addAction(QStringLiteral("Выделить всё"));
+    selectAll->setEnabled(!field->text().isEmpty());
+    connect(selectAll, &QAction::triggered, field, &QLineEdit::selectAll);
+    menu.addSeparator();
+  }
+  menu.addAction(CopyResultsAction);
+  menu.exec(globalPos);
 }
 
 void TOrientation_Form::ClearShownResults() {
@@ -443,6 +516,12 @@ void TOrientation_Form::Button4Click() { PickFile(false, state_.SceneFileName, E
 void TOrientation_Form::TakeTypedName(QLineEdit* edit, std::string& member) {
   const std::string text = edit->text().toStdString();
   if (text.empty()) return;
+  // A name typed with a folder is a path of its own (relative to the current directory when not
+  // absolute); only a bare name goes into the previous file's folder.
+  if (text.find('/') != std::string::npos) {
+    member = text;
+    return;
+  }
   const auto slash = member.rfind('/');
   member = slash == std::string::npos ? text : member.substr(0, slash + 1) + text;
 }
@@ -480,7 +559,15 @@ void TOrientation_Form::Button1Click() {
 void TOrientation_Form::N16Click() { Button1Click(); }
 
 void TOrientation_Form::closeEvent(QCloseEvent* event) {
-  if (!state_.ResultSaved && ui_->AskYesNo("Сохранить результат?", "Сохранение", SelfOwner())) {
+  const Answer answer =
+      state_.ResultSaved ? Answer::No
+                         : ui_->AskYesNoOrCancel("Сохранить результат?", "Сохранение", SelfOwner());
+  // Esc or the box's close button: the user has not decided, so the window stays with its result.
+  if (answer == Answer::Cancel) {
+    event->ignore();
+    return;
+  }
+  if (answer == Answer::Yes) {
     const SaveOutcome outcome = SaveResultFile(state_, *ui_, SelfOwner());
     ShowResults();
     // The user asked for the result to be kept: a write that failed must not lose it.

@@ -22,6 +22,7 @@ class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPoint;
 class QPushButton;
 class QStatusBar;
 class QTimer;
@@ -64,6 +65,9 @@ class TOrientation_Form : public QMainWindow {
   // The status bar text as it stands.
   QString StatusText() const;
 
+  // The 21 shown values as a table: one line per value, its name, a tab, its text.
+  QString ResultsTable() const;
+
   // Start-up picture.
   QLabel* Image1 = nullptr;
   QWidget* Panel1 = nullptr;
@@ -96,6 +100,8 @@ class TOrientation_Form : public QMainWindow {
   QAction* N17 = nullptr;  // "Невязки..."
   QAction* N12 = nullptr;  // "Справка"
   QAction* N13 = nullptr;  // "О программе"
+  // "Копировать все результаты" (Ctrl+Shift+C), enabled while a result is shown.
+  QAction* CopyResultsAction = nullptr;
 
  public slots:
   // The orientation command.
@@ -134,6 +140,8 @@ class TOrientation_Form : public QMainWindow {
   void ResetDialogFolders(const std::string& folder);
   // Opens the settings dialog modally at (400, 300), filled from the state.
   void OpenSettingsDialog();
+  // Puts ResultsTable on the clipboard.
+  void CopyResults();
 
  signals:
   // The window has accepted its close: the application ends.
@@ -154,6 +162,10 @@ class TOrientation_Form : public QMainWindow {
   QWidget* CreateResultGroup();
   QWidget* CreateDebugGroup();
   void ShowStatus(const std::string& text);
+  // The context menu of a result field (`field`) or of the result group (nullptr).
+  void ShowResultMenu(QLineEdit* field, const QPoint& globalPos);
+  // Moves the window back onto its screen where it would leave it.
+  void KeepOnScreen();
   // Copies the state's result texts and save state into the fields, the button and the menu.
   void ShowResults();
   void ClearShownResults();

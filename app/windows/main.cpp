@@ -20,13 +20,15 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/zelv/zelv.png")));
     // Data editor windows may stay open; closing the main window still ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt's own texts in the user's language: Yes and No, the file dialogs.
+    app.LoadQtTranslation();
 
     zelv::TOrientation_Form mainWindow;
     auto* settings = new zelv::TOrientNForm(mainWindow);
     auto* about = new zelv::TOrientAboutBox(&mainWindow);
     mainWindow.SetDialogs(settings, about);
-    QObject::connect(&mainWindow, &zelv::TOrientation_Form::Closed, &app, &QApplication::quit,
-                     Qt::QueuedConnection);
+    QObject::connect(&mainWindow, &zelv::TOrientation_Form::Closed, &app,
+                     &zelv::ZelvApplication::EndWhenLastWindowCloses, Qt::QueuedConnection);
     mainWindow.show();
     return app.exec();
   } catch (const std::exception& error) {

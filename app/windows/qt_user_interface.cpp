@@ -1,11 +1,18 @@
 #include "app/windows/qt_user_interface.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QScreen>
+#include <QSplitter>
 #include <QStringList>
+#include <QTreeView>
 
 namespace zelv {
 namespace {
@@ -28,19 +35,112 @@ QStringList NameFilters(const std::vector<FileFilter>& filters) {
   return result;
 }
 
+// The dialogs' size: wide enough for the name, size, type and date columns of the Russian texts.
+constexpr int kDialogWidth = 900;
+constexpr int kDialogHeight = 540;
+
 // Sets up a dialog as the request asks; the start folder defaults to the current directory.
-void Prepare(QFileDialog& dialog, const FileDialogRequest& request) {
+void Prepare(QFileDialog& dialog, const FileDialogRequest& request,
+             QAbstractFileIconProvider* icons) {
+  // Qt's own dialog: its icon provider is ours to set, and its texts follow the loaded
+  // translation.
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setIconProvider(icons);
   dialog.setNameFilters(NameFilters(request.filters));
   if (!request.defaultSuffix.empty()) dialog.setDefaultSuffix(Text(request.defaultSuffix));
   dialog.setDirectory(request.startFolder.empty() ? QDir::currentPath()
                                                   : Text(request.startFolder));
   if (!request.proposedName.empty()) dialog.selectFile(Text(request.proposedName));
+  dialog.setViewMode(QFileDialog::Detail);
+  QSize size(kDialogWidth, kDialogHeight);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    size = size.boundedTo(screen->availableGeometry().size());
+  dialog.resize(size);
+  // Room for the Russian names of the places and for the whole date and time of a file.
+  if (auto* places = dialog.findChild<QSplitter*>(QStringLiteral("splitter")))
+    places->setSizes({170, size.width() - 170});
+  if (auto* files = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+    const QFontMetrics metrics = files->fontMetrics();
+    QHeaderView* columns = files->header();
+    columns->resizeSection(0, metrics.horizontalAdvance(QStringLiteral("M")) * 30);
+    columns->resizeSection(2, metrics.horizontalAdvance(QStringLiteral("Файл crd")) + 40);
+    columns->resizeSection(3, metrics.horizontalAdvance(QStringLiteral("00.00.0000 00:00")) + 32);
+  }
 }
+
+// A Yes/No box that Esc or its close button withdraws: Qt would take No for them, its only
+// button of the "no" role, and the close question would then throw the data away.
+class WithdrawableQuestion : public QMessageBox {
+ public:
+  WithdrawableQuestion(const QString& caption, const QString& text, QWidget* parent)
+      : QMessageBox(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
+                    parent) {
+    setDefaultButton(QMessageBox::Yes);
+  }
+  bool Withdrawn() const { return withdrawn_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->matches(QKeySequence::Cancel)) {
+      Withdraw();
+      return;
+    }
+    QMessageBox::keyPressEvent(event);
+  }
+  void closeEvent(QCloseEvent* event) override {
+    // Closed by a button: the box hides itself, and no close event arrives. A close event is the
+    // window's close button (or the window manager's close key).
+    event->accept();
+    Withdraw();
+  }
+
+ private:
+  void Withdraw() {
+    withdrawn_ = true;
+    done(QMessageBox::Cancel);
+  }
+  bool withdrawn_ = false;
+};
 
 }  // namespace
 
+QIcon NameOnlyIconProvider::icon(const QFileInfo& info) const {
+  if (info.isRoot()) return icon(QAbstractFileIconProvider::Drive);
+  if (info.isDir()) return icon(QAbstractFileIconProvider::Folder);
+  return icon(QAbstractFileIconProvider::File);
+}
+
+// A text of Qt's own file icon provider, as its translation names it: under the provider's own
+// context, or under the file dialog's, where translations made for Qt 5 hold it.
+QString QtFileText(const char* text) {
+  const QString own = QCoreApplication::translate("QAbstractFileIconProvider", text);
+  return own != QLatin1String(text) ? own : QCoreApplication::translate("QFileDialog", text);
+}
+
+QString NameOnlyIconProvider::type(const QFileInfo& info) const {
+  if (info.isRoot()) return QtFileText("Drive");
+  if (info.isDir()) return QtFileText("Folder");
+  if (info.suffix().isEmpty()) return QtFileText("File");
+  return QtFileText("%1 File").arg(info.suffix());
+}
+
 QtUserInterface::QtUserInterface(std::function<void(const std::string&)> showStatus)
-    : showStatus_(std::move(showStatus)) {}
+    : showStatus_(std::move(showStatus)), iconProvider_(std::make_unique<NameOnlyIconProvider>()) {}
+
+QtUserInterface::~QtUserInterface() = default;
+
+void QtUserInterface::PlaceWithoutOwner(QWidget* dialog, Owner owner) const {
+  if (OwnerWidget(owner) != nullptr || home_ == nullptr || !home_->isVisible()) return;
+  dialog->adjustSize();
+  QRect frame = dialog->frameGeometry();
+  frame.moveCenter(home_->frameGeometry().center());
+  if (const QScreen* screen = home_->screen()) {
+    const QRect area = screen->availableGeometry();
+    frame.moveLeft(std::max(area.left(), std::min(frame.left(), area.right() - frame.width())));
+    frame.moveTop(std::max(area.top(), std::min(frame.top(), area.bottom() - frame.height())));
+  }
+  dialog->move(frame.topLeft());
+}
 
 void QtUserInterface::ShowMessage(const std::string& text, const std::string& caption,
                                   MessageIcon icon, Owner owner) {
@@ -48,6 +148,7 @@ void QtUserInterface::ShowMessage(const std::string& text, const std::string& ca
   if (icon == MessageIcon::Stop) boxIcon = QMessageBox::Critical;
   if (icon == MessageIcon::Exclamation) boxIcon = QMessageBox::Warning;
   QMessageBox box(boxIcon, Text(caption), Text(text), QMessageBox::Ok, OwnerWidget(owner));
+  PlaceWithoutOwner(&box, owner);
   box.exec();
 }
 
@@ -55,14 +156,27 @@ bool QtUserInterface::AskYesNo(const std::string& text, const std::string& capti
   QMessageBox box(QMessageBox::Question, Text(caption), Text(text),
                   QMessageBox::Yes | QMessageBox::No, OwnerWidget(owner));
   box.setDefaultButton(QMessageBox::Yes);
+  PlaceWithoutOwner(&box, owner);
   return box.exec() == QMessageBox::Yes;
+}
+
+Answer QtUserInterface::AskYesNoOrCancel(const std::string& text, const std::string& caption,
+                                         Owner owner) {
+  WithdrawableQuestion box(Text(caption), Text(text), OwnerWidget(owner));
+  PlaceWithoutOwner(&box, owner);
+  const int result = box.exec();
+  if (box.Withdrawn()) return Answer::Cancel;
+  if (result == QMessageBox::Yes) return Answer::Yes;
+  if (result == QMessageBox::No) return Answer::No;
+  return Answer::Cancel;
 }
 
 std::optional<std::string> QtUserInterface::ChooseOpenFile(const FileDialogRequest& request) {
   QFileDialog dialog(OwnerWidget(request.owner));
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  Prepare(dialog, request);
+  Prepare(dialog, request, iconProvider_.get());
+  PlaceWithoutOwner(&dialog, request.owner);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   const QString chosen = dialog.selectedFiles().first();
   QDir::setCurrent(QFileInfo(chosen).absolutePath());
@@ -74,7 +188,8 @@ std::optional<std::string> QtUserInterface::ChooseSaveFile(const FileDialogReque
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
-  Prepare(dialog, request);
+  Prepare(dialog, request, iconProvider_.get());
+  PlaceWithoutOwner(&dialog, request.owner);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return dialog.selectedFiles().first().toStdString();
 }

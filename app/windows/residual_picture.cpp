@@ -1,5 +1,6 @@
 #include "app/windows/residual_picture.h"
 
+#include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -18,6 +19,9 @@ constexpr double kArrowHead = 7;    // screen pixels
 const QColor kFlagged(200, 0, 0);
 const QColor kArrow(0, 90, 200);
 const QColor kFrameFill(250, 248, 235);  // ivory: no blend of the other colours with white
+// Up to this many points each is drawn with its arrow head and number; beyond, numbers could
+// not be read and would cost the window seconds at every repaint.
+constexpr std::size_t kDetailedPoints = 2000;
 
 // The image frame, centred on the image centre, in the corrected frame (pixels); empty when the
 // camera gives no usable size.
@@ -61,7 +65,7 @@ ResidualPicture::ResidualPicture(QWidget* parent) : QWidget(parent) {
   setAutoFillBackground(false);
 }
 
-void ResidualPicture::SetReport(const std::optional<ResidualsReport>& report) {
+void ResidualPicture::SetReport(const ResidualsReport* report) {
   report_ = report;
   magnification_ = 1;
   if (report_) {
@@ -127,17 +131,68 @@ void ResidualPicture::paintEvent(QPaintEvent*) {
   QFont font = painter.font();
   font.setPointSizeF(std::max(7.0, font.pointSizeF() - 1));
   painter.setFont(font);
-  for (const PointResidual& p : points) {
-    const QColor colour = p.flagged ? kFlagged : kArrow;
-    const QPointF at = map(p.x, p.y);
-    painter.setPen(QPen(colour, p.flagged ? 2 : 1.5));
-    DrawArrow(painter, at, map(p.x + k * p.ex, p.y + k * p.ey));
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(p.flagged ? kFlagged : QColor(Qt::black));
-    painter.drawEllipse(at, kDotRadius, kDotRadius);
-    painter.setPen(p.flagged ? kFlagged : QColor(Qt::black));
-    painter.drawText(at + QPointF(5, -5), QString::number(p.number));
+  if (points.size() > kDetailedPoints) {
+    // So many points that their numbers could not be read: shafts and dots only, set pixel by
+    // pixel into a layer (a painter's line per point costs seconds at a million), the flagged
+    // points last so that they stay on top.
+    QImage layer(size(), QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
+    const int w = layer.width(), h = layer.height();
+    QRgb* const pixels = reinterpret_cast<QRgb*>(layer.bits());
+    const qsizetype stride = layer.bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    const auto plot = [pixels, stride, w, h](int x, int y, QRgb colour) {
+      if (x >= 0 && y >= 0 && x < w && y < h) pixels[y * stride + x] = colour;
+    };
+    // Screen positions beyond this are off the picture anyway; it keeps the integers in range.
+    const double limit = 4.0 * (w + h) + 16;
+    const auto pixel = [limit](double v) {
+      return static_cast<int>(std::floor(std::clamp(v, -limit, limit)));
+    };
+    for (const bool flagged : {false, true}) {
+      const QRgb shaft = (flagged ? kFlagged : kArrow).rgba();
+      const QRgb dot = (flagged ? kFlagged : QColor(Qt::black)).rgba();
+      for (const PointResidual& p : points) {
+        if (p.flagged != flagged) continue;
+        const QPointF from = map(p.x, p.y);
+        const QPointF to = map(p.x + k * p.ex, p.y + k * p.ey);
+        const int x0 = pixel(from.x()), y0 = pixel(from.y());
+        const int x1 = pixel(to.x()), y1 = pixel(to.y());
+        // Bresenham's line from the point to the arrow's tip.
+        const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+        const int sx = x0 < x1 ? 1 : -1, sy = y0 < y1 ? 1 : -1;
+        int x = x0, y = y0, error = dx + dy;
+        while (true) {
+          plot(x, y, shaft);
+          if (x == x1 && y == y1) break;
+          const int twice = 2 * error;
+          if (twice >= dy) {
+            error += dy;
+            x += sx;
+          }
+          if (twice <= dx) {
+            error += dx;
+            y += sy;
+          }
+        }
+        for (int oy = -1; oy <= 1; ++oy)
+          for (int ox = -1; ox <= 1; ++ox) plot(x0 + ox, y0 + oy, dot);
+      }
+    }
+    painter.drawImage(0, 0, layer);
+  } else {
+    for (const PointResidual& p : points) {
+      const QColor colour = p.flagged ? kFlagged : kArrow;
+      const QPointF at = map(p.x, p.y);
+      painter.setPen(QPen(colour, p.flagged ? 2 : 1.5));
+      DrawArrow(painter, at, map(p.x + k * p.ex, p.y + k * p.ey));
+      painter.setPen(Qt::NoPen);
+      painter.setBrush(p.flagged ? kFlagged : QColor(Qt::black));
+      painter.drawEllipse(at, kDotRadius, kDotRadius);
+      painter.setPen(p.flagged ? kFlagged : QColor(Qt::black));
+      painter.drawText(at + QPointF(5, -5), QString::number(p.number));
+    }
   }
+  painter.setRenderHint(QPainter::Antialiasing, true);
 
   font.setPointSizeF(font.pointSizeF() + 2);
   font.setBold(true);

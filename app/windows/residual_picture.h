@@ -17,8 +17,9 @@ class ResidualPicture : public QWidget {
  public:
   explicit ResidualPicture(QWidget* parent = nullptr);
 
-  // The residuals to draw, or nothing for an empty picture.
-  void SetReport(const std::optional<ResidualsReport>& report);
+  // The residuals to draw, or nullptr for an empty picture. The report is not copied: it must
+  // stay as it is until the next call.
+  void SetReport(const ResidualsReport* report);
   // The arrows' magnification (1 when there is nothing to draw).
   double Magnification() const { return magnification_; }
   // The magnification as written on the picture, e.g. "×250".
@@ -30,7 +31,7 @@ class ResidualPicture : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  std::optional<ResidualsReport> report_;
+  const ResidualsReport* report_ = nullptr;
   double magnification_ = 1;
 };
 

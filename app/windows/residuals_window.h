@@ -11,11 +11,12 @@
 
 class QLabel;
 class QPushButton;
-class QTableWidget;
+class QTableView;
 
 namespace zelv {
 
 class ResidualPicture;
+class ResidualsModel;
 
 class ResidualsWindow : public QWidget {
   Q_OBJECT
@@ -30,19 +31,29 @@ class ResidualsWindow : public QWidget {
   const std::optional<ResidualsReport>& Report() const { return report_; }
 
   ResidualPicture* Picture = nullptr;
-  QTableWidget* Table = nullptr;
+  // A view over the report's points: a cell's text is made only when it is shown, so a refresh
+  // costs the same for ten points or a million.
+  QTableView* Table = nullptr;
   QLabel* Summary = nullptr;
   QPushButton* SaveButton = nullptr;  // "Сохранить CSV..."
 
  public slots:
+  // Selects the row of point `number` (from 1) and scrolls to it; 0 clears the selection.
+  void SelectPoint(int number);
   // Saves the table as CSV: ';' between cells, the regional decimal separator, UTF-8, CR LF.
   void SaveButtonClick();
+
+ signals:
+  // A row was selected: its point number (0 when none is).
+  void PointSelected(int number);
 
  private:
   void FillTable();
   Owner SelfOwner() { return Owner{static_cast<QWidget*>(this)}; }
 
   UserInterface& ui_;
+  ResidualsModel* model_ = nullptr;
+  int selectedNumber_ = 0;  // the point whose row is selected, 0 for none
   std::optional<ResidualsReport> report_;
 };
 

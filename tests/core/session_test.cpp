@@ -81,7 +81,7 @@ TEST(RunOrientationTest, AnImageWidthOf1E200EndsTheRunAsAFailingComputation) {
   EXPECT_EQ(ui.busyDepth, 0);
 }
 
-TEST(ClearResultsTest, EmptiesTheFieldsAndLeavesTheSaveStateAndTheCentre) {
+TEST(ClearResultsTest, EmptiesTheFieldsLeavingNoResultToSaveAndKeepsTheCentre) {
   OrientationState state;
   for (auto& text : state.Results) text = "1.0000";
   state.Values.complete = true;
@@ -91,8 +91,8 @@ TEST(ClearResultsTest, EmptiesTheFieldsAndLeavesTheSaveStateAndTheCentre) {
   ClearResults(state);
   for (const auto& text : state.Results) EXPECT_EQ(text, "");
   EXPECT_FALSE(state.Values.complete);
-  EXPECT_FALSE(state.ResultSaved);
-  EXPECT_TRUE(state.SaveEnabled);
+  EXPECT_TRUE(state.ResultSaved);
+  EXPECT_FALSE(state.SaveEnabled);
   EXPECT_EQ(state.ProjectionCentre.z, 3);
 }
 

@@ -144,7 +144,8 @@ class MainWindowTest : public QObject {
     for (const zelv::ResultDescription& result : zelv::kResults) {
       const char* name = result.fieldName;
       auto* field = w.findChild<QLineEdit*>(QString::fromLatin1(name));
-      QVERIFY2(field != nullptr && !field->isEnabled() && field->isReadOnly(), name);
+      // Read-only, yet enabled so that the value can be selected and copied.
+      QVERIFY2(field != nullptr && field->isEnabled() && field->isReadOnly(), name);
     }
     QCOMPARE(w.Button2->text(), QStringLiteral("Счет"));
     QCOMPARE(w.Button2->toolTip(), QStringLiteral("Расчет параметров ориентации"));
@@ -370,12 +371,12 @@ class MainWindowTest : public QObject {
     QCOMPARE(h.ui.busyDepth, 0);
     QVERIFY(!h.ui.busyCalls.empty());
 
-    // A picker clears the shown result and leaves the save state alone.
+    // A picker clears the shown result, and with it goes the result to save.
     h.ui.files.push_back(kSquare + "/image.crd");
     w.Button3Click();
     QCOMPARE(h.Field("Edit38"), QString());
     QCOMPARE(h.Field("Edit24"), QString());
-    QVERIFY(w.Button1->isEnabled());
+    QVERIFY(!w.Button1->isEnabled());
   }
 
   void thePickersSetTheMemberTheEditAndTheStartFolder() {

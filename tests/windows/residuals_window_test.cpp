@@ -5,17 +5,23 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBrush>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
-#include <QTableWidget>
+#include <QSignalSpy>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cmath>
 #include <memory>
+#include <optional>
 
 #include "app/orientation_residuals.h"
 #include "app/windows/Orient_form.h"
@@ -87,9 +93,15 @@ struct Harness {
   }
 };
 
-QString Cell(const QTableWidget* table, int row, int column) {
-  return table->item(row, column)->text();
+QString Cell(const QTableView* table, int row, int column) {
+  return table->model()->index(row, column).data().toString();
 }
+
+QVariant CellData(const QTableView* table, int row, int column, int role) {
+  return table->model()->index(row, column).data(role);
+}
+
+int Rows(const QTableView* table) { return table->model()->rowCount(); }
 
 // Counts the pixels of `image` that are clearly red.
 int RedPixels(const QImage& image) {
@@ -148,14 +160,14 @@ class ResidualsWindowTest : public QObject {
     QVERIFY(w.N17->isEnabled());
     w.N17->trigger();
     QVERIFY(w.Residuals() != nullptr);
-    QCOMPARE(w.Residuals()->Table->rowCount(), 4);
+    QCOMPARE(Rows(w.Residuals()->Table), 4);
     QCOMPARE(Cell(w.Residuals()->Table, 2, 3), QStringLiteral("1200.0000"));
 
     // Choosing another file clears the result: the item is disabled and the window empties.
     h.ui.files.push_back((kGolden + "/square/image.crd").toStdString());
     w.Button3Click();
     QVERIFY(!w.N17->isEnabled());
-    QCOMPARE(w.Residuals()->Table->rowCount(), 0);
+    QCOMPARE(Rows(w.Residuals()->Table), 0);
     QCOMPARE(w.Residuals()->Summary->text(), QStringLiteral("Нет результата ориентации."));
     QVERIFY(!w.Residuals()->SaveButton->isEnabled());
   }
@@ -171,16 +183,18 @@ class ResidualsWindowTest : public QObject {
     QVERIFY(r->isWindow());
     QCOMPARE(r->windowTitle(), QStringLiteral("Невязки"));
 
-    QTableWidget* table = r->Table;
-    QCOMPARE(table->rowCount(), 9);
+    QTableView* table = r->Table;
+    QCOMPARE(Rows(table), 9);
     QStringList headings;
-    for (int c = 0; c < table->columnCount(); ++c)
-      headings << table->horizontalHeaderItem(c)->text();
+    for (int c = 0; c < table->model()->columnCount(); ++c)
+      headings << table->model()->headerData(c, Qt::Horizontal).toString();
     QCOMPARE(headings, (QStringList{"№", "x", "y", "X", "Y", "ex", "ey", "|e|", "!"}));
     for (int row = 0; row < 9; ++row) {
       const bool flagged = Cell(table, row, 0) == QStringLiteral("4");
       QCOMPARE(Cell(table, row, 8), flagged ? QStringLiteral("!") : QString());
-      QCOMPARE(table->item(row, 5)->foreground().color() == QColor(200, 0, 0), flagged);
+      QCOMPARE(qvariant_cast<QBrush>(CellData(table, row, 5, Qt::ForegroundRole)).color() ==
+                   QColor(200, 0, 0),
+               flagged);
     }
     QVERIFY(table->isSortingEnabled());
 
@@ -189,8 +203,8 @@ class ResidualsWindowTest : public QObject {
     table->sortByColumn(7, Qt::DescendingOrder);
     QCOMPARE(Cell(table, 0, 0), QStringLiteral("4"));
     for (int row = 1; row < 9; ++row)
-      QVERIFY(table->item(row - 1, 7)->data(Qt::UserRole).toDouble() >=
-              table->item(row, 7)->data(Qt::UserRole).toDouble());
+      QVERIFY(CellData(table, row - 1, 7, Qt::UserRole).toDouble() >=
+              CellData(table, row, 7, Qt::UserRole).toDouble());
     table->sortByColumn(0, Qt::DescendingOrder);
     QCOMPARE(Cell(table, 0, 0), QStringLiteral("9"));
 
@@ -215,7 +229,7 @@ class ResidualsWindowTest : public QObject {
     QCOMPARE(h.window->findChildren<ResidualsWindow*>().size(), 1);
     h.UseCase(kGolden + "/square", 0);
     h.window->N10->trigger();
-    QCOMPARE(table->rowCount(), 4);
+    QCOMPARE(Rows(table), 4);
     QCOMPARE(r->Report()->residuals.summary.flaggedCount, 0);
     QCOMPARE(RedPixels(r->Picture->grab().toImage()), 0);
     QCOMPARE(r->Picture->MagnificationText(), QStringLiteral("×1"));  // nothing to magnify
@@ -225,7 +239,7 @@ class ResidualsWindowTest : public QObject {
     Harness h;
     ResidualsWindow* r = h.OrientAndOpen(kSurvey, 1);
     QVERIFY(r != nullptr);
-    QCOMPARE(r->Table->rowCount(), 24);
+    QCOMPARE(Rows(r->Table), 24);
     QCOMPARE(r->Report()->residuals.summary.flaggedCount, 0);
     r->resize(760, 760);
     MaybeSave(r->grab().toImage(), QStringLiteral("residuals-survey.png"));
@@ -258,7 +272,7 @@ class ResidualsWindowTest : public QObject {
     QCOMPARE(lines.size(), 1 + 8 + 1);  // the heading, eight points, nothing after the last CR LF
     QCOMPARE(lines[0], QByteArray("N;x;y;X;Y;ex;ey;|e|;flag\r"));
     QCOMPARE(lines.last(), QByteArray());
-    const QTableWidget* table = r->Table;
+    const QTableView* table = r->Table;
     for (int row = 0; row < 8; ++row) {
       const QList<QByteArray> cells = lines[row + 1].chopped(1).split(';');
       QCOMPARE(cells.size(), 9);
@@ -291,6 +305,73 @@ class ResidualsWindowTest : public QObject {
     const std::size_t messages = h.ui.messages.size();
     r->SaveButtonClick();
     QCOMPARE(h.ui.messages.size(), messages);
+  }
+
+  // A re-run with many points refreshes the open window without the table measuring or holding
+  // a cell of its own per point (a table of items sized to its contents took minutes here).
+  void aReRunWithManyPointsRefreshesTheOpenWindow() {
+    FakeUi ui;
+    ResidualsWindow r(ui, nullptr);
+    r.resize(760, 760);
+    r.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&r));
+    const int count = 1000000;
+    auto report = [count](double shift) {
+      zelv::ResidualsReport made;
+      made.imageWidth = 2000;
+      made.imageHeight = 1500;
+      made.decimalSeparator = '.';
+      made.csvName = "many-residuals.csv";
+      made.residuals.points.resize(static_cast<std::size_t>(count));
+      for (int i = 0; i < count; ++i) {
+        zelv::PointResidual& p = made.residuals.points[static_cast<std::size_t>(i)];
+        p.number = i + 1;
+        p.x = (i % 1000) * 2.0 - 1000;
+        p.y = (i / 1000) * 1.5 - 750;
+        p.ex = shift * ((i % 7) - 3);
+        p.ey = shift * ((i % 5) - 2);
+        p.length = std::hypot(p.ex, p.ey);
+        p.flagged = i == 123456;
+      }
+      made.residuals.summary.largest = shift * std::hypot(3.0, 2.0);
+      made.residuals.summary.largestNumber = 1;
+      made.residuals.summary.flaggedCount = 1;
+      made.residuals.summary.sigmaCount = 3;
+      return made;
+    };
+    QElapsedTimer clock;
+    for (const double shift : {0.5, 0.25}) {
+      const std::optional<zelv::ResidualsReport> made = report(shift);
+      clock.start();
+      r.ShowReport(made);
+      QCoreApplication::processEvents();  // the repaint of the table and the picture
+      qInfo("refresh of %d points: %lld ms", count, static_cast<long long>(clock.elapsed()));
+      QCOMPARE(Rows(r.Table), count);
+      QCOMPARE(Cell(r.Table, count - 1, 0), QString::number(count));
+      QCOMPARE(Cell(r.Table, 0, 5), QString::number(-3 * shift, 'f', 4));
+    }
+    QCOMPARE(r.Table->horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+    QCOMPARE(r.Table->verticalHeader()->sectionResizeMode(0), QHeaderView::Fixed);
+
+    // Sorting by |e| puts the longest residuals first; the flagged point keeps its colour.
+    clock.start();
+    r.Table->sortByColumn(7, Qt::DescendingOrder);
+    qInfo("sort of %d points: %lld ms", count, static_cast<long long>(clock.elapsed()));
+    QCOMPARE(CellData(r.Table, 0, 7, Qt::UserRole).toDouble(), 0.25 * std::hypot(3.0, 2.0));
+    r.Table->sortByColumn(0, Qt::AscendingOrder);
+    QCOMPARE(qvariant_cast<QBrush>(CellData(r.Table, 123456, 5, Qt::ForegroundRole)).color(),
+             QColor(200, 0, 0));
+    QVERIFY(!CellData(r.Table, 123455, 5, Qt::ForegroundRole).isValid());
+
+    // A point chosen elsewhere is selected and shown; a row the user selects is reported.
+    QSignalSpy chosen(&r, &ResidualsWindow::PointSelected);
+    r.SelectPoint(123457);
+    QCOMPARE(r.Table->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(r.Table->selectionModel()->selectedRows().front().row(), 123456);
+    QCOMPARE(chosen.count(), 0);
+    r.Table->selectRow(10);
+    QCOMPARE(chosen.count(), 1);
+    QCOMPARE(chosen.front().front().toInt(), 11);
   }
 };
 
