@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -79,6 +80,16 @@ ResidualsWindow::ResidualsWindow(UserInterface& ui, QWidget* owner)
   Table->horizontalHeader()->setSectionResizeMode(kResidualColumnCount - 1,
                                                   QHeaderView::ResizeToContents);
 
+  connect(Table, &QTableWidget::itemSelectionChanged, this, [this] {
+    const QList<QTableWidgetItem*> chosen = Table->selectedItems();
+    const int number =
+        chosen.isEmpty() ? 0 : Table->item(chosen.front()->row(), 0)->data(Qt::UserRole).toInt();
+    if (number != selectedNumber_) {
+      selectedNumber_ = number;
+      emit PointSelected(number);
+    }
+  });
+
   auto* splitter = new QSplitter(Qt::Vertical);
   splitter->addWidget(Picture);
   splitter->addWidget(Table);
@@ -136,6 +147,23 @@ void ResidualsWindow::FillTable() {
   }
   Table->setSortingEnabled(true);
   Table->sortByColumn(0, Qt::AscendingOrder);
+}
+
+void ResidualsWindow::SelectPoint(int number) {
+  if (number == selectedNumber_) return;
+  selectedNumber_ = number;
+  const QSignalBlocker quiet(Table);
+  Table->clearSelection();
+  for (int row = 0; row < Table->rowCount(); ++row)
+    if (Table->item(row, 0) != nullptr &&
+        Table->item(row, 0)->data(Qt::UserRole).toInt() == number) {
+      // Not selectRow: that follows the keyboard modifiers held at the moment.
+      Table->selectionModel()->select(
+          Table->model()->index(row, 0),
+          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      Table->scrollToItem(Table->item(row, 0));
+      break;
+    }
 }
 
 void ResidualsWindow::SaveButtonClick() {

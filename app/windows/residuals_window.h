@@ -35,8 +35,14 @@ class ResidualsWindow : public QWidget {
   QPushButton* SaveButton = nullptr;  // "Сохранить CSV..."
 
  public slots:
+  // Selects the row of point `number` (from 1) and scrolls to it; 0 clears the selection.
+  void SelectPoint(int number);
   // Saves the table as CSV: ';' between cells, the regional decimal separator, UTF-8, CR LF.
   void SaveButtonClick();
+
+ signals:
+  // A row was selected: its point number (0 when none is).
+  void PointSelected(int number);
 
  private:
   void FillTable();
@@ -44,6 +50,7 @@ class ResidualsWindow : public QWidget {
 
   UserInterface& ui_;
   std::optional<ResidualsReport> report_;
+  int selectedNumber_ = 0;  // the point whose row is selected, 0 for none
 };
 
 }  // namespace zelv
