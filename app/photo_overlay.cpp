@@ -12,23 +12,40 @@ namespace {
 
 // The raw coordinate r with correct(r) == target, from the first guess `start`. The correction of
 // one axis is a polynomial per band: Newton's method with a central difference converges in a few
-// steps on any usable table, and a band that covers no solution ends in a failure, not a guess.
+// steps inside a band; where it does not (the solution next to a joint of two bands), a bracket
+// around the guess is halved. A value the table never reaches ends in a failure, not a guess.
 template <typename Correct>
 double InvertAxis(Correct correct, double target, double start) {
-  constexpr int kSteps = 60;
-  constexpr double kTolerance = 1e-9;  // corrected pixels
+  const double tolerance = 1e-9 * std::max(1.0, std::fabs(target));  // corrected pixels
+  const auto miss = [&](double r) { return correct(r) - target; };
   double r = start;
-  for (int step = 0; step < kSteps; ++step) {
-    const double value = correct(r);
-    const double miss = value - target;
-    if (std::fabs(miss) <= kTolerance * std::max(1.0, std::fabs(target))) return r;
+  for (int step = 0; step < 60; ++step) {
+    const double m = miss(r);
+    if (std::fabs(m) <= tolerance) return r;
     const double h = 1e-3 * std::max(1.0, std::fabs(r));
     const double slope = (correct(r + h) - correct(r - h)) / (2 * h);
     if (!std::isfinite(slope) || slope == 0) break;
-    const double next = r - miss / slope;
+    const double next = r - m / slope;
     if (!std::isfinite(next)) break;
     r = next;
   }
+  // Widen a bracket around the guess until the miss changes sign, then halve it.
+  const double m0 = miss(start);
+  for (double width = 1; width < 1e7; width *= 2)
+    for (const double other : {start - width, start + width}) {
+      const double m1 = miss(other);
+      if (!std::isfinite(m1) || (m0 < 0) == (m1 < 0)) continue;
+      double low = std::min(start, other), high = std::max(start, other);
+      const bool risingAtLow = miss(low) < 0;
+      for (int step = 0; step < 200 && high - low > 1e-12 * std::max(1.0, std::fabs(low)); ++step) {
+        const double middle = low + (high - low) / 2;
+        ((miss(middle) < 0) == risingAtLow ? low : high) = middle;
+      }
+      // A jump of the table between two bands also changes the sign: that is no solution.
+      if (std::fabs(miss(low)) <= 1e3 * tolerance) return low;
+      if (std::fabs(miss(high)) <= 1e3 * tolerance) return high;
+      throw ZelvError("no raw pixel corrects to the point");
+    }
   throw ZelvError("no raw pixel corrects to the point");
 }
 
