@@ -81,12 +81,15 @@ void PhotoImageItem::paint(QPainter* painter, const QStyleOptionGraphicsItem* op
 PhotoPointItem::PhotoPointItem(int number) : number_(number) {
   setFlags(ItemIsSelectable | ItemIsMovable | ItemIgnoresTransformations | ItemIsFocusable);
   setZValue(2);
+  // The mark looks the same at every zoom: drawn once into a pixmap, hundreds of points then
+  // cost a blit each per frame instead of their text.
+  setCacheMode(DeviceCoordinateCache);
 }
 
 void PhotoPointItem::SetNumber(int number) {
   if (number == number_) return;
-  prepareGeometryChange();
   number_ = number;
+  update();
 }
 
 void PhotoPointItem::SetFlagged(bool flagged) {

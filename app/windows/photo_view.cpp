@@ -36,6 +36,7 @@ void PhotoView::ZoomBy(double factor, QPointF anchor) {
   const double wanted = std::clamp(current * factor, kMinimumScale, kMaximumScale);
   if (!(current > 0) || wanted == current) return;
   const QPointF fixed = mapToScene(anchor.toPoint());
+  fitted_ = false;
   setTransform(QTransform::fromScale(wanted, wanted));
   // Keep the photograph pixel under the anchor where it was on the screen.
   const QPointF moved = mapFromScene(fixed);
@@ -61,11 +62,18 @@ void PhotoView::FitToWindow() {
                  kMinimumScale, kMaximumScale);
   setTransform(QTransform::fromScale(scale, scale));
   centerOn(photo.center());
+  fitted_ = true;
   emit ScaleChanged(Scale());
+}
+
+void PhotoView::resizeEvent(QResizeEvent* event) {
+  QGraphicsView::resizeEvent(event);
+  if (fitted_) FitToWindow();
 }
 
 void PhotoView::ActualSize() {
   const QPointF centre = mapToScene(viewport()->rect().center());
+  fitted_ = false;
   setTransform(QTransform());
   centerOn(centre);
   emit ScaleChanged(Scale());

@@ -47,9 +47,12 @@ class PhotoView : public QGraphicsView {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  // A fitted photograph stays fitted as the window changes size.
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   bool adding_ = false;
+  bool fitted_ = false;  // the last zoom was "fit to window"
   bool draggingPoint_ = false;
   bool addPress_ = false;  // the press added a point: its release must not clear the selection
 };

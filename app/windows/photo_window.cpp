@@ -367,6 +367,8 @@ void PhotoWindow::ShowOverlay(const std::optional<PhotoOverlay>& overlay) {
   } else {
     ResidualLegend->clear();
   }
+  // The status bar lays its widgets out later; the legend must not be squeezed to a letter.
+  ResidualLegend->setMinimumWidth(ResidualLegend->sizeHint().width());
 }
 
 std::vector<int> PhotoWindow::SelectedPoints() const {

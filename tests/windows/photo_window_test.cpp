@@ -546,12 +546,100 @@ class PhotoWindowTest : public QObject {
     QVERIFY(!rows.isEmpty());
     QCOMPARE(residuals->Table->item(rows.front()->row(), 0)->text(), QStringLiteral("17"));
     MaybeSave(photo, "photo-zhang-overlay.png");
+    photo->ActualSizeAction->trigger();
+    photo->View->ZoomBy(3, photo->View->viewport()->rect().center());
+    photo->View->centerOn(470, 440);
+    MaybeSave(photo, "photo-zhang-overlay-zoom.png");
 
     // The main window's close asks about the workspace's points first; No closes both.
     photo->AddPoint(RawPoint{10, 10}, false);
     ui.answers = {false};
     QVERIFY(main.close());
     QCOMPARE(Q(ui.questions.front().text), QStringLiteral("Данные не сохранены. Сохранить?"));
+  }
+
+  // Not a test: with ZELV_PHOTO_TOUR set, a 50-megapixel photograph is made, opened, zoomed and
+  // panned by script, and the time of each repaint is printed (the figures for a person to judge;
+  // run it under xvfb-run with QT_QPA_PLATFORM=xcb and ZELV_SCREENSHOT_DIR to see the frames).
+  void tourOfALargePhotograph() {
+    if (qEnvironmentVariableIsEmpty("ZELV_PHOTO_TOUR"))
+      QSKIP("set ZELV_PHOTO_TOUR to run the tour");
+    QTemporaryDir folder;
+    const QString file = folder.filePath("large.jpg");
+    {
+      QImage large(8660, 5774, QImage::Format_RGB32);  // 50.0 megapixels
+      large.fill(QColor(235, 235, 225));
+      QPainter painter(&large);
+      painter.setRenderHint(QPainter::Antialiasing, true);
+      painter.setPen(QPen(Qt::black, 3));
+      for (int i = 0; i < 120; ++i) {
+        painter.setBrush(QColor::fromHsv((i * 37) % 360, 160, 200));
+        painter.drawEllipse(QPointF(150 + (i % 12) * 700, 200 + (i / 12) * 560), 260, 200);
+      }
+      RawPoints points;
+      for (int r = 0; r < 16; ++r)
+        for (int c = 0; c < 16; ++c) points.push_back(RawPoint{400.0 + c * 500, 300.0 + r * 340});
+      painter.end();
+      QVERIFY(large.save(file, "JPG", 90));
+      zelv::SavePoints(folder.filePath("large.crd").toStdString(), points, '.');
+    }
+    Workspace w;
+    w.window->resize(1400, 900);
+    w.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.window.get()));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(w.window->OpenPhoto(file.toStdString(), folder.filePath("large.crd").toStdString()));
+    qInfo("open and levels of detail: %lld ms", static_cast<long long>(clock.elapsed()));
+    QCOMPARE(w.window->Points().size(), 256u);
+    PhotoView* view = w.window->View;
+    std::vector<double> frames;
+    const auto frame = [&] {
+      clock.restart();
+      view->viewport()->repaint();
+      QApplication::processEvents();
+      frames.push_back(clock.nsecsElapsed() / 1e6);
+    };
+    const auto report = [&](const char* what) {
+      std::vector<double> sorted = frames;
+      std::sort(sorted.begin(), sorted.end());
+      qInfo("%s: %zu frames, median %.1f ms, 90th %.1f ms, worst %.1f ms", what, sorted.size(),
+            sorted[sorted.size() / 2], sorted[sorted.size() * 9 / 10], sorted.back());
+      frames.clear();
+    };
+    frame();
+    MaybeSave(w.window.get(), "photo-large-fit.png");
+    frames.clear();
+    const QPointF centre = view->viewport()->rect().center();
+    for (int i = 0; i < 40; ++i) {
+      view->ZoomBy(std::pow(2.0, 0.25), centre);  // one wheel notch
+      frame();
+    }
+    report("zoom in, fit to 64x");
+    for (int i = 0; i < 24; ++i) {
+      view->ZoomBy(std::pow(2.0, -0.25), centre);
+      frame();
+    }
+    report("zoom out to 1.6x");
+    MaybeSave(w.window.get(), "photo-large-zoomed.png");
+    for (int i = 0; i < 60; ++i) {
+      view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->value() + 40);
+      view->verticalScrollBar()->setValue(view->verticalScrollBar()->value() + 25);
+      frame();
+    }
+    report("pan at 1.6x");
+    w.window->FitAction->trigger();
+    for (int i = 0; i < 40; ++i) {
+      view->ZoomBy(i % 2 == 0 ? 1.19 : 1 / 1.19, QPointF(200 + 20 * i, 300));
+      frame();
+    }
+    report("zoom about the cursor near fit");
+    w.window->ActualSizeAction->trigger();
+    for (int i = 0; i < 60; ++i) {
+      view->horizontalScrollBar()->setValue(view->horizontalScrollBar()->value() - 30);
+      frame();
+    }
+    report("pan at 1:1");
   }
 };
 
