@@ -72,7 +72,7 @@ RawPoints WithPointRenumbered(const RawPoints& points, std::size_t index, std::s
   return edited;
 }
 
-RawPoints ReadRawImagePoints(const std::string& name) {
+RawPoints ReadPointFile(const std::string& name) {
   if (!FileExists(name)) throw ZelvError("Файл " + name + " не найден!");
   try {
     RawPoints points;
@@ -97,7 +97,7 @@ std::vector<std::string> PointLines(const RawPoints& points, char decimalSeparat
   return lines;
 }
 
-void SavePoints(const std::string& name, const RawPoints& points, char decimalSeparator) {
+void SavePointFile(const std::string& name, const RawPoints& points, char decimalSeparator) {
   SaveTextLines(name, PointLines(points, decimalSeparator));
 }
 
@@ -127,7 +127,14 @@ PhotoCompanions FindPhotoCompanions(const std::string& photo) {
       }
     if (count == 1) found.camera = only;
   }
-  found.image = first({stem + ".crd", "image.crd"});
+  bool calibration = false;
+  if (found.camera.empty()) {
+    found.camera = first({"calibration.yml", "calibration.yaml", "calibration.xml",
+                          "calibration.json", "cameras.txt"});
+    calibration = !found.camera.empty();
+  }
+  found.image = calibration ? first({stem + ".crd", "image-raw.crd", "image.crd"})
+                            : first({stem + ".crd", "image.crd", "image-raw.crd"});
   found.scene = first({stem + "-scene.crd", "scene.crd"});
   return found;
 }

@@ -46,7 +46,7 @@ RawPoints WithPointRenumbered(const RawPoints& points, std::size_t index, std::s
 // Reads an image coordinate file as it stands, without correction: one "x ; y" a line, raw
 // pixels. Raises ZelvError "Файл <name> не найден!" for a missing file and "Ошибка чтения файла
 // координат точек изображения!" for a file that does not read.
-RawPoints ReadRawImagePoints(const std::string& name);
+RawPoints ReadPointFile(const std::string& name);
 
 // The lines of a coordinate file for the points: "x ; y" in the general number text.
 std::vector<std::string> PointLines(const RawPoints& points,
@@ -54,13 +54,15 @@ std::vector<std::string> PointLines(const RawPoints& points,
 
 // Writes the points as a coordinate file with the atomic Windows-1251 writer (CR LF). Raises
 // ZelvError when the file cannot be written; the old file then stays as it was.
-void SavePoints(const std::string& name, const RawPoints& points,
-                char decimalSeparator = RegionalDecimalSeparator());
+void SavePointFile(const std::string& name, const RawPoints& points,
+                   char decimalSeparator = RegionalDecimalSeparator());
 
-// The input files that go with a photograph, looked for in its folder: for a photograph
-// NAME.png the camera file NAME.cam or camera.cam (or the folder's only ".cam" file), the image
-// coordinate file NAME.crd or image.crd and the scene coordinate file NAME-scene.crd or
-// scene.crd. Each is the full path, or empty when none is there.
+// The input files that go with a photograph, looked for in its folder. For a photograph NAME.png
+// the camera: NAME.cam, camera.cam, the folder's only ".cam" file, or a calibration file
+// (calibration.yml, .yaml, .xml or .json, cameras.txt); the image coordinate file: NAME.crd, then
+// image.crd and image-raw.crd, the raw corners first when the camera is a calibration (its lens
+// model corrects them); the scene coordinate file: NAME-scene.crd or scene.crd. Each is the full
+// path, or empty when none is there.
 struct PhotoCompanions {
   std::string camera;
   std::string image;

@@ -258,7 +258,7 @@ bool PhotoWindow::OpenPhoto(const std::string& photoFile, const std::string& poi
   PhotoEdit loaded;
   if (!pointsFile.empty() && FileExists(pointsFile)) {
     try {
-      loaded.points = ReadRawImagePoints(pointsFile);
+      loaded.points = ReadPointFile(pointsFile);
     } catch (const ZelvError& error) {
       ui_.ShowMessage(error.what(), "Ошибка!", MessageIcon::None, SelfOwner());
     }
@@ -273,7 +273,7 @@ bool PhotoWindow::OpenPoints(const std::string& pointsFile) {
   if (!MaybeSave()) return false;
   PhotoEdit loaded;
   try {
-    loaded.points = ReadRawImagePoints(pointsFile);
+    loaded.points = ReadPointFile(pointsFile);
   } catch (const ZelvError& error) {
     ui_.ShowMessage(error.what(), "Ошибка!", MessageIcon::None, SelfOwner());
     return false;
@@ -614,8 +614,8 @@ bool PhotoWindow::Save() {
     sceneFile = *chosen;
   }
   try {
-    SavePoints(pointsFile, edit_.points);
-    if (sceneToWrite) SavePoints(sceneFile, *edit_.scene);
+    SavePointFile(pointsFile, edit_.points);
+    if (sceneToWrite) SavePointFile(sceneFile, *edit_.scene);
   } catch (const ZelvError& error) {
     ui_.ShowMessage(std::string("Ошибка записи файла: ") + error.what(), "Ошибка!",
                     MessageIcon::None, SelfOwner());

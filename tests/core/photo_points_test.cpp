@@ -62,10 +62,10 @@ TEST(RawImagePointFileTest, SavedPointsReadBackAndTheFileIsWindowsText) {
   ScratchFolder folder;
   const std::string name = folder.Path("image.crd");
   const RawPoints points = {{63.43921, 405.576798}, {0, -0.5}, {1.0 / 3, 1e-5}};
-  SavePoints(name, points, ',');
+  SavePointFile(name, points, ',');
   EXPECT_EQ(LoadTextLines(name), (std::vector<std::string>{"63,43921 ; 405,576798", "0 ; -0,5",
                                                            "0,333333333333333 ; 1E-5"}));
-  const RawPoints read = ReadRawImagePoints(name);
+  const RawPoints read = ReadPointFile(name);
   ASSERT_EQ(read.size(), 3u);
   EXPECT_EQ(read[0], points[0]);
   EXPECT_EQ(read[1], points[1]);
@@ -77,15 +77,15 @@ TEST(RawImagePointFileTest, SavedPointsReadBackAndTheFileIsWindowsText) {
 TEST(RawImagePointFileTest, AMissingOrBrokenFileIsReportedWithTheReadersMessages) {
   ScratchFolder folder;
   const std::string missing = folder.Path("none.crd");
-  EXPECT_EQ(ErrorOf([&] { ReadRawImagePoints(missing); }), "Файл " + missing + " не найден!");
+  EXPECT_EQ(ErrorOf([&] { ReadPointFile(missing); }), "Файл " + missing + " не найден!");
   const std::string broken = folder.Write("broken.crd", "1 ; 2\r\n\r\n3 ; 4\r\n");
-  EXPECT_EQ(ErrorOf([&] { ReadRawImagePoints(broken); }),
+  EXPECT_EQ(ErrorOf([&] { ReadPointFile(broken); }),
             "Ошибка чтения файла координат точек изображения!");
-  EXPECT_TRUE(ReadRawImagePoints(folder.Write("empty.crd", "")).empty());
+  EXPECT_TRUE(ReadPointFile(folder.Write("empty.crd", "")).empty());
   // A failed save leaves the old file whole.
   const std::string kept = folder.Write("kept.crd", "1 ; 2\r\n");
-  EXPECT_FALSE(ErrorOf([&] { SavePoints(kept, {{std::nan(""), 0}}); }).empty());
-  EXPECT_EQ(ReadRawImagePoints(kept), (RawPoints{{1, 2}}));
+  EXPECT_FALSE(ErrorOf([&] { SavePointFile(kept, {{std::nan(""), 0}}); }).empty());
+  EXPECT_EQ(ReadPointFile(kept), (RawPoints{{1, 2}}));
 }
 
 TEST(PhotoCompanionsTest, TheFilesOfThePhotographsNameComeFirstThenTheCommonNames) {
@@ -114,6 +114,18 @@ TEST(PhotoCompanionsTest, TheFilesOfThePhotographsNameComeFirstThenTheCommonName
   other.Write("second.cam", "");
   EXPECT_EQ(FindPhotoCompanions(alone).camera, "");
   EXPECT_EQ(FindPhotoCompanions(alone).image, "");
+
+  // A calibration file goes with the raw corners, a camera file with the corrected ones.
+  ScratchFolder calibrated;
+  const std::string photo2 = calibrated.Write("photo.png", "");
+  calibrated.Write("calibration.yml", "");
+  calibrated.Write("image.crd", "");
+  calibrated.Write("image-raw.crd", "");
+  EXPECT_EQ(FindPhotoCompanions(photo2).camera, calibrated.Path("calibration.yml"));
+  EXPECT_EQ(FindPhotoCompanions(photo2).image, calibrated.Path("image-raw.crd"));
+  calibrated.Write("camera.cam", "");
+  EXPECT_EQ(FindPhotoCompanions(photo2).camera, calibrated.Path("camera.cam"));
+  EXPECT_EQ(FindPhotoCompanions(photo2).image, calibrated.Path("image.crd"));
 }
 
 InteriorGeometry Camera(std::vector<std::string> table) {

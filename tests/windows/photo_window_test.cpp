@@ -140,7 +140,7 @@ struct Workspace {
   // Opens a rendered board as photo.png, with `points` written as image.crd when given.
   void OpenBoard(const RenderedBoard& board, const RawPoints* points = nullptr) {
     QVERIFY(board.Image().save(Q(Path("photo.png"))));
-    if (points != nullptr) zelv::SavePoints(Path("image.crd"), *points, '.');
+    if (points != nullptr) zelv::SavePointFile(Path("image.crd"), *points, '.');
     window->resize(900, 650);
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
@@ -368,7 +368,7 @@ class PhotoWindowTest : public QObject {
     QCOMPARE(saved.size(), 1);
     QCOMPARE(saved[0][0].toString(), Q(w.Path("image.crd")));
     QVERIFY(w.ui.saveRequests.empty());  // its own file: no dialog
-    const RawPoints read = zelv::ReadRawImagePoints(w.Path("image.crd"));
+    const RawPoints read = zelv::ReadPointFile(w.Path("image.crd"));
     QCOMPARE(read.size(), 3u);
     QCOMPARE(read[2], (RawPoint{123.456789, 98.7654321}));
     QFile file(Q(w.Path("image.crd")));
@@ -385,10 +385,10 @@ class PhotoWindowTest : public QObject {
     QVERIFY(!w.window->SaveAs());
     QCOMPARE(Q(w.ui.questions.back().text),
              QStringLiteral("Файл image.crd уже существует. Перезаписать?"));
-    QCOMPARE(zelv::ReadRawImagePoints(w.Path("image.crd")).size(), 3u);
+    QCOMPARE(zelv::ReadPointFile(w.Path("image.crd")).size(), 3u);
     w.ui.files = {w.Path("copy.crd")};
     QVERIFY(w.window->SaveAs());
-    QCOMPARE(zelv::ReadRawImagePoints(w.Path("copy.crd")).size(), 4u);
+    QCOMPARE(zelv::ReadPointFile(w.Path("copy.crd")).size(), 4u);
     QCOMPARE(w.window->PointsFileName(), w.Path("copy.crd"));
     QVERIFY(!w.window->Modified());
 
@@ -438,8 +438,8 @@ class PhotoWindowTest : public QObject {
     QVERIFY(w.window->Save());
     QCOMPARE(w.ui.saveRequests.size(), 1u);
     QCOMPARE(w.ui.saveRequests[0].proposedName, std::string("scene.crd"));
-    QCOMPARE(zelv::ReadRawImagePoints(w.Path("board-scene.crd")), scene);
-    QCOMPARE(zelv::ReadRawImagePoints(w.Path("image.crd")).size(), 54u);
+    QCOMPARE(zelv::ReadPointFile(w.Path("board-scene.crd")), scene);
+    QCOMPARE(zelv::ReadPointFile(w.Path("image.crd")).size(), 54u);
     QCOMPARE(saved[0][1].toString(), Q(w.Path("board-scene.crd")));
     // Undo takes the board back, and the image points' file is as the save left it.
     w.window->UndoStack->undo();
@@ -463,7 +463,7 @@ class PhotoWindowTest : public QObject {
     QCOMPARE(fresh.ui.saveRequests.size(), 2u);
     QCOMPARE(fresh.ui.saveRequests[0].proposedName, std::string("photo.crd"));
     QCOMPARE(fresh.ui.saveRequests[1].proposedName, std::string("scene.crd"));
-    QCOMPARE(zelv::ReadRawImagePoints(fresh.Path("board.crd")).size(), 54u);
+    QCOMPARE(zelv::ReadPointFile(fresh.Path("board.crd")).size(), 54u);
     while (w.window->UndoStack->canUndo()) w.window->UndoStack->undo();
 
     // A board of another size is not there: a message, nothing changes.
@@ -498,7 +498,7 @@ class PhotoWindowTest : public QObject {
     photo->OrientAction->trigger();
     QVERIFY(!main.ResultEdits[zelv::kCentreX]->text().isEmpty());
     QVERIFY(photo->Overlay().has_value());
-    const RawPoints measured = zelv::ReadRawImagePoints(folder.filePath("image.crd").toStdString());
+    const RawPoints measured = zelv::ReadPointFile(folder.filePath("image.crd").toStdString());
     QCOMPARE(photo->Overlay()->points.size(), measured.size());
     for (const zelv::OverlayPoint& p : photo->Overlay()->points) {
       QVERIFY(Distance(p.measured, measured[static_cast<std::size_t>(p.number - 1)]) < 1e-9);
@@ -581,7 +581,7 @@ class PhotoWindowTest : public QObject {
         for (int c = 0; c < 16; ++c) points.push_back(RawPoint{400.0 + c * 500, 300.0 + r * 340});
       painter.end();
       QVERIFY(large.save(file, "JPG", 90));
-      zelv::SavePoints(folder.filePath("large.crd").toStdString(), points, '.');
+      zelv::SavePointFile(folder.filePath("large.crd").toStdString(), points, '.');
     }
     Workspace w;
     w.window->resize(1400, 900);
