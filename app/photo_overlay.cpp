@@ -61,13 +61,15 @@ RawPoint RawFromCorrected(const InteriorGeometry& geometry, double x, double y) 
 }
 
 std::optional<PhotoOverlay> PhotoOverlayOf(const Residuals& residuals,
-                                           const InteriorGeometry& geometry) {
+                                           const InteriorGeometry& geometry,
+                                           const std::vector<int>& outliers) {
   PhotoOverlay overlay;
   for (const PointResidual& p : residuals.points) {
     try {
       OverlayPoint point;
       point.number = p.number;
       point.flagged = p.flagged;
+      point.outlier = std::find(outliers.begin(), outliers.end(), p.number) != outliers.end();
       point.measured = RawFromCorrected(geometry, p.x, p.y);
       // The residual is the measured point minus the projection, in the corrected frame.
       point.projected = RawFromCorrected(geometry, p.x - p.ex, p.y - p.ey);

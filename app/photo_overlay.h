@@ -22,10 +22,11 @@ namespace zelv {
 RawPoint RawFromCorrected(const InteriorGeometry& geometry, double x, double y);
 
 struct OverlayPoint {
-  int number = 0;      // line number in the coordinate files, from 1
-  RawPoint measured;   // the image point the orientation used, raw pixels
-  RawPoint projected;  // its scene point projected through the result, raw pixels
-  bool flagged = false;
+  int number = 0;        // line number in the coordinate files, from 1
+  RawPoint measured;     // the image point the orientation used, raw pixels
+  RawPoint projected;    // its scene point projected through the result, raw pixels
+  bool flagged = false;  // beyond the σ count of the residuals
+  bool outlier = false;  // left out as a blunder by the rigorous estimate
 };
 
 struct PhotoOverlay {
@@ -35,9 +36,11 @@ struct PhotoOverlay {
 };
 
 // The overlay of the residuals of one orientation for the camera that computed them; a point
-// whose raw position cannot be found is left out. Nothing when no point is left.
+// whose raw position cannot be found is left out. `outliers` are the numbers (from 1) of the
+// points the estimate left out as blunders. Nothing when no point is left.
 std::optional<PhotoOverlay> PhotoOverlayOf(const Residuals& residuals,
-                                           const InteriorGeometry& geometry);
+                                           const InteriorGeometry& geometry,
+                                           const std::vector<int>& outliers = {});
 
 // The scene points of a chessboard target whose inner corners were found on the photograph:
 // `columns` × `rows` corners (columns along a row of the found order), `squareSize` scene units

@@ -15,6 +15,7 @@ const QColor kSelectedColour(0, 230, 255);
 const QColor kFlaggedColour(255, 40, 40);
 const QColor kProjectedColour(60, 255, 60);
 const QColor kArrowColour(255, 120, 0);
+const QColor kOutlierColour(230, 0, 230);
 
 void DrawArrow(QPainter& painter, QPointF from, QPointF to, double head) {
   painter.drawLine(from, to);
@@ -179,6 +180,15 @@ void PhotoOverlayItem::paint(QPainter* painter, const QStyleOptionGraphicsItem*,
     painter->setPen(ring);
     painter->setBrush(Qt::NoBrush);
     painter->drawEllipse(projected, 4 * pixel, 4 * pixel);
+    if (p.outlier) {
+      // A blunder the estimate left out: crossed out.
+      QPen cross(kOutlierColour, 2.4);
+      cross.setCosmetic(true);
+      painter->setPen(cross);
+      const double r = 12 * pixel;
+      painter->drawLine(measured + QPointF(-r, -r), measured + QPointF(r, r));
+      painter->drawLine(measured + QPointF(-r, r), measured + QPointF(r, -r));
+    }
     if (p.flagged) {
       QPen mark(kFlaggedColour, 2);
       mark.setCosmetic(true);

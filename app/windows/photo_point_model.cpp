@@ -66,8 +66,10 @@ QVariant PhotoPointModel::data(const QModelIndex& index, int role) const {
     }
   }
   if (role == Qt::TextAlignmentRole) return int(Qt::AlignRight | Qt::AlignVCenter);
-  if (role == Qt::ForegroundRole && residual != residuals_.end() && residual->second.flagged)
-    return QColor(200, 0, 0);
+  if (role == Qt::ForegroundRole && residual != residuals_.end()) {
+    if (residual->second.outlier) return QColor(190, 0, 190);
+    if (residual->second.flagged) return QColor(200, 0, 0);
+  }
   return {};
 }
 

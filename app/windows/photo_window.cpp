@@ -338,7 +338,7 @@ void PhotoWindow::RebuildItems() {
   std::vector<bool> flagged(items_.size(), false);
   if (overlay_)
     for (const OverlayPoint& p : overlay_->points)
-      if (p.flagged && p.number >= 1 && p.number <= static_cast<int>(flagged.size()))
+      if ((p.flagged || p.outlier) && p.number >= 1 && p.number <= static_cast<int>(flagged.size()))
         flagged[static_cast<std::size_t>(p.number - 1)] = true;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const QPointF at(edit_.points[i].x, edit_.points[i].y);
@@ -481,9 +481,9 @@ void PhotoWindow::NudgeSelected(double dx, double dy) {
   for (int n : numbers)
     after.points = WithPointShifted(after.points, static_cast<std::size_t>(n - 1), dx, dy);
   // Presses on the same points make one step, so one undo takes back the whole nudge.
-  int key = kNudgeMergeKey;
-  for (int n : numbers) key = key * 31 + n;
-  Push(QStringLiteral("Сдвиг точки"), std::move(after), std::abs(key) % 1000000 + 1);
+  unsigned key = kNudgeMergeKey;
+  for (int n : numbers) key = key * 31u + static_cast<unsigned>(n);
+  Push(QStringLiteral("Сдвиг точки"), std::move(after), static_cast<int>(key % 1000000u) + 1);
 }
 
 void PhotoWindow::TakeDraggedPositions() {

@@ -179,7 +179,7 @@ TEST(PhotoOverlayTest, ProjectionsGoToRawPixelsWithTheArrowMagnification) {
   c.flagged = true;
   residuals.points = {a, b, c};
   const InteriorGeometry identity = Camera({"1", "0 0 4000 4000 X 0 1 - Y 0 1 - ; "});
-  const std::optional<PhotoOverlay> overlay = PhotoOverlayOf(residuals, identity);
+  const std::optional<PhotoOverlay> overlay = PhotoOverlayOf(residuals, identity, {3, 9});
   ASSERT_TRUE(overlay);
   ASSERT_EQ(overlay->points.size(), 2u);
   EXPECT_EQ(overlay->points[0].number, 1);
@@ -189,6 +189,8 @@ TEST(PhotoOverlayTest, ProjectionsGoToRawPixelsWithTheArrowMagnification) {
   EXPECT_EQ(overlay->points[1].number, 3);
   EXPECT_TRUE(overlay->points[1].flagged);
   EXPECT_FALSE(overlay->points[0].flagged);
+  EXPECT_TRUE(overlay->points[1].outlier);
+  EXPECT_FALSE(overlay->points[0].outlier);
   EXPECT_DOUBLE_EQ(overlay->largest, std::sqrt(0.5 * 0.5 + 0.25 * 0.25));
   EXPECT_EQ(overlay->magnification, ArrowMagnification(overlay->largest, 640));
   EXPECT_EQ(overlay->magnification, 100);
