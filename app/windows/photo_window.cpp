@@ -125,8 +125,10 @@ PhotoWindow::PhotoWindow(UserInterface& ui, QWidget* owner)
 }
 
 PhotoWindow::~PhotoWindow() {
-  // The scene deletes the items after this body: nothing may look at them then.
+  // The scene deletes the items and the undo stack its commands after this body, signalling as
+  // they go: nothing of this window may be reached then.
   disconnect(Scene, nullptr, this, nullptr);
+  disconnect(UndoStack, nullptr, this, nullptr);
   items_.clear();
 }
 
