@@ -19,7 +19,9 @@ bool LoadInputs(OrientationState& state, UserInterface& ui) {
 }
 
 bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight) {
-  const double diagonal = std::sqrt(imageWidth * imageWidth + imageHeight * imageHeight);
+  // An image size whose square overflows raises, as every overflow of the computation does.
+  const double diagonal = std::sqrt(
+      Finite(imageWidth * imageWidth + imageHeight * imageHeight, "the image diagonal overflows"));
   return 0.5 * diagonal <= LargestPointDistance(points);
 }
 
@@ -122,7 +124,16 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
                    Owner{});
     return false;
   }
-  if (!CheckPointSpread(state.ImagePoints, state.Geometry.ImageWidth, state.Geometry.ImageHeight))
+  bool spread = false;
+  try {
+    spread =
+        CheckPointSpread(state.ImagePoints, state.Geometry.ImageWidth, state.Geometry.ImageHeight);
+  } catch (const ZelvError&) {
+    ui.ShowMessage("Внутренняя ошибка! Проверьте входные данные.", "Отказ",
+                   MessageIcon::Exclamation, Owner{});
+    return false;
+  }
+  if (!spread)
     ui.ShowMessage("Реперные точки расположены слишком кучно. Достоверность результата низкая.",
                    "Предупреждение!", MessageIcon::None, Owner{});
   ClearResults(state);
