@@ -25,12 +25,14 @@
 #include <algorithm>
 
 #include "app/orientation_session.h"
+#include "app/photo_points.h"
 #include "app/result_file.h"
 #include "app/windows/Edit.h"
 #include "app/windows/OrientAboutBox.h"
 #include "app/windows/Orientparamform.h"
 #include "app/windows/help_window.h"
 #include "app/windows/jpeg_picture.h"
+#include "app/windows/photo_window.h"
 #include "app/windows/qt_user_interface.h"
 #include "app/windows/residuals_window.h"
 #include "files/calibration_file.h"
@@ -144,6 +146,8 @@ void TOrientation_Form::CreateActions() {
   N16 = make("N16", QStringLiteral("Сохранить"));
   N16->setEnabled(false);
   connect(N16, &QAction::triggered, this, &TOrientation_Form::N16Click);
+  N18 = make("N18", QStringLiteral("Открыть снимок..."));
+  connect(N18, &QAction::triggered, this, &TOrientation_Form::N18Click);
   N5 = make("N5", QStringLiteral("Выход"));
   connect(N5, &QAction::triggered, this, &TOrientation_Form::N5Click);
 
@@ -179,6 +183,7 @@ void TOrientation_Form::CreateActions() {
 void TOrientation_Form::CreateMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
   file->setObjectName(QStringLiteral("FileMenu"));
+  file->addAction(N18);
   file->addAction(N16);
   file->addSeparator();
   file->addAction(N5);
@@ -464,11 +469,68 @@ void TOrientation_Form::UpdateResiduals(bool fresh) {
   if (!state_.Values.complete) residuals_.reset();
   N17->setEnabled(residuals_.has_value());
   if (residualsWindow_ != nullptr) residualsWindow_->ShowReport(residuals_);
+  if (fresh || !residuals_) overlay_.reset();
+  if (fresh && residuals_) overlay_ = PhotoOverlayOf(residuals_->residuals, state_.Geometry);
+  if (photoWindow_ != nullptr) photoWindow_->ShowOverlay(overlay_);
+}
+
+void TOrientation_Form::N18Click() {
+  FileDialogRequest request;
+  request.filters = {
+      {"Снимки (*.png *.jpg *.jpeg *.tif *.tiff *.bmp)", "*.png *.jpg *.jpeg *.tif *.tiff *.bmp"},
+      {"All Files (*)", "*"}};
+  request.startFolder = crdStartFolder_;
+  request.owner = SelfOwner();
+  if (const std::optional<std::string> chosen = ui_->ChooseOpenFile(request)) OpenPhoto(*chosen);
+}
+
+void TOrientation_Form::OpenPhoto(const std::string& photoFile) {
+  if (photoWindow_ == nullptr) {
+    photoWindow_ = new PhotoWindow(*ui_, this);
+    connect(photoWindow_, &PhotoWindow::OrientationRequested, this, [this] {
+      if (N10->isEnabled()) N10Click();
+    });
+    connect(photoWindow_, &PhotoWindow::FilesSaved, this,
+            [this](const QString& points, const QString& scene) {
+              state_.ImageFileName = points.toStdString();
+              Edit6->setText(FileNamePart(state_.ImageFileName));
+              if (scene.isEmpty()) return;
+              state_.SceneFileName = scene.toStdString();
+              Edit4->setText(FileNamePart(state_.SceneFileName));
+            });
+    LinkPointSelection();
+  }
+  const PhotoCompanions found = FindPhotoCompanions(photoFile);
+  const auto take = [this](std::string& member, QLineEdit* edit, const std::string& file) {
+    if (!edit->text().isEmpty() || file.empty()) return;
+    member = file;
+    edit->setText(FileNamePart(member));
+  };
+  take(state_.CameraFileName, Edit1, found.camera);
+  take(state_.ImageFileName, Edit6, found.image);
+  take(state_.SceneFileName, Edit4, found.scene);
+  if (!photoWindow_->OpenPhoto(photoFile, Edit6->text().isEmpty() ? "" : state_.ImageFileName))
+    return;
+  photoWindow_->ShowOverlay(overlay_);
+  photoWindow_->show();
+  photoWindow_->raise();
+  photoWindow_->activateWindow();
+}
+
+void TOrientation_Form::LinkPointSelection() {
+  if (photoWindow_ == nullptr || residualsWindow_ == nullptr) return;
+  connect(photoWindow_, &PhotoWindow::PointSelected, residualsWindow_,
+          &ResidualsWindow::SelectPoint);
+  connect(residualsWindow_, &ResidualsWindow::PointSelected, photoWindow_,
+          &PhotoWindow::SelectPoint);
 }
 
 void TOrientation_Form::N17Click() {
   if (!residuals_) return;
-  if (residualsWindow_ == nullptr) residualsWindow_ = new ResidualsWindow(*ui_, this);
+  if (residualsWindow_ == nullptr) {
+    residualsWindow_ = new ResidualsWindow(*ui_, this);
+    LinkPointSelection();
+  }
   residualsWindow_->ShowReport(residuals_);
   residualsWindow_->show();
   residualsWindow_->raise();
@@ -559,6 +621,11 @@ void TOrientation_Form::Button1Click() {
 void TOrientation_Form::N16Click() { Button1Click(); }
 
 void TOrientation_Form::closeEvent(QCloseEvent* event) {
+  // The workspace's unsaved points are asked about first; a save that did not happen keeps both.
+  if (photoWindow_ != nullptr && photoWindow_->Modified() && !photoWindow_->close()) {
+    event->ignore();
+    return;
+  }
   const Answer answer =
       state_.ResultSaved ? Answer::No
                          : ui_->AskYesNoOrCancel("Сохранить результат?", "Сохранение", SelfOwner());

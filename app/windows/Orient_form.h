@@ -14,6 +14,7 @@
 
 #include "app/orientation_residuals.h"
 #include "app/orientation_state.h"
+#include "app/photo_overlay.h"
 #include "base/user_interface.h"
 
 class QAction;
@@ -30,6 +31,7 @@ class QWidget;
 
 namespace zelv {
 class HelpWindow;
+class PhotoWindow;
 class ResidualsWindow;
 class TOrientAboutBox;
 class TOrientNForm;
@@ -58,6 +60,11 @@ class TOrientation_Form : public QMainWindow {
   HelpWindow* Help() const { return helpWindow_; }
   // The residuals window, once opened (nullptr before).
   ResidualsWindow* Residuals() const { return residualsWindow_; }
+  // The photograph workspace, once opened (nullptr before).
+  PhotoWindow* Photo() const { return photoWindow_; }
+  // Opens a photograph in the workspace; the input files found beside it (camera.cam, image.crd,
+  // scene.crd, ...) fill the edits that are still empty.
+  void OpenPhoto(const std::string& photoFile);
 
   // The debug group shown (ProcessingMode 3) or hidden, with the window's sizes for each.
   void ShowDebugGroup(bool show);
@@ -92,6 +99,7 @@ class TOrientation_Form : public QMainWindow {
 
   // Menu items.
   QAction* N16 = nullptr;  // "Сохранить"
+  QAction* N18 = nullptr;  // "Открыть снимок..."
   QAction* N5 = nullptr;   // "Выход"
   QAction* N4 = nullptr;   // "Быстрая оценка"
   QAction* N6 = nullptr;   // "Оценка"
@@ -133,6 +141,8 @@ class TOrientation_Form : public QMainWindow {
   void N13Click();
   // Opens the residuals window (one at a time, modeless) on the result shown.
   void N17Click();
+  // Asks for a photograph and opens it in the workspace.
+  void N18Click();
   // Switches from the start-up picture to the working panel (whichever comes first).
   void Timer1Timer();
   void Image1Click();
@@ -172,6 +182,8 @@ class TOrientation_Form : public QMainWindow {
   // Takes the residuals of a result just computed (`fresh`), or drops them when no result is
   // shown any more; enables N17 and refreshes the residuals window to match.
   void UpdateResiduals(bool fresh);
+  // The residuals window and the workspace select the same point.
+  void LinkPointSelection();
   // Runs a picker; on confirmation stores the path in `member` and the name in `edit`.
   void PickFile(bool camera, std::string& member, QLineEdit* edit);
   void TakeTypedName(QLineEdit* edit, std::string& member);
@@ -188,6 +200,9 @@ class TOrientation_Form : public QMainWindow {
   TOrientAboutBox* aboutBox_ = nullptr;
   HelpWindow* helpWindow_ = nullptr;
   ResidualsWindow* residualsWindow_ = nullptr;
+  PhotoWindow* photoWindow_ = nullptr;
+  // The residuals of the result shown as the workspace draws them on the photograph.
+  std::optional<PhotoOverlay> overlay_;
   // The residuals of the result shown, taken right after it was computed: a later run that fails
   // while reading refills the point lists but leaves that result on show.
   std::optional<ResidualsReport> residuals_;

@@ -1,5 +1,6 @@
 // Start-up of the desktop application: the main window, then the settings dialog and the about
 // box (both hidden), and the event loop until the main window closes.
+#include <QCommandLineParser>
 #include <QIcon>
 #include <QMessageBox>
 #include <exception>
@@ -30,6 +31,21 @@ int main(int argc, char** argv) {
     QObject::connect(&mainWindow, &zelv::TOrientation_Form::Closed, &app,
                      &zelv::ZelvApplication::EndWhenLastWindowCloses, Qt::QueuedConnection);
     mainWindow.show();
+
+    // "zelv PHOTO" or "zelv --photo PHOTO" opens the photograph in the workspace.
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Вычисление параметров внешней ориентации"));
+    parser.addHelpOption();
+    const QCommandLineOption photo(QStringLiteral("photo"),
+                                   QStringLiteral("Открыть снимок в окне «Снимок»."),
+                                   QStringLiteral("FILE"));
+    parser.addOption(photo);
+    parser.addPositionalArgument(QStringLiteral("PHOTO"), QStringLiteral("Снимок."));
+    parser.process(app);
+    QString photoFile = parser.value(photo);
+    if (photoFile.isEmpty() && !parser.positionalArguments().isEmpty())
+      photoFile = parser.positionalArguments().front();
+    if (!photoFile.isEmpty()) mainWindow.OpenPhoto(photoFile.toStdString());
     return app.exec();
   } catch (const std::exception& error) {
     zelv::ZelvApplication::ShowError(QString::fromUtf8(error.what()));
