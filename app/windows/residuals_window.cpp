@@ -202,16 +202,6 @@ ResidualsWindow::ResidualsWindow(UserInterface& ui, QWidget* owner)
     }
   });
 
-  connect(Table, &QTableWidget::itemSelectionChanged, this, [this] {
-    const QList<QTableWidgetItem*> chosen = Table->selectedItems();
-    const int number =
-        chosen.isEmpty() ? 0 : Table->item(chosen.front()->row(), 0)->data(Qt::UserRole).toInt();
-    if (number != selectedNumber_) {
-      selectedNumber_ = number;
-      emit PointSelected(number);
-    }
-  });
-
   auto* splitter = new QSplitter(Qt::Vertical);
   splitter->addWidget(Picture);
   splitter->addWidget(Table);
@@ -272,23 +262,6 @@ void ResidualsWindow::SelectPoint(int number) {
                                   QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   Table->scrollTo(index);
   Table->viewport()->update();
-}
-
-void ResidualsWindow::SelectPoint(int number) {
-  if (number == selectedNumber_) return;
-  selectedNumber_ = number;
-  const QSignalBlocker quiet(Table);
-  Table->clearSelection();
-  for (int row = 0; row < Table->rowCount(); ++row)
-    if (Table->item(row, 0) != nullptr &&
-        Table->item(row, 0)->data(Qt::UserRole).toInt() == number) {
-      // Not selectRow: that follows the keyboard modifiers held at the moment.
-      Table->selectionModel()->select(
-          Table->model()->index(row, 0),
-          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-      Table->scrollToItem(Table->item(row, 0));
-      break;
-    }
 }
 
 void ResidualsWindow::SaveButtonClick() {

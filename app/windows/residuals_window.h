@@ -55,7 +55,6 @@ class ResidualsWindow : public QWidget {
   ResidualsModel* model_ = nullptr;
   int selectedNumber_ = 0;  // the point whose row is selected, 0 for none
   std::optional<ResidualsReport> report_;
-  int selectedNumber_ = 0;  // the point whose row is selected, 0 for none
 };
 
 }  // namespace zelv

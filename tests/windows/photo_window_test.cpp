@@ -538,13 +538,13 @@ class PhotoWindowTest : public QObject {
     // Selected in the residuals table (sorted by |e|), the point is selected on the photograph.
     residuals->Table->sortByColumn(7, Qt::DescendingOrder);
     SelectRow(residuals->Table, 0);
-    const int largest = residuals->Table->item(0, 0)->text().toInt();
+    const int largest = residuals->Table->model()->index(0, 0).data().toString().toInt();
     QCOMPARE(photo->SelectedPoints(), std::vector<int>{largest});
     // Selected on the photograph, its row is selected in the table.
     SelectRow(photo->List, 16);
-    const QList<QTableWidgetItem*> rows = residuals->Table->selectedItems();
+    const QModelIndexList rows = residuals->Table->selectionModel()->selectedRows();
     QVERIFY(!rows.isEmpty());
-    QCOMPARE(residuals->Table->item(rows.front()->row(), 0)->text(), QStringLiteral("17"));
+    QCOMPARE(rows.front().data().toString(), QStringLiteral("17"));
     MaybeSave(photo, "photo-zhang-overlay.png");
     photo->ActualSizeAction->trigger();
     photo->View->ZoomBy(3, photo->View->viewport()->rect().center());
