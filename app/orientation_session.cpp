@@ -2,9 +2,10 @@
 
 #include <cmath>
 
+#include "base/zelv_error.h"
 #include "files/coordinate_file.h"
+#include "files/text_file.h"
 #include "solver/point_spread.h"
-#include "solver/pose.h"
 
 namespace zelv {
 
@@ -25,6 +26,79 @@ bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHe
 void ClearResults(OrientationState& state) {
   for (std::string& text : state.Results) text.clear();
   state.Values = OrientationValues{};
+}
+
+namespace {
+
+PoseSolveOptions SolveOptionsFor(const OrientationState& state, const PoseOptions& options) {
+  PoseSolveOptions solve;
+  solve.progress = options.progress;
+  solve.cost = options.cost;
+  solve.threads = options.threads;
+  solve.refine = options.refine;
+  solve.decimalSeparator = state.DecimalSeparator;
+  solve.startTime = state.StartTime;
+  const std::string logPath = options.logPath.empty()
+                                  ? state.StartDirectory + "/" + state.Settings.Log1FileName
+                                  : options.logPath;
+  solve.writeLog = [logPath](const std::vector<std::string>& lines) {
+    SaveTextLines(logPath, lines);
+  };
+  return solve;
+}
+
+}  // namespace
+
+void ShowPose(OrientationState& state, UserInterface& ui, const PoseResult& result) {
+  if (result.known[kSightingX]) {
+    state.Coefficients = result.coefficients;
+    state.SightingPointX = result.sightingX;
+    state.SightingPointY = result.sightingY;
+    state.Distance = result.distance;
+  }
+  for (int i = 0; i < kResultCount; ++i) {
+    if (!result.known[i]) continue;
+    state.Values.values[i] = result.values[i];
+    state.Results[i] = FormatFixed4(result.values[i], state.DecimalSeparator);
+  }
+  if (result.known[kStandHi]) {
+    state.Values.Al = result.Al;
+    state.Values.Bet = result.Bet;
+    state.Values.Hi = result.Hi;
+  }
+  if (result.known[kCentreZ]) state.ProjectionCentre = result.centre;
+  if (!result.complete) return;
+  state.Values.cost = result.cost;
+  state.Values.costKnown = result.costKnown;
+  state.Values.complete = true;
+  state.ResultSaved = false;
+  state.SaveEnabled = true;
+  ui.SetStatusText("");
+}
+
+void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
+                            const PoseOptions& options) {
+  PoseResult result;
+  try {
+    PoseFromCoefficients(state.Coefficients, state.ImagePoints, state.ScenePoints,
+                         state.Geometry.FocalLength, state.SightingPointX, state.SightingPointY,
+                         state.Distance, state.Settings, SolveOptionsFor(state, options), result);
+  } catch (const ZelvError&) {
+    ShowPose(state, ui, result);
+    throw;
+  }
+  ShowPose(state, ui, result);
+}
+
+bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& options) {
+  const PoseResult result =
+      SolvePose(state.ImagePoints, state.ScenePoints, state.Geometry.FocalLength, state.Settings,
+                SolveOptionsFor(state, options));
+  ShowPose(state, ui, result);
+  if (!result.complete)
+    ui.ShowMessage("Внутренняя ошибка! Проверьте входные данные.", "Отказ",
+                   MessageIcon::Exclamation, Owner{});
+  return result.complete;
 }
 
 std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed) {

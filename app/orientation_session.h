@@ -4,10 +4,12 @@
 // The window runs RunOrientation inside its command; zelv-cli runs it directly.
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "app/orientation_state.h"
 #include "base/user_interface.h"
+#include "solver/pose.h"
 
 namespace zelv {
 
@@ -28,6 +30,40 @@ std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed);
 
 // Writes ElapsedTimeText(now - StartTime) as the status text.
 void ShowElapsedTime(const OrientationState& state, UserInterface& ui);
+
+// How one pose computation of the session reaches outside the state.
+struct PoseOptions {
+  // The refinement log; empty: StartDirectory + "/" + Log1FileName.
+  std::string logPath;
+  // Called once at the start of every refinement round.
+  std::function<void()> progress;
+  // The refinement's cost; null: PointArrayCost over copies of the state's lists.
+  const RefinementCostModel* cost = nullptr;
+  // Threads for the precise estimate's outer iterations; 0: one per core.
+  int threads = 0;
+  // The refinement to run in place of Refine (see PoseSolveOptions::refine).
+  std::function<void(double& Al, double& Bet, double& Hi, double& Distance,
+                     RefinementContext& context)>
+      refine;
+};
+
+// Shows what a pose computation found: every value it computed in its field (FormatFixed4 with
+// the state's separator), the sighting point, distance, coefficients, stand angles and centre in
+// the state; once complete the cost, ResultSaved false, the save command enabled and the status
+// text emptied.
+void ShowPose(OrientationState& state, UserInterface& ui, const PoseResult& result);
+
+// The orientation step after the reverse fit, on the state's coefficients, sighting point and
+// distance (PoseFromCoefficients), shown with ShowPose. Raises ZelvError on an arithmetic fault,
+// after showing the values computed before it.
+void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
+                            const PoseOptions& options = {});
+
+// The whole pose computation on the state (SolvePose; the scene points stay moved to the
+// sighting point), shown with ShowPose. A failure is reported as "Внутренняя ошибка! Проверьте
+// входные данные." / "Отказ"; fields already shown keep their values. True when the result was
+// shown.
+bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& options = {});
 
 // The whole orientation command: busy cursor, StartTime, LoadInputs, fewer than 4 points ->
 // "Недостаточно точек! Процедура прервана!" / "Ошибка!", the spread warning, ClearResults, the

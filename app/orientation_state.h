@@ -10,12 +10,9 @@
 #include "files/camera_file.h"
 #include "points/Data_structures.h"
 #include "solver/refinement_settings.h"
+#include "solver/transformation_fit.h"
 
 namespace zelv {
-
-struct TransformCoefficients {
-  double a11 = 0, a12 = 0, a13 = 0, a21 = 0, a22 = 0, a23 = 0, a31 = 0, a32 = 0;
-};
 
 struct OrientationState {
   TransformCoefficients Coefficients;

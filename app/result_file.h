@@ -1,20 +1,15 @@
 #pragma once
-// The orientation result file (".ort"): 21 lines, each a FormatFixed4 value followed by its
-// comment, Windows-1251, CR LF.
+// Saving the shown result as an ".ort" file (files/ort_file.h): the save command and the state's
+// lines.
 
 #include <string>
 #include <vector>
 
 #include "app/orientation_state.h"
 #include "base/user_interface.h"
+#include "files/ort_file.h"
 
 namespace zelv {
-
-// The comment written after each of the 21 values, in ResultIndex order (each begins " ; ").
-extern const char* const kResultFileComments[kResultCount];
-
-// The proposed name: the image file's name without its folder, cut at its first "." + ".ort".
-std::string DefaultOrtName(const std::string& imageFileName);
 
 // The 21 lines: the projection centre formatted from ProjectionCentre, the rest from the fields.
 std::vector<std::string> ResultFileLines(const OrientationState& state);

@@ -9,22 +9,11 @@
 #include <random>
 #include <vector>
 
-#include "app/orientation_state.h"
 #include "solver/pose.h"
 #include "solver/rigorous_estimate.h"
 
 namespace zelv {
 namespace {
-
-class QuietUi : public UserInterface {
- public:
-  void ShowMessage(const std::string&, const std::string&, MessageIcon, Owner) override {}
-  bool AskYesNo(const std::string&, const std::string&, Owner) override { return false; }
-  std::optional<std::string> ChooseOpenFile(const FileDialogRequest&) override { return {}; }
-  std::optional<std::string> ChooseSaveFile(const FileDialogRequest&) override { return {}; }
-  void SetStatusText(const std::string&) override {}
-  void SetBusy(bool) override {}
-};
 
 constexpr double kFocalLength = 1500;
 
@@ -51,20 +40,17 @@ std::vector<ControlPoint> Scene(int count) {
   return points;
 }
 
-// The fast estimate's pose of the pairs, through the orientation state as the level runs it.
+// The fast estimate's pose of the pairs, from the point lists as the level computes it.
 StandPose FastPose(const std::vector<ControlPoint>& points) {
-  OrientationState state;
+  VT_Points image(1), scene(1);
   for (const ControlPoint& p : points) {
-    state.ImagePoints.Add(new VT_Point(p.x, p.y));
-    state.ScenePoints.Add(new VT_Point(p.X, p.Y));
+    image.Add(new VT_Point(p.x, p.y));
+    scene.Add(new VT_Point(p.X, p.Y));
   }
-  state.Geometry.FocalLength = kFocalLength;
-  state.Settings.EstimateLevel = 0;
-  QuietUi ui;
-  ComputePose(state, ui);
-  return {state.Values.Al,      state.Values.Bet,
-          state.Values.Hi,      state.Values.values[kDistance],
-          state.SightingPointX, state.SightingPointY};
+  RefinementSettings settings;
+  settings.EstimateLevel = 0;
+  const PoseResult r = SolvePose(image, scene, kFocalLength, settings);
+  return {r.Al, r.Bet, r.Hi, r.distance, r.sightingX, r.sightingY};
 }
 
 void BM_FastEstimate256(benchmark::State& s) {

@@ -14,6 +14,7 @@
 #include "app/orientation_residuals.h"
 #include "app/orientation_session.h"
 #include "app/result_file.h"
+#include "base/angles.h"
 #include "base/number_text.h"
 #include "base/zelv_error.h"
 #include "cli/commands.h"
@@ -53,22 +54,10 @@ const char kOrientUsage[] =
     "Numbers in the lists use '.' as the decimal separator.\n"
     "Exit status: 0 a result was computed, 1 it was not (after the message), 2 usage error.\n";
 
-const char* const kValueLabels[kResultCount] = {
-    "Projection centre X", "Projection centre Y", "Projection centre Z",
-    "Sighting point X",    "Sighting point Y",    "Distance L",
-    "Photogrammetric a",   "Photogrammetric w",   "Photogrammetric c",
-    "Stand angle a0",      "Stand angle l",       "Stand angle n",
-    "Cosine xX",           "Cosine xY",           "Cosine xZ",
-    "Cosine yX",           "Cosine yY",           "Cosine yZ",
-    "Cosine zX",           "Cosine zY",           "Cosine zZ"};
-
 int UsageError(const std::string& what) {
   std::fprintf(stderr, "zelv-cli orient: %s\n%s", what.c_str(), kOrientUsage);
   return 2;
 }
-
-// Degrees to radians as the settings dialog converts them: (degrees · π) · (1/180).
-double ToRadians(double degrees) { return degrees * 3.141592653589793 * 0.005555555555555556; }
 
 // Four comma-separated numbers ('.' as their decimal separator).
 std::optional<std::array<double, 4>> ParseFour(std::string_view text) {
@@ -128,12 +117,10 @@ void PrintJson(const OrientationValues& values, const std::string* residuals) {
     return out + "]";
   };
   std::printf("{\n");
-  std::printf("  \"projection_centre\": %s,\n", list(kCentreX, 3).c_str());
-  std::printf("  \"sighting_point\": %s,\n", list(kSightingX, 2).c_str());
-  std::printf("  \"distance\": %s,\n", JsonNumber(values.values[kDistance]).c_str());
-  std::printf("  \"photogrammetric_angles_deg\": %s,\n", list(kPhotoAlpha, 3).c_str());
-  std::printf("  \"stand_angles_deg\": %s,\n", list(kStandAl, 3).c_str());
-  std::printf("  \"direction_cosines\": %s,\n", list(kCosXX, 9).c_str());
+  for (const ResultGroup& group : kResultGroups)
+    std::printf("  \"%s\": %s,\n", group.jsonKey,
+                group.count == 1 ? JsonNumber(values.values[group.first]).c_str()
+                                 : list(group.first, group.count).c_str());
   std::printf("  \"cost\": %s%s\n", values.costKnown ? JsonNumber(values.cost).c_str() : "null",
               residuals != nullptr ? "," : "");
   if (residuals != nullptr) std::printf("%s\n", residuals->c_str());
@@ -255,7 +242,7 @@ int RunOrientCommand(int argc, char** argv) {
     PrintJson(state.Values, residualsWanted ? &members : nullptr);
   } else {
     for (int i = 0; i < kResultCount; ++i)
-      std::printf("%s: %s\n", kValueLabels[i], state.Results[i].c_str());
+      std::printf("%s: %s\n", kResults[i].cliLabel, state.Results[i].c_str());
     if (residualsWanted) {
       std::printf("\n");
       if (residuals) {

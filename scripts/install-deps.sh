@@ -32,6 +32,13 @@ packages=(
   qt6-image-formats-plugins # TIFF and other photographs in the workspace
 )
 
+# Not a Debian system: nothing can be installed here, so leave it to CMake to find what it needs
+# (it names anything missing) instead of stopping the build.
+if ! command -v dpkg-query >/dev/null 2>&1 || ! command -v apt-get >/dev/null 2>&1; then
+  echo "install-deps: no dpkg/apt-get here; install the libraries listed in this script by hand" >&2
+  exit 0
+fi
+
 missing=()
 for p in "${packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then

@@ -3,11 +3,9 @@
 #include <cmath>
 #include <exception>
 
+#include "base/angles.h"
 #include "base/zelv_error.h"
-#include "files/text_file.h"
-#include "solver/refinement.h"
 #include "solver/refinement_cost_kernel.h"
-#include "solver/transformation_fit.h"
 
 namespace zelv {
 namespace {
@@ -24,10 +22,10 @@ double CheckedAsin(double v) {
   return std::asin(v);
 }
 
-// Shows one result value: its full-precision number and its four-decimal text.
-void ShowResult(OrientationState& state, ResultIndex index, double value) {
-  state.Values.values[index] = Finite(value);
-  state.Results[index] = FormatFixed4(value, state.DecimalSeparator);
+// Records one of the 21 values; a value that is not finite is an arithmetic fault.
+void Keep(PoseResult& result, ResultIndex index, double value) {
+  result.values[index] = Finite(value);
+  result.known[index] = true;
 }
 
 // The forward transformation (image pixels -> scene units) of the point (x, y).
@@ -62,11 +60,15 @@ TPoint3 ProjectionCentreFromRotation(const Rotation& r, double sightingX, double
                  Finite(r.zZ * distance));
 }
 
-void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
-                            const PoseOptions& options) {
-  const TransformCoefficients& a = state.Coefficients;
-  const double F = state.Geometry.FocalLength;
-  const double L = state.Distance;
+void PoseFromCoefficients(const TransformCoefficients& a, const VT_Points& imagePoints,
+                          const VT_Points& scenePoints, double F, double sightingX,
+                          double sightingY, double distance, RefinementSettings& settings,
+                          const PoseSolveOptions& options, PoseResult& result) {
+  result.coefficients = a;
+  result.sightingX = sightingX;
+  result.sightingY = sightingY;
+  result.distance = distance;
+  double L = distance;
 
   // The reverse transformation divided through by L gives the first two rows of the rotation;
   // the third is their cross product. The rows are not normalised.
@@ -92,96 +94,82 @@ void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
   double Bet = std::atan(Divide(m.yZ, m.zZ));
   double Hi = std::atan(Divide(m.xY, m.xX));
 
-  const RefinementSettings& settings = state.Settings;
   if (settings.EstimateLevel == 1 || settings.EstimateLevel == 3) {
     if (settings.UseFirstValues) {
       Al = settings.AlFirstValue;
       Bet = settings.BetFirstValue;
       if (settings.VaryHi) Hi = settings.HiFirstValue;
-      state.Distance = settings.LFirstValue;
+      L = settings.LFirstValue;
+      result.distance = L;
     }
     // The lists are copied into arrays once; the search then evaluates them millions of times.
-    const PointArrayCost arrayCost(state.ImagePoints, state.ScenePoints, F);
+    const PointArrayCost arrayCost(imagePoints, scenePoints, F);
     RefinementContext context;
     context.cost = options.cost != nullptr ? options.cost : &arrayCost;
-    context.settings = &state.Settings;
-    const std::string logPath = options.logPath.empty()
-                                    ? state.StartDirectory + "/" + state.Settings.Log1FileName
-                                    : options.logPath;
-    context.writeLog = [logPath](const std::vector<std::string>& lines) {
-      SaveTextLines(logPath, lines);
-    };
-    context.decimalSeparator = state.DecimalSeparator;
-    context.startTime = state.StartTime;
+    context.settings = &settings;
+    context.writeLog = options.writeLog;
+    context.decimalSeparator = options.decimalSeparator;
+    context.startTime = options.startTime;
     context.progress = options.progress;
     context.threads = options.threads;
     if (options.refine)
-      options.refine(Al, Bet, Hi, state.Distance, context);
+      options.refine(Al, Bet, Hi, L, context);
     else
-      Refine(Al, Bet, Hi, state.Distance, context);
+      Refine(Al, Bet, Hi, L, context);
   }
-  const double distance = state.Distance;
+  result.distance = L;
+  result.Al = Al;
+  result.Bet = Bet;
+  result.Hi = Hi;
 
-  ShowResult(state, kDistance, distance);
-  ShowResult(state, kStandAl, ToDegrees(Al));
-  ShowResult(state, kStandBet, ToDegrees(Bet));
-  ShowResult(state, kStandHi, ToDegrees(Hi));
-  state.Values.Al = Al;
-  state.Values.Bet = Bet;
-  state.Values.Hi = Hi;
+  Keep(result, kDistance, L);
+  Keep(result, kStandAl, ToDegrees(Al));
+  Keep(result, kStandBet, ToDegrees(Bet));
+  Keep(result, kStandHi, ToDegrees(Hi));
 
   // From here on the rotation is the orthonormal one of the final angles.
   const Rotation r = AnglesToRotation(Al, Bet, Hi);
-  const TPoint3 centre =
-      ProjectionCentreFromRotation(r, state.SightingPointX, state.SightingPointY, distance);
-  state.ProjectionCentre = centre;
-  ShowResult(state, kCentreX, centre.x);
-  ShowResult(state, kCentreY, centre.y);
-  ShowResult(state, kCentreZ, centre.z);
-  ShowResult(state, kCosXX, r.xX);
-  ShowResult(state, kCosXY, r.xY);
-  ShowResult(state, kCosXZ, r.xZ);
-  ShowResult(state, kCosYX, r.yX);
-  ShowResult(state, kCosYY, r.yY);
-  ShowResult(state, kCosYZ, r.yZ);
-  ShowResult(state, kCosZX, r.zX);
-  ShowResult(state, kCosZY, r.zY);
-  ShowResult(state, kCosZZ, r.zZ);
+  result.rotation = r;
+  const TPoint3 centre = ProjectionCentreFromRotation(r, result.sightingX, result.sightingY, L);
+  result.centre = centre;
+  Keep(result, kCentreX, centre.x);
+  Keep(result, kCentreY, centre.y);
+  Keep(result, kCentreZ, centre.z);
+  const double cosines[9] = {r.xX, r.xY, r.xZ, r.yX, r.yY, r.yZ, r.zX, r.zY, r.zZ};
+  for (int i = 0; i < 9; ++i) Keep(result, static_cast<ResultIndex>(kCosXX + i), cosines[i]);
 
   // Photogrammetric angles (radians).
   const double omega = CheckedAsin(-r.yZ);
   const double alpha = CheckedAsin(Divide(-r.xZ, std::cos(omega)));
   const double kappa = std::atan(Divide(r.yX, r.yY));
-  ShowResult(state, kPhotoAlpha, ToDegrees(alpha));
-  ShowResult(state, kPhotoOmega, ToDegrees(omega));
-  ShowResult(state, kPhotoKappa, ToDegrees(kappa));
+  Keep(result, kPhotoAlpha, ToDegrees(alpha));
+  Keep(result, kPhotoOmega, ToDegrees(omega));
+  Keep(result, kPhotoKappa, ToDegrees(kappa));
 
   // The cost is reported beside the result; at level 0 nothing else needs it, so a point that
   // projects to infinity there must not cost the user the result.
   try {
-    state.Values.cost =
-        RefinementCost(state.ImagePoints, state.ScenePoints, Al, Bet, Hi, F, distance);
-    state.Values.costKnown = true;
+    result.cost = RefinementCost(imagePoints, scenePoints, Al, Bet, Hi, F, L);
+    result.costKnown = true;
   } catch (const ZelvError&) {
-    state.Values.cost = 0;
-    state.Values.costKnown = false;
+    result.cost = 0;
+    result.costKnown = false;
   }
-  state.Values.complete = true;
-  state.ResultSaved = false;
-  state.SaveEnabled = true;
-  ui.SetStatusText("");
+  result.complete = true;
 }
 
-bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& options) {
+PoseResult SolvePose(const VT_Points& imagePoints, VT_Points& scenePoints, double F,
+                     RefinementSettings& settings, const PoseSolveOptions& options) {
+  PoseResult result;
   try {
-    TransformCoefficients& a = state.Coefficients;
-    if (!FitImageToScene(state.ImagePoints, state.ScenePoints, a))
+    TransformCoefficients a = result.coefficients;
+    if (!FitImageToScene(imagePoints, scenePoints, a))
       throw ZelvError("the image to scene fit failed");
-    const double F = state.Geometry.FocalLength;
+    result.coefficients = a;
 
     // The sighting point is the image of the image origin (scene units).
-    state.SightingPointX = Divide(a.a11 * 0 + a.a12 * 0 + a.a13, a.a31 * 0 + a.a32 * 0 + 1);
-    state.SightingPointY = Divide(a.a21 * 0 + a.a22 * 0 + a.a23, a.a31 * 0 + a.a32 * 0 + 1);
+    result.sightingX = Divide(a.a11 * 0 + a.a12 * 0 + a.a13, a.a31 * 0 + a.a32 * 0 + 1);
+    result.sightingY = Divide(a.a21 * 0 + a.a22 * 0 + a.a23, a.a31 * 0 + a.a32 * 0 + 1);
 
     // Two probes 50 pixels either side of the origin on the image x axis give the tilt along
     // that axis and the first distance.
@@ -189,32 +177,31 @@ bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& 
     double plusX, plusY, minusX, minusY;
     TransformToScene(a, 50, 0, plusX, plusY);
     TransformToScene(a, -50, 0, minusX, minusY);
-    const double dxPlus = plusX - state.SightingPointX, dyPlus = plusY - state.SightingPointY;
-    const double dxMinus = minusX - state.SightingPointX, dyMinus = minusY - state.SightingPointY;
+    const double dxPlus = plusX - result.sightingX, dyPlus = plusY - result.sightingY;
+    const double dxMinus = minusX - result.sightingX, dyMinus = minusY - result.sightingY;
     const double dPlus = Finite(std::sqrt(dxPlus * dxPlus + dyPlus * dyPlus));
     const double dMinus = Finite(std::sqrt(dxMinus * dxMinus + dyMinus * dyMinus));
     const double theta =
         std::atan(Divide(Finite(F * dPlus / e - F * dMinus / e), Finite(dPlus + dMinus)));
-    state.Distance = Finite(F * dPlus * std::cos(theta) / e - dPlus * std::sin(theta));
+    result.distance = Finite(F * dPlus * std::cos(theta) / e - dPlus * std::sin(theta));
 
-    ShowResult(state, kSightingX, state.SightingPointX);
-    ShowResult(state, kSightingY, state.SightingPointY);
+    Keep(result, kSightingX, result.sightingX);
+    Keep(result, kSightingY, result.sightingY);
 
-    for (std::int32_t i = 0; i < state.ScenePoints.Count(); ++i) {
-      VT_Point* p = state.ScenePoints.Get(i);
-      p->x = p->x - state.SightingPointX;
-      p->y = p->y - state.SightingPointY;
+    for (std::int32_t i = 0; i < scenePoints.Count(); ++i) {
+      VT_Point* p = scenePoints.Get(i);
+      p->x = p->x - result.sightingX;
+      p->y = p->y - result.sightingY;
     }
 
-    if (!FitSceneToImage(state.ScenePoints, state.ImagePoints, a))
+    if (!FitSceneToImage(scenePoints, imagePoints, a))
       throw ZelvError("the scene to image fit failed");
-    OrientFromCoefficients(state, ui, options);
-    return true;
+    PoseFromCoefficients(a, imagePoints, scenePoints, F, result.sightingX, result.sightingY,
+                         result.distance, settings, options, result);
   } catch (const std::exception&) {
-    ui.ShowMessage("Внутренняя ошибка! Проверьте входные данные.", "Отказ",
-                   MessageIcon::Exclamation, Owner{});
-    return false;
+    result.complete = false;
   }
+  return result;
 }
 
 }  // namespace zelv

@@ -1,22 +1,23 @@
 #pragma once
-// The exterior orientation from the fitted transformation: the sighting point, the distance, the
-// stand angles, the rotation, the projection centre and the photogrammetric angles.
-//
-// Frames: image points are corrected pixels with the origin at the image centre and y up; scene
-// points and the projection centre are in scene units (Z towards the camera). The rotation links
-// a scene point (X, Y) measured from the sighting point to the image by
-//   x = F·(xX·X + yX·Y) / (L − xZ·X − yZ·Y),  y = F·(xY·X + yY·Y) / (L − xZ·X − yZ·Y).
+// The exterior orientation from the control points: the two fits of the plane-to-plane
+// transformation, the sighting point and first distance, the rotation and first stand angles,
+// the refinement at estimate level 1 or 3, and every one of the 21 values. Pure computation:
+// inputs in, a result out. See solver/conventions.h for the frames, angles and cosines.
 
+#include <array>
+#include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
-#include "app/orientation_state.h"
-#include "base/user_interface.h"
+#include "base/orientation_result.h"
+#include "points/Data_structures.h"
 #include "solver/refinement.h"
+#include "solver/transformation_fit.h"
 
 namespace zelv {
 
-// The nine direction cosines between the camera and scene axes.
+// The nine direction cosines between the camera and scene axes (solver/conventions.h).
 struct Rotation {
   double xX = 0, xY = 0, xZ = 0;
   double yX = 0, yY = 0, yZ = 0;
@@ -31,15 +32,12 @@ Rotation AnglesToRotation(double Al, double Bet, double Hi);
 TPoint3 ProjectionCentreFromRotation(const Rotation& r, double sightingX, double sightingY,
                                      double distance);
 
-// How one pose computation reaches outside the state.
-struct PoseOptions {
-  // The refinement log; empty: StartDirectory + "/" + Log1FileName.
-  std::string logPath;
-  // Called once at the start of every refinement round.
+// How the pose computation reaches outside its inputs.
+struct PoseSolveOptions {
+  // Called once at the start of every refinement round (see RefinementContext::progress).
   std::function<void()> progress;
-  // The refinement's cost; null: PointArrayCost over copies of the state's lists. Any
-  // other model must give bit-identical costs (it sees the scene points moved to the sighting
-  // point, in place).
+  // The refinement's cost; null: PointArrayCost over the point lists. Any other model must give
+  // bit-identical costs (it sees the scene points moved to the sighting point).
   const RefinementCostModel* cost = nullptr;
   // Threads for the precise estimate's outer iterations; 0: one per core.
   int threads = 0;
@@ -48,19 +46,45 @@ struct PoseOptions {
   std::function<void(double& Al, double& Bet, double& Hi, double& Distance,
                      RefinementContext& context)>
       refine;
+  // The refinement log: its decimal separator, the start of the command (for its computation
+  // time) and where its lines go when the settings keep it (may raise: the pose then fails).
+  char decimalSeparator = '.';
+  std::chrono::system_clock::time_point startTime{};
+  std::function<void(const std::vector<std::string>&)> writeLog;
 };
 
-// The orientation step after the reverse fit: the rotation and first angles from the
-// coefficients, the refinement at estimate level 1 or 3, then every result field, the projection
-// centre, ResultSaved false, the save command enabled and the status text emptied. Raises
-// ZelvError on an arithmetic fault; ComputePose is its guard.
-void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
-                            const PoseOptions& options = {});
+// What a pose computation found, and how far it got: `known[i]` tells which of the 21 values
+// were computed before a failure (the sighting point first, then the distance and the stand
+// angles, the centre, the cosines and the photogrammetric angles, in that order). `complete`
+// only when all were.
+struct PoseResult {
+  std::array<double, kResultCount> values{};  // in ResultIndex order, angles in degrees
+  std::array<bool, kResultCount> known{};
+  bool complete = false;
+  TransformCoefficients coefficients;   // the last fit made (the reverse one once it ran)
+  double sightingX = 0, sightingY = 0;  // scene units
+  double distance = 0;                  // the first distance, the final one when complete
+  double Al = 0, Bet = 0, Hi = 0;       // the final stand angles, radians
+  Rotation rotation;                    // orthonormal, of the final angles
+  TPoint3 centre{0, 0, 0};
+  double cost = 0;         // RefinementCost at the final pose, when costKnown
+  bool costKnown = false;  // false when a point projects to infinity there
+};
 
-// The whole pose computation on the state: forward fit, sighting point and first distance,
-// scene points moved to the sighting point (they stay moved), reverse fit, OrientFromCoefficients.
-// Any error is reported as "Внутренняя ошибка! Проверьте входные данные." / "Отказ"; fields
-// already shown keep their values. Returns true when the result was shown.
-bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& options = {});
+// The step after the reverse fit, for the sighting point (scene units) and first distance found
+// before it: the rotation and first angles from the coefficients (a13 and a23 unused), the
+// refinement at levels 1 and 3 (which may overwrite the start offsets of
+// `settings`, and at UseFirstValues replaces the angles and `distance`), then the values.
+// Writes into `result` as it goes (see PoseResult) and raises ZelvError on an arithmetic fault.
+void PoseFromCoefficients(const TransformCoefficients& coefficients, const VT_Points& imagePoints,
+                          const VT_Points& scenePoints, double F, double sightingX,
+                          double sightingY, double distance, RefinementSettings& settings,
+                          const PoseSolveOptions& options, PoseResult& result);
+
+// The whole pose computation: forward fit, sighting point and first distance, scene points
+// moved to the sighting point (in place: they stay moved), reverse fit, PoseFromCoefficients.
+// Never raises: a failure leaves the result incomplete, with what was computed before it.
+PoseResult SolvePose(const VT_Points& imagePoints, VT_Points& scenePoints, double F,
+                     RefinementSettings& settings, const PoseSolveOptions& options = {});
 
 }  // namespace zelv

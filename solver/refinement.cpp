@@ -50,7 +50,7 @@ IterationSteps StepsOf(int j, int level, const RefinementSettings& settings, dou
   steps.hi = settings.HiStart;
   if (level == 3) {
     lStart = j;
-    steps.al = steps.bet = steps.hi = j * std::numbers::pi * 0.005555555555555556;
+    steps.al = steps.bet = steps.hi = ToRadians(j);
   }
   steps.distance = L * lStart * 0.01;
   steps.distanceFinal = L * settings.LMin * 0.01;
@@ -429,7 +429,7 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
   const auto showStartOffsets = [&](int j) {
     if (level != 3) return;
     settings.LStart = j;
-    const double degrees = j * std::numbers::pi * 0.005555555555555556;
+    const double degrees = ToRadians(j);
     settings.AlStart = degrees;
     settings.BetStart = degrees;
     settings.HiStart = degrees;

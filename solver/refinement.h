@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/angles.h"
 #include "points/Data_structures.h"
 #include "solver/refinement_settings.h"
 
@@ -25,12 +26,6 @@ inline constexpr long kMaxMovesPerIteration = 1000000;
 
 // Tilt bound of Al and Bet (radians, about 89.999 degrees): a move across it is reflected.
 inline constexpr double kTiltBound = 1.5707788735023767;
-// The constant of the degree conversion, 1/π.
-inline constexpr double kInversePi = 0.3183098861837907;
-
-// Radians to degrees as the results and the log show them: (radians · 180) · (1/π).
-inline double ToDegrees(double radians) { return radians * 180 * kInversePi; }
-
 // The four parameters the refinement varies: Al, Bet, Hi (radians) and L (scene units).
 struct PoseParameters {
   double Al = 0;

@@ -7,10 +7,14 @@
 
 #include <vector>
 
-#include "app/orientation_state.h"
 #include "points/Data_structures.h"
 
 namespace zelv {
+
+// The eight coefficients of the transformation.
+struct TransformCoefficients {
+  double a11 = 0, a12 = 0, a13 = 0, a21 = 0, a22 = 0, a23 = 0, a31 = 0, a32 = 0;
+};
 
 // Image -> scene, all eight coefficients. On failure returns false and writes nothing.
 bool FitImageToScene(const VT_Points& imagePoints, const VT_Points& scenePoints,

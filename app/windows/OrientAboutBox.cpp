@@ -9,6 +9,8 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
+#include "base/version.h"
+
 namespace zelv {
 
 TOrientAboutBox::TOrientAboutBox(QWidget* parent)
@@ -42,7 +44,7 @@ TOrientAboutBox::TOrientAboutBox(QWidget* parent)
   big.setPointSizeF(big.pointSizeF() * 2);
   big.setBold(true);
   product->setFont(big);
-  auto* version = new QLabel(QStringLiteral("Version 1.0.0"), panel);
+  auto* version = new QLabel(QStringLiteral("Version ") + QString::fromLatin1(kVersion), panel);
   version->setObjectName(QStringLiteral("Version"));
   texts->addStretch(1);
   texts->addWidget(product);

@@ -42,11 +42,6 @@ constexpr int kMinimumWidth = 720;   // pixels
 constexpr int kMinimumHeight = 545;  // pixels, without the debug group
 constexpr int kStartUpPictureMs = 4000;
 
-// The labels before the result fields, in ResultIndex order.
-constexpr std::array<const char*, kResultCount> kResultLabels = {
-    "X=", "Y=",  "Z=",  "X=",  "Y=",  "L=",  "a=",  "w=",  "c=",  "a0=", "l=",
-    "n=", "xX=", "xY=", "xZ=", "yX=", "yY=", "yZ=", "zX=", "zY=", "zZ="};
-
 // The part of a path after its last folder separator (the whole path when it has none).
 QString FileNamePart(const std::string& path) {
   const auto slash = path.rfind('/');
@@ -242,7 +237,7 @@ QWidget* TOrientation_Form::CreateResultGroup() {
 
   for (int i = 0; i < kResultCount; ++i) {
     auto* edit = new QLineEdit(group);
-    edit->setObjectName(QString::fromLatin1(kResultFieldNames[static_cast<std::size_t>(i)]));
+    edit->setObjectName(QString::fromLatin1(kResults[static_cast<std::size_t>(i)].fieldName));
     edit->setReadOnly(true);
     edit->setEnabled(false);
     edit->setMinimumWidth(88);
@@ -265,7 +260,7 @@ QWidget* TOrientation_Form::CreateResultGroup() {
     int column = 1;
     for (int index : indexes) {
       auto* label =
-          new QLabel(QString::fromLatin1(kResultLabels[static_cast<std::size_t>(index)]), group);
+          new QLabel(QString::fromLatin1(kResults[static_cast<std::size_t>(index)].label), group);
       label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
       grid->addWidget(label, row, column);
       grid->addWidget(ResultEdits[static_cast<std::size_t>(index)], row, column + 1);

@@ -16,18 +16,11 @@
 #include <optional>
 
 #include "app/windows/Orient_form.h"
+#include "base/angles.h"
 #include "base/number_text.h"
 
 namespace zelv {
 namespace {
-
-// Degrees are shown as radians × 180 × (1/π) and taken back as degrees × π × (1/180), with the
-// reciprocals written out so both directions round the same way every time.
-constexpr double kPi = 3.141592653589793;
-constexpr double kOneOverPi = 0.3183098861837907;
-constexpr double kOneOver180 = 0.005555555555555556;
-
-double ToDegrees(double radians) { return radians * 180 * kOneOverPi; }
 
 std::optional<double> Finite(std::optional<double> value) {
   if (value && !std::isfinite(*value)) return std::nullopt;
@@ -41,7 +34,7 @@ std::optional<double> Number(const QLineEdit* edit) {
 std::optional<double> Radians(const QLineEdit* edit) {
   const std::optional<double> degrees = Number(edit);
   if (!degrees) return std::nullopt;
-  return Finite(*degrees * kPi * kOneOver180);
+  return Finite(ToRadians(*degrees));
 }
 
 std::optional<double> Fraction(const QLineEdit* edit) {

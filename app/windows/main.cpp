@@ -8,6 +8,7 @@
 #include "app/windows/Orient_form.h"
 #include "app/windows/Orientparamform.h"
 #include "app/windows/zelv_application.h"
+#include "base/version.h"
 
 int main(int argc, char** argv) {
   zelv::ZelvApplication app(argc, argv);
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
     // The application's title. Not set as the display name too: the platform would then append
     // it to every window's own caption.
     QApplication::setApplicationName(QStringLiteral("ZELV"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QApplication::setApplicationVersion(QString::fromLatin1(zelv::kVersion));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/zelv/zelv.png")));
     // Data editor windows may stay open; closing the main window still ends the program.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <random>
 
+#include "app/orientation_session.h"
 #include "app/orientation_state.h"
 #include "base/zelv_error.h"
 #include "fake_ui.h"

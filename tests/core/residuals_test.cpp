@@ -18,6 +18,7 @@
 #include "fake_ui.h"
 #include "files/text_file.h"
 #include "scratch_folder.h"
+#include "solver/refinement.h"
 #include "solver_test_points.h"
 
 namespace zelv {
@@ -193,6 +194,16 @@ TEST(ResidualsTest, NoResultOrAPointAtInfinityRaisesInsteadOfGivingNumbers) {
   EXPECT_NO_THROW(ResidualsOf(cleared));
   ClearResults(cleared);
   EXPECT_THROW(ResidualsOf(cleared), ZelvError);
+}
+
+TEST(ResidualsTest, TheResidualsAndTheCostRefuseTheSameOverflowingDenominator) {
+  // sa·X + L overflows while every other term stays finite: both must raise, neither may give a
+  // number (the residuals once divided by the infinite denominator and reported 0).
+  auto image = testing::MakePoints({{1, 1}});
+  auto scene = testing::MakePoints({{1e308, 0}});
+  const double Al = 1.2, L = 1.5e308;
+  EXPECT_THROW(RefinementCost(*image, *scene, Al, 0, 0, 1, L), ZelvError);
+  EXPECT_THROW(ComputeResiduals(*image, *scene, Al, 0, 0, 1, L, 0, 0, 3), ZelvError);
 }
 
 TEST(ResidualsTest, TableSummaryAndCsvTexts) {

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "app/orientation_session.h"
 #include "base/zelv_error.h"
 #include "fake_ui.h"
 #include "solver/pose.h"

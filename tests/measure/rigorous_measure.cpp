@@ -157,22 +157,17 @@ bool OpenCvCentre(const Scene& s, const std::vector<ControlPoint>& pts, bool ran
 // ZELV's fast estimate of the points.
 bool FastEstimate(const std::vector<ControlPoint>& pts, double F, zelv::StandPose& pose,
                   Eigen::Vector3d& centre) {
-  zelv::OrientationState state;
+  zelv::VT_Points image(1), scene(1);
   for (const ControlPoint& p : pts) {
-    state.ImagePoints.Add(new zelv::VT_Point(p.x, p.y));
-    state.ScenePoints.Add(new zelv::VT_Point(p.X, p.Y));
+    image.Add(new zelv::VT_Point(p.x, p.y));
+    scene.Add(new zelv::VT_Point(p.X, p.Y));
   }
-  state.Geometry.FocalLength = F;
-  state.Settings.EstimateLevel = 0;
-  zelv::testing::FakeUi ui;
-  if (!zelv::ComputePose(state, ui)) return false;
-  pose.Al = state.Values.Al;
-  pose.Bet = state.Values.Bet;
-  pose.Hi = state.Values.Hi;
-  pose.L = state.Values.values[zelv::kDistance];
-  pose.Sx = state.SightingPointX;
-  pose.Sy = state.SightingPointY;
-  centre = Eigen::Vector3d(state.Values.values[0], state.Values.values[1], state.Values.values[2]);
+  zelv::RefinementSettings settings;
+  settings.EstimateLevel = 0;
+  const zelv::PoseResult r = zelv::SolvePose(image, scene, F, settings);
+  if (!r.complete) return false;
+  pose = {r.Al, r.Bet, r.Hi, r.distance, r.sightingX, r.sightingY};
+  centre = Eigen::Vector3d(r.centre.x, r.centre.y, r.centre.z);
   return true;
 }
 

@@ -140,7 +140,8 @@ class MainWindowTest : public QObject {
          {"Edit1", "Edit6", "Edit4", "Button5", "Button3", "Button4", "Button2", "Button1",
           "GroupBox3", "StatusBar1", "Image1", "Panel1", "ListBox1", "ListBox4"})
       QVERIFY2(w.findChild<QWidget*>(QString::fromLatin1(name)) != nullptr, name);
-    for (const char* name : zelv::kResultFieldNames) {
+    for (const zelv::ResultDescription& result : zelv::kResults) {
+      const char* name = result.fieldName;
       auto* field = w.findChild<QLineEdit*>(QString::fromLatin1(name));
       QVERIFY2(field != nullptr && !field->isEnabled() && field->isReadOnly(), name);
     }
@@ -315,7 +316,7 @@ class MainWindowTest : public QObject {
     for (std::size_t i = 0; i < zelv::kResultCount; ++i) {
       const QString expected =
           QString::fromLatin1(lines[static_cast<qsizetype>(i)].split(';')[0]).trimmed();
-      QCOMPARE(h.Field(zelv::kResultFieldNames[i]), expected);
+      QCOMPARE(h.Field(zelv::kResults[i].fieldName), expected);
     }
     QVERIFY(w.Button1->isEnabled());
     QVERIFY(w.N16->isEnabled());
