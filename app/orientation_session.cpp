@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "app/rigorous_level.h"
 #include "base/zelv_error.h"
 #include "files/coordinate_file.h"
 #include "files/text_file.h"
@@ -13,7 +14,7 @@ bool LoadInputs(OrientationState& state, UserInterface& ui) {
   InteriorGeometry& g = state.Geometry;
   if (!ReadCameraFile(state.CameraFileName, g, ui)) return false;
   if (!ReadImagePoints(state.ImageFileName, state.ImagePoints, g.CorrectionTable, g.ImageCentreX,
-                       g.ImageCentreY, ui))
+                       g.ImageCentreY, ui, &state.UncoveredPoints))
     return false;
   return ReadScenePoints(state.SceneFileName, state.ScenePoints, ui);
 }
@@ -26,6 +27,7 @@ bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHe
 void ClearResults(OrientationState& state) {
   for (std::string& text : state.Results) text.clear();
   state.Values = OrientationValues{};
+  state.Precision = ResultPrecision{};
 }
 
 namespace {
@@ -91,9 +93,17 @@ void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
 }
 
 bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& options) {
-  const PoseResult result =
-      SolvePose(state.ImagePoints, state.ScenePoints, state.Geometry.FocalLength, state.Settings,
-                SolveOptionsFor(state, options));
+  const bool rigorous = state.Settings.EstimateLevel == kRigorousLevel;
+  // The rigorous level starts from the fast pose, and needs the scene points as read.
+  const std::vector<ControlPoint> points =
+      rigorous ? ControlPointsOf(state.ImagePoints, state.ScenePoints)
+               : std::vector<ControlPoint>{};
+  PoseResult result = SolvePose(state.ImagePoints, state.ScenePoints, state.Geometry.FocalLength,
+                                state.Settings, SolveOptionsFor(state, options));
+  if (rigorous) {
+    const PoseResult fast = result;
+    if (!RigorousPose(state, ui, points, fast, result)) return false;
+  }
   ShowPose(state, ui, result);
   if (!result.complete)
     ui.ShowMessage("Внутренняя ошибка! Проверьте входные данные.", "Отказ",
@@ -116,6 +126,7 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
                     int threads) {
   TWaitCursor waitCursor(ui);
   state.StartTime = std::chrono::system_clock::now();
+  state.Warnings.clear();
   if (!LoadInputs(state, ui)) return false;
   if (state.ImagePoints.Count() < 4 || state.ScenePoints.Count() < 4) {
     ui.ShowMessage("Недостаточно точек! Процедура прервана!", "Ошибка!", MessageIcon::None,
@@ -123,8 +134,13 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
     return false;
   }
   if (!CheckPointSpread(state.ImagePoints, state.Geometry.ImageWidth, state.Geometry.ImageHeight))
-    ui.ShowMessage("Реперные точки расположены слишком кучно. Достоверность результата низкая.",
-                   "Предупреждение!", MessageIcon::None, Owner{});
+    Warn(state, ui, "Реперные точки расположены слишком кучно. Достоверность результата низкая.");
+  if (!state.UncoveredPoints.empty())
+    Warn(state, ui, UncoveredPointsWarning(state.UncoveredPoints));
+  if (!ProvideFocalLength(state, ui)) return false;
+  // The rigorous level refuses a camera behind the plane; the others warn.
+  if (state.Settings.EstimateLevel != kRigorousLevel)
+    WarnIfSceneMirrored(state, ui, ControlPointsOf(state.ImagePoints, state.ScenePoints));
   ClearResults(state);
   ui.SetStatusText("Подождите. Идёт счёт...");
   PoseOptions options;

@@ -392,7 +392,7 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
   std::vector<Model> starts;
   for (const CameraPose& pose : PlanarPoses(*H, F, points, agree))
     starts.push_back({pose.R, pose.C, F});
-  if (start && !varyF) starts.push_back(ModelOf(*start, F));
+  if (start) starts.push_back(ModelOf(*start, F));
   if (starts.empty()) {
     result.failure = RigorousFailure::kDegenerate;
     return result;
