@@ -27,6 +27,9 @@ const char kBehindPlane[] =
 const char kAxisMissesPlane[] =
     "Строгая оценка: оптическая ось камеры не пересекает плоскость сцены перед камерой, "
     "поэтому точку визирования определить нельзя.";
+const char kNonPositiveFocalLength[] =
+    "Строгая оценка: фокусное расстояние в cam-файле должно быть больше нуля (или не задано — "
+    "тогда оно оценивается по реперным точкам).";
 const char kDegenerate[] =
     "Строгая оценка: положение камеры по реперным точкам не определяется (точки лежат на одной "
     "прямой, совпадают или не согласуются между собой). Проверьте входные данные.";
@@ -132,6 +135,10 @@ bool RigorousPose(OrientationState& state, UserInterface& ui,
     start = StandPose{fast.Al, fast.Bet, fast.Hi, fast.distance, fast.sightingX, fast.sightingY};
   // With an estimated focal length the rigorous fit varies it as its seventh parameter.
   const double F = state.FocalLength.estimated ? -1 : state.Geometry.FocalLength;
+  if (!state.FocalLength.estimated && !(F > 0)) {
+    ui.ShowMessage(kNonPositiveFocalLength, kRefusalCaption, MessageIcon::Exclamation, Owner{});
+    return false;
+  }
   const RigorousResult rigorous = RigorousEstimate(points, F, start);
   switch (rigorous.failure) {
     case RigorousFailure::kNone:
