@@ -92,16 +92,6 @@ Eigen::Vector3d CentreOf(const zelv::RigorousResult& r) {
   return {r.values[zelv::kCentreX], r.values[zelv::kCentreY], r.values[zelv::kCentreZ]};
 }
 
-Eigen::Matrix3d g_lastR;
-double CostAt(const Scene& s, const std::vector<ControlPoint>& pts, const Eigen::Matrix3d& R, const Eigen::Vector3d& C) {
-  double cost = 0;
-  for (const ControlPoint& p : pts) {
-    const Eigen::Vector3d q = R * (Eigen::Vector3d(p.X, p.Y, 0) - C);
-    const double u = s.F * q(0) / q(2), v = s.F * q(1) / q(2);
-    cost += (u - p.x) * (u - p.x) + (v + p.y) * (v + p.y);
-  }
-  return cost;
-}
 // OpenCV: IPPE then its LM on all points, or (ransac) its RANSAC homography's inliers first.
 bool OpenCvCentre(const Scene& s, const std::vector<ControlPoint>& pts, bool ransac,
                   Eigen::Vector3d& centre, bool fromTruth = false) {
@@ -161,7 +151,6 @@ bool OpenCvCentre(const Scene& s, const std::vector<ControlPoint>& pts, bool ran
     t(i) = tvec.at<double>(i);
   }
   centre = -R.transpose() * t;
-  g_lastR = R;
   return true;
 }
 
@@ -207,9 +196,7 @@ void MonteCarlo(int trials) {
         for (int i = 0; i < count; ++i)
           if (!std::binary_search(s.blunders.begin(), s.blunders.end(), i))
             inl.push_back(s.noisy[i]);
-        Eigen::Vector3d mlC(0, 0, 0);
-        double mlCost = 0;
-        if (OpenCvCentre(s, inl, false, c, true)) { ml.push_back(100 * (c - s.C).norm() / s.distance); mlC = c; mlCost = CostAt(s, inl, g_lastR, c); }
+        if (OpenCvCentre(s, inl, false, c, true)) ml.push_back(100 * (c - s.C).norm() / s.distance);
         if (OpenCvCentre(s, s.noisy, blunders > 0, c))
           cv.push_back(100 * (c - s.C).norm() / s.distance);
         zelv::StandPose start;
@@ -222,8 +209,6 @@ void MonteCarlo(int trials) {
           continue;
         }
         const Eigen::Vector3d e = CentreOf(r) - s.C;
-        if (count == 4 && (CentreOf(r) - mlC).norm() > 1e-4 * s.distance)
-          std::fprintf(stderr, "differs: rig cost %.6g ml cost %.6g rig err %.3f ml err %.3f\n", r.rmsResidual * r.rmsResidual * count, mlCost, 100 * e.norm() / s.distance, 100 * (mlC - s.C).norm() / s.distance);
         rig.push_back(100 * e.norm() / s.distance);
         for (int k = 0; k < 3; ++k) {
           ++axes;
