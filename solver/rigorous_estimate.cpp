@@ -401,14 +401,18 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
   for (int i : agree) weight[i] = 1;
   Model best;
   double bestCost = std::numeric_limits<double>::infinity();
+  // Every start refined to the end; beyond 64 points a few steps tell the minima apart, and the
+  // best is then refined to the end.
+  const int selectionSteps = n <= 64 ? 100 : 4;
   for (Model m : starts) {
     if (!std::isfinite(WeightedCost(m, points, weight))) continue;
-    const double cost = Refine(m, points, weight, varyF, 100, NoReweight);
+    const double cost = Refine(m, points, weight, varyF, selectionSteps, NoReweight);
     if (cost < bestCost) {
       bestCost = cost;
       best = m;
     }
   }
+  if (std::isfinite(bestCost)) bestCost = Refine(best, points, weight, varyF, 100, NoReweight);
   if (!std::isfinite(bestCost)) {
     result.failure = RigorousFailure::kDegenerate;
     return result;
@@ -435,10 +439,11 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
       used[i] = lengths[i] <= threshold;
       count += used[i] ? 1 : 0;
     }
-    if (count >= std::max(4, (n + 1) / 2))
-      best = robust;
-    else
-      std::fill(used.begin(), used.end(), true);
+    std::vector<bool> agreeing(n, false);
+    for (int i : agree) agreeing[i] = true;
+    if (count < std::max(4, (n + 1) / 2)) std::fill(used.begin(), used.end(), true);
+    // Kept points other than the agreeing ones: the reweighted pose is the nearer start.
+    if (used != agreeing) best = robust;
   }
 
   // The final unweighted fit on the points kept; the points are judged again against its σ0
