@@ -4,9 +4,10 @@
 // by Levenberg–Marquardt to the reprojection errors in the corrected image, robust against
 // blunders, with the standard deviations of every result value.
 //
-// Frames: image points are corrected pixels, origin at the image centre, y up; scene points are in
-// scene units on the plane Z = 0, Z towards the camera. The pose is reported in the same 21 values
-// and conventions as the other estimate levels (base/orientation_result.h, solver/pose.h).
+// Frames (solver/conventions.h): image points are corrected pixels, origin at the image centre,
+// y up; scene points are in scene units on the plane Z = 0, the camera on the +Z side. The pose is
+// reported in the same 21 values and conventions as the other estimate levels
+// (base/orientation_result.h, solver/pose.h).
 //
 // The steps: with six or more points, random four-point homographies scored by the median of
 // their squared transfer errors (a least-median search with RANSAC sampling, from a fixed seed)
