@@ -20,7 +20,9 @@ bool LoadInputs(OrientationState& state, UserInterface& ui) {
 }
 
 bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight) {
-  const double diagonal = std::sqrt(imageWidth * imageWidth + imageHeight * imageHeight);
+  // An image size whose square overflows raises, as every overflow of the computation does.
+  const double diagonal = std::sqrt(
+      Finite(imageWidth * imageWidth + imageHeight * imageHeight, "the image diagonal overflows"));
   return 0.5 * diagonal <= LargestPointDistance(points);
 }
 
@@ -133,7 +135,16 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
                    Owner{});
     return false;
   }
-  if (!CheckPointSpread(state.ImagePoints, state.Geometry.ImageWidth, state.Geometry.ImageHeight))
+  bool spread = false;
+  try {
+    spread =
+        CheckPointSpread(state.ImagePoints, state.Geometry.ImageWidth, state.Geometry.ImageHeight);
+  } catch (const ZelvError&) {
+    ui.ShowMessage("Внутренняя ошибка! Проверьте входные данные.", "Отказ",
+                   MessageIcon::Exclamation, Owner{});
+    return false;
+  }
+  if (!spread)
     Warn(state, ui, "Реперные точки расположены слишком кучно. Достоверность результата низкая.");
   if (!state.UncoveredPoints.empty())
     Warn(state, ui, UncoveredPointsWarning(state.UncoveredPoints));

@@ -18,7 +18,7 @@ namespace zelv {
 bool LoadInputs(OrientationState& state, UserInterface& ui);
 
 // True when the largest distance between two of the points (corrected pixels) is at least half
-// the diagonal of the image (pixels).
+// the diagonal of the image (pixels). Raises ZelvError when the diagonal overflows.
 bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight);
 
 // Empties the 21 result fields. Leaves ResultSaved, the save command and ProjectionCentre alone.
@@ -66,12 +66,13 @@ void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
 bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& options = {});
 
 // The whole orientation command: busy cursor, StartTime, LoadInputs, fewer than 4 points ->
-// "Недостаточно точек! Процедура прервана!" / "Ошибка!", the spread warning, the warning about
-// image points no correction band covers, the focal length estimated where the camera file gives
-// none (or the refusal), the mirrored-scene warning (levels 0, 1, 3), ClearResults, the
-// status "Подождите. Идёт счёт...", then ComputePose (which at the rigorous level runs the
-// rigorous estimate after the fast one, app/rigorous_level.h). Every warning shown is kept in
-// state.Warnings. Returns true when a result was shown.
+// "Недостаточно точек! Процедура прервана!" / "Ошибка!", the spread warning (a spread check that
+// overflows ends the run as a failing computation does), the warning about image points no
+// correction band covers, the focal length estimated where the camera file gives none (or the
+// refusal), the mirrored-scene warning (levels 0, 1, 3), ClearResults, the status "Подождите.
+// Идёт счёт...", then ComputePose (which at the rigorous level runs the rigorous estimate after
+// the fast one, app/rigorous_level.h). Every warning shown is kept in state.Warnings. Returns true
+// when a result was shown.
 // `logPath` is where the refinement log goes when it is kept; empty: StartDirectory + "/" +
 // Log1FileName. `threads` run the precise estimate's outer iterations (0: one per core); the
 // result does not depend on it.

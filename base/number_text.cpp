@@ -25,20 +25,21 @@ locale_t CLocale() {
   return c_locale;
 }
 
-// Checks the grammar of a number (sign, digits with at most one '.', exponent) and returns the
-// text that std::from_chars understands: without a '+' sign. Empty when the text is no number.
-bool NormaliseNumber(std::string_view text, std::string& out) {
+// Checks the grammar of a number (sign, digits with at most one '.', exponent) and writes the
+// text that std::from_chars understands into `out`: without a '+' sign, '.' as the separator, a
+// NUL at its end. `out` holds at least text.size() + 1 characters (the text never grows). False
+// when the text is no number.
+bool NormaliseNumber(std::string_view text, char* out, std::size_t& length) {
   std::size_t begin = 0;
   std::size_t end = text.size();
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
   if (begin == end) return false;
 
-  out.clear();
-  out.reserve(end - begin);
+  std::size_t n = 0;
   std::size_t i = begin;
   if (text[i] == '+' || text[i] == '-') {
-    if (text[i] == '-') out.push_back('-');
+    if (text[i] == '-') out[n++] = '-';
     ++i;
   }
   int digits = 0;
@@ -46,10 +47,10 @@ bool NormaliseNumber(std::string_view text, std::string& out) {
   for (; i < end; ++i) {
     const char c = text[i];
     if (IsDigit(c)) {
-      out.push_back(c);
+      out[n++] = c;
       ++digits;
     } else if ((c == '.' || c == ',') && !separator) {
-      out.push_back('.');
+      out[n++] = '.';
       separator = true;
     } else {
       break;
@@ -58,16 +59,18 @@ bool NormaliseNumber(std::string_view text, std::string& out) {
   if (digits == 0) return false;
   if (i < end) {
     if (text[i] != 'E' && text[i] != 'e') return false;
-    out.push_back('e');
+    out[n++] = 'e';
     ++i;
-    if (i < end && (text[i] == '+' || text[i] == '-')) out.push_back(text[i++]);
+    if (i < end && (text[i] == '+' || text[i] == '-')) out[n++] = text[i++];
     int exponentDigits = 0;
     for (; i < end && IsDigit(text[i]); ++i) {
-      out.push_back(text[i]);
+      out[n++] = text[i];
       ++exponentDigits;
     }
     if (exponentDigits == 0 || i < end) return false;
   }
+  out[n] = '\0';
+  length = n;
   return true;
 }
 
@@ -108,15 +111,41 @@ char RegionalDecimalSeparator() {
 }
 
 std::optional<double> ParseNumber(std::string_view text) {
-  std::string normalised;
-  if (!NormaliseNumber(text, normalised)) return std::nullopt;
+  // The usual number ("-123.456", "1e-5") is what std::from_chars reads as it stands: when it
+  // starts with an optional '-' and a digit or '.', and std::from_chars takes all of it, the
+  // grammar above would give the same text. Anything else (a '+', a ',', an exponent out of
+  // range, a text that is no number) takes the full way below.
+  {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsBlank(text[begin])) ++begin;
+    while (end > begin && IsBlank(text[end - 1])) --end;
+    const std::size_t lead = begin < end && text[begin] == '-' ? begin + 1 : begin;
+    if (lead < end && (IsDigit(text[lead]) || text[lead] == '.')) {
+      double value = 0;
+      const char* last = text.data() + end;
+      const auto [ptr, ec] =
+          std::from_chars(text.data() + begin, last, value, std::chars_format::general);
+      if (ec == std::errc() && ptr == last && std::isfinite(value)) return value;
+    }
+  }
+  // The usual number fits the buffer on the stack; only an absurdly long text takes the heap.
+  char small[128];
+  std::string large;
+  char* buffer = small;
+  if (text.size() >= sizeof small) {
+    large.resize(text.size() + 1);
+    buffer = large.data();
+  }
+  std::size_t length = 0;
+  if (!NormaliseNumber(text, buffer, length)) return std::nullopt;
   double value = 0;
-  const char* first = normalised.data();
-  const char* last = first + normalised.size();
+  const char* first = buffer;
+  const char* last = first + length;
   const auto [ptr, ec] = std::from_chars(first, last, value, std::chars_format::general);
   if (ec == std::errc::result_out_of_range) {
     // Overflow is a conversion error; underflow gives the nearest subnormal or zero.
-    const double fallback = strtod_l(normalised.c_str(), nullptr, CLocale());
+    const double fallback = strtod_l(buffer, nullptr, CLocale());
     if (!std::isfinite(fallback)) return std::nullopt;
     return fallback;
   }

@@ -7,13 +7,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/orientation_session.h"
@@ -39,6 +46,12 @@ class CountingCost : public RefinementCostModel {
     evaluations.fetch_add(count, std::memory_order_relaxed);
     inner_.Costs(p, count, costs);
   }
+  void Evaluate(const CostQuery* queries, int count, double* costs) const override {
+    evaluations.fetch_add(count, std::memory_order_relaxed);
+    batches.fetch_add(1, std::memory_order_relaxed);
+    inner_.Evaluate(queries, count, costs);
+  }
+  mutable std::atomic<long> batches{0};
   mutable std::atomic<long> evaluations{0};
 
  private:
@@ -50,6 +63,13 @@ class CountingCost : public RefinementCostModel {
 double ProcessCpuSeconds() {
   timespec t{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// CPU time of the calling thread (seconds).
+double ThreadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
   return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
@@ -112,7 +132,7 @@ void PoseRow(benchmark::State& bench, bool oracle, int level, int points) {
   const std::vector<Pair> pairs = GenerateScene(points);
   OrientationState state;
   SilentUi ui;
-  long evaluations = 0;
+  long evaluations = 0, batches = 0;
   double cpu = 0;
   for (auto _ : bench) {
     bench.PauseTiming();
@@ -120,10 +140,19 @@ void PoseRow(benchmark::State& bench, bool oracle, int level, int points) {
     const oracle::PlainCost plain(state.ImagePoints, state.ScenePoints, 1000);
     CountingCost counting(plain);
     PoseOptions options;
+    // The shipped path counts around the cost it is given (the point arrays of the pose step).
+    std::unique_ptr<CountingCost> shippedCounting;
     if (oracle) {
       options.cost = &counting;
       options.refine = [](double& a, double& b, double& c, double& d, RefinementContext& context) {
         oracle::Refine(a, b, c, d, context);
+      };
+    } else {
+      options.refine = [&](double& a, double& b, double& c, double& d, RefinementContext& context) {
+        shippedCounting = std::make_unique<CountingCost>(*context.cost);
+        RefinementContext counted = context;
+        counted.cost = shippedCounting.get();
+        Refine(a, b, c, d, counted);
       };
     }
     bench.ResumeTiming();
@@ -132,13 +161,23 @@ void PoseRow(benchmark::State& bench, bool oracle, int level, int points) {
     cpu += ProcessCpuSeconds() - cpuStart;
     benchmark::DoNotOptimize(shown);
     evaluations += counting.evaluations.load();
+    if (shippedCounting) {
+      evaluations += shippedCounting->evaluations.load();
+      batches += shippedCounting->batches.load();
+    }
   }
   if (ui.failures != 0) bench.SkipWithError("the pose computation failed");
   bench.counters["all_threads_cpu_ms"] =
       benchmark::Counter(1000 * cpu, benchmark::Counter::kAvgIterations);
-  if (oracle)
-    bench.counters["cost_evaluations"] =
-        benchmark::Counter(static_cast<double>(evaluations), benchmark::Counter::kAvgIterations);
+  // Evaluations of the cost, each over every point, and (shipped) the calls that asked for them
+  // together.
+  bench.counters["cost_evaluations"] =
+      benchmark::Counter(static_cast<double>(evaluations), benchmark::Counter::kAvgIterations);
+  bench.counters["point_evaluations"] = benchmark::Counter(
+      static_cast<double>(evaluations) * points, benchmark::Counter::kAvgIterations);
+  if (!oracle)
+    bench.counters["evaluation_calls"] =
+        benchmark::Counter(static_cast<double>(batches), benchmark::Counter::kAvgIterations);
 }
 
 // Camera file, a correction table of two bands and the two coordinate files of `points`
@@ -211,11 +250,61 @@ class MedianReporter : public benchmark::ConsoleReporter {
       if (aggregate && run.aggregate_name != "median") continue;
       if (!aggregate && run.repetitions > 1) continue;
       medians[run.run_name.function_name] = run.GetAdjustedRealTime();
+      const auto cpu = run.counters.find("all_threads_cpu_ms");
+      const auto evaluations = run.counters.find("point_evaluations");
+      if (cpu != run.counters.end()) cpuMedians[run.run_name.function_name] = cpu->second;
+      if (evaluations != run.counters.end())
+        pointEvaluations[run.run_name.function_name] = evaluations->second;
     }
     ConsoleReporter::ReportRuns(runs);
   }
-  std::map<std::string, double> medians;  // milliseconds
+  std::map<std::string, double> medians;     // wall, milliseconds
+  std::map<std::string, double> cpuMedians;  // all threads' CPU, milliseconds
+  std::map<std::string, double> pointEvaluations;
 };
+
+// Seconds this processor's divider needs for one IEEE double division, at the widest vector
+// width the cost kernels use, with enough independent divisions to keep it busy: every
+// point-evaluation needs two of them, which bounds what any exact evaluation can reach.
+#if defined(__x86_64__)
+__attribute__((target("avx512f"))) double Divide512(long rounds) {
+  __m512d a[8];
+  const __m512d d = _mm512_set1_pd(1.0000001);
+  for (int i = 0; i < 8; ++i) a[i] = _mm512_set1_pd(1e300 + i);
+  for (long k = 0; k < rounds; ++k)
+    for (int i = 0; i < 8; ++i) a[i] = _mm512_div_pd(a[i], d);
+  double sum = 0;
+  alignas(64) double lanes[8];
+  for (int i = 0; i < 8; ++i) {
+    _mm512_store_pd(lanes, a[i]);
+    sum += lanes[0];
+  }
+  return sum;
+}
+#endif
+double DivisionSeconds() {
+  const long rounds = 4000000;
+  double sink = 0;
+  const double start = ThreadCpuSeconds();
+  long divisions = 0;
+#if defined(__x86_64__)
+  if (__builtin_cpu_supports("avx512f")) {
+    sink = Divide512(rounds);
+    divisions = rounds * 64;
+  }
+#endif
+  if (divisions == 0) {
+    volatile double d = 1.0000001;
+    double a[8];
+    for (int i = 0; i < 8; ++i) a[i] = 1e300 + i;
+    for (long k = 0; k < rounds; ++k)
+      for (int i = 0; i < 8; ++i) a[i] = a[i] / d;
+    for (double v : a) sink += v;
+    divisions = rounds * 8;
+  }
+  benchmark::DoNotOptimize(sink);
+  return (ThreadCpuSeconds() - start) / static_cast<double>(divisions);
+}
 
 struct Row {
   std::string name;
@@ -251,6 +340,29 @@ int main(int argc, char** argv) {
   MedianReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
+
+  // The floor: two divisions for every point-evaluation the shipped path makes, at the
+  // divider's rate, on one core (CPU) and spread over every core (wall; the precise estimate's
+  // thirty iterations can use up to thirty).
+  const double division = DivisionSeconds();
+  const double cores = std::max(1u, std::thread::hardware_concurrency());
+  std::printf("\none division: %.4f ns CPU; floor = point-evaluations x 2 divisions\n",
+              1e9 * division);
+  std::printf("%-28s %12s %12s %10s %10s %9s\n", "shipped", "CPU ms", "floor CPU", "CPU/floor",
+              "wall ms", "wall/floor");
+  for (const Row& row : rows) {
+    const std::string name = "shipped/" + row.name;
+    const auto cpu = reporter.cpuMedians.find(name);
+    const auto evaluations = reporter.pointEvaluations.find(name);
+    const auto wall = reporter.medians.find(name);
+    if (cpu == reporter.cpuMedians.end() || evaluations == reporter.pointEvaluations.end() ||
+        wall == reporter.medians.end())
+      continue;
+    const double floor = 1000 * evaluations->second * 2 * division;
+    std::printf("%-28s %12.2f %12.2f %10.2f %10.2f %9.2f\n", row.name.c_str(), cpu->second, floor,
+                cpu->second / floor, wall->second,
+                wall->second / (floor / std::min(cores, row.level == 3 ? 30.0 : 1.0)));
+  }
 
   std::printf("\n%-28s %14s %14s %8s\n", "median wall time", "oracle ms", "shipped ms", "ratio");
   for (const Row& row : rows) {

@@ -64,7 +64,8 @@ std::string TableName(const std::string& line) {
 }  // namespace
 
 bool CheckFileExists(const std::string& name, UserInterface& ui) {
-  if (FileExists(name)) return true;
+  // A FIFO or a device exists: the reader then refuses it with its own message.
+  if (FileExists(name) || IsSpecialFile(name)) return true;
   ui.ShowMessage("Файл " + name + " не найден!", "Ошибка!", MessageIcon::None, Owner{});
   return false;
 }

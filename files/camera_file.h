@@ -26,7 +26,8 @@ struct InteriorGeometry {
 extern const char* const kCameraRowLabels[8];
 extern const char* const kCameraLineComments[8];
 
-// True when the file exists; otherwise shows "Файл <name> не найден!" / "Ошибка!" (no owner).
+// True when the file exists (a FIFO or a device counts, so that its reader refuses it with the
+// reader's own message); otherwise shows "Файл <name> не найден!" / "Ошибка!" (no owner).
 bool CheckFileExists(const std::string& name, UserInterface& ui);
 
 // Reads the camera file into `geometry`, assigning each field as soon as its line is read.

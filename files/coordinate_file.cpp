@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <memory>
+#include <string_view>
 
 #include "base/number_text.h"
 #include "files/camera_file.h"
@@ -15,14 +16,17 @@ const char kImageReadError[] = "Ошибка чтения файла коорд�
 const char kSceneReadError[] = "Ошибка чтения файла сцены!";
 
 // Appends one point per line to `points`; `correct` turns the two values into the point's
-// coordinates. The points of the lines before a failing one stay in the list.
+// coordinates. The points of the lines before a failing one stay in the list. The lines are
+// views into the one text of the file: no line is copied.
 template <typename Correct>
 void ReadPoints(const std::string& name, VT_Points& points, Correct correct) {
-  const std::vector<std::string> lines = LoadTextLines(name);
-  for (const std::string& line : lines) {
-    const SplitLine split = SplitAtFirstSemicolon(line);
-    const double first = ReadNumber(split.first);
-    const double second = ReadNumber(split.rest);
+  const std::string text = LoadText(name);
+  LineCursor cursor(text);
+  for (std::string_view line; cursor.Next(line);) {
+    const std::size_t at = line.find(';');
+    const double first =
+        ReadNumber(at == std::string_view::npos ? std::string_view() : line.substr(0, at));
+    const double second = ReadNumber(at == std::string_view::npos ? line : line.substr(at + 1));
     double x = 0;
     double y = 0;
     correct(first, second, x, y);

@@ -57,8 +57,9 @@ double Evaluate(const std::vector<double>& positive, const std::vector<double>& 
   if (v == 0 && !negative.empty())
     throw ZelvError("Коррекция: отрицательная степень нулевой координаты");
   double sum = 0;
+  // v^0 is 1 and v^1 is v exactly, as pow gives them; only the higher powers need pow.
   for (std::size_t k = 0; k < positive.size(); ++k)
-    sum = sum + positive[k] * std::pow(v, static_cast<double>(k));
+    sum = sum + positive[k] * (k == 0 ? 1.0 : k == 1 ? v : std::pow(v, static_cast<double>(k)));
   for (std::size_t k = 0; k < negative.size(); ++k)
     sum = sum + negative[k] * std::pow(v, -static_cast<double>(k + 1));
   return Finite(sum, "Коррекция: недопустимый результат");

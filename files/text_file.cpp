@@ -3,45 +3,158 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
-#include <stdlib.h>
+#include <limits.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 #include "base/zelv_error.h"
 
 namespace zelv {
 namespace {
 
-// Runs one whole-buffer conversion through iconv; any byte sequence the target cannot hold or
-// the source does not define raises.
-std::string Convert(const std::string& input, const char* to, const char* from) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == reinterpret_cast<iconv_t>(-1))
-    throw ZelvError(std::string("Преобразование кодировки недоступно: ") + from + " -> " + to);
-  std::unique_ptr<void, int (*)(iconv_t)> guard(cd, iconv_close);
+std::string SystemError(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
 
-  // UTF-8 takes at most 3 bytes for a Windows-1251 character; Windows-1251 at most 1 byte for
-  // any UTF-8 sequence, so these sizes are always enough.
-  std::string output(input.size() * 3 + 16, '\0');
+// The code point of the UTF-8 sequence at `at`, and its length; false when the bytes there are no
+// valid sequence (overlong forms, surrogates and values above U+10FFFF included).
+bool DecodeUtf8(std::string_view text, std::size_t at, char32_t& codePoint, std::size_t& length) {
+  const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  const auto continuation = [&](std::size_t i, unsigned char low, unsigned char high) {
+    return at + i < text.size() && byte(at + i) >= low && byte(at + i) <= high;
+  };
+  if (lead < 0x80) {
+    codePoint = lead;
+    length = 1;
+    return true;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    if (!continuation(1, 0x80, 0xBF)) return false;
+    codePoint = (lead & 0x1Fu) << 6 | (byte(at + 1) & 0x3Fu);
+    length = 2;
+    return true;
+  }
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    const unsigned char low = lead == 0xE0 ? 0xA0 : 0x80;
+    const unsigned char high = lead == 0xED ? 0x9F : 0xBF;
+    if (!continuation(1, low, high) || !continuation(2, 0x80, 0xBF)) return false;
+    codePoint = (lead & 0x0Fu) << 12 | (byte(at + 1) & 0x3Fu) << 6 | (byte(at + 2) & 0x3Fu);
+    length = 3;
+    return true;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    const unsigned char low = lead == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = lead == 0xF4 ? 0x8F : 0xBF;
+    if (!continuation(1, low, high) || !continuation(2, 0x80, 0xBF) || !continuation(3, 0x80, 0xBF))
+      return false;
+    codePoint = (lead & 0x07u) << 18 | (byte(at + 1) & 0x3Fu) << 12 | (byte(at + 2) & 0x3Fu) << 6 |
+                (byte(at + 3) & 0x3Fu);
+    length = 4;
+    return true;
+  }
+  return false;
+}
+
+// The offset of the first byte above 0x7F, or the size when there is none.
+std::size_t FirstNonAscii(std::string_view text) {
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    if (word & 0x8080808080808080u) break;
+  }
+  while (i < text.size() && static_cast<unsigned char>(text[i]) < 0x80) ++i;
+  return i;
+}
+
+// True when every byte from `from` on is part of a valid UTF-8 sequence.
+bool IsUtf8From(std::string_view text, std::size_t from) {
+  std::size_t i = from;
+  while (i < text.size()) {
+    const std::size_t ascii = FirstNonAscii(text.substr(i));
+    i += ascii;
+    if (i >= text.size()) break;
+    char32_t codePoint;
+    std::size_t length;
+    if (!DecodeUtf8(text, i, codePoint, length)) return false;
+    i += length;
+  }
+  return true;
+}
+
+// The UTF-8 bytes of each Windows-1251 byte from 0x80 on, taken once from the C library's own
+// conversion, so that reading gives exactly what it gives; an empty entry is a byte the code page
+// leaves undefined.
+struct Cp1251Table {
+  std::string utf8[128];
+  Cp1251Table() {
+    iconv_t cd = iconv_open("UTF-8", "CP1251");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return;
+    for (int b = 0; b < 128; ++b) {
+      char in[1] = {static_cast<char>(0x80 + b)};
+      char out[8];
+      char* inPtr = in;
+      std::size_t inLeft = 1;
+      char* outPtr = out;
+      std::size_t outLeft = sizeof out;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+      if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) != static_cast<std::size_t>(-1) &&
+          inLeft == 0)
+        utf8[b].assign(out, static_cast<std::size_t>(outPtr - out));
+    }
+    iconv_close(cd);
+  }
+};
+
+const Cp1251Table& Cp1251() {
+  static const Cp1251Table table;
+  return table;
+}
+
+std::string Utf8CharacterText(char32_t codePoint, std::string_view bytes) {
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(codePoint));
+  // A control character is named by its code alone: shown as it is, it would be invisible.
+  if (codePoint < 0x20 || (codePoint >= 0x7F && codePoint < 0xA0)) return code;
+  return "«" + std::string(bytes) + "» (" + code + ")";
+}
+
+// Windows-1251 bytes of a UTF-8 text through iconv; a character the code page lacks is named.
+std::string Utf8ToCp1251Bytes(const std::string& input) {
+  iconv_t cd = iconv_open("CP1251", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1))
+    throw ZelvError("Преобразование кодировки недоступно: UTF-8 -> CP1251");
+  std::unique_ptr<void, int (*)(iconv_t)> guard(cd, iconv_close);
+  // Windows-1251 takes at most one byte for any UTF-8 sequence.
+  std::string output(input.size() + 16, '\0');
   char* in = const_cast<char*>(input.data());
   std::size_t inLeft = input.size();
   char* out = output.data();
   std::size_t outLeft = output.size();
   if (iconv(cd, &in, &inLeft, &out, &outLeft) == static_cast<std::size_t>(-1) ||
       iconv(cd, nullptr, nullptr, &out, &outLeft) == static_cast<std::size_t>(-1)) {
-    throw ZelvError("Текст не в кодировке Windows-1251 (позиция " +
-                    std::to_string(input.size() - inLeft) + ")");
+    const std::size_t at = input.size() - inLeft;
+    char32_t codePoint;
+    std::size_t length;
+    if (at < input.size() && DecodeUtf8(input, at, codePoint, length))
+      throw TextEncodingError(
+          "Символ " + Utf8CharacterText(codePoint, std::string_view(input).substr(at, length)) +
+          " нельзя записать в кодировке Windows-1251");
+    throw TextEncodingError("Текст не в кодировке UTF-8 (позиция " + std::to_string(at) + ")");
   }
   output.resize(output.size() - outLeft);
   return output;
-}
-
-std::string SystemError(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
 }
 
 class FileDescriptor {
@@ -64,25 +177,43 @@ class FileDescriptor {
   int fd_;
 };
 
+// Reads a whole regular file. Opened without blocking, so that a FIFO cannot hold the reader
+// before it is refused; anything but a regular file, and a file beyond kLargestDataFile (also
+// one that grows beyond it while it is read), is refused before its content is read.
 std::string ReadWholeFile(const std::string& path) {
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (fd.get() < 0) throw ZelvError(SystemError("Не удалось открыть файл", path));
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0)
     throw ZelvError(SystemError("Не удалось прочитать файл", path));
   if (S_ISDIR(info.st_mode)) throw ZelvError("Не удалось прочитать файл " + path + ": это папка");
-  std::string bytes;
-  if (S_ISREG(info.st_mode)) bytes.reserve(static_cast<std::size_t>(info.st_size));
-  char buffer[1 << 16];
+  if (!S_ISREG(info.st_mode))
+    throw ZelvError("Не удалось прочитать файл " + path + ": это не обычный файл");
+  const auto tooLarge = [&path] {
+    return ZelvError("Не удалось прочитать файл " + path + ": файл больше " +
+                     std::to_string(kLargestDataFile >> 20) + " МБ");
+  };
+  if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > kLargestDataFile)
+    throw tooLarge();
+  // One byte more than the size, so that the end shows up in the first pass; a file that reports
+  // no size (as some system files do) starts with a small buffer.
+  const std::size_t size = static_cast<std::size_t>(info.st_size);
+  std::string bytes(size > 0 ? size + 1 : std::size_t{1} << 16, '\0');
+  std::size_t have = 0;
   for (;;) {
-    const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+    if (have == bytes.size()) {
+      if (have > kLargestDataFile) throw tooLarge();
+      bytes.resize(std::min(2 * bytes.size(), kLargestDataFile + 1));
+    }
+    const ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw ZelvError(SystemError("Не удалось прочитать файл", path));
     }
     if (n == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
+    have += static_cast<std::size_t>(n);
   }
+  bytes.resize(have);
   return bytes;
 }
 
@@ -100,15 +231,238 @@ void WriteAll(int fd, const std::string& bytes, const std::string& path) {
   }
 }
 
+// ---------------------------------------------------------------- temporary files and signals
+
+// The temporary files of the saves under way, removed by the handler of SIGINT and SIGTERM. A
+// slot is 0 when free, 1 while it is being filled, 2 while it names a temporary file.
+struct TemporarySlot {
+  std::atomic<int> state{0};
+  char path[PATH_MAX];
+};
+constexpr int kTemporarySlots = 16;
+TemporarySlot temporarySlots[kTemporarySlots];
+
+constexpr int kCleanupSignals[2] = {SIGINT, SIGTERM};
+struct sigaction previousActions[2];
+bool handlerInstalled[2] = {false, false};
+std::mutex signalMutex;
+int savesUnderWay = 0;
+
+// Removes every temporary file, puts back the disposition the program had before and raises the
+// signal again, which that disposition then handles (by default: the process ends). Uses only
+// async-signal-safe calls.
+extern "C" void RemoveTemporariesOnSignal(int signal) {
+  for (TemporarySlot& slot : temporarySlots)
+    if (slot.state.load() == 2) ::unlink(slot.path);
+  const int i = signal == kCleanupSignals[0] ? 0 : 1;
+  ::sigaction(signal, &previousActions[i], nullptr);
+  ::raise(signal);  // delivered when this handler returns, under the old disposition
+}
+
+// While one exists, SIGINT and SIGTERM remove the temporary files of the saves under way (a
+// signal the program ignores stays ignored).
+class SignalCleanup {
+ public:
+  SignalCleanup() {
+    std::lock_guard<std::mutex> lock(signalMutex);
+    if (savesUnderWay++ > 0) return;
+    for (int i = 0; i < 2; ++i) {
+      struct sigaction current {};
+      handlerInstalled[i] = false;
+      if (::sigaction(kCleanupSignals[i], nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+        continue;
+      previousActions[i] = current;
+      struct sigaction ours {};
+      ours.sa_handler = RemoveTemporariesOnSignal;
+      sigemptyset(&ours.sa_mask);
+      ours.sa_flags = 0;
+      handlerInstalled[i] = ::sigaction(kCleanupSignals[i], &ours, nullptr) == 0;
+    }
+  }
+  ~SignalCleanup() {
+    std::lock_guard<std::mutex> lock(signalMutex);
+    if (--savesUnderWay > 0) return;
+    for (int i = 0; i < 2; ++i) {
+      if (!handlerInstalled[i]) continue;
+      struct sigaction current {};
+      // Put back only what is still ours: a handler set meanwhile by the program stays.
+      if (::sigaction(kCleanupSignals[i], nullptr, &current) == 0 &&
+          current.sa_handler == RemoveTemporariesOnSignal)
+        ::sigaction(kCleanupSignals[i], &previousActions[i], nullptr);
+      handlerInstalled[i] = false;
+    }
+  }
+  SignalCleanup(const SignalCleanup&) = delete;
+  SignalCleanup& operator=(const SignalCleanup&) = delete;
+};
+
+// Blocks SIGINT and SIGTERM in this thread while it lives, so that a temporary file is created
+// and registered for removal as one step.
+class SignalsBlocked {
+ public:
+  SignalsBlocked() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int signal : kCleanupSignals) sigaddset(&set, signal);
+    pthread_sigmask(SIG_BLOCK, &set, &saved_);
+  }
+  ~SignalsBlocked() { pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
+  SignalsBlocked(const SignalsBlocked&) = delete;
+  SignalsBlocked& operator=(const SignalsBlocked&) = delete;
+
+ private:
+  sigset_t saved_;
+};
+
+// A temporary file of a save, registered for removal on a signal while it exists.
+class TemporaryFile {
+ public:
+  TemporaryFile(const std::string& folder, const std::string& name, const std::string& path) {
+    static std::atomic<unsigned> counter{0};
+    long nameMax = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0) nameMax = NAME_MAX;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+      std::string suffix = ".";
+      suffix += std::to_string(::getpid());
+      suffix += '.';
+      suffix += std::to_string(++counter);
+      suffix += ".tmp";
+      // ".NAME.PID.N.tmp" within the longest name the folder allows: a long NAME is shortened
+      // (at a character's start), as the temporary name only has to be unique.
+      std::string shortName = name;
+      const std::size_t room = static_cast<std::size_t>(nameMax) > suffix.size() + 1
+                                   ? static_cast<std::size_t>(nameMax) - suffix.size() - 1
+                                   : 0;
+      if (shortName.size() > room) {
+        std::size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(shortName[cut]) & 0xC0) == 0x80) --cut;
+        shortName.resize(cut);
+      }
+      path_ = folder + "." + shortName + suffix;
+      SignalsBlocked blocked;
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ < 0) {
+        if (errno != EEXIST) break;
+        continue;
+      }
+      Register();
+    }
+    if (fd_ < 0) throw ZelvError(SystemError("Не удалось записать файл", path));
+  }
+  ~TemporaryFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!renamed_) ::unlink(path_.c_str());
+    if (slot_ != nullptr) slot_->state.store(0);
+  }
+  TemporaryFile(const TemporaryFile&) = delete;
+  TemporaryFile& operator=(const TemporaryFile&) = delete;
+
+  int fd() const { return fd_; }
+  const std::string& path() const { return path_; }
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+  void Renamed() {
+    renamed_ = true;
+    if (slot_ != nullptr) slot_->state.store(0);
+    slot_ = nullptr;
+  }
+
+ private:
+  void Register() {
+    if (path_.size() >= PATH_MAX) return;
+    for (TemporarySlot& slot : temporarySlots) {
+      int expected = 0;
+      if (slot.state.compare_exchange_strong(expected, 1)) {
+        std::memcpy(slot.path, path_.c_str(), path_.size() + 1);
+        slot.state.store(2);
+        slot_ = &slot;
+        return;
+      }
+    }
+  }
+
+  std::string path_;
+  int fd_ = -1;
+  bool renamed_ = false;
+  TemporarySlot* slot_ = nullptr;
+};
+
+// The file a save writes for `path`: the name itself, or the end of its chain of symbolic links,
+// also when that end does not exist yet (a dangling link gets its file). Links that never end
+// are refused.
+std::string SaveTarget(const std::string& path) {
+  std::string current = path;
+  for (int hop = 0; hop <= 40; ++hop) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::string link(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(current.c_str(), link.data(), link.size());
+    if (n < 0 || static_cast<std::size_t>(n) >= link.size())
+      throw ZelvError(SystemError("Не удалось записать файл", path));
+    link.resize(static_cast<std::size_t>(n));
+    if (link.empty()) throw ZelvError("Не удалось записать файл " + path + ": пустая ссылка");
+    if (link[0] == '/') {
+      current = link;
+    } else {
+      const std::size_t slash = current.find_last_of('/');
+      current = (slash == std::string::npos ? std::string() : current.substr(0, slash + 1)) + link;
+    }
+  }
+  throw ZelvError("Не удалось записать файл " + path +
+                  ": символические ссылки замыкаются в кольцо");
+}
+
 }  // namespace
 
-std::string Utf8ToCp1251(const std::string& utf8) { return Convert(utf8, "CP1251", "UTF-8"); }
+std::string Utf8ToCp1251(const std::string& utf8) { return Utf8ToCp1251Bytes(utf8); }
 
 std::string Cp1251ToUtf8(const std::string& cp1251) {
   // A NUL byte is no character of a text file: such a file is binary or damaged.
-  if (cp1251.find('\0') != std::string::npos)
-    throw ZelvError("Текст не в кодировке Windows-1251 (нулевой байт)");
-  return Convert(cp1251, "UTF-8", "CP1251");
+  if (std::memchr(cp1251.data(), 0, cp1251.size()) != nullptr)
+    throw TextEncodingError("Текст не в кодировке Windows-1251 (нулевой байт)");
+  const std::size_t firstHigh = FirstNonAscii(cp1251);
+  if (firstHigh == cp1251.size()) return cp1251;
+  const Cp1251Table& table = Cp1251();
+  std::size_t size = firstHigh;
+  for (std::size_t i = firstHigh; i < cp1251.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(cp1251[i]);
+    if (c < 0x80) {
+      ++size;
+      continue;
+    }
+    const std::string& utf8 = table.utf8[c - 0x80];
+    if (utf8.empty())
+      throw TextEncodingError("Текст не в кодировке Windows-1251 (позиция " + std::to_string(i) +
+                              ")");
+    size += utf8.size();
+  }
+  std::string text;
+  text.reserve(size);
+  text.append(cp1251, 0, firstHigh);
+  for (std::size_t i = firstHigh; i < cp1251.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(cp1251[i]);
+    if (c < 0x80)
+      text.push_back(static_cast<char>(c));
+    else
+      text += table.utf8[c - 0x80];
+  }
+  return text;
+}
+
+std::string DecodeText(std::string bytes) {
+  if (std::memchr(bytes.data(), 0, bytes.size()) != nullptr)
+    throw TextEncodingError("Текст файла содержит нулевой байт");
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    if (!IsUtf8From(bytes, 3)) throw TextEncodingError("Текст не в кодировке UTF-8");
+    bytes.erase(0, 3);
+    return bytes;
+  }
+  const std::size_t firstHigh = FirstNonAscii(bytes);
+  if (firstHigh == bytes.size() || IsUtf8From(bytes, firstHigh)) return bytes;
+  return Cp1251ToUtf8(bytes);
 }
 
 bool FileExists(const std::string& path) {
@@ -116,22 +470,44 @@ bool FileExists(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
-std::vector<std::string> LoadTextLines(const std::string& path) {
-  const std::string text = Cp1251ToUtf8(ReadWholeFile(path));
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  const std::size_t size = text.size();
-  while (start < size) {
-    std::size_t end = text.find_first_of("\r\n", start);
-    if (end == std::string::npos) {
-      lines.emplace_back(text, start, std::string::npos);
-      break;
-    }
-    lines.emplace_back(text, start, end - start);
-    start = end + 1;
-    if (text[end] == '\r' && start < size && text[start] == '\n') ++start;
+bool IsSpecialFile(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) &&
+         !S_ISDIR(info.st_mode);
+}
+
+std::string LoadText(const std::string& path) { return DecodeText(ReadWholeFile(path)); }
+
+bool LineCursor::Next(std::string_view& line) {
+  const std::size_t size = text_.size();
+  if (start_ >= size) return false;
+  // The next LF is looked up once and kept until the walk passes it, so a text of CR line ends
+  // alone is still walked once.
+  if (!lfKnown_ || nextLf_ < start_) {
+    const void* lf = std::memchr(text_.data() + start_, '\n', size - start_);
+    nextLf_ = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text_.data()) : size;
+    lfKnown_ = true;
   }
+  const void* cr = std::memchr(text_.data() + start_, '\r', nextLf_ - start_);
+  const std::size_t end =
+      cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - text_.data()) : nextLf_;
+  line = text_.substr(start_, end - start_);
+  start_ = end + 1;
+  if (end < size && text_[end] == '\r' && start_ < size && text_[start_] == '\n') ++start_;
+  return true;
+}
+
+std::vector<std::string_view> SplitLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  LineCursor cursor(text);
+  for (std::string_view line; cursor.Next(line);) lines.push_back(line);
   return lines;
+}
+
+std::vector<std::string> LoadTextLines(const std::string& path) {
+  const std::string text = LoadText(path);
+  const std::vector<std::string_view> views = SplitLines(text);
+  return std::vector<std::string>(views.begin(), views.end());
 }
 
 void SaveTextLines(const std::string& path, const std::vector<std::string>& lines) {
@@ -143,16 +519,14 @@ void SaveTextLines(const std::string& path, const std::vector<std::string>& line
     utf8 += line;
     utf8 += "\r\n";
   }
-  const std::string bytes = Utf8ToCp1251(utf8);
+  ReplaceFile(path, Utf8ToCp1251(utf8));
+}
 
-  // Replace what the name points at: a link keeps pointing at the new text.
-  std::string target = path;
+void ReplaceFile(const std::string& path, const std::string& bytes) {
+  // Replace what the name leads to: a link keeps pointing at the new text.
+  const std::string target = SaveTarget(path);
   struct stat info {};
   bool exists = false;
-  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    std::unique_ptr<char, void (*)(void*)> resolved(::realpath(path.c_str(), nullptr), ::free);
-    if (resolved) target = resolved.get();
-  }
   if (::stat(target.c_str(), &info) == 0) {
     // Only a regular file may be replaced; renaming over a folder or a device would destroy it.
     if (!S_ISREG(info.st_mode))
@@ -163,35 +537,23 @@ void SaveTextLines(const std::string& path, const std::vector<std::string>& line
   const std::size_t slash = target.find_last_of('/');
   const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
+  const std::string shown = target == path ? path : path + " (ссылка на " + target + ")";
+  const SignalCleanup cleanup;
   // A new file gets the usual permissions (0666 less the umask, applied by open); a replaced one
   // keeps its own.
-  std::string temp;
-  int tempFd = -1;
-  static unsigned counter = 0;
-  for (int attempt = 0; attempt < 100 && tempFd < 0; ++attempt) {
-    temp = folder + "." + name + "." + std::to_string(::getpid()) + "." +
-           std::to_string(++counter) + ".tmp";
-    tempFd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (tempFd < 0 && errno != EEXIST) break;
-  }
-  FileDescriptor fd(tempFd);
-  if (fd.get() < 0) throw ZelvError(SystemError("Не удалось записать файл", path));
-  try {
-    if (exists && ::fchmod(fd.get(), info.st_mode & 07777) != 0)
-      throw ZelvError(SystemError("Не удалось записать файл", path));
-    WriteAll(fd.get(), bytes, path);
-    if (::fsync(fd.get()) != 0) throw ZelvError(SystemError("Не удалось записать файл", path));
-    if (!fd.Close()) throw ZelvError(SystemError("Не удалось записать файл", path));
-    if (::rename(temp.c_str(), target.c_str()) != 0)
-      throw ZelvError(SystemError("Не удалось записать файл", path));
-    // Make the rename itself durable; a folder that cannot be synced does not undo the save.
-    FileDescriptor dir(
-        ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
-  } catch (...) {
-    ::unlink(temp.c_str());
-    throw;
-  }
+  TemporaryFile temp(folder, name, shown);
+  if (exists && ::fchmod(temp.fd(), info.st_mode & 07777) != 0)
+    throw ZelvError(SystemError("Не удалось записать файл", shown));
+  WriteAll(temp.fd(), bytes, shown);
+  if (::fsync(temp.fd()) != 0) throw ZelvError(SystemError("Не удалось записать файл", shown));
+  if (!temp.Close()) throw ZelvError(SystemError("Не удалось записать файл", shown));
+  if (::rename(temp.path().c_str(), target.c_str()) != 0)
+    throw ZelvError(SystemError("Не удалось записать файл", shown));
+  temp.Renamed();
+  // Make the rename itself durable; a folder that cannot be synced does not undo the save.
+  FileDescriptor dir(
+      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
 }
 
 std::string FolderOf(const std::string& path) {

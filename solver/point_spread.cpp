@@ -56,12 +56,17 @@ int ExactSign(double a1, double b1, double c1, double d1, double a2, double b2, 
   TwoDiff(c1, d1, v1[1], v1[0]);
   TwoDiff(a2, b2, u2[1], u2[0]);
   TwoDiff(c2, d2, v2[1], v2[0]);
-  if (u1[0] == 0 && v1[0] == 0 && u2[0] == 0 && v2[0] == 0) {
-    // Exact differences: the floating-point value decides unless it is within its error bound.
+  {
+    // The floating-point value decides unless it is within its error bound: the four rounded
+    // differences, two rounded products and one rounded sum of the orientation test stay within
+    // (3 + 16ε)ε of the sum of the products' magnitudes (the bound of the classic adaptive
+    // orientation predicate, whose analysis holds for any four differences).
+    constexpr double kEpsilon = 0x1p-53;
+    constexpr double kBound = (3.0 + 16.0 * kEpsilon) * kEpsilon;
     const double p = u1[1] * v1[1];
     const double q = sign * (u2[1] * v2[1]);
     const double value = p + q;
-    const double bound = 3.3306690738754716e-16 * (std::fabs(p) + std::fabs(q));
+    const double bound = kBound * (std::fabs(p) + std::fabs(q));
     if (value > bound) return 1;
     if (value < -bound) return -1;
   }
@@ -132,15 +137,16 @@ double LargestPointDistance(const VT_Points& points) {
     if (d > largest) largest = d;
   };
 
-  std::sort(p.begin(), p.end(),
-            [](const Point& a, const Point& b) { return a.x < b.x || (a.x == b.x && a.y < b.y); });
-  p.erase(std::unique(p.begin(), p.end(),
-                      [](const Point& a, const Point& b) { return a.x == b.x && a.y == b.y; }),
-          p.end());
+  const auto before = [](const Point& a, const Point& b) {
+    return a.x < b.x || (a.x == b.x && a.y < b.y);
+  };
+  const auto same = [](const Point& a, const Point& b) { return a.x == b.x && a.y == b.y; };
   if (p.size() < 2) return largest;
+  const auto [firstAt, lastAt] = std::minmax_element(p.begin(), p.end(), before);
+  const Point first = *firstAt;
+  const Point last = *lastAt;
+  if (same(first, last)) return largest;  // fewer than two distinct points
 
-  const Point& first = p.front();
-  const Point& last = p.back();
   const bool collinear = std::all_of(
       p.begin(), p.end(), [&](const Point& q) { return CrossSign(first, last, first, q) == 0; });
   if (collinear) {
@@ -152,14 +158,32 @@ double LargestPointDistance(const VT_Points& points) {
     return largest;
   }
 
+  // The points extreme in x and in y, counter-clockwise, span a polygon inside the hull: a point
+  // strictly inside it is strictly inside the hull, neither a vertex nor on an edge, and is left
+  // out before sorting. (A side of no length keeps every point.)
+  const auto lower = [](const Point& a, const Point& b) {
+    return a.y < b.y || (a.y == b.y && a.x < b.x);
+  };
+  const auto [bottomAt, topAt] = std::minmax_element(p.begin(), p.end(), lower);
+  const Point corners[4] = {first, *bottomAt, last, *topAt};
+  std::vector<Point> kept;
+  for (const Point& q : p) {
+    bool inside = true;
+    for (int k = 0; k < 4 && inside; ++k)
+      inside = CrossSign(corners[k], corners[(k + 1) % 4], corners[k], q) > 0;
+    if (!inside) kept.push_back(q);
+  }
+  std::sort(kept.begin(), kept.end(), before);
+  kept.erase(std::unique(kept.begin(), kept.end(), same), kept.end());
+
   // Convex hull, counter-clockwise, with the points on its edges kept (only strict right turns
   // are removed), so a pair whose computed distance ties the ends of an edge is compared too.
   std::vector<Point> hull;
-  hull.reserve(2 * p.size());
+  hull.reserve(2 * kept.size());
   for (int pass = 0; pass < 2; ++pass) {
     const std::size_t chainStart = hull.size();
-    for (std::size_t k = 0; k < p.size(); ++k) {
-      const Point& q = pass == 0 ? p[k] : p[p.size() - 1 - k];
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+      const Point& q = pass == 0 ? kept[k] : kept[kept.size() - 1 - k];
       while (hull.size() >= chainStart + 2 &&
              CrossSign(hull[hull.size() - 2], hull.back(), hull[hull.size() - 2], q) < 0)
         hull.pop_back();
@@ -171,29 +195,72 @@ double LargestPointDistance(const VT_Points& points) {
   // Rotating calipers: for every edge i → i+1 the vertex j farthest from its line, found by
   // walking j forward while the next edge still leads away from the line (a next edge in the
   // same direction as edge i lies on the same side, so j walks over it too). Edges i and j
-  // parallel and opposite: both ends of j are antipodal to edge i.
+  // parallel and opposite: both ends of j are antipodal to edge i. Every pair compared is kept
+  // for the second look below.
+  struct Pair {
+    std::size_t u, v;
+    double d;
+  };
+  std::vector<Pair> pairs;
+  const auto compare = [&](std::size_t u, std::size_t v) {
+    const double d = Distance(hull[u], hull[v]);
+    pairs.push_back({u, v, d});
+    if (d > largest) largest = d;
+  };
   const std::size_t m = hull.size();
   std::size_t j = 1;
   for (std::size_t i = 0; i < m; ++i) {
-    const Point& a = hull[i];
-    const Point& b = hull[(i + 1) % m];
+    const std::size_t b = (i + 1) % m;
     std::size_t guard = 0;
     while (guard++ < m) {
-      const Point& c = hull[j];
-      const Point& d = hull[(j + 1) % m];
-      const int cross = CrossSign(a, b, c, d);
-      if (cross > 0 || (cross == 0 && DotSign(a, b, c, d) > 0) || j == i)
+      const int cross = CrossSign(hull[i], hull[b], hull[j], hull[(j + 1) % m]);
+      if (cross > 0 || (cross == 0 && DotSign(hull[i], hull[b], hull[j], hull[(j + 1) % m]) > 0) ||
+          j == i)
         j = (j + 1) % m;
       else
         break;
     }
-    consider(a, hull[j]);
-    consider(b, hull[j]);
-    const Point& next = hull[(j + 1) % m];
-    if (CrossSign(a, b, hull[j], next) == 0) {
-      consider(a, next);
-      consider(b, next);
+    compare(i, j);
+    compare(b, j);
+    const std::size_t next = (j + 1) % m;
+    if (CrossSign(hull[i], hull[b], hull[j], hull[next]) == 0) {
+      compare(i, next);
+      compare(b, next);
     }
+  }
+
+  // The hull's farthest pair is exact, its computed distance is not: a pair of points a few
+  // units in the last place from it (near-duplicates, inside the hull or on it) may compute a
+  // larger distance, and the scan keeps the largest computed one. Such a pair is longer than
+  // `floor` exactly (the computed distance is within a few rounding errors of the exact one),
+  // and both its points lie within `radius` of the ends of a hull pair that long: a pair that
+  // long is within (floor's shortfall · diameter)^½ of the diameter's ends. Both bounds are
+  // taken with a wide margin; the points near those ends are compared pair by pair.
+  const double floor = largest * (1 - 0x1p-44);
+  const double radius = largest * 0x1p-18;
+  std::vector<Point> ends;
+  std::vector<char> seen(m, 0);
+  for (const Pair& pair : pairs) {
+    if (!(pair.d >= floor)) continue;
+    for (const std::size_t end : {pair.u, pair.v}) {
+      if (!seen[end]) ends.push_back(hull[end]);
+      seen[end] = 1;
+    }
+  }
+  std::vector<Point> nearEnds;
+  for (const Point& q : p)
+    for (const Point& e : ends)
+      if (std::fabs(q.x - e.x) <= radius && std::fabs(q.y - e.y) <= radius) {
+        nearEnds.push_back(q);
+        break;
+      }
+  std::sort(nearEnds.begin(), nearEnds.end(), before);
+  nearEnds.erase(std::unique(nearEnds.begin(), nearEnds.end(), same), nearEnds.end());
+  // Far more points than any real image has near its two farthest points: only then the pairs
+  // are too many to compare, and the hull's answer stands.
+  if (nearEnds.size() <= 4096) {
+    for (std::size_t a = 0; a < nearEnds.size(); ++a)
+      for (std::size_t c = a + 1; c < nearEnds.size(); ++c) consider(nearEnds[a], nearEnds[c]);
   }
   return largest;
 }

@@ -22,10 +22,9 @@ struct ProjectionTerms {
   double F = 0, L = 0;
 };
 
-inline ProjectionTerms MakeProjectionTerms(double Al, double Bet, double Hi, double F, double L) {
-  const double sa = std::sin(Al), ca = std::cos(Al);
-  const double sb = std::sin(Bet), cb = std::cos(Bet);
-  const double sc = std::sin(Hi), cc = std::cos(Hi);
+// The terms from the sines and cosines of the three angles (sa = sin Al, ca = cos Al, ...).
+inline ProjectionTerms MakeProjectionTerms(double sa, double ca, double sb, double cb, double sc,
+                                           double cc, double F, double L) {
   ProjectionTerms t;
   t.sa = sa;
   t.k1 = ca * cc;
@@ -36,6 +35,11 @@ inline ProjectionTerms MakeProjectionTerms(double Al, double Bet, double Hi, dou
   t.F = F;
   t.L = L;
   return t;
+}
+
+inline ProjectionTerms MakeProjectionTerms(double Al, double Bet, double Hi, double F, double L) {
+  return MakeProjectionTerms(std::sin(Al), std::cos(Al), std::sin(Bet), std::cos(Bet), std::sin(Hi),
+                             std::cos(Hi), F, L);
 }
 
 // The reprojection error (ex, ey) = measured (x, y) minus the projection of (X, Y). Raises

@@ -6,13 +6,17 @@
 #include <bit>
 #include <cmath>
 #include <condition_variable>
+#include <coroutine>
 #include <cstdint>
 #include <ctime>
 #include <exception>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <numbers>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "base/number_text.h"
 #include "base/zelv_error.h"
@@ -23,11 +27,11 @@ namespace {
 
 // One of the four parameters as the rounds of a pass visit it.
 struct ParameterSearch {
-  double PoseParameters::*member;
-  MoveFunction move;
-  const char* heading;  // the log line before its search
-  double startStep;     // this pass's start step
-  double finalOffset;
+  double PoseParameters::*member = nullptr;
+  MoveFunction move = nullptr;
+  const char* heading = "";  // the log line before its search
+  double startStep = 0;      // this pass's start step
+  double finalOffset = 0;
 };
 
 // The start steps of one outer iteration (radians; scene units for the distance) and the final
@@ -83,135 +87,287 @@ struct KnownCost {
   double cost = 0;
 };
 
-// The last few costs of one line search, keyed on the bits of the varied parameter (the other
-// three do not change during the search). The centre of a step is usually the probe the step
-// before moved to, and a probe often falls exactly on an earlier centre.
-class RecentCosts {
+// The costs of one line search, keyed on the bits of the varied parameter (the other three do
+// not change during the search): a direct-mapped table, small enough for the tables of every
+// outer iteration a thread runs to stay in the first-level cache, so a value the search comes
+// back to within some dozens of evaluations costs nothing. Each search starts it empty.
+class SearchCosts {
  public:
+  void Clear() { entries_.fill({kEmpty, 0}); }
   bool Find(double v, double& cost) const {
     const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
-    for (int i = 0; i < used_; ++i)
-      if (keys_[i] == bits) {
-        cost = costs_[i];
-        return true;
-      }
-    return false;
+    const Entry& e = entries_[Slot(bits)];
+    if (e.key != bits) return false;
+    cost = e.cost;
+    return true;
   }
   void Add(double v, double cost) {
-    keys_[next_] = std::bit_cast<std::uint64_t>(v);
-    costs_[next_] = cost;
-    next_ = next_ + 1 == kSize ? 0 : next_ + 1;
-    if (used_ < kSize) ++used_;
+    const std::uint64_t bits = std::bit_cast<std::uint64_t>(v);
+    entries_[Slot(bits)] = {bits, cost};
   }
 
  private:
-  static constexpr int kSize = 4;
-  std::uint64_t keys_[kSize];
-  double costs_[kSize];
-  int used_ = 0, next_ = 0;
+  // A signalling NaN: no arithmetic gives one, so no parameter has these bits.
+  static constexpr std::uint64_t kEmpty = 0x7ff4000000000001ull;
+  static constexpr int kBits = 7;
+  static std::size_t Slot(std::uint64_t bits) {
+    return static_cast<std::size_t>((bits * 0x9E3779B97F4A7C15ull) >> (64 - kBits));
+  }
+  struct Entry {
+    std::uint64_t key;
+    double cost;
+  };
+  std::array<Entry, 1 << kBits> entries_;
 };
 
-// The line search of SearchParameter; `moves` counts the steps of the whole outer iteration and
-// `atP` holds the cost at `p`, on entry and on return, when it is known.
-void LineSearch(PoseParameters& p, double PoseParameters::*member, MoveFunction move,
-                double startStep, double finalOffset, double shrinkPercent,
-                const RefinementCostModel& model, long& moves, KnownCost& atP) {
-  double s = startStep;
-  if (!(s > finalOffset)) return;
-  RecentCosts recent;
-  if (atP.known) recent.Add(p.*member, atP.cost);
-  while (s > finalOffset) {
-    if (++moves > kMaxMovesPerIteration) throw ZelvError("the refinement does not settle");
+// What a line search varies and how.
+struct SearchTarget {
+  double PoseParameters::*member;
+  MoveFunction move;
+  double startStep;
+  double finalOffset;
+  double shrinkPercent;
+};
+
+// One line search taken apart into its steps, so that the caller evaluates what a step needs
+// (alone, or together with the steps of other outer iterations): Start, then while Running:
+// Queries, the caller evaluates them, Advance. The decisions are those of the straightforward
+// search, which evaluates c0, c− and c+ afresh at every step; a cost known from earlier in the
+// search is taken from `costs` instead. `moves` counts the steps of the whole outer iteration.
+class LineSearch {
+ public:
+  void Start(PoseParameters& p, const SearchTarget& target, KnownCost& atP, long& moves,
+             SearchCosts& costs) {
+    p_ = &p;
+    target_ = target;
+    atP_ = &atP;
+    moves_ = &moves;
+    costs_ = &costs;
+    s_ = target.startStep;
+    walk_ = 0;
+    running_ = s_ > target.finalOffset;
+    if (!running_) return;
+    costs.Clear();
+    if (atP.known) costs.Add(p.*target.member, atP.cost);
+    // The angles this search does not vary keep their sines for every query; those of the
+    // search before are kept where the angle has not changed since.
+    UpdateSines(p.Al, at_.p.Al, at_.al);
+    UpdateSines(p.Bet, at_.p.Bet, at_.bet);
+    UpdateSines(p.Hi, at_.p.Hi, at_.hi);
+    at_.p = p;
+    sinesKnown_ = true;
+  }
+  bool Running() const { return running_; }
+
+  // The queries of the next step that are not known yet, into `out` (at most 3); returns how
+  // many.
+  int Queries(CostQuery* out) {
+    if (++*moves_ > kMaxMovesPerIteration) throw ZelvError("the refinement does not settle");
+    const double centre = (*p_).*target_.member;
     // The centre, the lower probe and the upper probe (reached from the lower one by +2s, as
-    // the parameter walks there) are known before any of them is evaluated; the ones not
-    // evaluated before are evaluated together.
-    const double lower = move(p.*member, -s);
-    const double upper = move(lower, 2 * s);
-    const double values[3] = {p.*member, lower, upper};
-    double c[3];
-    PoseParameters missing[3];
-    std::uint64_t missingBits[3];
-    int source[3];  // where c[i] comes from: -1 known, otherwise an index into `missing`
-    int missingCount = 0;
+    // the parameter walks there) are known before any of them is evaluated.
+    lower_ = target_.move(centre, -s_);
+    upper_ = target_.move(lower_, 2 * s_);
+    const double values[3] = {centre, lower_, upper_};
+    missing_ = 0;
     for (int i = 0; i < 3; ++i) {
-      source[i] = -1;
-      if (recent.Find(values[i], c[i])) continue;
+      source_[i] = -1;
+      if (costs_->Find(values[i], c_[i])) continue;
       const std::uint64_t bits = std::bit_cast<std::uint64_t>(values[i]);
-      for (int m = 0; m < missingCount; ++m)
-        if (missingBits[m] == bits) source[i] = m;  // a step too small to change the value
-      if (source[i] >= 0) continue;
-      missing[missingCount] = p;
-      missing[missingCount].*member = values[i];
-      missingBits[missingCount] = bits;
-      source[i] = missingCount++;
+      for (int m = 0; m < missing_; ++m)
+        if (missingBits_[m] == bits) source_[i] = m;  // a step too small to change the value
+      if (source_[i] >= 0) continue;
+      CostQuery& q = out[missing_];
+      q = at_;
+      q.p.*target_.member = values[i];
+      if (target_.member == &PoseParameters::Al) q.al = SineCosineOf(values[i]);
+      if (target_.member == &PoseParameters::Bet) q.bet = SineCosineOf(values[i]);
+      if (target_.member == &PoseParameters::Hi) q.hi = SineCosineOf(values[i]);
+      missingValues_[missing_] = values[i];
+      missingBits_[missing_] = bits;
+      source_[i] = missing_++;
     }
-    if (missingCount > 0) {
-      double evaluated[3];
-      model.Costs(missing, missingCount, evaluated);
-      for (int m = 0; m < missingCount; ++m) recent.Add(missing[m].*member, evaluated[m]);
-      for (int i = 0; i < 3; ++i)
-        if (source[i] >= 0) c[i] = evaluated[source[i]];
+    return missing_;
+  }
+
+  // The step with the costs of the queries Queries gave.
+  void Advance(const double* evaluated) {
+    for (int m = 0; m < missing_; ++m) costs_->Add(missingValues_[m], evaluated[m]);
+    for (int i = 0; i < 3; ++i)
+      if (source_[i] >= 0) c_[i] = evaluated[source_[i]];
+    const double c0 = c_[0], cMinus = c_[1], cPlus = c_[2];
+    // A long walk at one step must lower the cost fast enough to end (see kWalkWindow).
+    if (walk_ == 0) {
+      walkStart_ = c0;
+    } else if (walk_ == kWalkWindow) {
+      if (!(walkStart_ - c0 >= kLeastWalkFall * c0))
+        throw ZelvError("the refinement walks without settling");
+      walk_ = 0;
+      walkStart_ = c0;
     }
-    const double c0 = c[0], cMinus = c[1], cPlus = c[2];
-    double& current = p.*member;
+    double& current = (*p_).*target_.member;
     if (cPlus >= c0 && cMinus >= c0) {
-      current = move(upper, -s);
-      s = s * shrinkPercent * 0.01;
-    } else if (cPlus > c0 && cMinus < c0) {
-      current = move(upper, -2 * s);
-    } else if (cPlus < c0 && cMinus < c0 && cPlus > cMinus) {
-      current = move(upper, -2 * s);
+      current = target_.move(upper_, -s_);
+      s_ = s_ * target_.shrinkPercent * 0.01;
+      walk_ = 0;
     } else {
-      current = upper;  // the upper probe is kept with the same step
+      if (cPlus > c0 && cMinus < c0) {
+        current = target_.move(upper_, -2 * s_);
+      } else if (cPlus < c0 && cMinus < c0 && cPlus > cMinus) {
+        current = target_.move(upper_, -2 * s_);
+      } else {
+        current = upper_;  // the upper probe is kept with the same step
+      }
+      ++walk_;
+    }
+    if (!(s_ > target_.finalOffset)) {
+      running_ = false;
+      atP_->known = costs_->Find(current, atP_->cost);
     }
   }
-  atP.known = recent.Find(p.*member, atP.cost);
-}
+
+ private:
+  void UpdateSines(double angle, double known, SineCosine& sines) const {
+    if (!sinesKnown_ || std::bit_cast<std::uint64_t>(angle) != std::bit_cast<std::uint64_t>(known))
+      sines = SineCosineOf(angle);
+  }
+
+  bool sinesKnown_ = false;  // at_ holds the sines of the angles in at_.p
+  PoseParameters* p_ = nullptr;
+  SearchTarget target_{};
+  KnownCost* atP_ = nullptr;
+  long* moves_ = nullptr;
+  SearchCosts* costs_ = nullptr;
+  CostQuery at_{};
+  double s_ = 0, lower_ = 0, upper_ = 0;
+  bool running_ = false;
+  long walk_ = 0;  // moves since the step last changed or the walk was last checked
+  double walkStart_ = 0;
+  double c_[3] = {};
+  int source_[3] = {};  // where c_[i] comes from: -1 known, otherwise a query index
+  int missing_ = 0;
+  double missingValues_[3] = {};
+  std::uint64_t missingBits_[3] = {};
+};
+
+// The queries an outer iteration waits for, and where their costs go; `failed` when their
+// evaluation raised (the iteration then raises too, as the straightforward one would).
+struct PendingCosts {
+  CostQuery queries[3];
+  int count = 0;
+  double costs[3] = {};
+  std::exception_ptr error;
+};
+
+// One outer iteration as a coroutine: it suspends whenever it needs costs (in `pending`), so
+// one thread can run several in lockstep and evaluate their queries together.
+class IterationTask {
+ public:
+  struct promise_type {
+    PendingCosts pending;
+    TResStruct result{};
+    std::exception_ptr error;
+    IterationTask get_return_object() {
+      return IterationTask(std::coroutine_handle<promise_type>::from_promise(*this));
+    }
+    std::suspend_always initial_suspend() noexcept { return {}; }
+    std::suspend_always final_suspend() noexcept { return {}; }
+    void return_value(const TResStruct& r) { result = r; }
+    void unhandled_exception() { error = std::current_exception(); }
+  };
+  using Handle = std::coroutine_handle<promise_type>;
+
+  IterationTask() = default;
+  explicit IterationTask(Handle h) : handle_(h) {}
+  IterationTask(IterationTask&& other) noexcept : handle_(std::exchange(other.handle_, {})) {}
+  IterationTask& operator=(IterationTask&& other) noexcept {
+    if (this != &other) {
+      if (handle_) handle_.destroy();
+      handle_ = std::exchange(other.handle_, {});
+    }
+    return *this;
+  }
+  ~IterationTask() {
+    if (handle_) handle_.destroy();
+  }
+  // Runs until the next wait for costs or the end.
+  void Resume() { handle_.resume(); }
+  bool Done() const { return handle_.done(); }
+  promise_type& Promise() { return handle_.promise(); }
+
+ private:
+  Handle handle_{};
+};
+
+// Suspends the iteration until its pending queries have costs.
+struct AwaitCosts {
+  PendingCosts& pending;
+  bool await_ready() const noexcept { return pending.count == 0; }
+  void await_suspend(std::coroutine_handle<>) const noexcept {}
+  void await_resume() const {
+    if (pending.error) std::rethrow_exception(pending.error);
+  }
+};
 
 // One outer iteration: three passes of rounds over Bet, Al, the distance and Hi. Writes the pass,
-// round, heading and value lines to `log` when it is not null. Returns where it ended and the
+// round, heading and value lines to `log` when it is not null. Ends with where it ended and the
 // cost there.
-TResStruct RunOuterIteration(const PoseParameters& start, double startCost,
-                             const IterationSteps& steps, const RefinementSettings& settings,
-                             const RefinementCostModel& model,
-                             const std::function<void()>& progress, std::vector<std::string>* log,
-                             char decimalSeparator) {
+IterationTask OuterIteration(PoseParameters start, double startCost, IterationSteps steps,
+                             const RefinementSettings& settings, std::function<void()> progress,
+                             std::vector<std::string>* log, char decimalSeparator,
+                             PendingCosts& pending) {
+  // Every local lives at the top: a frame variable declared in a loop's scope and kept across a
+  // suspension is not reliably preserved by every compiler that builds this.
   PoseParameters p = start;
   KnownCost atP{true, startCost};
   double cLast = 0;
   long moves = 0;
-  for (int w = 0; w < 3; ++w) {
-    const double k = kShrinkPercent[w];
+  SearchCosts costs;
+  LineSearch search;
+  ParameterSearch order[4];
+  double k = 0, best = 0, previous = 0;
+  int stale = 0, round = 0, item = 0, w = 0;
+  for (w = 0; w < 3; ++w) {
+    k = kShrinkPercent[w];
     const double factor = kStepFactor[w];
-    const ParameterSearch order[4] = {
-        {&PoseParameters::Bet, WrapTilt,
-         "Уточнение решения по углу поворота сцены вокруг орбитальной оси", factor * steps.bet,
-         settings.BetMin},
-        {&PoseParameters::Al, WrapTilt,
-         "Уточнение решения по углу поворота сцены вокруг поперечной оси", factor * steps.al,
-         settings.AlMin},
-        {&PoseParameters::L, MoveDistance, "Уточнение решения по расстоянию",
-         factor * steps.distance, steps.distanceFinal},
-        {&PoseParameters::Hi, WrapTurn, "Уточнение решения по углу поворота изображения",
-         factor * steps.hi, settings.HiMin},
-    };
+    order[0] = {&PoseParameters::Bet, WrapTilt,
+                "Уточнение решения по углу поворота сцены вокруг орбитальной оси",
+                factor * steps.bet, settings.BetMin};
+    order[1] = {&PoseParameters::Al, WrapTilt,
+                "Уточнение решения по углу поворота сцены вокруг поперечной оси", factor * steps.al,
+                settings.AlMin};
+    order[2] = {&PoseParameters::L, MoveDistance, "Уточнение решения по расстоянию",
+                factor * steps.distance, steps.distanceFinal};
+    order[3] = {&PoseParameters::Hi, WrapTurn, "Уточнение решения по углу поворота изображения",
+                factor * steps.hi, settings.HiMin};
     if (log)
       log->push_back(std::to_string(w + 1) + "-й проход. " + std::to_string(static_cast<int>(k)) +
                      "%.");
-    double best = 1000000000000000.0;
-    double previous = 0;
-    int stale = 0;
-    int round = 0;
-    // Rounds without a single step leave the cost as it was and so end the pass by staleness;
-    // every other round counts against kMaxMovesPerIteration.
+    best = 1000000000000000.0;
+    previous = 0;
+    stale = 0;
+    round = 0;
+    // Rounds without a single step leave the cost as it was and so end the pass by staleness.
     while (stale <= 3) {
       if (log) log->push_back("Номер итерации - " + std::to_string(round + 1));
       if (progress) progress();
-      for (const auto& item : order) {
-        if (log) log->push_back(item.heading);
-        LineSearch(p, item.member, item.move, item.startStep, item.finalOffset, k, model, moves,
-                   atP);
-        if (!atP.known) atP = {true, model.Cost(p)};
+      for (item = 0; item < 4; ++item) {
+        if (log) log->push_back(order[item].heading);
+        search.Start(p,
+                     {order[item].member, order[item].move, order[item].startStep,
+                      order[item].finalOffset, k},
+                     atP, moves, costs);
+        while (search.Running()) {
+          pending.count = search.Queries(pending.queries);
+          co_await AwaitCosts{pending};
+          search.Advance(pending.costs);
+        }
+        if (!atP.known) {
+          pending.queries[0] = {p, SineCosineOf(p.Al), SineCosineOf(p.Bet), SineCosineOf(p.Hi)};
+          pending.count = 1;
+          co_await AwaitCosts{pending};
+          atP = {true, pending.costs[0]};
+        }
         cLast = atP.cost;
         if (cLast < best) best = cLast;
         if (log) log->push_back(RefinementValueLine(p, cLast, decimalSeparator));
@@ -223,7 +379,7 @@ TResStruct RunOuterIteration(const PoseParameters& start, double startCost,
       if (best == 0) break;
     }
   }
-  return {p.Al, p.Bet, p.Hi, p.L, cLast};
+  co_return TResStruct{p.Al, p.Bet, p.Hi, p.L, cLast};
 }
 
 // What one outer iteration left: its outcome and log lines, or the error it raised.
@@ -233,28 +389,124 @@ struct IterationOutcome {
   std::exception_ptr error;
 };
 
+// The outer iterations one thread runs side by side: their queries are evaluated together, one
+// evaluation per vector lane, which keeps the processor's dividers busy.
+constexpr int kLockstepWidth = 16;
+
+// Runs outer iterations on this thread in lockstep, at most kLockstepWidth at a time, taking the
+// number of the next one from `next` (0 when there is none) and `make` to start it; `finish`
+// receives each one's outcome.
+void RunLockstep(const RefinementCostModel& model, const std::function<int()>& next,
+                 const std::function<IterationTask(int, PendingCosts&)>& make,
+                 const std::function<void(int, IterationTask&)>& finish) {
+  struct Slot {
+    int j;
+    std::unique_ptr<PendingCosts> pending;
+    IterationTask task;
+  };
+  std::vector<Slot> active;
+  std::vector<CostQuery> queries;
+  std::vector<double> costs;
+  bool more = true;
+  for (;;) {
+    while (more && static_cast<int>(active.size()) < kLockstepWidth) {
+      const int j = next();
+      if (j == 0) {
+        more = false;
+        break;
+      }
+      Slot slot{j, std::make_unique<PendingCosts>(), {}};
+      slot.task = make(j, *slot.pending);
+      slot.task.Resume();
+      active.push_back(std::move(slot));
+    }
+    // The iterations that ended leave; the others wait for costs.
+    for (std::size_t i = 0; i < active.size();) {
+      if (active[i].task.Done()) {
+        finish(active[i].j, active[i].task);
+        active.erase(active.begin() + static_cast<std::ptrdiff_t>(i));
+      } else {
+        ++i;
+      }
+    }
+    if (active.empty()) {
+      if (!more) return;
+      continue;
+    }
+    if (active.size() == 1) {  // alone (the normal estimate, or the last of the precise one)
+      Slot& slot = active.front();
+      PendingCosts& pending = *slot.pending;
+      try {
+        model.Evaluate(pending.queries, pending.count, pending.costs);
+      } catch (...) {
+        pending.error = std::current_exception();
+      }
+      slot.task.Resume();
+      continue;
+    }
+    queries.clear();
+    for (const Slot& slot : active)
+      queries.insert(queries.end(), slot.pending->queries,
+                     slot.pending->queries + slot.pending->count);
+    costs.resize(queries.size());
+    bool evaluated = true;
+    try {
+      model.Evaluate(queries.data(), static_cast<int>(queries.size()), costs.data());
+    } catch (...) {
+      evaluated = false;  // each iteration's queries alone, to tell which of them raise
+    }
+    std::size_t at = 0;
+    for (Slot& slot : active) {
+      PendingCosts& pending = *slot.pending;
+      if (evaluated) {
+        std::copy(costs.begin() + static_cast<std::ptrdiff_t>(at),
+                  costs.begin() + static_cast<std::ptrdiff_t>(at) + pending.count, pending.costs);
+      } else {
+        try {
+          model.Evaluate(pending.queries, pending.count, pending.costs);
+        } catch (...) {
+          pending.error = std::current_exception();
+        }
+      }
+      at += static_cast<std::size_t>(pending.count);
+      slot.task.Resume();
+    }
+  }
+}
+
 // Runs outer iterations 1 … count on `workers` threads, the calling
 // thread calling `progress` every quarter of a second until they are done. An iteration after
 // one that failed is not started: the sequential run would never have reached it.
-void RunInParallel(int count, int workers, const std::function<void(int, IterationOutcome&)>& run,
+void RunInParallel(int count, int workers, const RefinementCostModel& model,
+                   const std::function<IterationTask(int, PendingCosts&)>& make,
                    const std::function<void()>& progress, std::vector<IterationOutcome>& outcomes) {
-  std::atomic<int> next{0};
+  std::atomic<int> nextIndex{0};
   std::atomic<int> firstFailure{count};
   std::mutex mutex;
   std::condition_variable finished;
   int running = 0;
-  const auto work = [&] {
-    for (;;) {
-      const int i = next.fetch_add(1);
-      if (i >= count || i > firstFailure.load()) break;
-      try {
-        run(i + 1, outcomes[i]);
-      } catch (...) {
-        outcomes[i].error = std::current_exception();
-        int failure = firstFailure.load();
-        while (i < failure && !firstFailure.compare_exchange_weak(failure, i)) {
-        }
+  const auto next = [&]() -> int {
+    const int i = nextIndex.fetch_add(1);
+    if (i >= count || i > firstFailure.load()) return 0;
+    return i + 1;
+  };
+  const auto finish = [&](int j, IterationTask& task) {
+    const int i = j - 1;
+    if (task.Promise().error) {
+      outcomes[i].error = task.Promise().error;
+      int failure = firstFailure.load();
+      while (i < failure && !firstFailure.compare_exchange_weak(failure, i)) {
       }
+    } else {
+      outcomes[i].result = task.Promise().result;
+    }
+  };
+  const auto work = [&] {
+    try {
+      RunLockstep(model, next, make, finish);
+    } catch (...) {
+      // Only an allocation can fail here; the iteration it belonged to is reported as failed.
+      firstFailure.store(-1);
     }
     std::lock_guard<std::mutex> lock(mutex);
     --running;
@@ -283,22 +535,24 @@ void RunInParallel(int count, int workers, const std::function<void(int, Iterati
   }
   if (pool.empty()) {
     work();  // no thread could be started: all on this one
-    return;
-  }
-  try {
-    if (progress) progress();
-    std::unique_lock<std::mutex> lock(mutex);
-    while (running > 0) {
-      if (!finished.wait_for(lock, std::chrono::milliseconds(250), [&] { return running == 0; })) {
-        lock.unlock();
-        if (progress) progress();  // the calling thread's window repaints here
-        lock.lock();
+  } else {
+    try {
+      if (progress) progress();
+      std::unique_lock<std::mutex> lock(mutex);
+      while (running > 0) {
+        if (!finished.wait_for(lock, std::chrono::milliseconds(250),
+                               [&] { return running == 0; })) {
+          lock.unlock();
+          if (progress) progress();  // the calling thread's window repaints here
+          lock.lock();
+        }
       }
+    } catch (...) {
+      firstFailure.store(-1);  // the workers start nothing more; the joiner waits for the rest
+      throw;
     }
-  } catch (...) {
-    firstFailure.store(-1);  // the workers start nothing more; the joiner waits for the rest
-    throw;
   }
+  if (firstFailure.load() < 0) throw std::bad_alloc();
 }
 
 }  // namespace
@@ -339,7 +593,16 @@ void SearchParameter(PoseParameters& p, double PoseParameters::*member, MoveFunc
                      const RefinementCostModel& cost) {
   long moves = 0;
   KnownCost atP;
-  LineSearch(p, member, move, startStep, finalOffset, shrinkPercent, cost, moves, atP);
+  SearchCosts costs;
+  LineSearch search;
+  search.Start(p, {member, move, startStep, finalOffset, shrinkPercent}, atP, moves, costs);
+  while (search.Running()) {
+    CostQuery queries[3];
+    double evaluated[3];
+    const int count = search.Queries(queries);
+    cost.Evaluate(queries, count, evaluated);
+    search.Advance(evaluated);
+  }
 }
 
 std::string RefinementValueLine(const PoseParameters& p, double cost, char decimalSeparator) {
@@ -435,38 +698,47 @@ void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementCon
     settings.HiStart = degrees;
   };
   const RefinementSettings& constSettings = settings;
+  std::vector<IterationOutcome> outcomes(static_cast<std::size_t>(iterations));
   // Every outer iteration starts from the given values, whose cost is known.
-  const auto runIteration = [&](int j, IterationOutcome& outcome,
-                                const std::function<void()>& progress) {
-    outcome.result =
-        RunOuterIteration(given, cInit, StepsOf(j, level, constSettings, given.L), constSettings,
-                          cost, progress, keepLog && level == 1 ? &outcome.log : nullptr, sep);
+  const auto makeIteration = [&](int j, PendingCosts& pending,
+                                 const std::function<void()>& progress) {
+    return OuterIteration(given, cInit, StepsOf(j, level, constSettings, given.L), constSettings,
+                          progress, keepLog && level == 1 ? &outcomes[j - 1].log : nullptr, sep,
+                          pending);
   };
 
-  std::vector<IterationOutcome> outcomes(static_cast<std::size_t>(iterations));
   int threads =
       context.threads > 0 ? context.threads : static_cast<int>(std::thread::hardware_concurrency());
   threads = std::min(threads, iterations);
   if (threads <= 1) {
-    // On the calling thread, in order: progress at every round.
-    for (int j = 1; j <= iterations; ++j) {
-      showStartOffsets(j);
-      runIteration(j, outcomes[j - 1], context.progress);
-    }
+    // On the calling thread, with progress at every round of every iteration.
+    int next = 0;
+    int failed = 0;
+    RunLockstep(
+        cost, [&] { return failed == 0 && next < iterations ? ++next : 0; },
+        [&](int j, PendingCosts& pending) { return makeIteration(j, pending, context.progress); },
+        [&](int j, IterationTask& task) {
+          if (task.Promise().error) {
+            outcomes[j - 1].error = task.Promise().error;
+            if (failed == 0 || j < failed) failed = j;
+          } else {
+            outcomes[j - 1].result = task.Promise().result;
+          }
+        });
   } else {
     RunInParallel(
-        iterations, threads,
-        [&](int j, IterationOutcome& outcome) { runIteration(j, outcome, nullptr); },
+        iterations, threads, cost,
+        [&](int j, PendingCosts& pending) { return makeIteration(j, pending, nullptr); },
         context.progress, outcomes);
-    // The sequential run would have stopped at the first failing iteration.
-    for (int j = 1; j <= iterations; ++j) {
-      if (outcomes[j - 1].error) {
-        showStartOffsets(j);
-        std::rethrow_exception(outcomes[j - 1].error);
-      }
-    }
-    showStartOffsets(iterations);
   }
+  // The sequential run would have stopped at the first failing iteration.
+  for (int j = 1; j <= iterations; ++j) {
+    if (outcomes[j - 1].error) {
+      showStartOffsets(j);
+      std::rethrow_exception(outcomes[j - 1].error);
+    }
+  }
+  showStartOffsets(iterations);
 
   std::vector<TResStruct> results;
   for (int j = 1; j <= iterations; ++j) {

@@ -7,7 +7,10 @@
 // points are in scene units, measured from the sighting point. Angles are radians, the distance
 // is in scene units.
 
+#include <math.h>
+
 #include <chrono>
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -18,11 +21,17 @@
 
 namespace zelv {
 
-// The most line-search steps one outer iteration may take (each step probes both sides of one
-// parameter and moves it or shrinks its step). The worked cases need at most 44 000; a
-// search that goes on beyond this walks without converging (degenerate data), and the
-// refinement raises ZelvError instead of running for ever.
-inline constexpr long kMaxMovesPerIteration = 1000000;
+// How the refinement tells a search that walks without end from one that converges after a long
+// walk. A line search that keeps its step for kWalkWindow moves in a row must have lowered the
+// cost over them by at least kLeastWalkFall of the cost (a relative fall of 1e-9 a move): a
+// walk slower than that would need thousands of millions of moves to matter, which is what
+// degenerate data give. The worked cases fall faster by a factor of thousands, even the walk of
+// more than a million moves from a distance of 0.01 up to the true one.
+inline constexpr long kWalkWindow = 10000;
+inline constexpr double kLeastWalkFall = 1e-5;
+// The most line-search steps one outer iteration may take, a backstop behind the walk check
+// (each step probes both sides of one parameter and moves it or shrinks its step).
+inline constexpr long kMaxMovesPerIteration = 20000000;
 
 // Tilt bound of Al and Bet (radians, about 89.999 degrees): a move across it is reflected.
 inline constexpr double kTiltBound = 1.5707788735023767;
@@ -50,19 +59,45 @@ struct TResStruct {
 double RefinementCost(const VT_Points& imagePoints, const VT_Points& scenePoints, double Al,
                       double Bet, double Hi, double F, double L);
 
+// The sine and cosine of one angle (radians), as std::sin and std::cos give them (the C library's
+// sincos computes both with their very code, in one call).
+struct SineCosine {
+  double s = 0, c = 1;
+};
+inline SineCosine SineCosineOf(double angle) {
+#if defined(__GLIBC__)
+  SineCosine r;
+  ::sincos(angle, &r.s, &r.c);
+  return r;
+#else
+  return {std::sin(angle), std::cos(angle)};
+#endif
+}
+
+// One evaluation the search asks for: the parameters and the sines and cosines of their three
+// angles (computed by the search, which keeps those of the angles a line search does not vary).
+struct CostQuery {
+  PoseParameters p;
+  SineCosine al, bet, hi;
+};
+
 // The cost the search minimises. This is the seam for faster evaluations: every implementation
 // must return bit-identical values to RefinementCost and be a pure function of the four
-// parameters (the search reuses the cost of parameters it has evaluated before). Cost and Costs
-// may be called from several threads at once.
+// parameters (the search reuses the cost of parameters it has evaluated before). Cost, Costs
+// and Evaluate may be called from several threads at once.
 class RefinementCostModel {
  public:
   virtual ~RefinementCostModel() = default;
   // The cost at the parameters (pixels).
   virtual double Cost(const PoseParameters& p) const = 0;
-  // The costs of `count` parameter sets (1 to 3; those of one line-search step differ in one
-  // parameter only) into `costs`, each as Cost would give it. Raises when any of them would.
+  // The costs of `count` parameter sets (any number, unrelated to each other) into `costs`, each
+  // as Cost would give it. Raises when any of them would.
   virtual void Costs(const PoseParameters* p, int count, double* costs) const {
     for (int i = 0; i < count; ++i) costs[i] = Cost(p[i]);
+  }
+  // As Costs, for queries whose sines and cosines are those of their angles.
+  virtual void Evaluate(const CostQuery* queries, int count, double* costs) const {
+    for (int i = 0; i < count; ++i) costs[i] = Cost(queries[i].p);
   }
 };
 
@@ -92,7 +127,8 @@ using MoveFunction = double (*)(double value, double offset);
 
 // Line search on one parameter (`member` of `p`): probes a step below and above, moves to the
 // better probe or shrinks the step by `shrinkPercent` percent while the step exceeds
-// `finalOffset`. Raises ZelvError when it takes more than kMaxMovesPerIteration steps.
+// `finalOffset`. Raises ZelvError when it walks without settling (see kWalkWindow) or takes more
+// than kMaxMovesPerIteration steps.
 void SearchParameter(PoseParameters& p, double PoseParameters::*member, MoveFunction move,
                      double startStep, double finalOffset, double shrinkPercent,
                      const RefinementCostModel& cost);
@@ -137,9 +173,9 @@ void AppendRefinementSummary(std::vector<std::string>& log, const TResStruct& ch
 
 // Runs the refinement from (Al, Bet, Hi, Distance) and replaces them by the best values found.
 // Raises ZelvError on an arithmetic fault, a final offset not above 0 for a parameter whose
-// search would run (start step above it), an outer iteration of more than
-// kMaxMovesPerIteration steps, or a log that writeLog cannot write; the four parameters are then
-// unchanged.
+// search would run (start step above it), a search that walks without settling (see
+// kWalkWindow), an outer iteration of more than kMaxMovesPerIteration steps, or a log that writeLog
+// cannot write; the four parameters are then unchanged.
 void Refine(double& Al, double& Bet, double& Hi, double& Distance, RefinementContext& context);
 
 }  // namespace zelv

@@ -1,106 +1,54 @@
 #include "solver/refinement_cost_kernel.h"
 
+// The vector kernels exist on x86-64 only; ZELV_NO_VECTOR_KERNELS builds the scalar path alone,
+// as on every other processor.
+#if defined(__x86_64__) && !defined(ZELV_NO_VECTOR_KERNELS)
 #include <immintrin.h>
+#define ZELV_COST_VECTORS 1
+#else
+#define ZELV_COST_VECTORS 0
+#endif
 
 #include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <utility>
 
 #include "base/zelv_error.h"
+#include "solver/projection.h"
 
 namespace zelv {
 namespace {
 
-// The products of one evaluation that do not depend on the point, each formed with the same
-// operations in the same order as RefinementCost forms it inside its loop:
-//   D  = (sa·X + L) − k5·Y                      k5 = ca·sb
-//   ex = x − (F·(k1·X + k2·Y)) / D               k1 = ca·cc, k2 = (sa·sb)·cc − cb·sc
-//   ey = y − (F·(k3·X + k4·Y)) / D               k3 = ca·sc, k4 = cb·cc + (sa·sb)·sc
-struct Factors {
-  double sa, L, k5, k1, k2, k3, k4, F;
+// The points as the kernels read them.
+struct PointArrays {
+  const double *x, *y, *X, *Y;  // pixels; scene units
+  std::size_t n;
 };
 
-// The sine and cosine of the last two values of each angle (Al, Bet, Hi; radians) this thread
-// evaluated, keyed on their bits: a line search varies one angle, so the other two are the same
-// at every evaluation, and the varied one often returns to a value just used. std::sin and
-// std::cos are pure, so a kept value is the one a new call would give.
-struct SineCosine {
-  double s, c;
-};
-struct AngleCache {
-  std::uint64_t key[3][2] = {};
-  SineCosine value[3][2] = {{{0, 1}, {0, 1}}, {{0, 1}, {0, 1}}, {{0, 1}, {0, 1}}};  // angle 0
-
-  SineCosine Get(int slot, double angle) {
-    const std::uint64_t bits = std::bit_cast<std::uint64_t>(angle);
-    if (key[slot][0] == bits) return value[slot][0];
-    if (key[slot][1] == bits) {
-      std::swap(key[slot][0], key[slot][1]);
-      std::swap(value[slot][0], value[slot][1]);
-      return value[slot][0];
-    }
-    key[slot][1] = key[slot][0];
-    value[slot][1] = value[slot][0];
-    key[slot][0] = bits;
-    value[slot][0] = {std::sin(angle), std::cos(angle)};
-    return value[slot][0];
+// Points from..n-1 of one evaluation with the one projection, continuing `sum`.
+inline void ScalarSum(const PointArrays& a, std::size_t from, const ProjectionTerms& t,
+                      double& sum) {
+  for (std::size_t i = from; i < a.n; ++i) {
+    double ex, ey;
+    ReprojectionError(t, a.X[i], a.Y[i], a.x[i], a.y[i], ex, ey);
+    sum = sum + (std::fabs(ex) + std::fabs(ey));
   }
-};
-thread_local AngleCache angleCache;
-
-Factors FactorsOf(const PoseParameters& p, double F, AngleCache& angles) {
-  const SineCosine a = angles.Get(0, p.Al), b = angles.Get(1, p.Bet), c = angles.Get(2, p.Hi);
-  const double sa = a.s, ca = a.c, sb = b.s, cb = b.c, sc = c.s, cc = c.c;
-  Factors k;
-  k.sa = sa;
-  k.L = p.L;
-  k.k5 = ca * sb;
-  k.k1 = ca * cc;
-  k.k2 = sa * sb * cc - cb * sc;
-  k.k3 = ca * sc;
-  k.k4 = cb * cc + sa * sb * sc;
-  k.F = F;
-  return k;
 }
 
-// The sums of M evaluations over n points: sums[e] = Σ (|ex| + |ey|) for the factors k[e],
-// added point by point from 0. Returns false when a denominator is 0 or not finite (the sums are
-// then meaningless). Every variant uses the same operations: IEEE multiply, add, subtract and
-// divide, never fused, so every vector lane gives the scalar result; the terms of a vector are
-// then added to the sums one lane after the other, so the divisions of the next points overlap
-// the additions (each sum is one dependency chain; M chains run side by side).
-using SumsFunction = bool (*)(const double* x, const double* y, const double* X, const double* Y,
-                              std::size_t n, const Factors* k, double* sums);
+#if ZELV_COST_VECTORS
+// Every vector variant uses the operations of ReprojectionError in its order (IEEE multiply,
+// add, subtract and divide, never fused), so every lane gives the scalar bits:
+//   D  = (sa·X + L) − k5·Y,  ex = x − (F·(k1·X + k2·Y)) / D,  ey = y − (F·(k3·X + k4·Y)) / D
+// and adds |ex| + |ey| to its evaluation's sum point by point from 0. A denominator that is 0 or
+// not finite is found in the vector and reported by returning false.
 
-// Points from..n-1 with plain scalar operations, continuing the sums.
-template <int M>
-inline bool ScalarTail(const double* x, const double* y, const double* X, const double* Y,
-                       std::size_t from, std::size_t n, const Factors* k, double* sums) {
-  bool ok = true;
-  for (std::size_t i = from; i < n; ++i) {
-    for (int e = 0; e < M; ++e) {
-      const double D = k[e].sa * X[i] + k[e].L - k[e].k5 * Y[i];
-      ok = ok && D - D == 0.0 && D != 0;
-      const double ex = x[i] - k[e].F * (k[e].k1 * X[i] + k[e].k2 * Y[i]) / D;
-      const double ey = y[i] - k[e].F * (k[e].k3 * X[i] + k[e].k4 * Y[i]) / D;
-      sums[e] = sums[e] + (std::fabs(ex) + std::fabs(ey));
-    }
-  }
-  return ok;
-}
+// ---- a few evaluations, the points in the lanes: the terms of a vector of points are added to
+// each sum one lane after the other (each sum is one dependency chain; M chains side by side).
 
 template <int M>
-bool ScalarSums(const double* x, const double* y, const double* X, const double* Y, std::size_t n,
-                const Factors* k, double* sums) {
-  return ScalarTail<M>(x, y, X, Y, 0, n, k, sums);
-}
-
-template <int M>
-__attribute__((target("avx2"))) bool Avx2Sums(const double* x, const double* y, const double* X,
-                                              const double* Y, std::size_t n, const Factors* k,
-                                              double* sums) {
+__attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2PointLanes(
+    const PointArrays& a, const ProjectionTerms* k, double* sums) {
   __m256d sa[M], L[M], k1[M], k2[M], k3[M], k4[M], k5[M], F[M];
   for (int e = 0; e < M; ++e) {
     sa[e] = _mm256_set1_pd(k[e].sa);
@@ -115,11 +63,11 @@ __attribute__((target("avx2"))) bool Avx2Sums(const double* x, const double* y, 
   const __m256d zero = _mm256_setzero_pd(), sign = _mm256_set1_pd(-0.0);
   __m256d bad = _mm256_setzero_pd();
   double s[M];
-  for (int e = 0; e < M; ++e) s[e] = sums[e];
+  for (int e = 0; e < M; ++e) s[e] = 0;
   std::size_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const __m256d vX = _mm256_loadu_pd(X + i), vY = _mm256_loadu_pd(Y + i);
-    const __m256d vx = _mm256_loadu_pd(x + i), vy = _mm256_loadu_pd(y + i);
+  for (; i + 4 <= a.n; i += 4) {
+    const __m256d vX = _mm256_loadu_pd(a.X + i), vY = _mm256_loadu_pd(a.Y + i);
+    const __m256d vx = _mm256_loadu_pd(a.x + i), vy = _mm256_loadu_pd(a.y + i);
     alignas(32) double t[M][4];
     for (int e = 0; e < M; ++e) {
       const __m256d D =
@@ -138,15 +86,23 @@ __attribute__((target("avx2"))) bool Avx2Sums(const double* x, const double* y, 
     for (int lane = 0; lane < 4; ++lane)
       for (int e = 0; e < M; ++e) s[e] = s[e] + t[e][lane];
   }
-  for (int e = 0; e < M; ++e) sums[e] = s[e];
-  const bool ok = _mm256_movemask_pd(bad) == 0;
-  return ScalarTail<M>(x, y, X, Y, i, n, k, sums) && ok;
+  if (_mm256_movemask_pd(bad) != 0) return false;
+  for (int e = 0; e < M; ++e) {
+    ScalarSum(a, i, k[e], s[e]);
+    sums[e] = s[e];
+  }
+  return true;
 }
 
-template <int M>
-__attribute__((target("avx512f"))) bool Avx512Sums(const double* x, const double* y,
-                                                   const double* X, const double* Y, std::size_t n,
-                                                   const Factors* k, double* sums) {
+// What the evaluations of one line-search step share: nothing; the angles (only the distance
+// differs, so the numerators and the products in the denominator are common); the denominator
+// (only Hi differs).
+enum class Shared { kNothing, kAngles, kDenominator };
+
+// (Without the pairing of the sums into one register, which would keep them in memory.)
+template <int M, Shared S = Shared::kNothing>
+__attribute__((target("avx512f,avx512dq"), optimize("no-tree-slp-vectorize"))) bool
+Avx512PointLanes(const PointArrays& a, const ProjectionTerms* k, double* sums) {
   __m512d sa[M], L[M], k1[M], k2[M], k3[M], k4[M], k5[M], F[M];
   for (int e = 0; e < M; ++e) {
     sa[e] = _mm512_set1_pd(k[e].sa);
@@ -158,24 +114,39 @@ __attribute__((target("avx512f"))) bool Avx512Sums(const double* x, const double
     k5[e] = _mm512_set1_pd(k[e].k5);
     F[e] = _mm512_set1_pd(k[e].F);
   }
-  const __m512d zero = _mm512_setzero_pd();
   __mmask8 bad = 0;
   double s[M];
-  for (int e = 0; e < M; ++e) s[e] = sums[e];
+  for (int e = 0; e < M; ++e) s[e] = 0;
   std::size_t i = 0;
-  for (; i + 8 <= n; i += 8) {
-    const __m512d vX = _mm512_loadu_pd(X + i), vY = _mm512_loadu_pd(Y + i);
-    const __m512d vx = _mm512_loadu_pd(x + i), vy = _mm512_loadu_pd(y + i);
+  for (; i + 8 <= a.n; i += 8) {
+    const __m512d vX = _mm512_loadu_pd(a.X + i), vY = _mm512_loadu_pd(a.Y + i);
+    const __m512d vx = _mm512_loadu_pd(a.x + i), vy = _mm512_loadu_pd(a.y + i);
     alignas(64) double t[M][8];
+    // What the evaluations share is formed once: the same operations on the same operands.
+    __m512d saX = vX, k5Y = vY, nx0 = vX, ny0 = vY, D0 = vX;
+    if constexpr (S == Shared::kAngles) {
+      saX = _mm512_mul_pd(sa[0], vX);
+      k5Y = _mm512_mul_pd(k5[0], vY);
+      nx0 = _mm512_mul_pd(F[0], _mm512_add_pd(_mm512_mul_pd(k1[0], vX), _mm512_mul_pd(k2[0], vY)));
+      ny0 = _mm512_mul_pd(F[0], _mm512_add_pd(_mm512_mul_pd(k3[0], vX), _mm512_mul_pd(k4[0], vY)));
+    }
+    if constexpr (S == Shared::kDenominator) {
+      D0 = _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[0], vX), L[0]), _mm512_mul_pd(k5[0], vY));
+      bad |= _mm512_fpclass_pd_mask(D0, 0x01 | 0x02 | 0x04 | 0x08 | 0x10 | 0x80);
+    }
     for (int e = 0; e < M; ++e) {
-      const __m512d D =
-          _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[e], vX), L[e]), _mm512_mul_pd(k5[e], vY));
-      bad |= _mm512_cmp_pd_mask(_mm512_sub_pd(D, D), zero, _CMP_NEQ_UQ);
-      bad |= _mm512_cmp_pd_mask(D, zero, _CMP_EQ_OQ);
-      const __m512d nx =
-          _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k1[e], vX), _mm512_mul_pd(k2[e], vY)));
-      const __m512d ny =
-          _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k3[e], vX), _mm512_mul_pd(k4[e], vY)));
+      __m512d D = D0, nx = nx0, ny = ny0;
+      if constexpr (S != Shared::kDenominator) {
+        D = S == Shared::kAngles ? _mm512_sub_pd(_mm512_add_pd(saX, L[e]), k5Y)
+                                 : _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[e], vX), L[e]),
+                                                 _mm512_mul_pd(k5[e], vY));
+        // Zero, infinite or NaN.
+        bad |= _mm512_fpclass_pd_mask(D, 0x01 | 0x02 | 0x04 | 0x08 | 0x10 | 0x80);
+      }
+      if constexpr (S != Shared::kAngles) {
+        nx = _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k1[e], vX), _mm512_mul_pd(k2[e], vY)));
+        ny = _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k3[e], vX), _mm512_mul_pd(k4[e], vY)));
+      }
       const __m512d ex = _mm512_sub_pd(vx, _mm512_div_pd(nx, D));
       const __m512d ey = _mm512_sub_pd(vy, _mm512_div_pd(ny, D));
       _mm512_store_pd(t[e], _mm512_add_pd(_mm512_abs_pd(ex), _mm512_abs_pd(ey)));
@@ -183,31 +154,197 @@ __attribute__((target("avx512f"))) bool Avx512Sums(const double* x, const double
     for (int lane = 0; lane < 8; ++lane)
       for (int e = 0; e < M; ++e) s[e] = s[e] + t[e][lane];
   }
-  for (int e = 0; e < M; ++e) sums[e] = s[e];
-  return ScalarTail<M>(x, y, X, Y, i, n, k, sums) && bad == 0;
+  if (bad != 0) return false;
+  for (int e = 0; e < M; ++e) {
+    ScalarSum(a, i, k[e], s[e]);
+    sums[e] = s[e];
+  }
+  return true;
 }
 
-// The function for M = count evaluations with the instruction set.
-SumsFunction SumsFor(CostInstructions instructions, int count) {
-  static const SumsFunction table[3][3] = {
-      {ScalarSums<1>, ScalarSums<2>, ScalarSums<3>},
-      {Avx2Sums<1>, Avx2Sums<2>, Avx2Sums<3>},
-      {Avx512Sums<1>, Avx512Sums<2>, Avx512Sums<3>},
-  };
-  const int row = instructions == CostInstructions::kAvx512 ? 2
-                  : instructions == CostInstructions::kAvx2 ? 1
-                                                            : 0;
-  return table[row][count - 1];
+// ---- many evaluations, each in its own lane: the points are visited in list order and every
+// lane's sum is exactly the scalar chain, with no adding across lanes. W lanes a vector, G
+// vectors side by side.
+
+// The terms of up to W evaluations, one lane each (unused lanes repeat the last evaluation).
+template <int W>
+struct alignas(64) LaneTerms {
+  double sa[W], L[W], k1[W], k2[W], k3[W], k4[W], k5[W];
+  void Fill(const ProjectionTerms* k, int count) {
+    for (int lane = 0; lane < W; ++lane) {
+      const ProjectionTerms& t = k[std::min(lane, count - 1)];
+      sa[lane] = t.sa;
+      L[lane] = t.L;
+      k1[lane] = t.k1;
+      k2[lane] = t.k2;
+      k3[lane] = t.k3;
+      k4[lane] = t.k4;
+      k5[lane] = t.k5;
+    }
+  }
+};
+
+template <int G>
+__attribute__((target("avx512f,avx512dq"))) bool Avx512EvaluationLanes(const PointArrays& a,
+                                                                       const LaneTerms<8>* k,
+                                                                       double F, double* sums) {
+  __m512d sa[G], L[G], k1[G], k2[G], k3[G], k4[G], k5[G], s[G];
+  for (int g = 0; g < G; ++g) {
+    sa[g] = _mm512_load_pd(k[g].sa);
+    L[g] = _mm512_load_pd(k[g].L);
+    k1[g] = _mm512_load_pd(k[g].k1);
+    k2[g] = _mm512_load_pd(k[g].k2);
+    k3[g] = _mm512_load_pd(k[g].k3);
+    k4[g] = _mm512_load_pd(k[g].k4);
+    k5[g] = _mm512_load_pd(k[g].k5);
+    s[g] = _mm512_setzero_pd();
+  }
+  const __m512d vF = _mm512_set1_pd(F);
+  __mmask8 bad = 0;
+  for (std::size_t i = 0; i < a.n; ++i) {
+    const __m512d vX = _mm512_set1_pd(a.X[i]), vY = _mm512_set1_pd(a.Y[i]);
+    const __m512d vx = _mm512_set1_pd(a.x[i]), vy = _mm512_set1_pd(a.y[i]);
+    for (int g = 0; g < G; ++g) {
+      const __m512d D =
+          _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[g], vX), L[g]), _mm512_mul_pd(k5[g], vY));
+      // Zero, infinite or NaN.
+      bad |= _mm512_fpclass_pd_mask(D, 0x01 | 0x02 | 0x04 | 0x08 | 0x10 | 0x80);
+      const __m512d nx =
+          _mm512_mul_pd(vF, _mm512_add_pd(_mm512_mul_pd(k1[g], vX), _mm512_mul_pd(k2[g], vY)));
+      const __m512d ny =
+          _mm512_mul_pd(vF, _mm512_add_pd(_mm512_mul_pd(k3[g], vX), _mm512_mul_pd(k4[g], vY)));
+      const __m512d ex = _mm512_sub_pd(vx, _mm512_div_pd(nx, D));
+      const __m512d ey = _mm512_sub_pd(vy, _mm512_div_pd(ny, D));
+      s[g] = _mm512_add_pd(s[g], _mm512_add_pd(_mm512_abs_pd(ex), _mm512_abs_pd(ey)));
+    }
+  }
+  for (int g = 0; g < G; ++g) _mm512_storeu_pd(sums + 8 * g, s[g]);
+  return bad == 0;
 }
+
+template <int G>
+__attribute__((target("avx2"))) bool Avx2EvaluationLanes(const PointArrays& a,
+                                                         const LaneTerms<4>* k, double F,
+                                                         double* sums) {
+  __m256d sa[G], L[G], k1[G], k2[G], k3[G], k4[G], k5[G], s[G];
+  for (int g = 0; g < G; ++g) {
+    sa[g] = _mm256_load_pd(k[g].sa);
+    L[g] = _mm256_load_pd(k[g].L);
+    k1[g] = _mm256_load_pd(k[g].k1);
+    k2[g] = _mm256_load_pd(k[g].k2);
+    k3[g] = _mm256_load_pd(k[g].k3);
+    k4[g] = _mm256_load_pd(k[g].k4);
+    k5[g] = _mm256_load_pd(k[g].k5);
+    s[g] = _mm256_setzero_pd();
+  }
+  const __m256d vF = _mm256_set1_pd(F), zero = _mm256_setzero_pd(), sign = _mm256_set1_pd(-0.0);
+  __m256d bad = _mm256_setzero_pd();
+  for (std::size_t i = 0; i < a.n; ++i) {
+    const __m256d vX = _mm256_set1_pd(a.X[i]), vY = _mm256_set1_pd(a.Y[i]);
+    const __m256d vx = _mm256_set1_pd(a.x[i]), vy = _mm256_set1_pd(a.y[i]);
+    for (int g = 0; g < G; ++g) {
+      const __m256d D =
+          _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(sa[g], vX), L[g]), _mm256_mul_pd(k5[g], vY));
+      // Not finite: D − D is NaN. A zero D makes the sum infinite or NaN, found by the caller.
+      bad = _mm256_or_pd(bad, _mm256_cmp_pd(_mm256_sub_pd(D, D), zero, _CMP_NEQ_UQ));
+      const __m256d nx =
+          _mm256_mul_pd(vF, _mm256_add_pd(_mm256_mul_pd(k1[g], vX), _mm256_mul_pd(k2[g], vY)));
+      const __m256d ny =
+          _mm256_mul_pd(vF, _mm256_add_pd(_mm256_mul_pd(k3[g], vX), _mm256_mul_pd(k4[g], vY)));
+      const __m256d ex = _mm256_sub_pd(vx, _mm256_div_pd(nx, D));
+      const __m256d ey = _mm256_sub_pd(vy, _mm256_div_pd(ny, D));
+      s[g] = _mm256_add_pd(s[g],
+                           _mm256_add_pd(_mm256_andnot_pd(sign, ex), _mm256_andnot_pd(sign, ey)));
+    }
+  }
+  for (int g = 0; g < G; ++g) _mm256_storeu_pd(sums + 4 * g, s[g]);
+  return _mm256_movemask_pd(bad) == 0;
+}
+
+// What the `count` evaluations share, by the bits of their terms.
+Shared SharedBy(const ProjectionTerms* k, int count) {
+  const auto same = [](double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+  };
+  bool angles = true, denominator = true;
+  for (int e = 1; e < count; ++e) {
+    const ProjectionTerms &t = k[e], &t0 = k[0];
+    const bool common = same(t.sa, t0.sa) && same(t.k5, t0.k5) && same(t.F, t0.F);
+    angles = angles && common && same(t.k1, t0.k1) && same(t.k2, t0.k2) && same(t.k3, t0.k3) &&
+             same(t.k4, t0.k4);
+    denominator = denominator && common && same(t.L, t0.L);
+  }
+  return angles ? Shared::kAngles : denominator ? Shared::kDenominator : Shared::kNothing;
+}
+
+// The sums of `count` evaluations with the instruction set: whole vectors of evaluations, two at
+// once where the registers allow it; what is left over, unless it nearly fills a vector, in
+// groups of up to three over the points in the lanes (a part-filled vector costs as much as a
+// full one).
+bool VectorSums(CostInstructions instructions, const PointArrays& a, const ProjectionTerms* k,
+                int count, double* sums) {
+  using PointLanes = bool (*)(const PointArrays&, const ProjectionTerms*, double*);
+  static const PointLanes avx512Points[3][3] = {
+      {Avx512PointLanes<1>, Avx512PointLanes<2>, Avx512PointLanes<3>},
+      {Avx512PointLanes<1>, Avx512PointLanes<2, Shared::kAngles>,
+       Avx512PointLanes<3, Shared::kAngles>},
+      {Avx512PointLanes<1>, Avx512PointLanes<2, Shared::kDenominator>,
+       Avx512PointLanes<3, Shared::kDenominator>}};
+  static const PointLanes avx2Points[3] = {Avx2PointLanes<1>, Avx2PointLanes<2>, Avx2PointLanes<3>};
+  const bool wide = instructions == CostInstructions::kAvx512;
+  int first = 0;
+  if (wide) {
+    LaneTerms<8> terms[2];
+    double laneSums[16];
+    while (count - first >= 7) {
+      const int left = count - first;
+      const int m = left >= 15 ? std::min(16, left) : std::min(8, left);
+      terms[0].Fill(k + first, std::min(m, 8));
+      if (m > 8) terms[1].Fill(k + first + 8, m - 8);
+      const bool ok = m > 8 ? Avx512EvaluationLanes<2>(a, terms, k[0].F, laneSums)
+                            : Avx512EvaluationLanes<1>(a, terms, k[0].F, laneSums);
+      if (!ok) return false;
+      std::copy(laneSums, laneSums + m, sums + first);
+      first += m;
+    }
+  } else {
+    // Sixteen vector registers hold the terms of one vector of evaluations.
+    LaneTerms<4> terms[1];
+    double laneSums[4];
+    for (; count - first >= 4; first += 4) {
+      terms[0].Fill(k + first, 4);
+      if (!Avx2EvaluationLanes<1>(a, terms, k[0].F, laneSums)) return false;
+      std::copy(laneSums, laneSums + 4, sums + first);
+    }
+  }
+  // The rest, in threes (a pair for the last four).
+  while (first < count) {
+    const int left = count - first;
+    const int m = left == 4 ? 2 : std::min(3, left);
+    const PointLanes f =
+        wide ? avx512Points[static_cast<int>(SharedBy(k + first, m))][m - 1] : avx2Points[m - 1];
+    if (!f(a, k + first, sums + first)) return false;
+    first += m;
+  }
+  return true;
+}
+#endif
 
 }  // namespace
 
 bool Supports(CostInstructions instructions) {
   switch (instructions) {
+#if ZELV_COST_VECTORS
     case CostInstructions::kAvx512:
-      return __builtin_cpu_supports("avx512f");
+      return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+             __builtin_cpu_supports("avx2");
     case CostInstructions::kAvx2:
       return __builtin_cpu_supports("avx2");
+#else
+    case CostInstructions::kAvx512:
+    case CostInstructions::kAvx2:
+      return false;
+#endif
     case CostInstructions::kScalar:
       return true;
   }
@@ -239,24 +376,52 @@ PointArrayCost::PointArrayCost(const VT_Points& imagePoints, const VT_Points& sc
 }
 
 double PointArrayCost::Cost(const PoseParameters& p) const {
+  const CostQuery query{p, SineCosineOf(p.Al), SineCosineOf(p.Bet), SineCosineOf(p.Hi)};
   double cost;
-  Costs(&p, 1, &cost);
+  Evaluate(&query, 1, &cost);
   return cost;
 }
 
 void PointArrayCost::Costs(const PoseParameters* p, int count, double* costs) const {
+  std::vector<CostQuery> queries(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i)
+    queries[i] = {p[i], SineCosineOf(p[i].Al), SineCosineOf(p[i].Bet), SineCosineOf(p[i].Hi)};
+  Evaluate(queries.data(), count, costs);
+}
+
+void PointArrayCost::Evaluate(const CostQuery* queries, int count, double* costs) const {
   if (sceneTooShort_) throw ZelvError("Index out of bounds ListOfT::Get");
-  // Up to three evaluations share one pass over the points.
-  for (int first = 0; first < count; first += 3) {
-    const int m = std::min(3, count - first);
-    AngleCache& angles = angleCache;
-    Factors k[3];
-    for (int e = 0; e < m; ++e) k[e] = FactorsOf(p[first + e], F_, angles);
-    double sums[3] = {0, 0, 0};
-    if (!SumsFor(instructions_, m)(x_.data(), y_.data(), X_.data(), Y_.data(), x_.size(), k, sums))
-      throw ZelvError("division by zero or overflow in the projection");
-    for (int e = 0; e < m; ++e)
-      costs[first + e] = Finite(sums[e], "overflow in the refinement cost");
+  // The terms are formed in chunks on the stack, a small one for the few evaluations of one step.
+  if (count <= 3)
+    EvaluateChunks<3>(queries, count, costs);
+  else
+    EvaluateChunks<64>(queries, count, costs);
+}
+
+template <int Chunk>
+void PointArrayCost::EvaluateChunks(const CostQuery* queries, int count, double* costs) const {
+  const PointArrays a{x_.data(), y_.data(), X_.data(), Y_.data(), x_.size()};
+  ProjectionTerms terms[Chunk];
+  for (int first = 0; first < count; first += Chunk) {
+    const int m = std::min(Chunk, count - first);
+    for (int e = 0; e < m; ++e) {
+      const CostQuery& q = queries[first + e];
+      terms[e] = MakeProjectionTerms(q.al.s, q.al.c, q.bet.s, q.bet.c, q.hi.s, q.hi.c, F_, q.p.L);
+    }
+    double* sums = costs + first;
+#if ZELV_COST_VECTORS
+    if (instructions_ != CostInstructions::kScalar) {
+      if (!VectorSums(instructions_, a, terms, m, sums))
+        throw ZelvError("division by zero or overflow in the projection");
+    } else
+#endif
+    {
+      for (int e = 0; e < m; ++e) {
+        sums[e] = 0;
+        ScalarSum(a, 0, terms[e], sums[e]);
+      }
+    }
+    for (int e = 0; e < m; ++e) sums[e] = Finite(sums[e], "overflow in the refinement cost");
   }
 }
 

@@ -1,7 +1,10 @@
 #pragma once
-// The refinement cost over structure-of-arrays copies of the control points, with the per-point
-// terms computed by vector instructions (AVX-512, AVX2 or plain SSE2, chosen at run time) and
-// summed point by point in list order, so every cost is bit-identical to RefinementCost.
+// The refinement cost over structure-of-arrays copies of the control points, bit-identical to
+// RefinementCost. On x86-64 the per-point terms are computed by vector instructions (AVX-512 or
+// AVX2, chosen at run time): many evaluations at once each in its own vector lane, a few at once
+// over the points in the lanes; each evaluation's terms are summed point by point in list order.
+// Elsewhere, and where the processor has neither, plain scalar code with the projection of
+// solver/projection.h.
 //
 // Frames and units as in RefinementCost: image points in corrected pixels, scene points in scene
 // units measured from the sighting point, angles in radians, F in pixels.
@@ -17,7 +20,7 @@ namespace zelv {
 // The instruction sets the per-point terms can be computed with.
 enum class CostInstructions { kScalar, kAvx2, kAvx512 };
 
-// Whether this processor runs the instruction set.
+// Whether this processor runs the instruction set (only kScalar off x86-64).
 bool Supports(CostInstructions instructions);
 // The widest instruction set this processor runs.
 CostInstructions BestCostInstructions();
@@ -32,8 +35,12 @@ class PointArrayCost : public RefinementCostModel {
 
   double Cost(const PoseParameters& p) const override;
   void Costs(const PoseParameters* p, int count, double* costs) const override;
+  void Evaluate(const CostQuery* queries, int count, double* costs) const override;
 
  private:
+  template <int Chunk>
+  void EvaluateChunks(const CostQuery* queries, int count, double* costs) const;
+
   std::vector<double> x_, y_, X_, Y_;  // pixels; scene units
   double F_;
   bool sceneTooShort_ = false;

@@ -409,6 +409,11 @@ bool TRedForm::N3Click() {
 
   try {
     SaveTextLines(*path, lines);
+  } catch (const TextEncodingError& error) {
+    // The message names the character the file's code page cannot hold.
+    ui_.ShowMessage("Ошибка записи файла " + *path + "!\n" + error.what(), "Ошибка!",
+                    MessageIcon::Stop, OwnerWindow());
+    return false;
   } catch (const ZelvError&) {
     ui_.ShowMessage("Ошибка записи файла " + *path + "!", "Ошибка!", MessageIcon::Stop,
                     OwnerWindow());

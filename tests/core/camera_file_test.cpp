@@ -2,7 +2,9 @@
 #include "files/camera_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 
 #include "fake_ui.h"
@@ -189,6 +191,37 @@ TEST_F(CameraFileTest, AFileThatIsNotWindows1251FailsTheRead) {
   EXPECT_FALSE(ReadCameraFile(path, geometry, ui));
   ExpectOneMessage(kReadError);
   EXPECT_EQ(geometry.ImageCentreX, 11.0);
+}
+
+TEST_F(CameraFileTest, AFifoOrADeviceAsTableOrCameraFileFailsTheReadAtOnce) {
+  ASSERT_EQ(mkfifo(folder.Path("ff").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", folder.Path("zero"));
+  const auto start = std::chrono::steady_clock::now();
+  for (const char* table : {"ff", "zero"}) {
+    FakeUi tableUi;
+    InteriorGeometry g = Untouched();
+    const std::string path =
+        WriteCamera({"1", "2", table, "3", "4", "5"}, std::string(table) + ".cam");
+    EXPECT_FALSE(ReadCameraFile(path, g, tableUi)) << table;
+    ASSERT_EQ(tableUi.messages.size(), 1u);
+    EXPECT_EQ(tableUi.messages[0].text, kReadError);
+    EXPECT_EQ(g.CorrectionTable, Lines{"old"});
+  }
+  // The camera file itself: it exists, and its reader refuses it.
+  EXPECT_FALSE(ReadCameraFile(folder.Path("ff"), geometry, ui));
+  ExpectOneMessage(kReadError);
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+}
+
+TEST_F(CameraFileTest, AUtf8FileWithACyrillicCommentReads) {
+  SaveTextLines(folder.Path("t.txt"), {"1", "0 0 4000 4000 X 0 1 - Y 0 1 - ; "});
+  const std::string path = folder.Write(
+      "utf8.cam",
+      "320 ; Центр X\n240 ; Центр Y\nt.txt ; Таблица\n1000 ; Фокус\n640 ; Ширина\n480 ; Высота\n");
+  ASSERT_TRUE(ReadCameraFile(path, geometry, ui));
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(geometry.ImageCentreY, 240.0);
+  EXPECT_EQ(geometry.ImageHeight, 480.0);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "files/coordinate_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
@@ -97,6 +98,22 @@ TEST(ReadScenePointsTest, AFileThatIsNotWindows1251FailsWithTheSceneMessage) {
   VT_Points points(1);
   EXPECT_FALSE(ReadScenePoints(folder.Write("s.crd", std::string("1 ; 2\0", 6)), points, ui));
   ExpectOnlyMessage(ui, kSceneError);
+}
+
+TEST(ReadScenePointsTest, AFifoFailsWithTheSceneMessageAndUtf8WithAMarkReads) {
+  ScratchFolder folder;
+  ASSERT_EQ(mkfifo(folder.Path("fifo.crd").c_str(), 0600), 0);
+  FakeUi ui;
+  VT_Points points(1);
+  EXPECT_FALSE(ReadScenePoints(folder.Path("fifo.crd"), points, ui));
+  ExpectOnlyMessage(ui, kSceneError);
+  FakeUi utf8Ui;
+  ASSERT_TRUE(ReadScenePoints(folder.Write("s.crd",
+                                           "\xEF\xBB\xBF"
+                                           "1,5 ; 2\r\n3 ; 4\r\n"),
+                              points, utf8Ui));
+  EXPECT_TRUE(utf8Ui.messages.empty());
+  EXPECT_EQ(PointsOf(points), (Points{{1.5, 2}, {3, 4}}));
 }
 
 TEST(ReadImagePointsTest, PointsAreCorrectedWithTheTableAndTheCentre) {

@@ -82,6 +82,39 @@ TEST(LargestPointDistanceTest, MatchesTheQuadraticScanOnRandomSets) {
   }
 }
 
+// A coordinate moved by `steps` units in the last place.
+double Ulps(double v, int steps) {
+  for (; steps > 0; --steps) v = std::nextafter(v, HUGE_VAL);
+  for (; steps < 0; ++steps) v = std::nextafter(v, -HUGE_VAL);
+  return v;
+}
+
+TEST(LargestPointDistanceTest, NearDuplicatesGiveTheLargestComputedDistance) {
+  // Points a few units in the last place apart: the farthest pair in exact arithmetic need not be
+  // the pair whose computed distance is largest, and the scan takes the computed one.
+  std::mt19937 random(16);
+  std::uniform_real_distribution<double> real(-2000, 2000);
+  std::uniform_int_distribution<int> step(-6, 6);
+  std::uniform_real_distribution<double> tiny(-1e-12, 1e-12);
+  for (int trial = 0; trial < 3000; ++trial) {
+    VT_Points points(1);
+    const int bases = 2 + trial % 5;
+    for (int b = 0; b < bases; ++b) {
+      const double x = trial % 3 == 0 ? std::round(real(random)) : real(random);
+      const double y = trial % 3 == 0 ? std::round(real(random)) : real(random);
+      points.Add(new VT_Point(x, y));
+      const int copies = 1 + static_cast<int>(random() % 12);
+      for (int c = 0; c < copies; ++c) {
+        if (random() % 2 == 0)
+          points.Add(new VT_Point(Ulps(x, step(random)), Ulps(y, step(random))));
+        else
+          points.Add(new VT_Point(x + x * tiny(random), y + y * tiny(random)));
+      }
+    }
+    ExpectSameAsScan(points, "trial " + std::to_string(trial));
+  }
+}
+
 TEST(LargestPointDistanceTest, CoordinatesBeyondTheExactRangeStillMatch) {
   auto huge = testing::MakePoints({{1e300, 0}, {-1e300, 5}, {0, 1e-300}, {7, 8}});
   ExpectSameAsScan(*huge, "huge");

@@ -1,6 +1,7 @@
-// What keeps the refinement finite and visible: the move bound (the runaway fuzz input, the
-// headroom of the worked cases), final offsets refused only for searches that would run, a
-// failing outer iteration on a worker thread, and progress reported on the calling thread.
+// What keeps the refinement finite and visible: the walk check and the move bound (the runaway
+// fuzz input, a walk of more than a million moves that converges, the moves of the worked cases),
+// final offsets refused only for searches that would run, a failing outer iteration on a worker
+// thread, and progress reported on the calling thread.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -82,7 +83,7 @@ TEST(MoveBoundTest, TheRunawayDistanceInputEndsWithTheGuardMessageInSeconds) {
   }
 }
 
-TEST(MoveBoundTest, WorkedCasesNeedLessThanATwentiethOfTheBound) {
+TEST(MoveBoundTest, WorkedCasesNeedFewerThanFiftyThousandMoves) {
   const fs::path root = fs::path(ZELV_TEST_DATA_DIR) / "golden";
   for (const char* name : {"square", "synthetic1", "synthetic2", "synthetic3", "synthetic4"}) {
     OrientationState state;
@@ -100,8 +101,81 @@ TEST(MoveBoundTest, WorkedCasesNeedLessThanATwentiethOfTheBound) {
     };
     ASSERT_TRUE(ComputePose(state, ui, options)) << name;
     EXPECT_GT(moves, 1000) << name;
-    EXPECT_LT(moves, kMaxMovesPerIteration / 20) << name;
+    EXPECT_LT(moves, 50000) << name;
   }
+}
+
+TEST(MoveBoundTest, AWalkOfMoreThanAMillionMovesFromADistanceOfAHundredthConverges) {
+  // Only the distance is searched, from 0.01 at a step of 15 % of it: 0.0015 a move, about
+  // 1.3 million moves up to the true 2000.
+  const fs::path root = fs::path(ZELV_TEST_DATA_DIR) / "golden" / "square";
+  double expectedDistance = 0, expectedCost = 0;
+  std::vector<std::string> expectedResults;
+  for (bool oracle : {true, false}) {
+    OrientationState state;
+    state.CameraFileName = (root / "camera.cam").string();
+    state.ImageFileName = (root / "image.crd").string();
+    state.SceneFileName = (root / "scene.crd").string();
+    state.Settings.EstimateLevel = 1;
+    state.Settings.UseFirstValues = true;
+    state.Settings.LFirstValue = 0.01;
+    state.Settings.AlStart = state.Settings.BetStart = state.Settings.HiStart = 0;
+    testing::FakeUi ui;
+    ASSERT_TRUE(LoadInputs(state, ui));
+    long moves = 0;
+    PoseOptions options;
+    if (oracle)
+      options.refine = [&moves](double& a, double& b, double& c, double& d,
+                                RefinementContext& context) {
+        oracle::Refine(a, b, c, d, context, &moves);
+      };
+    ASSERT_TRUE(ComputePose(state, ui, options)) << oracle;
+    EXPECT_NEAR(state.Distance, 2000, 1e-6);
+    EXPECT_EQ(state.Values.Al, 0);
+    EXPECT_EQ(state.Values.Bet, 0);
+    EXPECT_EQ(state.Values.Hi, 0);
+    EXPECT_LT(state.Values.cost, 1e-6);
+    if (oracle) {
+      EXPECT_GT(moves, 1300000);
+      expectedDistance = state.Distance;
+      expectedCost = state.Values.cost;
+      expectedResults = {state.Results.begin(), state.Results.end()};
+    } else {
+      EXPECT_EQ(state.Distance, expectedDistance);
+      EXPECT_EQ(state.Values.cost, expectedCost);
+      EXPECT_EQ(std::vector<std::string>(state.Results.begin(), state.Results.end()),
+                expectedResults);
+    }
+  }
+}
+
+TEST(MoveBoundTest, AWalkWhoseCostFallsTooSlowlyIsRefusedAfterTenThousandMoves) {
+  // At a step of 15 (15 % of 100) falling by 1.5e-11 of the cost a move, the walk would go on
+  // for billions of moves.
+  long evaluations = 0;
+  const FunctionCost slow([&evaluations](const PoseParameters& p) {
+    ++evaluations;
+    return 1000 - 1e-9 * p.L;
+  });
+  for (bool oracle : {true, false}) {
+    Fixture f(slow, 1);
+    f.settings.AlStart = f.settings.BetStart = f.settings.HiStart = 0;
+    double Al = 0, Bet = 0, Hi = 0, L = 100;
+    evaluations = 0;
+    if (oracle)
+      EXPECT_THROW(oracle::Refine(Al, Bet, Hi, L, f.context), ZelvError);
+    else
+      EXPECT_THROW(Refine(Al, Bet, Hi, L, f.context), ZelvError);
+    EXPECT_EQ(L, 100);
+    EXPECT_GT(evaluations, kWalkWindow);
+    EXPECT_LT(evaluations, 4 * kWalkWindow);
+  }
+  // Ten times faster it is a walk that converges: from 0 up to the minimum at 30 000.
+  const FunctionCost fast(
+      [](const PoseParameters& p) { return 1000 - 1e-6 * p.L + std::fabs(p.L - 30000); });
+  PoseParameters p{0, 0, 0, 0};
+  SearchParameter(p, &PoseParameters::L, MoveDistance, 1, 0.5, 70, fast);
+  EXPECT_NEAR(p.L, 30000, 1);
 }
 
 TEST(FinalOffsetTest, RefusedOnlyWhenItsSearchWouldRun) {

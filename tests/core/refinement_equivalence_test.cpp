@@ -8,6 +8,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 #include <random>
 
 #include "app/orientation_session.h"
@@ -106,6 +107,7 @@ void ExpectSame(const Outcome& expected, const Outcome& actual, const std::strin
   const RefinementSettings& se = expected.state.Settings;
   const RefinementSettings& sa = actual.state.Settings;
   EXPECT_EQ(Bits(sa.AlStart), Bits(se.AlStart)) << what;
+  EXPECT_EQ(Bits(sa.BetStart), Bits(se.BetStart)) << what;
   EXPECT_EQ(Bits(sa.HiStart), Bits(se.HiStart)) << what;
   EXPECT_EQ(Bits(sa.LStart), Bits(se.LStart)) << what;
   // The log, but for the computation time of its last line.
@@ -161,6 +163,67 @@ TEST(RefinementEquivalenceTest, PreciseLevelWithOneTwoThreeAndEightThreads) {
   }
 }
 
+TEST(RefinementEquivalenceTest, NonDefaultSettingsAtLevelsOneAndThree) {
+  // First values with and without VaryHi, start offsets not above the final ones (those
+  // searches never run), other start and final offsets, coarse final offsets.
+  const double degree = std::numbers::pi / 180;
+  std::vector<std::pair<std::string, RefinementSettings>> variants;
+  RefinementSettings first;
+  first.UseFirstValues = true;
+  first.AlFirstValue = 0.1;
+  first.BetFirstValue = -0.2;
+  first.HiFirstValue = 0.4;
+  first.LFirstValue = 1500;
+  variants.push_back({"first values", first});
+  RefinementSettings varyHi = first;
+  varyHi.VaryHi = true;
+  variants.push_back({"first values, VaryHi", varyHi});
+  RefinementSettings still;
+  still.AlStart = still.AlMin;
+  still.HiStart = still.HiMin / 2;
+  still.LStart = 0.00005;
+  variants.push_back({"start offsets not above the final ones", still});
+  RefinementSettings other;
+  other.BetStart = 5 * degree;
+  other.BetMin = 0.001 * degree;
+  other.HiMin = 1e-4;
+  other.LStart = 40;
+  other.LMin = 0.01;
+  variants.push_back({"other offsets", other});
+  RefinementSettings coarse;
+  coarse.AlMin = coarse.BetMin = coarse.HiMin = 0.01;
+  coarse.LMin = 1;
+  coarse.UseFirstValues = true;
+  coarse.VaryHi = true;
+  coarse.LFirstValue = 4000;
+  variants.push_back({"coarse final offsets", coarse});
+
+  std::mt19937 random(606);
+  int shown = 0;
+  for (const auto& [name, settings] : variants) {
+    const auto pairs = RandomScene(random, 5 + static_cast<int>(random() % 8), false);
+    for (int level : {1, 3}) {
+      Outcome expected;
+      RunPose(pairs, level, true, 1, expected, settings);
+      shown += expected.shown;
+      for (int threads : level == 1 ? std::vector<int>{0} : std::vector<int>{1, 3}) {
+        Outcome actual;
+        RunPose(pairs, level, false, threads, actual, settings);
+        ExpectSame(expected, actual,
+                   name + ", level " + std::to_string(level) + ", " + std::to_string(threads) +
+                       " threads");
+      }
+    }
+  }
+  EXPECT_GE(shown, 8);  // most runs have a result to compare
+  // And a large scene at level 1 from first values.
+  const auto pairs = RandomScene(random, 300);
+  Outcome expected, actual;
+  RunPose(pairs, 1, true, 1, expected, varyHi);
+  RunPose(pairs, 1, false, 0, actual, varyHi);
+  ExpectSame(expected, actual, "300 points from first values");
+}
+
 TEST(RefinementEquivalenceTest, DegenerateScenesFailOrSucceedAlike) {
   // Collinear scene points, duplicated pairs, a far-off point and a negative distance's start.
   std::mt19937 random(404);
@@ -197,17 +260,39 @@ TEST(PointArrayCostTest, EveryInstructionSetGivesThePlainCostBitForBit) {
          {CostInstructions::kScalar, CostInstructions::kAvx2, CostInstructions::kAvx512}) {
       if (!Supports(isa)) continue;
       const PointArrayCost cost(image, scene, 1234.5, isa);
-      PoseParameters p[3];
+      // A few evaluations over the points in the lanes, many each in its own lane (whole
+      // vectors, pairs of vectors, part-filled ones, more than one batch of terms).
+      std::vector<PoseParameters> p(70);
       for (auto& q : p)
         q = {unit(random) - 0.5, unit(random) - 0.5, 6 * unit(random) - 3,
              1000 + 3000 * unit(random)};
-      for (int count = 1; count <= 3; ++count) {
-        double costs[3];
-        cost.Costs(p, count, costs);
+      // The probes of one step of the distance search share the angles, those of the Hi search
+      // the denominator.
+      for (int count : {2, 3}) {
+        std::vector<PoseParameters> step(count, p[0]), turn(count, p[1]);
+        for (int e = 1; e < count; ++e) {
+          step[e].L = step[0].L + 17 * e;
+          turn[e].Hi = turn[0].Hi - 0.01 * e;
+        }
+        for (const auto* set : {&step, &turn}) {
+          std::vector<double> costs(count);
+          cost.Costs(set->data(), count, costs.data());
+          for (int e = 0; e < count; ++e) {
+            const PoseParameters& q = (*set)[e];
+            EXPECT_EQ(Bits(costs[e]),
+                      Bits(oracle::RefinementCost(image, scene, q.Al, q.Bet, q.Hi, 1234.5, q.L)))
+                << n << " points, instructions " << static_cast<int>(isa) << ", one step";
+          }
+        }
+      }
+      for (int count : {1, 2, 3, 4, 5, 8, 9, 16, 17, 23, 70}) {
+        std::vector<double> costs(count);
+        cost.Costs(p.data(), count, costs.data());
         for (int e = 0; e < count; ++e)
           EXPECT_EQ(Bits(costs[e]), Bits(oracle::RefinementCost(image, scene, p[e].Al, p[e].Bet,
                                                                 p[e].Hi, 1234.5, p[e].L)))
-              << n << " points, instructions " << static_cast<int>(isa);
+              << n << " points, instructions " << static_cast<int>(isa) << ", " << count
+              << " at once";
       }
     }
   }
@@ -225,6 +310,24 @@ TEST(PointArrayCostTest, RaisesWhereThePlainCostRaises) {
       // D = sin a·X + L − cos a·sin b·Y is 0 for the point at X = 0 with a = b = 0, L = 0 ...
       const PointArrayCost cost(*image, scene, 1000, isa);
       EXPECT_THROW(cost.Cost({0, 0, 0, 0}), ZelvError);
+      // So do the probes of one step that share the angles or the denominator.
+      const PoseParameters distances[2] = {{0, 0, 0, 5}, {0, 0, 0, 0}};
+      const PoseParameters turns[2] = {{0, 0, 0.1, 0}, {0, 0, 0.2, 0}};
+      double two[2];
+      EXPECT_THROW(cost.Costs(distances, 2, two), ZelvError);
+      EXPECT_THROW(cost.Costs(turns, 2, two), ZelvError);
+      // Among many evaluations in the lanes, one that divides by zero raises.
+      for (int count : {4, 9, 20}) {
+        std::vector<PoseParameters> many(count, PoseParameters{0.1, 0.1, 0.2, 3000});
+        many[count / 2] = {0, 0, 0, 0};
+        std::vector<double> costs(count);
+        EXPECT_THROW(cost.Costs(many.data(), count, costs.data()), ZelvError) << count;
+        many[count / 2] = {1.5, 0.1, 0, 1e308};
+        scene.Get(at)->x = 1e308;
+        const PointArrayCost huge(*image, scene, 1000, isa);
+        EXPECT_THROW(huge.Costs(many.data(), count, costs.data()), ZelvError) << count;
+        scene.Get(at)->x = 0;
+      }
       EXPECT_THROW(oracle::RefinementCost(*image, scene, 0, 0, 0, 1000, 0), ZelvError);
       // ... and not finite for a huge one.
       scene.Get(at)->x = 1e308;

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "app/orientation_session.h"
+#include "base/zelv_error.h"
 #include "fake_ui.h"
 #include "scratch_folder.h"
 #include "solver_test_points.h"
@@ -50,6 +51,34 @@ TEST(CheckPointSpreadTest, LargestDistanceAgainstHalfTheImageDiagonal) {
   EXPECT_TRUE(CheckPointSpread(*half, 6, 8));
   auto single = MakePoints({{7, 7}});
   EXPECT_FALSE(CheckPointSpread(*single, 6, 8));
+}
+
+TEST(CheckPointSpreadTest, AnImageSizeWhoseSquareOverflowsRaises) {
+  auto corners = MakePoints({{-500, -400}, {500, 400}});
+  EXPECT_THROW(CheckPointSpread(*corners, 1e200, 800), ZelvError);
+  EXPECT_THROW(CheckPointSpread(*corners, 640, -1e155), ZelvError);
+  EXPECT_THROW(CheckPointSpread(*corners, 1e154, 1e154),
+               ZelvError);  // each square fits, the sum not
+  EXPECT_FALSE(CheckPointSpread(*corners, 1e150, 1e150));
+}
+
+TEST(RunOrientationTest, AnImageWidthOf1E200EndsTheRunAsAFailingComputation) {
+  ScratchFolder folder;
+  std::filesystem::copy_file(kSquare + "table.txt", folder.Path("table.txt"));
+  const std::string camera = folder.Write(
+      "camera.cam", "320 ; x\r\n240 ; y\r\ntable.txt ; t\r\n1000 ; f\r\n1E200 ; w\r\n480 ; h\r\n");
+  OrientationState state;
+  UseFiles(state, kSquare + "image.crd", kSquare + "scene.crd", folder.Folder().string());
+  state.CameraFileName = camera;
+  state.Results[kDistance] = "5.0000";
+  FakeUi ui;
+  EXPECT_FALSE(RunOrientation(state, ui));
+  ASSERT_EQ(ui.messages.size(), 1u);  // no spread warning: the check itself failed
+  EXPECT_EQ(ui.messages[0].text, "Внутренняя ошибка! Проверьте входные данные.");
+  EXPECT_EQ(ui.messages[0].caption, "Отказ");
+  EXPECT_EQ(ui.messages[0].icon, MessageIcon::Exclamation);
+  EXPECT_EQ(state.Results[kDistance], "5.0000");
+  EXPECT_EQ(ui.busyDepth, 0);
 }
 
 TEST(ClearResultsTest, EmptiesTheFieldsAndLeavesTheSaveStateAndTheCentre) {

@@ -2,6 +2,7 @@
 // outer iteration and the log.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -18,15 +19,16 @@ namespace {
 using testing::MakePoints;
 using testing::ScratchFolder;
 
-// A cost given by a function of the four parameters, counting its evaluations.
+// A cost given by a function of the four parameters, counting its evaluations (the precise
+// estimate evaluates on several threads at once).
 class FunctionCost : public RefinementCostModel {
  public:
   explicit FunctionCost(std::function<double(const PoseParameters&)> f) : f_(std::move(f)) {}
   double Cost(const PoseParameters& p) const override {
-    ++evaluations;
+    evaluations.fetch_add(1, std::memory_order_relaxed);
     return f_(p);
   }
-  mutable long evaluations = 0;
+  mutable std::atomic<long> evaluations{0};
 
  private:
   std::function<double(const PoseParameters&)> f_;

@@ -23,6 +23,8 @@ void SearchParameter(PoseParameters& p, double PoseParameters::*member, MoveFunc
                      const RefinementCostModel& cost, long& moves) {
   double& v = p.*member;
   double s = startStep;
+  long walk = 0;  // moves at the same step since it last changed or the walk was last checked
+  double walkStart = 0;
   while (s > finalOffset) {
     if (++moves > kMaxMovesPerIteration) throw ZelvError("the refinement does not settle");
     const double c0 = cost.Cost(p);
@@ -30,9 +32,20 @@ void SearchParameter(PoseParameters& p, double PoseParameters::*member, MoveFunc
     const double cMinus = cost.Cost(p);
     v = move(v, 2 * s);
     const double cPlus = cost.Cost(p);
+    // Every kWalkWindow moves at one step must lower the cost by kLeastWalkFall of it.
+    if (walk == 0) {
+      walkStart = c0;
+    } else if (walk == kWalkWindow) {
+      if (!(walkStart - c0 >= kLeastWalkFall * c0))
+        throw ZelvError("the refinement walks without settling");
+      walk = 0;
+      walkStart = c0;
+    }
+    ++walk;
     if (cPlus >= c0 && cMinus >= c0) {
       v = move(v, -s);
       s = s * shrinkPercent * 0.01;
+      walk = 0;
     } else if (cPlus > c0 && cMinus < c0) {
       v = move(v, -2 * s);
     } else if (cPlus < c0 && cMinus < c0 && cPlus > cMinus) {

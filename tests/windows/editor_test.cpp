@@ -1,8 +1,11 @@
 // The data editor window: opening coordinate and camera files, the row commands, the checks and
 // the file written by the save command, and the question asked when it is closed.
 
+#include <sys/stat.h>
+
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -537,6 +540,22 @@ class EditorTest : public QObject {
     QCOMPARE(PointRows(form), QStringList{"1:1|2"});
   }
 
+  void aFifoOrADeviceIsRefusedAtOnceInsteadOfFreezingTheWindow() {
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("ff.crd");
+    QCOMPARE(mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    for (const QString& path : {fifo, QString("/dev/zero")}) {
+      FakeUi ui;
+      TRedForm form(ui);
+      QElapsedTimer timer;
+      timer.start();
+      QCOMPARE(form.OpenDataFile(path.toStdString(), zelv::kPointFileType), 0);
+      QVERIFY(timer.elapsed() < 5000);
+      QCOMPARE(ui.messages.size(), std::size_t{1});
+      QCOMPARE(ui.messages[0].text, std::string(kInternalError));
+    }
+  }
+
   void aTableNameWindows1251CannotHoldFailsTheWriteAndKeepsTheOldFile() {
     QTemporaryDir dir;
     const std::string oldText = "1;\r\n2;\r\nt.txt;\r\n4;\r\n5;\r\n6;\r\n7;\r\n8;\r\n";
@@ -549,7 +568,9 @@ class EditorTest : public QObject {
     ui.files = {path.toStdString()};
     QVERIFY(!form.N3Click());
     QCOMPARE(ui.messages.size(), std::size_t{1});
-    QCOMPARE(ui.messages[0].text, "Ошибка записи файла " + path.toStdString() + "!");
+    QCOMPARE(ui.messages[0].text,
+             "Ошибка записи файла " + path.toStdString() +
+                 "!\nСимвол «表» (U+8868) нельзя записать в кодировке Windows-1251");
     QCOMPARE(ReadBytes(path), Cp1251(oldText));
     QVERIFY(form.Modified);
     QCOMPARE(form.Cell(2, 1), QString::fromUtf8("表.txt"));
