@@ -3,6 +3,7 @@ BUILD   ?= build
 JOBS    ?= $(shell nproc)
 WERROR  ?= OFF
 EXAMPLE := examples/survey
+REAL_EXAMPLE := examples/zhang
 
 CMAKE_FLAGS ?=
 
@@ -50,6 +51,9 @@ fuzz: deps
 
 demo: build
 	./$(BUILD)/zelv-cli orient $(EXAMPLE)/camera.cam $(EXAMPLE)/image.crd $(EXAMPLE)/scene.crd --level 1
+	@echo
+	@echo "Real photograph: raw corners and an OpenCV calibration"
+	./$(BUILD)/zelv-cli orient $(REAL_EXAMPLE)/calibration.yml $(REAL_EXAMPLE)/image-raw.crd $(REAL_EXAMPLE)/scene.crd --level 1
 
 run: build
 	./$(BUILD)/zelv

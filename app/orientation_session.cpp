@@ -4,6 +4,7 @@
 
 #include "app/rigorous_level.h"
 #include "base/zelv_error.h"
+#include "files/calibration_file.h"
 #include "files/coordinate_file.h"
 #include "files/text_file.h"
 #include "solver/point_spread.h"
@@ -12,6 +13,14 @@ namespace zelv {
 
 bool LoadInputs(OrientationState& state, UserInterface& ui) {
   InteriorGeometry& g = state.Geometry;
+  state.UncoveredPoints.clear();  // a lens model covers every point
+  // A calibration file gives the interior geometry and a lens model that corrects the points.
+  if (DetectCameraFileFormat(state.CameraFileName) != CameraFileFormat::CamFile) {
+    if (!ReadCalibrationFile(state.CameraFileName, state.CameraId, g, ui)) return false;
+    if (!ReadCalibratedImagePoints(state.ImageFileName, state.ImagePoints, *g.Lens, ui))
+      return false;
+    return ReadScenePoints(state.SceneFileName, state.ScenePoints, ui);
+  }
   if (!ReadCameraFile(state.CameraFileName, g, ui)) return false;
   if (!ReadImagePoints(state.ImageFileName, state.ImagePoints, g.CorrectionTable, g.ImageCentreX,
                        g.ImageCentreY, ui, &state.UncoveredPoints))

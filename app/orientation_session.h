@@ -13,7 +13,8 @@
 
 namespace zelv {
 
-// Reads the camera file, then the image points corrected by its table, then the scene points;
+// Reads the camera file, then the image points corrected by its table, then the scene points (a
+// calibration file in place of the camera file: its lens model corrects the image points);
 // stops at the first reader that fails (the reader has shown its message). True when all read.
 bool LoadInputs(OrientationState& state, UserInterface& ui);
 

@@ -48,6 +48,7 @@ struct OrientationState {
   std::string SceneFileName;
   std::string CameraFileName;
   std::string ImageFileName;
+  int CameraId = 0;  // the camera of a COLMAP camera list named as the camera file; 0: the first
   std::string StartDirectory;  // the process's current directory at start-up
   InteriorGeometry Geometry;
   double SightingPointX = 0;

@@ -2,25 +2,31 @@
 // and prints what it read, so that a file can be checked without computing anything.
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
+#include "app/orientation_session.h"
 #include "base/number_text.h"
+#include "cli/camera_id.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
-#include "files/camera_file.h"
-#include "files/coordinate_file.h"
+#include "files/calibration_file.h"
 
 namespace zelv::cli {
 namespace {
 
 const char kInputsUsage[] =
-    "Usage: zelv-cli inputs CAMERA IMAGE SCENE [--decimal-separator . | ,]\n"
+    "Usage: zelv-cli inputs CAMERA IMAGE SCENE [--camera-id N] [--decimal-separator . | ,]\n"
     "\n"
     "Reads the camera file (with its correction table), the image coordinate file and the scene\n"
     "coordinate file as the orientation does, stopping at the first file that fails, and prints\n"
     "the interior geometry and one line per point pair: number, corrected x, corrected y (pixels,\n"
-    "origin at the image centre, y up), scene X, scene Y.\n"
+    "origin at the image centre, y up), scene X, scene Y. CAMERA may also be an OpenCV\n"
+    "calibration file or a COLMAP cameras.txt: then the lens model and its coefficients are\n"
+    "printed, and the image points are corrected by the model (origin at the principal point,\n"
+    "pixels of the focal length fx).\n"
     "\n"
+    "  --camera-id N           the camera of a COLMAP cameras.txt (default: the first one)\n"
     "  --decimal-separator C   the separator written in the numbers ('.' or ','); the default is\n"
     "                          that of the LC_NUMERIC locale. Both are accepted when reading.\n"
     "\n"
@@ -37,11 +43,19 @@ int RunInputsCommand(int argc, char** argv) {
   std::string files[3];
   int fileCount = 0;
   char separator = RegionalDecimalSeparator();
+  int cameraId = 0;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(kInputsUsage, stdout);
       return 0;
+    }
+    if (std::strcmp(arg, "--camera-id") == 0) {
+      const std::optional<long long> id =
+          i + 1 < argc ? ParseCameraId(argv[++i]) : std::optional<long long>();
+      if (!id) return UsageError("--camera-id needs a whole number from 1");
+      cameraId = static_cast<int>(*id);
+      continue;
     }
     if (std::strcmp(arg, "--decimal-separator") == 0) {
       if (i + 1 >= argc) return UsageError("--decimal-separator needs '.' or ','");
@@ -58,14 +72,15 @@ int RunInputsCommand(int argc, char** argv) {
   if (fileCount != 3) return UsageError("three file names are needed");
 
   ConsoleUi ui;
-  InteriorGeometry geometry;
-  VT_Points imagePoints(1);
-  VT_Points scenePoints(1);
-  if (!ReadCameraFile(files[0], geometry, ui)) return 1;
-  if (!ReadImagePoints(files[1], imagePoints, geometry.CorrectionTable, geometry.ImageCentreX,
-                       geometry.ImageCentreY, ui))
-    return 1;
-  if (!ReadScenePoints(files[2], scenePoints, ui)) return 1;
+  OrientationState state;
+  state.CameraFileName = files[0];
+  state.ImageFileName = files[1];
+  state.SceneFileName = files[2];
+  state.CameraId = cameraId;
+  if (!LoadInputs(state, ui)) return 1;
+  const InteriorGeometry& geometry = state.Geometry;
+  const VT_Points& imagePoints = state.ImagePoints;
+  const VT_Points& scenePoints = state.ScenePoints;
 
   auto number = [separator](double v) { return FormatGeneral(v, separator); };
   std::printf("Image centre: %s ; %s\n", number(geometry.ImageCentreX).c_str(),
@@ -73,7 +88,12 @@ int RunInputsCommand(int argc, char** argv) {
   std::printf("Focal length: %s\n", number(geometry.FocalLength).c_str());
   std::printf("Image size: %s ; %s\n", number(geometry.ImageWidth).c_str(),
               number(geometry.ImageHeight).c_str());
-  std::printf("Correction table lines: %zu\n", geometry.CorrectionTable.size());
+  if (geometry.Lens) {
+    for (const std::string& line : DescribeCalibration(*geometry.Lens, separator))
+      std::printf("%s\n", line.c_str());
+  } else {
+    std::printf("Correction table lines: %zu\n", geometry.CorrectionTable.size());
+  }
   std::printf("Image points: %d\nScene points: %d\n", imagePoints.Count(), scenePoints.Count());
   const int pairs =
       imagePoints.Count() < scenePoints.Count() ? imagePoints.Count() : scenePoints.Count();

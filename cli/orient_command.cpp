@@ -18,6 +18,7 @@
 #include "base/angles.h"
 #include "base/number_text.h"
 #include "base/zelv_error.h"
+#include "cli/camera_id.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
 
@@ -28,8 +29,11 @@ const char kOrientUsage[] =
     "Usage: zelv-cli orient CAMERA IMAGE SCENE [options]\n"
     "\n"
     "Computes the exterior orientation of the camera from the camera file, the image coordinate\n"
-    "file and the scene coordinate file, and prints the 21 result values.\n"
+    "file and the scene coordinate file, and prints the 21 result values. CAMERA may also be an\n"
+    "OpenCV calibration file (YAML, XML or JSON) or a COLMAP cameras.txt; its lens model then\n"
+    "corrects the image points, which are raw pixels as measured on the photograph.\n"
     "\n"
+    "  --camera-id N             the camera of a COLMAP cameras.txt (default: the first one)\n"
     "  --level L                 estimate level: 0 or fast (default), 1 or normal, 3 or precise,\n"
     "                            4 or rigorous (least squares on all six pose parameters, robust,\n"
     "                            with the standard deviations of the values)\n"
@@ -242,6 +246,10 @@ int RunOrientCommand(int argc, char** argv) {
       if (!n || !(*n >= 1 && *n <= 256) || *n != std::floor(*n))
         return UsageError("--threads needs a whole number from 1 to 256");
       threads = static_cast<int>(*n);
+    } else if (arg == "--camera-id") {
+      const std::optional<long long> id = value(v) ? ParseCameraId(v) : std::nullopt;
+      if (!id) return UsageError("--camera-id needs a whole number from 1");
+      state.CameraId = static_cast<int>(*id);
     } else if (arg == "--out") {
       if (!value(outPath) || outPath.empty()) return UsageError("--out needs a file name");
     } else if (arg == "--log") {

@@ -72,6 +72,7 @@ bool CheckFileExists(const std::string& name, UserInterface& ui) {
 
 bool ReadCameraFile(const std::string& name, InteriorGeometry& geometry, UserInterface& ui) {
   if (!CheckFileExists(name, ui)) return false;
+  geometry.Lens.reset();
   try {
     const std::vector<std::string> lines = LoadTextLines(name);
     auto line = [&lines](std::size_t index) -> const std::string& {

@@ -6,10 +6,12 @@
 // file name (relative to the camera file's folder), 4 focal length (pixels; empty or one blank:
 // -1), 5 image width, 6 image height (pixels), 7 and 8 the principal point (not read here).
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "base/user_interface.h"
+#include "files/lens_model.h"
 
 namespace zelv {
 
@@ -20,6 +22,9 @@ struct InteriorGeometry {
   double ImageWidth = 0;                     // pixels
   double ImageHeight = 0;                    // pixels
   std::vector<std::string> CorrectionTable;  // the lines of the correction-table file
+  // The lens model when a calibration file gave the camera (files/calibration_file.h); the
+  // correction table is then empty. A camera file leaves it empty.
+  std::optional<LensCalibration> Lens;
 };
 
 // The editor's row labels and the comments written after each of the eight values.
@@ -32,7 +37,8 @@ bool CheckFileExists(const std::string& name, UserInterface& ui);
 
 // Reads the camera file into `geometry`, assigning each field as soon as its line is read.
 // On failure shows its message and returns false; fields assigned before the failing line keep
-// their new values, and the correction table keeps its old lines when its file cannot be loaded.
+// their new values (Lens is emptied once the file is found), and the correction table keeps its old
+// lines when its file cannot be loaded.
 bool ReadCameraFile(const std::string& name, InteriorGeometry& geometry, UserInterface& ui);
 
 }  // namespace zelv

@@ -66,7 +66,11 @@ bool ReadImagePoints(const std::string& name, VT_Points& points,
   }
 }
 
-bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui) {
+namespace {
+
+// Reads the two values of each line as they stand; `error` is the message of a failure.
+bool ReadUncorrectedPoints(const std::string& name, VT_Points& points, const char* error,
+                           UserInterface& ui) {
   if (!CheckFileExists(name, ui)) return false;
   points.Clear();
   try {
@@ -76,9 +80,19 @@ bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& 
     });
     return true;
   } catch (const std::exception&) {
-    ui.ShowMessage(kSceneReadError, "Ошибка!", MessageIcon::None, Owner{});
+    ui.ShowMessage(error, "Ошибка!", MessageIcon::None, Owner{});
     return false;
   }
+}
+
+}  // namespace
+
+bool ReadRawImagePoints(const std::string& name, VT_Points& points, UserInterface& ui) {
+  return ReadUncorrectedPoints(name, points, kImageReadError, ui);
+}
+
+bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui) {
+  return ReadUncorrectedPoints(name, points, kSceneReadError, ui);
 }
 
 }  // namespace zelv

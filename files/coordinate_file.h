@@ -18,6 +18,10 @@ bool ReadImagePoints(const std::string& name, VT_Points& points,
                      const std::vector<std::string>& correctionTable, double imageCentreX,
                      double imageCentreY, UserInterface& ui, std::vector<int>* uncovered = nullptr);
 
+// Reads raw image pixel coordinates (x right, y down) as they stand, for a lens model to correct
+// (files/calibration_file.h); messages and list as ReadImagePoints.
+bool ReadRawImagePoints(const std::string& name, VT_Points& points, UserInterface& ui);
+
 // Reads scene coordinates (scene units) into `points` (emptied first). On failure shows
 // "Ошибка чтения файла сцены!" / "Ошибка!" and returns false.
 bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui);

@@ -31,6 +31,7 @@
 #include "app/windows/jpeg_picture.h"
 #include "app/windows/qt_user_interface.h"
 #include "app/windows/residuals_window.h"
+#include "files/calibration_file.h"
 
 // The pictures live in the windows' static library; naming the resource here keeps the linker
 // from dropping them. Q_INIT_RESOURCE must be used outside any namespace.
@@ -446,7 +447,13 @@ void TOrientation_Form::ResetDialogFolders(const std::string& folder) {
 void TOrientation_Form::PickFile(bool camera, std::string& member, QLineEdit* edit) {
   FileDialogRequest request;
   if (camera) {
-    request.filters = {{"Camera Files (*.cam)", "*.cam"}, {"All Files (*)", "*"}};
+    // A calibration file may stand in for the camera file; the first filter shows both.
+    request.filters = {{"Camera Files (*.cam *.yml *.yaml *.xml *.json *.txt)",
+                        "*.cam *.yml *.yaml *.xml *.json *.txt"},
+                       {"ZELV Camera Files (*.cam)", "*.cam"},
+                       {"OpenCV and COLMAP Calibrations (*.yml *.yaml *.xml *.json *.txt)",
+                        "*.yml *.yaml *.xml *.json *.txt"},
+                       {"All Files (*)", "*"}};
     request.defaultSuffix = "cam";
     request.proposedName = "Kalibr";
     request.startFolder = camStartFolder_;
@@ -480,6 +487,15 @@ void TOrientation_Form::Edit6KeyUp() { TakeTypedName(Edit6, state_.ImageFileName
 void TOrientation_Form::Edit4KeyUp() { TakeTypedName(Edit4, state_.SceneFileName); }
 
 void TOrientation_Form::Edit1DblClick() {
+  // The grid edits the eight lines of a camera file; saving a calibration file from it would
+  // replace the calibration with them.
+  if (DetectCameraFileFormat(state_.CameraFileName) != CameraFileFormat::CamFile) {
+    ui_->ShowMessage(
+        "Файл калибровки камеры не открывается в редакторе данных. Изменяйте его в программе, "
+        "которая его создала.",
+        "Предупреждение!", MessageIcon::None, SelfOwner());
+    return;
+  }
   OpenDataEditor(state_.CameraFileName, kCameraFileType, *ui_);
 }
 void TOrientation_Form::Edit6DblClick() {

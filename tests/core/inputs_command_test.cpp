@@ -84,5 +84,45 @@ TEST(InputsCommandTest, UsageErrorsExitTwoAndHelpExitsZero) {
   EXPECT_EQ(help.out.rfind("Usage: zelv-cli inputs CAMERA IMAGE SCENE", 0), 0u);
 }
 
+TEST(InputsCommandTest, ACalibrationFileShowsItsLensModelAndTheCorrectedPoints) {
+  const std::string photo = std::string(ZELV_TEST_DATA_DIR) + "/realdata/zhang/image1/";
+  const std::string files = Quote(photo + "image-raw.crd") + " " + Quote(photo + "scene.crd");
+  const CliRun yaml =
+      RunCli("inputs " + Quote(photo + "calibration.yml") + " " + files + " --decimal-separator .");
+  EXPECT_EQ(yaml.exitCode, 0) << yaml.err;
+  EXPECT_EQ(yaml.out.substr(0, yaml.out.find("Image points")),
+            "Image centre: 303.959 ; 206.585\n"
+            "Focal length: 832.5\n"
+            "Image size: 640 ; 480\n"
+            "Lens model: OpenCV (OpenCV calibration file)\n"
+            "Camera matrix: fx 832.5 ; fy 832.53 ; cx 303.959 ; cy 206.585 ; skew 0.204494\n"
+            "Coefficients: k1 -0.228601 ; k2 0.190353 ; p1 0 ; p2 0 ; k3 0\n");
+  EXPECT_NE(yaml.out.find("Image points: 256\nScene points: 256\n1 ; "), std::string::npos);
+
+  ScratchFolder folder;
+  const std::string list = folder.Write("cameras.txt",
+                                        "1 PINHOLE 640 480 800 800 320 240\n"
+                                        "5 SIMPLE_RADIAL 640 480 832.5 303.959 206.585 -0.2\n");
+  const CliRun second = RunCli("inputs " + Quote(list) + " " + files + " --camera-id 5");
+  EXPECT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_NE(second.out.find("Lens model: SIMPLE_RADIAL (COLMAP camera 5)\n"), std::string::npos);
+  EXPECT_NE(second.out.find("Coefficients: k1 -0.2 ; k2 0 ; p1 0 ; p2 0\n"), std::string::npos);
+
+  const CliRun missing = RunCli("inputs " + Quote(list) + " " + files + " --camera-id 4");
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_EQ(missing.err,
+            "Ошибка! Ошибка чтения файла калибровки камеры: в списке нет камеры с номером 4!\n");
+  for (const char* bad : {"0", "-1", "x", "1.5", ""}) {
+    const CliRun usage =
+        RunCli("inputs " + Quote(list) + " " + files + " --camera-id '" + bad + "'");
+    EXPECT_EQ(usage.exitCode, 2) << bad;
+    EXPECT_NE(usage.err.find("--camera-id needs a whole number from 1"), std::string::npos) << bad;
+  }
+  const CliRun orient = RunCli("orient " + Quote(list) + " " + files + " --camera-id 4");
+  EXPECT_EQ(orient.exitCode, 1);
+  EXPECT_NE(orient.err.find("в списке нет камеры с номером 4!"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zelv

@@ -27,6 +27,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "app/orientation_session.h"
 #include "app/windows/Orient_form.h"
 #include "app/windows/Orientparamform.h"
 #include "app/windows/help_window.h"
@@ -338,6 +339,46 @@ class MainWindowTest : public QObject {
     QVERIFY(!w.Timer1->isActive());
   }
 
+  void aCalibrationFileStandsInForTheCameraFile() {
+    const std::string photo = std::string(ZELV_TEST_DATA_DIR) + "/realdata/zhang/image1";
+    Harness h;
+    h.ShowPanel();
+    TOrientation_Form& w = *h.window;
+    h.ui.files.push_back(photo + "/calibration.yml");
+    w.Button5Click();
+    QCOMPARE(w.Edit1->text(), QStringLiteral("calibration.yml"));
+    w.State().ImageFileName = photo + "/image-raw.crd";
+    w.State().SceneFileName = photo + "/scene.crd";
+    w.Edit6->setText("image-raw.crd");
+    w.Edit4->setText("scene.crd");
+    w.N10Click();
+    QVERIFY(h.ui.messages.empty());
+    QVERIFY(w.State().Geometry.Lens.has_value());
+
+    // The fields show what the session computes from the same three files.
+    zelv::OrientationState state;
+    state.CameraFileName = photo + "/calibration.yml";
+    state.ImageFileName = photo + "/image-raw.crd";
+    state.SceneFileName = photo + "/scene.crd";
+    state.DecimalSeparator = '.';
+    state.Settings.EstimateLevel = w.State().Settings.EstimateLevel;
+    FakeUi quiet;
+    QVERIFY(zelv::RunOrientation(state, quiet));
+    for (std::size_t i = 0; i < zelv::kResultCount; ++i)
+      QCOMPARE(h.Field(zelv::kResults[i].fieldName), Q(state.Results[i]));
+
+    // The data editor, made for camera files, is not opened on it: saving from it would replace
+    // the calibration.
+    const int windows = QApplication::topLevelWidgets().size();
+    w.Edit1DblClick();
+    QCOMPARE(QApplication::topLevelWidgets().size(), windows);
+    QCOMPARE(h.ui.messages.size(), std::size_t{1});
+    QCOMPARE(h.ui.messages[0].caption, std::string("Предупреждение!"));
+    QCOMPARE(h.ui.messages[0].text,
+             std::string("Файл калибровки камеры не открывается в редакторе данных. Изменяйте его "
+                         "в программе, которая его создала."));
+  }
+
   void anOrientationOfTheSquareFillsTheTwentyOneFields() {
     Harness h;
     h.ShowPanel();
@@ -398,8 +439,12 @@ class MainWindowTest : public QObject {
     QCOMPARE(cam.startFolder, std::string());
     QCOMPARE(cam.proposedName, std::string("Kalibr"));
     QCOMPARE(cam.defaultSuffix, std::string("cam"));
-    QCOMPARE(cam.filters[0].description, std::string("Camera Files (*.cam)"));
-    QCOMPARE(cam.filters[0].pattern, std::string("*.cam"));
+    // The camera file and the calibration files that may stand in for it, together and apart.
+    QCOMPARE(cam.filters.size(), std::size_t{4});
+    QCOMPARE(cam.filters[0].pattern, std::string("*.cam *.yml *.yaml *.xml *.json *.txt"));
+    QCOMPARE(cam.filters[1].pattern, std::string("*.cam"));
+    QCOMPARE(cam.filters[2].pattern, std::string("*.yml *.yaml *.xml *.json *.txt"));
+    QCOMPARE(cam.filters[3].description, std::string("All Files (*)"));
     QCOMPARE(w.State().CameraFileName, std::string("/data/cam/Kalibr.cam"));
     QCOMPARE(w.Edit1->text(), QStringLiteral("Kalibr.cam"));
 

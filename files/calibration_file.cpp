@@ -1,0 +1,432 @@
+#include "files/calibration_file.h"
+
+#include <charconv>
+#include <cmath>
+#include <fstream>
+#include <opencv2/core.hpp>
+#include <sstream>
+
+#include "base/number_text.h"
+#include "base/zelv_error.h"
+#include "files/coordinate_file.h"
+
+namespace zelv {
+namespace {
+
+const char kReadError[] = "Ошибка чтения файла калибровки камеры: ";
+
+// A calibration file is small; a larger one is not a calibration and is refused before it is
+// parsed, so that a wrong file named by mistake costs no time or memory.
+constexpr std::size_t kLargestCalibrationFile = 1024 * 1024;
+
+// OpenCV's parsers descend one call per nesting level and overflow the stack on a few thousand;
+// a calibration nests three deep. Text nested deeper than these limits is refused unparsed.
+constexpr int kDeepestNesting = 64;
+constexpr std::size_t kWidestIndent = 200;
+
+// The limits beyond which a value is taken for a mistake: no camera has a focal length or an
+// image of millions of pixels, and larger coefficients only overflow the model.
+constexpr double kLargestPixels = 1e7;
+constexpr double kLargestCoefficient = 1e6;
+
+[[noreturn]] void Fail(const std::string& reason) { throw ZelvError(kReadError + reason + "!"); }
+
+std::string ReadBytes(const std::string& path, std::size_t limit) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) Fail("файл не открывается");
+  std::string bytes;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
+    if (bytes.size() > limit) Fail("файл слишком велик для файла калибровки");
+  }
+  if (in.bad()) Fail("файл не читается");
+  return bytes;
+}
+
+// The text after a UTF-8 byte-order mark and leading blanks.
+std::string_view Content(std::string_view text) {
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const std::size_t start = text.find_first_not_of(" \t\r\n");
+  return start == std::string_view::npos ? std::string_view() : text.substr(start);
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+std::vector<std::string_view> Tokens(std::string_view line) {
+  std::vector<std::string_view> tokens;
+  std::size_t at = 0;
+  while (true) {
+    at = line.find_first_not_of(" \t\r", at);
+    if (at == std::string_view::npos) break;
+    std::size_t end = line.find_first_of(" \t\r", at);
+    if (end == std::string_view::npos) end = line.size();
+    tokens.push_back(line.substr(at, end - at));
+    at = end;
+  }
+  return tokens;
+}
+
+bool ParseDouble(std::string_view token, double& value) {
+  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  const auto result = std::from_chars(token.data(), token.data() + token.size(), value);
+  return result.ec == std::errc() && result.ptr == token.data() + token.size() &&
+         std::isfinite(value);
+}
+
+bool ParseInteger(std::string_view token, long long& value) {
+  const auto result = std::from_chars(token.data(), token.data() + token.size(), value);
+  return result.ec == std::errc() && result.ptr == token.data() + token.size();
+}
+
+// A COLMAP model name: capital letters, digits and '_', beginning with a letter.
+bool LooksLikeModelName(std::string_view token) {
+  if (token.empty() || token.front() < 'A' || token.front() > 'Z') return false;
+  for (char c : token)
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  return true;
+}
+
+CameraFileFormat FormatOf(std::string_view text) {
+  const std::string_view content = Content(text);
+  for (std::string_view start : {"%YAML", "---", "<?xml", "<opencv_storage", "{"})
+    if (StartsWith(content, start)) return CameraFileFormat::OpenCvStorage;
+  if (StartsWith(content, "#")) return CameraFileFormat::ColmapCameras;
+  const std::vector<std::string_view> first = Tokens(content.substr(0, content.find('\n')));
+  long long id = 0;
+  if (first.size() >= 2 && ParseInteger(first[0], id) && LooksLikeModelName(first[1]))
+    return CameraFileFormat::ColmapCameras;
+  return CameraFileFormat::CamFile;
+}
+
+void CheckFinite(double value, double limit, const char* what) {
+  if (!std::isfinite(value) || std::fabs(value) > limit)
+    Fail(std::string("недопустимое значение ") + what);
+}
+
+// The checks every camera passes, whichever file it came from.
+void CheckCalibration(const LensCalibration& c) {
+  CheckFinite(c.fx, kLargestPixels, "fx");
+  CheckFinite(c.fy, kLargestPixels, "fy");
+  CheckFinite(c.cx, kLargestPixels, "cx");
+  CheckFinite(c.cy, kLargestPixels, "cy");
+  CheckFinite(c.skew, kLargestPixels, "перекоса");
+  if (!(c.fx > 0) || !(c.fy > 0)) Fail("фокусные расстояния fx и fy должны быть больше нуля");
+  // fx and fy below a thousandth of a pixel make the normalised coordinates overflow.
+  if (c.fx < 1e-3 || c.fy < 1e-3) Fail("фокусные расстояния fx и fy слишком малы");
+  for (double k : c.coefficients) CheckFinite(k, kLargestCoefficient, "коэффициента дисторсии");
+  if (!(c.imageWidth >= 1 && c.imageWidth <= kLargestPixels) ||
+      !(c.imageHeight >= 1 && c.imageHeight <= kLargestPixels))
+    Fail("ширина и высота изображения должны быть от 1 до 10000000 пикселей");
+}
+
+// ---------------------------------------------------------------- OpenCV FileStorage
+
+// The numbers of a node: an OpenCV matrix, a map with "data" (as other tools write a matrix), a
+// sequence of numbers or of sequences of numbers, or one number.
+std::vector<double> NodeNumbers(const cv::FileNode& node, const char* what) {
+  std::vector<double> numbers;
+  if (node.isMap()) {
+    cv::Mat matrix;
+    if (!node["dt"].empty()) {
+      // No matrix of a calibration has more than 14 elements; a larger size is not allocated.
+      const cv::FileNode rows = node["rows"];
+      const cv::FileNode cols = node["cols"];
+      if (!rows.isInt() || !cols.isInt() || rows.real() < 1 || cols.real() < 1 ||
+          rows.real() * cols.real() > 64)
+        Fail(std::string("не читается ") + what);
+      node >> matrix;
+      if (matrix.empty() || matrix.channels() != 1) Fail(std::string("не читается ") + what);
+      matrix.convertTo(matrix, CV_64F);
+      for (int r = 0; r < matrix.rows; ++r)
+        for (int col = 0; col < matrix.cols; ++col) numbers.push_back(matrix.at<double>(r, col));
+      return numbers;
+    }
+    return NodeNumbers(node["data"], what);
+  }
+  if (node.isSeq()) {
+    for (cv::FileNodeIterator it = node.begin(); it != node.end(); ++it) {
+      const cv::FileNode item = *it;
+      if (item.isSeq()) {
+        for (double v : NodeNumbers(item, what)) numbers.push_back(v);
+      } else if (item.isInt() || item.isReal()) {
+        numbers.push_back(item.real());
+      } else {
+        Fail(std::string("не читается ") + what);
+      }
+    }
+    return numbers;
+  }
+  if (node.isInt() || node.isReal()) return {node.real()};
+  Fail(std::string("не читается ") + what);
+}
+
+cv::FileNode FirstOf(const cv::FileStorage& storage, std::initializer_list<const char*> keys) {
+  for (const char* key : keys) {
+    cv::FileNode node = storage[key];
+    if (!node.empty() && !node.isNone()) return node;
+  }
+  return cv::FileNode();
+}
+
+double ImageSide(const cv::FileStorage& storage, const char* key) {
+  const cv::FileNode node = storage[key];
+  if (node.empty() || !(node.isInt() || node.isReal()))
+    Fail("нет размера изображения (image_width и image_height)");
+  return node.real();
+}
+
+// True when the text nests no deeper than kDeepestNesting in brackets, braces or XML elements
+// and indents no line by more than kWidestIndent (YAML's block nesting). Quotes are not looked
+// at: a calibration has no brackets in its texts.
+bool ShallowEnough(std::string_view text) {
+  int brackets = 0;
+  int elements = 0;
+  std::size_t indent = 0;
+  bool lineStart = true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (ch == '\n') {
+      lineStart = true;
+      indent = 0;
+      continue;
+    }
+    if (lineStart && (ch == ' ' || ch == '\t')) {
+      if (++indent > kWidestIndent) return false;
+      continue;
+    }
+    lineStart = false;
+    if (ch == '[' || ch == '{') ++brackets;
+    if (ch == ']' || ch == '}') --brackets;
+    if (ch == '<' && next == '/')
+      --elements;
+    else if (ch == '<' && next != '?' && next != '!')
+      ++elements;
+    if (ch == '/' && next == '>') --elements;
+    if (brackets > kDeepestNesting || elements > kDeepestNesting) return false;
+  }
+  return true;
+}
+
+LensCalibration ParseOpenCvStorage(const std::string& text) {
+  if (!ShallowEnough(text)) Fail("файл не разбирается как файл OpenCV");
+  LensCalibration c;
+  c.format = CameraFileFormat::OpenCvStorage;
+  cv::FileStorage storage(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
+  if (!storage.isOpened()) Fail("файл не разбирается как файл OpenCV");
+
+  const cv::FileNode matrixNode = FirstOf(storage, {"camera_matrix", "K"});
+  if (matrixNode.empty()) Fail("нет матрицы камеры (camera_matrix или K)");
+  const std::vector<double> k = NodeNumbers(matrixNode, "матрица камеры");
+  if (k.size() != 9 || k[3] != 0 || k[6] != 0 || k[7] != 0 || k[8] != 1)
+    Fail("матрица камеры должна быть 3 × 3 вида [fx s cx; 0 fy cy; 0 0 1]");
+  c.fx = k[0];
+  c.skew = k[1];
+  c.cx = k[2];
+  c.fy = k[4];
+  c.cy = k[5];
+
+  std::string model;
+  const cv::FileNode modelNode = storage["distortion_model"];
+  if (modelNode.isString()) model = modelNode.string();
+  const bool fisheye = model == "fisheye" || model == "equidistant";
+  const cv::FileNode distortionNode = FirstOf(storage, {"distortion_coefficients", "D"});
+  if (distortionNode.empty()) Fail("нет коэффициентов дисторсии (distortion_coefficients или D)");
+  c.coefficients = NodeNumbers(distortionNode, "коэффициенты дисторсии");
+  const std::size_t n = c.coefficients.size();
+  if (fisheye) {
+    if (n != 4) Fail("у модели fisheye должно быть 4 коэффициента дисторсии");
+    c.kind = LensModelKind::Fisheye;
+    c.modelName = "OpenCV fisheye";
+  } else {
+    if (n != 4 && n != 5 && n != 8 && n != 12 && n != 14)
+      Fail("коэффициентов дисторсии должно быть 4, 5, 8, 12 или 14");
+    c.kind = LensModelKind::OpenCv;
+    c.modelName = "OpenCV";
+  }
+  c.imageWidth = ImageSide(storage, "image_width");
+  c.imageHeight = ImageSide(storage, "image_height");
+  return c;
+}
+
+// ---------------------------------------------------------------- COLMAP cameras.txt
+
+struct ColmapModel {
+  const char* name;
+  std::size_t parameters;
+};
+
+const ColmapModel kColmapModels[] = {
+    {"SIMPLE_PINHOLE", 3}, {"PINHOLE", 4},      {"SIMPLE_RADIAL", 4},  {"RADIAL", 5},
+    {"OPENCV", 8},         {"FULL_OPENCV", 12}, {"OPENCV_FISHEYE", 8},
+};
+
+// One camera line: CAMERA_ID MODEL WIDTH HEIGHT PARAMS...
+LensCalibration ParseColmapCamera(const std::vector<std::string_view>& t, long long id) {
+  LensCalibration c;
+  c.format = CameraFileFormat::ColmapCameras;
+  c.cameraId = static_cast<int>(id);
+  c.modelName = std::string(t[1]);
+  const ColmapModel* model = nullptr;
+  for (const ColmapModel& m : kColmapModels)
+    if (t[1] == m.name) model = &m;
+  if (model == nullptr) Fail("модель камеры " + c.modelName + " не поддерживается");
+  if (t.size() != 4 + model->parameters)
+    Fail("у модели " + c.modelName + " должно быть " + std::to_string(model->parameters) +
+         " параметров");
+  if (!ParseDouble(t[2], c.imageWidth) || !ParseDouble(t[3], c.imageHeight))
+    Fail("не читается размер изображения камеры " + std::to_string(id));
+  std::vector<double> p(model->parameters);
+  for (std::size_t i = 0; i < p.size(); ++i)
+    if (!ParseDouble(t[4 + i], p[i]))
+      Fail("не читается параметр " + std::to_string(i + 1) + " камеры " + std::to_string(id));
+
+  const std::string& name = c.modelName;
+  if (name == "SIMPLE_PINHOLE" || name == "SIMPLE_RADIAL" || name == "RADIAL") {
+    c.fx = c.fy = p[0];
+    c.cx = p[1];
+    c.cy = p[2];
+    if (name == "SIMPLE_RADIAL") c.coefficients = {p[3], 0, 0, 0};
+    if (name == "RADIAL") c.coefficients = {p[3], p[4], 0, 0};
+  } else {
+    c.fx = p[0];
+    c.fy = p[1];
+    c.cx = p[2];
+    c.cy = p[3];
+    c.coefficients.assign(p.begin() + 4, p.end());
+  }
+  c.kind = name == "OPENCV_FISHEYE" ? LensModelKind::Fisheye
+           : c.coefficients.empty() ? LensModelKind::Pinhole
+                                    : LensModelKind::OpenCv;
+  return c;
+}
+
+LensCalibration ParseColmapCameras(const std::string& text, int cameraId) {
+  std::istringstream in(text);
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    std::string_view view = line;
+    if (number == 1 && StartsWith(view, "\xEF\xBB\xBF")) view.remove_prefix(3);
+    const std::vector<std::string_view> t = Tokens(view);
+    if (t.empty() || t[0].front() == '#') continue;
+    long long id = 0;
+    if (t.size() < 4 || !ParseInteger(t[0], id) || id < 0 || id > 2147483647)
+      Fail("строка " + std::to_string(number) + " не является описанием камеры");
+    if (cameraId == 0 || id == cameraId) return ParseColmapCamera(t, id);
+  }
+  if (cameraId == 0) Fail("в списке нет ни одной камеры");
+  Fail("в списке нет камеры с номером " + std::to_string(cameraId));
+}
+
+}  // namespace
+
+CameraFileFormat DetectCameraFileFormat(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return CameraFileFormat::CamFile;
+  char head[4096];
+  in.read(head, sizeof head);
+  return FormatOf(std::string_view(head, static_cast<std::size_t>(in.gcount())));
+}
+
+LensCalibration LoadCalibrationFile(const std::string& path, int cameraId) {
+  const std::string text = ReadBytes(path, kLargestCalibrationFile);
+  LensCalibration c;
+  switch (FormatOf(text)) {
+    case CameraFileFormat::OpenCvStorage:
+      if (cameraId != 0) Fail("номер камеры задаётся только для списка камер COLMAP");
+      try {
+        c = ParseOpenCvStorage(text);
+      } catch (const ZelvError&) {
+        throw;
+      } catch (const std::exception&) {
+        // cv::Exception, and the standard exceptions OpenCV's parsers let out on damaged text.
+        Fail("файл не разбирается как файл OpenCV");
+      }
+      break;
+    case CameraFileFormat::ColmapCameras:
+      c = ParseColmapCameras(text, cameraId);
+      break;
+    case CameraFileFormat::CamFile:
+      Fail("это не файл OpenCV и не список камер COLMAP");
+  }
+  CheckCalibration(c);
+  return c;
+}
+
+bool ReadCalibrationFile(const std::string& path, int cameraId, InteriorGeometry& geometry,
+                         UserInterface& ui) {
+  if (!CheckFileExists(path, ui)) return false;
+  try {
+    const LensCalibration c = LoadCalibrationFile(path, cameraId);
+    geometry.ImageCentreX = c.cx;
+    geometry.ImageCentreY = c.cy;
+    geometry.FocalLength = c.fx;
+    geometry.ImageWidth = c.imageWidth;
+    geometry.ImageHeight = c.imageHeight;
+    geometry.CorrectionTable.clear();
+    geometry.Lens = c;
+    return true;
+  } catch (const ZelvError& error) {
+    ui.ShowMessage(error.what(), "Ошибка!", MessageIcon::None, Owner{});
+    return false;
+  } catch (const std::exception&) {
+    ui.ShowMessage(std::string(kReadError) + "файл не читается!", "Ошибка!", MessageIcon::None,
+                   Owner{});
+    return false;
+  }
+}
+
+bool ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
+                               const LensCalibration& calibration, UserInterface& ui) {
+  if (!ReadRawImagePoints(name, points, ui)) {
+    points.Clear();
+    return false;
+  }
+  std::vector<PixelPoint> raw;
+  raw.reserve(points.Count());
+  for (int i = 0; i < points.Count(); ++i) raw.push_back({points.Get(i)->x, points.Get(i)->y});
+  try {
+    const std::vector<PixelPoint> corrected = RawToCorrected(calibration, raw);
+    for (int i = 0; i < points.Count(); ++i) {
+      points.Get(i)->x = corrected[i].x;
+      points.Get(i)->y = corrected[i].y;
+    }
+    return true;
+  } catch (const ZelvError& error) {
+    // No raw point may stay in the list to be taken for a corrected one.
+    points.Clear();
+    ui.ShowMessage(error.what(), "Ошибка!", MessageIcon::None, Owner{});
+    return false;
+  }
+}
+
+std::vector<std::string> DescribeCalibration(const LensCalibration& c, char separator) {
+  auto number = [separator](double v) { return FormatGeneral(v, separator); };
+  std::vector<std::string> lines;
+  std::string model = "Lens model: " + c.modelName;
+  if (c.format == CameraFileFormat::ColmapCameras)
+    model += " (COLMAP camera " + std::to_string(c.cameraId) + ")";
+  else
+    model += " (OpenCV calibration file)";
+  lines.push_back(model);
+  lines.push_back("Camera matrix: fx " + number(c.fx) + " ; fy " + number(c.fy) + " ; cx " +
+                  number(c.cx) + " ; cy " + number(c.cy) + " ; skew " + number(c.skew));
+  static const char* const kOpenCvNames[14] = {"k1", "k2", "p1", "p2", "k3", "k4", "k5",
+                                               "k6", "s1", "s2", "s3", "s4", "tx", "ty"};
+  static const char* const kFisheyeNames[4] = {"k1", "k2", "k3", "k4"};
+  std::string coefficients = "Coefficients:";
+  if (c.coefficients.empty()) coefficients += " none";
+  for (std::size_t i = 0; i < c.coefficients.size(); ++i) {
+    const char* name = c.kind == LensModelKind::Fisheye ? kFisheyeNames[i] : kOpenCvNames[i];
+    coefficients += (i == 0 ? " " : " ; ") + std::string(name) + " " + number(c.coefficients[i]);
+  }
+  lines.push_back(coefficients);
+  return lines;
+}
+
+}  // namespace zelv

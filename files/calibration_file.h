@@ -1,0 +1,48 @@
+#pragma once
+// Calibration files in place of a camera file: an OpenCV FileStorage calibration (YAML, XML or
+// JSON as OpenCV writes it) or a COLMAP camera list ("cameras.txt"), told apart from a ".cam"
+// file by their content, never by their name. Frames and the lens model: files/lens_model.h.
+
+#include <string>
+#include <vector>
+
+#include "base/user_interface.h"
+#include "files/camera_file.h"
+#include "files/lens_model.h"
+#include "points/Data_structures.h"
+
+namespace zelv {
+
+// The format of the file by its first bytes: an OpenCV file begins (after blanks and a UTF-8
+// byte-order mark) with "%YAML", "---", "<?xml", "<opencv_storage>" or "{"; a COLMAP list with a
+// "#" comment or a line "CAMERA_ID MODEL ...". A file that cannot be opened counts as a camera
+// file, whose reader then reports it.
+CameraFileFormat DetectCameraFileFormat(const std::string& path);
+
+// Reads camera `cameraId` of a COLMAP list (0: the first one listed), or the one camera of an
+// OpenCV file (where `cameraId` must be 0), and checks its values: finite, focal lengths and
+// image size above 0, a camera matrix of the form [fx skew cx; 0 fy cy; 0 0 1], a coefficient
+// count the model knows. Raises ZelvError with the message to show ("Ошибка чтения файла
+// калибровки камеры: ...!"); every OpenCV exception is caught here.
+LensCalibration LoadCalibrationFile(const std::string& path, int cameraId);
+
+// As LoadCalibrationFile (after CheckFileExists), and fills `geometry` with what the solver needs:
+// ImageCentreX/Y = the principal point, FocalLength = fx, the image size, Lens = the camera; the
+// correction table is emptied, for the lens model takes its place. Shows the message (caption
+// "Ошибка!") and returns false on failure, leaving `geometry` untouched.
+bool ReadCalibrationFile(const std::string& path, int cameraId, InteriorGeometry& geometry,
+                         UserInterface& ui);
+
+// Reads the raw image points of a coordinate file and turns them into corrected pixels through
+// the calibration. On a file that does not read: the coordinate reader's message; on a point the
+// model cannot invert: "Точка N изображения лежит вне области, где обратима модель объектива!";
+// both with the caption "Ошибка!", false returned and the list emptied.
+bool ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
+                               const LensCalibration& calibration, UserInterface& ui);
+
+// The model and its coefficients as lines of text for zelv-cli inputs, e.g.
+// "Lens model: OPENCV (COLMAP camera 1)" and "Coefficients: k1 -0.2 ; k2 0.05 ; ...", the
+// numbers in the general number text with `separator`.
+std::vector<std::string> DescribeCalibration(const LensCalibration& calibration, char separator);
+
+}  // namespace zelv
