@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "app/rigorous_level.h"
 #include "base/zelv_error.h"
 #include "files/calibration_file.h"
 #include "files/coordinate_file.h"
@@ -12,6 +13,7 @@ namespace zelv {
 
 bool LoadInputs(OrientationState& state, UserInterface& ui) {
   InteriorGeometry& g = state.Geometry;
+  state.UncoveredPoints.clear();  // a lens model covers every point
   // A calibration file gives the interior geometry and a lens model that corrects the points.
   if (DetectCameraFileFormat(state.CameraFileName) != CameraFileFormat::CamFile) {
     if (!ReadCalibrationFile(state.CameraFileName, state.CameraId, g, ui)) return false;
@@ -21,7 +23,7 @@ bool LoadInputs(OrientationState& state, UserInterface& ui) {
   }
   if (!ReadCameraFile(state.CameraFileName, g, ui)) return false;
   if (!ReadImagePoints(state.ImageFileName, state.ImagePoints, g.CorrectionTable, g.ImageCentreX,
-                       g.ImageCentreY, ui))
+                       g.ImageCentreY, ui, &state.UncoveredPoints))
     return false;
   return ReadScenePoints(state.SceneFileName, state.ScenePoints, ui);
 }
@@ -39,6 +41,7 @@ void ClearResults(OrientationState& state) {
   // Emptied fields hold no result: nothing to save, nothing to ask about at closing.
   state.ResultSaved = true;
   state.SaveEnabled = false;
+  state.Precision = ResultPrecision{};
 }
 
 namespace {
@@ -104,9 +107,17 @@ void OrientFromCoefficients(OrientationState& state, UserInterface& ui,
 }
 
 bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& options) {
-  const PoseResult result =
-      SolvePose(state.ImagePoints, state.ScenePoints, state.Geometry.FocalLength, state.Settings,
-                SolveOptionsFor(state, options));
+  const bool rigorous = state.Settings.EstimateLevel == kRigorousLevel;
+  // The rigorous level starts from the fast pose, and needs the scene points as read.
+  const std::vector<ControlPoint> points =
+      rigorous ? ControlPointsOf(state.ImagePoints, state.ScenePoints)
+               : std::vector<ControlPoint>{};
+  PoseResult result = SolvePose(state.ImagePoints, state.ScenePoints, state.Geometry.FocalLength,
+                                state.Settings, SolveOptionsFor(state, options));
+  if (rigorous) {
+    const PoseResult fast = result;
+    if (!RigorousPose(state, ui, points, fast, result)) return false;
+  }
   ShowPose(state, ui, result);
   if (!result.complete)
     ui.ShowMessage("Внутренняя ошибка! Проверьте входные данные.", "Отказ",
@@ -129,6 +140,7 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
                     int threads) {
   TWaitCursor waitCursor(ui);
   state.StartTime = std::chrono::system_clock::now();
+  state.Warnings.clear();
   if (!LoadInputs(state, ui)) return false;
   if (state.ImagePoints.Count() < 4 || state.ScenePoints.Count() < 4) {
     ui.ShowMessage("Недостаточно точек! Процедура прервана!", "Ошибка!", MessageIcon::None,
@@ -145,8 +157,13 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
     return false;
   }
   if (!spread)
-    ui.ShowMessage("Реперные точки расположены слишком кучно. Достоверность результата низкая.",
-                   "Предупреждение!", MessageIcon::None, Owner{});
+    Warn(state, ui, "Реперные точки расположены слишком кучно. Достоверность результата низкая.");
+  if (!state.UncoveredPoints.empty())
+    Warn(state, ui, UncoveredPointsWarning(state.UncoveredPoints));
+  if (!ProvideFocalLength(state, ui)) return false;
+  // The rigorous level refuses a camera behind the plane; the others warn.
+  if (state.Settings.EstimateLevel != kRigorousLevel)
+    WarnIfSceneMirrored(state, ui, ControlPointsOf(state.ImagePoints, state.ScenePoints));
   ClearResults(state);
   ui.SetStatusText("Подождите. Идёт счёт...");
   PoseOptions options;

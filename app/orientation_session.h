@@ -69,8 +69,12 @@ bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& 
 
 // The whole orientation command: busy cursor, StartTime, LoadInputs, fewer than 4 points ->
 // "Недостаточно точек! Процедура прервана!" / "Ошибка!", the spread warning (a spread check that
-// overflows ends the run as a failing computation does), ClearResults, the
-// status "Подождите. Идёт счёт...", then ComputePose. Returns true when a result was shown.
+// overflows ends the run as a failing computation does), the warning about image points no
+// correction band covers, the focal length estimated where the camera file gives none (or the
+// refusal), the mirrored-scene warning (levels 0, 1, 3), ClearResults, the status "Подождите.
+// Идёт счёт...", then ComputePose (which at the rigorous level runs the rigorous estimate after
+// the fast one, app/rigorous_level.h). Every warning shown is kept in state.Warnings. Returns true
+// when a result was shown.
 // `logPath` is where the refinement log goes when it is kept; empty: StartDirectory + "/" +
 // Log1FileName. `threads` run the precise estimate's outer iterations (0: one per core); the
 // result does not depend on it.

@@ -2,8 +2,10 @@
 // The state of the main window: everything one orientation reads and writes, with its start-up
 // values. The window owns one and passes it by reference; no core function reaches for a global.
 
+#include <array>
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "base/number_text.h"
 #include "base/orientation_result.h"
@@ -13,6 +15,25 @@
 #include "solver/transformation_fit.h"
 
 namespace zelv {
+
+// What the rigorous estimate adds to a result: the standard deviations of the 21 values (their
+// units), σ0 (pixels, a posteriori) with its redundancy, and the points it left out as blunders
+// (numbers from 1, as in the files). Valid when `known`.
+struct ResultPrecision {
+  bool known = false;
+  std::array<double, kResultCount> sigma{};
+  double sigma0 = 0;
+  int redundancy = 0;
+  std::vector<int> outliers;
+};
+
+// The focal length the last orientation used (pixels): the camera file's, or where it gives none
+// the estimate from the control points, with its σ (0 when given).
+struct FocalLengthUse {
+  double value = 0;
+  double sigma = 0;
+  bool estimated = false;
+};
 
 struct OrientationState {
   TransformCoefficients Coefficients;
@@ -37,9 +58,13 @@ struct OrientationState {
   RefinementSettings Settings;
 
   // What the window shows.
-  ResultTexts Results;       // the 21 result fields; empty when cleared
-  OrientationValues Values;  // the numbers behind them, for the command line
-  bool SaveEnabled = false;  // Button1 and N16 ("Сохранить")
+  ResultTexts Results;                // the 21 result fields; empty when cleared
+  OrientationValues Values;           // the numbers behind them, for the command line
+  ResultPrecision Precision;          // the rigorous estimate's figures of the shown result
+  FocalLengthUse FocalLength;         // of the last orientation
+  std::vector<std::string> Warnings;  // every warning the last orientation command showed
+  std::vector<int> UncoveredPoints;   // image points no correction band covers (from 1)
+  bool SaveEnabled = false;           // Button1 and N16 ("Сохранить")
   char DecimalSeparator = RegionalDecimalSeparator();
 };
 

@@ -14,6 +14,7 @@
 #include "app/orientation_residuals.h"
 #include "app/orientation_session.h"
 #include "app/result_file.h"
+#include "app/rigorous_level.h"
 #include "base/angles.h"
 #include "base/number_text.h"
 #include "base/zelv_error.h"
@@ -33,7 +34,9 @@ const char kOrientUsage[] =
     "corrects the image points, which are raw pixels as measured on the photograph.\n"
     "\n"
     "  --camera-id N             the camera of a COLMAP cameras.txt (default: the first one)\n"
-    "  --level L                 estimate level: 0 or fast (default), 1 or normal, 3 or precise\n"
+    "  --level L                 estimate level: 0 or fast (default), 1 or normal, 3 or precise,\n"
+    "                            4 or rigorous (least squares on all six pose parameters, robust,\n"
+    "                            with the standard deviations of the values)\n"
     "  --out FILE.ort            also write the result file\n"
     "  --log FILE                keep the refinement log and write it to FILE (levels 1 and 3)\n"
     "  --first-values AL,BET,HI,L\n"
@@ -110,21 +113,81 @@ std::string ResidualsJson(const std::optional<Residuals>& residuals) {
   return out;
 }
 
+// A JSON string: quotes, backslashes and control characters escaped, UTF-8 as it is.
+std::string JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      out += escape;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// The name of an estimate level, as --level takes it.
+const char* LevelName(int level) {
+  switch (level) {
+    case 1:
+      return "normal";
+    case 3:
+      return "precise";
+    case kRigorousLevel:
+      return "rigorous";
+    default:
+      return "fast";
+  }
+}
+
 // `residuals`: the residual members to add, or nothing.
-void PrintJson(const OrientationValues& values, const std::string* residuals) {
-  const auto list = [&values](int first, int count) {
+void PrintJson(const OrientationState& state, const std::string* residuals) {
+  const OrientationValues& values = state.Values;
+  const auto list = [](const auto& numbers, int first, int count) {
     std::string out = "[";
     for (int i = 0; i < count; ++i) {
       if (i > 0) out += ", ";
-      out += JsonNumber(values.values[first + i]);
+      out += JsonNumber(numbers[first + i]);
     }
     return out + "]";
   };
+  const auto groups = [&list](const auto& numbers, const char* indent) {
+    std::string out;
+    for (std::size_t g = 0; g < kResultGroups.size(); ++g) {
+      const ResultGroup& group = kResultGroups[g];
+      out += std::string(indent) + "\"" + group.jsonKey + "\": " +
+             (group.count == 1 ? JsonNumber(numbers[group.first])
+                               : list(numbers, group.first, group.count)) +
+             (g + 1 < kResultGroups.size() ? ",\n" : "\n");
+    }
+    return out;
+  };
   std::printf("{\n");
-  for (const ResultGroup& group : kResultGroups)
-    std::printf("  \"%s\": %s,\n", group.jsonKey,
-                group.count == 1 ? JsonNumber(values.values[group.first]).c_str()
-                                 : list(group.first, group.count).c_str());
+  std::printf("  \"level\": \"%s\",\n", LevelName(state.Settings.EstimateLevel));
+  std::string body = groups(values.values, "  ");
+  body.back() = ',';
+  std::printf("%s\n", body.c_str());
+  std::string warnings = "[";
+  for (std::size_t i = 0; i < state.Warnings.size(); ++i)
+    warnings += (i == 0 ? "" : ", ") + JsonString(state.Warnings[i]);
+  std::printf("  \"warnings\": %s],\n", warnings.c_str());
+  std::printf("  \"focal_length\": {\"value\": %s, \"sigma\": %s, \"estimated\": %s},\n",
+              JsonNumber(state.FocalLength.value).c_str(),
+              JsonNumber(state.FocalLength.sigma).c_str(),
+              state.FocalLength.estimated ? "true" : "false");
+  if (state.Precision.known) {
+    std::printf("  \"sigma\": {\n%s  },\n", groups(state.Precision.sigma, "    ").c_str());
+    std::printf("  \"sigma0_px\": %s,\n", JsonNumber(state.Precision.sigma0).c_str());
+    std::string outliers = "[";
+    for (std::size_t i = 0; i < state.Precision.outliers.size(); ++i)
+      outliers += (i == 0 ? "" : ", ") + std::to_string(state.Precision.outliers[i]);
+    std::printf("  \"outliers\": %s],\n", outliers.c_str());
+  }
   std::printf("  \"cost\": %s%s\n", values.costKnown ? JsonNumber(values.cost).c_str() : "null",
               residuals != nullptr ? "," : "");
   if (residuals != nullptr) std::printf("%s\n", residuals->c_str());
@@ -167,15 +230,17 @@ int RunOrientCommand(int argc, char** argv) {
     } else if (arg == "--vary-hi") {
       settings.VaryHi = true;
     } else if (arg == "--level") {
-      if (!value(v)) return UsageError("--level needs 0, 1 or 3");
+      if (!value(v)) return UsageError("--level needs 0, 1, 3 or 4");
       if (v == "0" || v == "fast")
         settings.EstimateLevel = 0;
       else if (v == "1" || v == "normal")
         settings.EstimateLevel = 1;
       else if (v == "3" || v == "precise")
         settings.EstimateLevel = 3;
+      else if (v == "4" || v == "rigorous")
+        settings.EstimateLevel = kRigorousLevel;
       else
-        return UsageError("--level needs 0, 1 or 3");
+        return UsageError("--level needs 0, 1, 3 or 4");
     } else if (arg == "--threads") {
       const std::optional<double> n = value(v) ? ParseNumber(v) : std::nullopt;
       if (!n || !(*n >= 1 && *n <= 256) || *n != std::floor(*n))
@@ -247,10 +312,14 @@ int RunOrientCommand(int argc, char** argv) {
   }
   if (json) {
     const std::string members = residualsWanted ? ResidualsJson(residuals) : std::string();
-    PrintJson(state.Values, residualsWanted ? &members : nullptr);
+    PrintJson(state, residualsWanted ? &members : nullptr);
   } else {
     for (int i = 0; i < kResultCount; ++i)
       std::printf("%s: %s\n", kResults[i].cliLabel, state.Results[i].c_str());
+    if (state.Precision.known) {
+      std::printf("\n");
+      for (const std::string& line : PrecisionLines(state)) std::printf("%s\n", line.c_str());
+    }
     if (residualsWanted) {
       std::printf("\n");
       if (residuals) {

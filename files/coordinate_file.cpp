@@ -46,14 +46,18 @@ SplitLine SplitAtFirstSemicolon(const std::string& line) {
 
 bool ReadImagePoints(const std::string& name, VT_Points& points,
                      const std::vector<std::string>& correctionTable, double imageCentreX,
-                     double imageCentreY, UserInterface& ui) {
+                     double imageCentreY, UserInterface& ui, std::vector<int>* uncovered) {
   if (!CheckFileExists(name, ui)) return false;
   points.Clear();
+  if (uncovered != nullptr) uncovered->clear();
   try {
     CorrectionTableParser table(correctionTable);
     ReadPoints(name, points, [&](double rawX, double rawY, double& x, double& y) {
       x = table.CorrectX(rawX, imageCentreX);
       y = table.CorrectY(rawY, imageCentreY);
+      // Asked after the corrections, which have parsed every band these coordinates reach.
+      if (uncovered != nullptr && (!table.CoversX(rawX) || !table.CoversY(rawY)))
+        uncovered->push_back(points.Count() + 1);
     });
     return true;
   } catch (const std::exception&) {

@@ -12,10 +12,11 @@ namespace zelv {
 // Reads raw image pixel coordinates, corrects each point with the table and the image centre and
 // appends it to `points` (emptied first). On failure shows "Ошибка чтения файла координат точек
 // изображения!" / "Ошибка!" and returns false, the points of the earlier lines staying in the list.
-// A missing file leaves the list untouched.
+// A missing file leaves the list untouched. `uncovered`, when given, receives the numbers (from 1)
+// of the points whose raw x or y no band of the table covers (corrected to -1).
 bool ReadImagePoints(const std::string& name, VT_Points& points,
                      const std::vector<std::string>& correctionTable, double imageCentreX,
-                     double imageCentreY, UserInterface& ui);
+                     double imageCentreY, UserInterface& ui, std::vector<int>* uncovered = nullptr);
 
 // Reads raw image pixel coordinates (x right, y down) as they stand, for a lens model to correct
 // (files/calibration_file.h); messages and list as ReadImagePoints.

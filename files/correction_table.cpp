@@ -150,6 +150,22 @@ double CorrectionTableParser::CorrectY(double y, double imageCentreY) {
   return -1;
 }
 
+bool CorrectionTableParser::CoversX(double x) {
+  for (std::size_t line = 1; line < table_.size(); ++line) {
+    const Band& band = RangeOf(line);
+    if (band.x1 <= x && x <= band.x2) return true;
+  }
+  return false;
+}
+
+bool CorrectionTableParser::CoversY(double y) {
+  for (std::size_t line = 1; line < table_.size(); ++line) {
+    const Band& band = RangeOf(line);
+    if (band.y1 <= y && y <= band.y2) return true;
+  }
+  return false;
+}
+
 double CorrectImageX(double x, const std::vector<std::string>& table, double imageCentreX) {
   return CorrectionTableParser(table).CorrectX(x, imageCentreX);
 }

@@ -33,6 +33,9 @@ class CorrectionTableParser {
   double CorrectX(double x, double imageCentreX);
   // As CorrectImageY.
   double CorrectY(double y, double imageCentreY);
+  // True when a band covers the raw x (or y): false where CorrectX (CorrectY) gives its -1.
+  bool CoversX(double x);
+  bool CoversY(double y);
 
  private:
   // One group pair of a band line: the coefficients of the non-negative powers (a0, a1, ...)

@@ -6,6 +6,10 @@
 
 namespace zelv {
 
+// The estimate level of the rigorous estimate (solver/rigorous_estimate.h); the refinement of
+// this file runs at levels 1 and 3 only.
+inline constexpr int kRigorousLevel = 4;
+
 struct RefinementSettings {
   double AlStart = 0.2617993877991494;    // 15 degrees
   double AlMin = 1.7453292519943294e-06;  // 0.0001 degrees
@@ -18,7 +22,7 @@ struct RefinementSettings {
   int IterCount = 30;    // only printed in the log
   std::string Log1FileName = "ZELV1.log";
   bool KeepLog = false;
-  int EstimateLevel = 0;  // 0 fast, 1 normal, 3 precise
+  int EstimateLevel = 0;  // 0 fast, 1 normal, 3 precise, kRigorousLevel rigorous
   bool UseFirstValues = false;
   bool VaryHi = false;
   double AlFirstValue = 0;      // radians

@@ -27,6 +27,7 @@
 #include "app/orientation_session.h"
 #include "app/photo_points.h"
 #include "app/result_file.h"
+#include "app/rigorous_level.h"
 #include "app/windows/Edit.h"
 #include "app/windows/OrientAboutBox.h"
 #include "app/windows/Orientparamform.h"
@@ -102,6 +103,16 @@ TOrientation_Form::TOrientation_Form(UserInterface* ui, QWidget* parent) : QMain
   panelLayout->setSpacing(6);
   panelLayout->addWidget(CreateInputGroup());
   panelLayout->addWidget(CreateResultGroup());
+  PrecisionGroup = new QGroupBox(QStringLiteral("Точность (строгая оценка)"), Panel1);
+  PrecisionGroup->setObjectName(QStringLiteral("PrecisionGroup"));
+  auto* precisionLayout = new QVBoxLayout(PrecisionGroup);
+  PrecisionLabel = new QLabel(PrecisionGroup);
+  PrecisionLabel->setObjectName(QStringLiteral("PrecisionLabel"));
+  PrecisionLabel->setWordWrap(true);
+  PrecisionLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  precisionLayout->addWidget(PrecisionLabel);
+  PrecisionGroup->hide();
+  panelLayout->addWidget(PrecisionGroup);
   panelLayout->addWidget(CreateDebugGroup(), 1);
   panelLayout->addStretch(0);
   StatusBar1 = new QStatusBar(Panel1);
@@ -154,11 +165,13 @@ void TOrientation_Form::CreateActions() {
   N4 = make("N4", QStringLiteral("Быстрая оценка"));
   N6 = make("N6", QStringLiteral("Оценка"));
   N7 = make("N7", QStringLiteral("Точная оценка"));
-  for (QAction* level : {N4, N6, N7}) level->setCheckable(true);
+  N8 = make("N8", QStringLiteral("Строгая оценка"));
+  for (QAction* level : {N4, N6, N7, N8}) level->setCheckable(true);
   N4->setChecked(true);
   connect(N4, &QAction::triggered, this, &TOrientation_Form::N4Click);
   connect(N6, &QAction::triggered, this, &TOrientation_Form::N6Click);
   connect(N7, &QAction::triggered, this, &TOrientation_Form::N7Click);
+  connect(N8, &QAction::triggered, this, &TOrientation_Form::N8Click);
 
   N10 = make("N10", QStringLiteral("Ориентация"));
   connect(N10, &QAction::triggered, this, &TOrientation_Form::N10Click);
@@ -193,6 +206,7 @@ void TOrientation_Form::CreateMenus() {
   settings->addAction(N4);
   settings->addAction(N6);
   settings->addAction(N7);
+  settings->addAction(N8);
 
   QMenu* command = menuBar()->addMenu(QStringLiteral("Счёт"));
   command->setObjectName(QStringLiteral("CommandMenu"));
@@ -419,6 +433,7 @@ void TOrientation_Form::ShowResults() {
   Button1->setEnabled(state_.SaveEnabled);
   N16->setEnabled(state_.SaveEnabled);
   CopyResultsAction->setEnabled(!cleared);
+  ShowPrecision();
 }
 
 QString TOrientation_Form::ResultsTable() const {
@@ -456,6 +471,26 @@ void TOrientation_Form::ShowResultMenu(QLineEdit* field, const QPoint& globalPos
   }
   menu.addAction(CopyResultsAction);
   menu.exec(globalPos);
+}
+
+void TOrientation_Form::ShowPrecision() {
+  const bool known = state_.Precision.known && state_.Values.complete;
+  std::string text;
+  for (const std::string& line : known ? PrecisionLines(state_) : std::vector<std::string>{})
+    text += (text.empty() ? "" : "\n") + line;
+  if (PrecisionLabel->text() != QString::fromStdString(text))
+    PrecisionLabel->setText(QString::fromStdString(text));
+  // Each field also carries its σ, for the value the pointer rests on.
+  for (std::size_t i = 0; i < ResultEdits.size(); ++i)
+    ResultEdits[i]->setToolTip(
+        known ? QStringLiteral("σ = %1").arg(
+                    QString::number(state_.Precision.sigma[i], 'g', 2)
+                        .replace(QLatin1Char('.'), QLatin1Char(state_.DecimalSeparator)))
+              : QString());
+  if (PrecisionGroup->isHidden() == known) {
+    PrecisionGroup->setVisible(known);
+    if (known && height() < sizeHint().height()) resize(width(), sizeHint().height());
+  }
 }
 
 void TOrientation_Form::ClearShownResults() {
@@ -655,12 +690,14 @@ void TOrientation_Form::SetEstimateLevel(int level) {
   N4->setChecked(level == 0);
   N6->setChecked(level == 1);
   N7->setChecked(level == 3);
+  N8->setChecked(level == kRigorousLevel);
   state_.Settings.EstimateLevel = level;
 }
 
 void TOrientation_Form::N4Click() { SetEstimateLevel(0); }
 void TOrientation_Form::N6Click() { SetEstimateLevel(1); }
 void TOrientation_Form::N7Click() { SetEstimateLevel(3); }
+void TOrientation_Form::N8Click() { SetEstimateLevel(kRigorousLevel); }
 
 void TOrientation_Form::N12Click() {
   if (helpWindow_ == nullptr) helpWindow_ = new HelpWindow(this);

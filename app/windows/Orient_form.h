@@ -93,6 +93,11 @@ class TOrientation_Form : public QMainWindow {
   std::array<QLineEdit*, kResultCount> ResultEdits{};
   QPushButton* Button1 = nullptr;  // "Сохранить"
 
+  // The rigorous estimate's standard deviations, σ0, blunders and focal length; shown only with
+  // a result of that level.
+  QGroupBox* PrecisionGroup = nullptr;
+  QLabel* PrecisionLabel = nullptr;
+
   QGroupBox* GroupBox3 = nullptr;
   std::array<QListWidget*, 4> ListBoxes{};  // ListBox1 … ListBox4
   QStatusBar* StatusBar1 = nullptr;
@@ -104,6 +109,7 @@ class TOrientation_Form : public QMainWindow {
   QAction* N4 = nullptr;   // "Быстрая оценка"
   QAction* N6 = nullptr;   // "Оценка"
   QAction* N7 = nullptr;   // "Точная оценка"
+  QAction* N8 = nullptr;   // "Строгая оценка"
   QAction* N10 = nullptr;  // "Ориентация"
   QAction* N17 = nullptr;  // "Невязки..."
   QAction* N12 = nullptr;  // "Справка"
@@ -136,6 +142,7 @@ class TOrientation_Form : public QMainWindow {
   void N4Click();
   void N6Click();
   void N7Click();
+  void N8Click();
   void N5Click();
   void N12Click();
   void N13Click();
@@ -178,6 +185,7 @@ class TOrientation_Form : public QMainWindow {
   void KeepOnScreen();
   // Copies the state's result texts and save state into the fields, the button and the menu.
   void ShowResults();
+  void ShowPrecision();
   void ClearShownResults();
   // Takes the residuals of a result just computed (`fresh`), or drops them when no result is
   // shown any more; enables N17 and refreshes the residuals window to match.

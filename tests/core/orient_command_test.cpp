@@ -66,12 +66,16 @@ TEST(OrientCommandTest, JsonHoldsTheValuesWithFullPrecision) {
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out,
             "{\n"
+            "  \"level\": \"fast\",\n"
             "  \"projection_centre\": [1000, 500, 2000],\n"
             "  \"sighting_point\": [1000, 500],\n"
             "  \"distance\": 2000,\n"
             "  \"photogrammetric_angles_deg\": [0, 0, -0],\n"
             "  \"stand_angles_deg\": [0, -0, 0],\n"
             "  \"direction_cosines\": [1, 0, -0, -0, 1, -0, 0, 0, 1],\n"
+            "  \"warnings\": [\"Реперные точки расположены слишком кучно. Достоверность результата "
+            "низкая.\"],\n"
+            "  \"focal_length\": {\"value\": 1000, \"sigma\": 0, \"estimated\": false},\n"
             "  \"cost\": 0\n"
             "}\n");
 }

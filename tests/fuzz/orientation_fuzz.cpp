@@ -1,6 +1,7 @@
 // Fuzzes the whole orientation from three arbitrary files. The first byte picks the estimate
-// level and whether the log is kept; the work is bounded by the number of lines so that one case
-// cannot run away (the precise level only for a handful of points).
+// level (fast, normal, precise, rigorous) and whether the log is kept; the work is bounded by the
+// number of lines so that one case cannot run away (the precise level only for a handful of
+// points).
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -32,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   state.DecimalSeparator = (control & 0x10) ? ',' : '.';
 
   const std::size_t lines = std::max(LineCount(parts[2]), LineCount(parts[3]));
-  static const int kLevels[] = {0, 1, 3};
-  int level = kLevels[(control & 0x3) % 3];
+  static const int kLevels[] = {0, 1, 3, zelv::kRigorousLevel};
+  int level = kLevels[control & 0x3];
   if (level == 3 && lines > 8) level = 1;
   if (level == 1 && lines > 100) level = 0;
   state.Settings.EstimateLevel = level;
@@ -48,6 +49,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (text.empty() || text.find("nan") != std::string::npos ||
           text.find("inf") != std::string::npos)
         std::abort();
+    for (double v : state.Precision.sigma)
+      if (!std::isfinite(v) || v < 0) std::abort();
+    if (!std::isfinite(state.Precision.sigma0) || !std::isfinite(state.FocalLength.value))
+      std::abort();
   }
   return 0;
 }

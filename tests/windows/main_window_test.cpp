@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
@@ -259,7 +260,7 @@ class MainWindowTest : public QObject {
     Harness h;
     TOrientation_Form& w = *h.window;
     w.N7->trigger();
-    QVERIFY(!w.N4->isChecked() && !w.N6->isChecked() && w.N7->isChecked());
+    QVERIFY(!w.N4->isChecked() && !w.N6->isChecked() && w.N7->isChecked() && !w.N8->isChecked());
     QCOMPARE(w.State().Settings.EstimateLevel, 3);
     w.N6->trigger();
     QVERIFY(!w.N4->isChecked() && w.N6->isChecked() && !w.N7->isChecked());
@@ -269,6 +270,42 @@ class MainWindowTest : public QObject {
     w.N4->trigger();
     QVERIFY(w.N4->isChecked() && !w.N6->isChecked() && !w.N7->isChecked());
     QCOMPARE(w.State().Settings.EstimateLevel, 0);
+  }
+
+  void theRigorousLevelShowsItsPrecisionBesideTheResult() {
+    Harness h;
+    TOrientation_Form& w = *h.window;
+    h.ShowPanel();
+    auto* settings = w.menuBar()->findChild<QMenu*>(QStringLiteral("SettingsMenu"));
+    QVERIFY(settings != nullptr);
+    const QList<QAction*> items = settings->actions();
+    QCOMPARE(items.size(), 4);
+    QCOMPARE(items[2], w.N7);
+    QCOMPARE(items[3], w.N8);
+    QCOMPARE(w.N8->text(), QStringLiteral("Строгая оценка"));
+    w.N8->trigger();
+    QVERIFY(!w.N4->isChecked() && !w.N6->isChecked() && !w.N7->isChecked() && w.N8->isChecked());
+    QCOMPARE(w.State().Settings.EstimateLevel, 4);
+
+    h.UseCase(std::string(ZELV_TEST_DATA_DIR) + "/realdata/zhang/image1");
+    QVERIFY(w.PrecisionGroup->isHidden());
+    w.Button2Click();
+    QVERIFY(h.ui.messages.empty());
+    QVERIFY(w.PrecisionGroup->isVisible());
+    QCOMPARE(w.PrecisionGroup->title(), QStringLiteral("Точность (строгая оценка)"));
+    const QString text = w.PrecisionLabel->text();
+    QVERIFY2(text.startsWith(QStringLiteral("Строгая оценка: σ0 = 0.25 пикс.")), qPrintable(text));
+    QVERIFY(text.contains(QStringLiteral("Исключённых точек нет")));
+    QVERIFY(text.contains(QStringLiteral("σ центра проекции: X=0.0062 Y=0.0064 Z=0.0018")));
+    QCOMPARE(w.ResultEdits[zelv::kCentreX]->toolTip(), QStringLiteral("σ = 0.0062"));
+    QCOMPARE(h.Field("Edit36"), QStringLiteral("5.2840"));
+
+    // Another level's result has no standard deviations to show.
+    w.N4->trigger();
+    w.Button2Click();
+    QVERIFY(w.State().Values.complete);
+    QVERIFY(w.PrecisionGroup->isHidden());
+    QVERIFY(w.ResultEdits[zelv::kCentreX]->toolTip().isEmpty());
   }
 
   void aClickOnThePictureShowsThePanelAtOnce() {
