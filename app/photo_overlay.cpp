@@ -6,6 +6,7 @@
 #include "app/orientation_residuals.h"
 #include "base/zelv_error.h"
 #include "files/correction_table.h"
+#include "files/lens_model.h"
 
 namespace zelv {
 namespace {
@@ -52,6 +53,11 @@ double InvertAxis(Correct correct, double target, double start) {
 }  // namespace
 
 RawPoint RawFromCorrected(const InteriorGeometry& geometry, double x, double y) {
+  // A calibration file's lens model maps back through its own forward model.
+  if (geometry.Lens) {
+    const PixelPoint raw = CorrectedToRaw(*geometry.Lens, {PixelPoint{x, y}}).front();
+    return RawPoint{raw.x, raw.y};
+  }
   CorrectionTableParser table(geometry.CorrectionTable);
   const double cx = geometry.ImageCentreX, cy = geometry.ImageCentreY;
   // First guesses: the identity correction, x = raw - cx and y = cy - raw.

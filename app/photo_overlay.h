@@ -16,9 +16,10 @@
 
 namespace zelv {
 
-// The raw pixel position whose correction with the camera's table and image centre is the
-// corrected point (x, y) (pixels, origin at the image centre, y up). Raises ZelvError when the
-// table does not read or no raw coordinate within a band corrects to the point.
+// The raw pixel position whose correction with the camera's table and image centre (or, for a
+// calibration file, its lens model) is the corrected point (x, y) (pixels, origin at the image
+// centre, y up). Raises ZelvError when the table does not read or no raw coordinate within a band
+// corrects to the point.
 RawPoint RawFromCorrected(const InteriorGeometry& geometry, double x, double y);
 
 struct OverlayPoint {

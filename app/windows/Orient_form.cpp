@@ -505,7 +505,8 @@ void TOrientation_Form::UpdateResiduals(bool fresh) {
   N17->setEnabled(residuals_.has_value());
   if (residualsWindow_ != nullptr) residualsWindow_->ShowReport(residuals_);
   if (fresh || !residuals_) overlay_.reset();
-  if (fresh && residuals_) overlay_ = PhotoOverlayOf(residuals_->residuals, state_.Geometry);
+  if (fresh && residuals_)
+    overlay_ = PhotoOverlayOf(residuals_->residuals, state_.Geometry, state_.Precision.outliers);
   if (photoWindow_ != nullptr) photoWindow_->ShowOverlay(overlay_);
 }
 

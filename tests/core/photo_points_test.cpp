@@ -12,6 +12,7 @@
 #include "app/photo_overlay.h"
 #include "base/zelv_error.h"
 #include "files/correction_table.h"
+#include "files/lens_model.h"
 #include "files/text_file.h"
 #include "scratch_folder.h"
 
@@ -136,6 +137,28 @@ InteriorGeometry Camera(std::vector<std::string> table) {
   g.ImageHeight = 480;
   g.CorrectionTable = std::move(table);
   return g;
+}
+
+TEST(RawFromCorrectedTest, ACalibrationFileMapsBackThroughItsLensModel) {
+  InteriorGeometry geometry;
+  LensCalibration lens;
+  lens.kind = LensModelKind::OpenCv;
+  lens.fx = 832.5;
+  lens.fy = 830;
+  lens.cx = 303.9;
+  lens.cy = 206.6;
+  lens.skew = 0.2;
+  lens.coefficients = {-0.228, 0.19, 0.001, -0.0005, 0};
+  lens.imageWidth = 640;
+  lens.imageHeight = 480;
+  geometry.Lens = lens;
+  // The table the camera file would give is not looked at: a lens and no table still maps.
+  for (const PixelPoint raw : {PixelPoint{40, 30}, PixelPoint{320, 240}, PixelPoint{610, 455}}) {
+    const PixelPoint corrected = RawToCorrected(lens, {raw}).front();
+    const RawPoint back = RawFromCorrected(geometry, corrected.x, corrected.y);
+    EXPECT_NEAR(back.x, raw.x, 1e-6);
+    EXPECT_NEAR(back.y, raw.y, 1e-6);
+  }
 }
 
 TEST(RawFromCorrectedTest, InvertsTheCorrectionOfTheImageReader) {
