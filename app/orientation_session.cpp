@@ -47,11 +47,7 @@ void ClearResults(OrientationState& state) {
 namespace {
 
 PoseSolveOptions SolveOptionsFor(const OrientationState& state, const PoseOptions& options) {
-  PoseSolveOptions solve;
-  solve.progress = options.progress;
-  solve.cost = options.cost;
-  solve.threads = options.threads;
-  solve.refine = options.refine;
+  PoseSolveOptions solve = options;
   solve.decimalSeparator = state.DecimalSeparator;
   solve.startTime = state.StartTime;
   const std::string logPath = options.logPath.empty()

@@ -34,19 +34,11 @@ std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed);
 void ShowElapsedTime(const OrientationState& state, UserInterface& ui);
 
 // How one pose computation of the session reaches outside the state.
-struct PoseOptions {
+// The progress, cost, threads and refinement of the solver's options are passed on; the log's
+// separator, start time and writer come from the state.
+struct PoseOptions : PoseSolveOptions {
   // The refinement log; empty: StartDirectory + "/" + Log1FileName.
   std::string logPath;
-  // Called once at the start of every refinement round.
-  std::function<void()> progress;
-  // The refinement's cost; null: PointArrayCost over copies of the state's lists.
-  const RefinementCostModel* cost = nullptr;
-  // Threads for the precise estimate's outer iterations; 0: one per core.
-  int threads = 0;
-  // The refinement to run in place of Refine (see PoseSolveOptions::refine).
-  std::function<void(double& Al, double& Bet, double& Hi, double& Distance,
-                     RefinementContext& context)>
-      refine;
 };
 
 // Shows what a pose computation found: every value it computed in its field (FormatFixed4 with
