@@ -211,8 +211,19 @@ bool ShallowEnough(std::string_view text) {
   return true;
 }
 
+// True when the text holds no control character but tab, line feed and carriage return: a
+// calibration file is text, and OpenCV's parsers read past a NUL in their header.
+bool PlainText(const std::string& text) {
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    if (byte < 0x20 && byte != '\t' && byte != '\n' && byte != '\r') return false;
+    if (byte == 0x7F) return false;
+  }
+  return true;
+}
+
 LensCalibration ParseOpenCvStorage(const std::string& text) {
-  if (!ShallowEnough(text)) Fail("файл не разбирается как файл OpenCV");
+  if (!PlainText(text) || !ShallowEnough(text)) Fail("файл не разбирается как файл OpenCV");
   LensCalibration c;
   c.format = CameraFileFormat::OpenCvStorage;
   cv::FileStorage storage(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
