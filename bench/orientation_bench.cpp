@@ -27,6 +27,7 @@
 #include "app/orientation_state.h"
 #include "files/text_file.h"
 #include "oracle/refinement_oracle.h"
+#include "silent_ui.h"
 #include "solver/pose.h"
 #include "solver/refinement.h"
 #include "solver/refinement_cost_kernel.h"
@@ -73,19 +74,7 @@ double ThreadCpuSeconds() {
   return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
 }
 
-// A user interface that shows nothing and counts the messages other than warnings.
-class SilentUi : public UserInterface {
- public:
-  void ShowMessage(const std::string&, const std::string& caption, MessageIcon, Owner) override {
-    if (caption != "Предупреждение!") ++failures;
-  }
-  bool AskYesNo(const std::string&, const std::string&, Owner) override { return false; }
-  std::optional<std::string> ChooseOpenFile(const FileDialogRequest&) override { return {}; }
-  std::optional<std::string> ChooseSaveFile(const FileDialogRequest&) override { return {}; }
-  void SetStatusText(const std::string&) override {}
-  void SetBusy(bool) override {}
-  int failures = 0;
-};
+using bench::SilentUi;
 
 struct Pair {
   double x, y, X, Y;  // corrected image pixels (origin at the image centre, y up); scene units

@@ -14,22 +14,12 @@
 #include "app/orientation_session.h"
 #include "app/orientation_state.h"
 #include "base/user_interface.h"
+#include "silent_ui.h"
 
 namespace zelv::reading_bench {
 namespace {
 
-class QuietUi : public UserInterface {
- public:
-  void ShowMessage(const std::string&, const std::string& caption, MessageIcon, Owner) override {
-    if (caption != "Предупреждение!") ++failures;
-  }
-  bool AskYesNo(const std::string&, const std::string&, Owner) override { return false; }
-  std::optional<std::string> ChooseOpenFile(const FileDialogRequest&) override { return {}; }
-  std::optional<std::string> ChooseSaveFile(const FileDialogRequest&) override { return {}; }
-  void SetStatusText(const std::string&) override {}
-  void SetBusy(bool) override {}
-  int failures = 0;
-};
+using bench::SilentUi;
 
 void WriteFile(const std::filesystem::path& path, const std::string& text) {
   if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
@@ -97,7 +87,7 @@ const Inputs& MillionPoints() {
 
 void ReadInputs(benchmark::State& bench) {
   const Inputs& inputs = MillionPoints();
-  QuietUi ui;
+  SilentUi ui;
   for (auto _ : bench) {
     OrientationState state;
     inputs.Name(state);
@@ -108,7 +98,7 @@ void ReadInputs(benchmark::State& bench) {
 
 void ReadAndFast(benchmark::State& bench) {
   const Inputs& inputs = MillionPoints();
-  QuietUi ui;
+  SilentUi ui;
   for (auto _ : bench) {
     OrientationState state;
     inputs.Name(state);

@@ -18,6 +18,7 @@
 #include "app/windows/qt_user_interface.h"
 #include "app/windows/zelv_application.h"
 #include "fake_ui.h"
+#include "windows/when_modal_opens.h"
 
 using zelv::TOrientation_Form;
 using zelv::TRedForm;
@@ -26,28 +27,6 @@ using zelv::testing::FakeUi;
 namespace {
 
 zelv::ZelvApplication* App() { return static_cast<zelv::ZelvApplication*>(qApp); }
-
-// Runs `handle` on the next modal window as soon as it is open; one left open is rejected ten
-// seconds later, so that a test fails instead of hanging.
-void WhenModalOpens(std::function<void(QWidget*)> handle) {
-  auto* timer = new QTimer;
-  auto tries = std::make_shared<int>(0);
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, tries, handle] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr && ++*tries < 3000) return;
-    timer->stop();
-    timer->deleteLater();
-    if (modal == nullptr) return;
-    QPointer<QWidget> handled(modal);
-    handle(modal);
-    QTimer::singleShot(10000, [handled] {
-      if (handled && handled->isVisible())
-        if (auto* dialog = qobject_cast<QDialog*>(handled.data())) dialog->reject();
-    });
-  });
-  timer->start();
-}
 
 }  // namespace
 

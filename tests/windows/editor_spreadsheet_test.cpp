@@ -25,6 +25,7 @@
 #include "app/windows/qt_user_interface.h"
 #include "fake_ui.h"
 #include "files/text_file.h"
+#include "windows/when_modal_opens.h"
 
 using zelv::TRedForm;
 using zelv::testing::FakeUi;
@@ -78,28 +79,6 @@ struct Shown {
   }
   TRedForm form;
 };
-
-// Runs `handle` on the next modal window as soon as it is open; one left open is rejected ten
-// seconds later, so that a test fails instead of hanging.
-void WhenModalOpens(std::function<void(QWidget*)> handle) {
-  auto* timer = new QTimer;
-  auto tries = std::make_shared<int>(0);
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, tries, handle] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr) modal = QApplication::activePopupWidget();
-    if (modal == nullptr && ++*tries < 3000) return;
-    timer->stop();
-    timer->deleteLater();
-    if (modal == nullptr) return;
-    QPointer<QWidget> handled(modal);
-    handle(modal);
-    QTimer::singleShot(10000, [handled] {
-      if (handled && handled->isVisible()) handled->close();
-    });
-  });
-  timer->start();
-}
 
 }  // namespace
 
@@ -259,12 +238,14 @@ class EditorSpreadsheetTest : public QObject {
     QVERIFY(shown.Open("", zelv::kPointFileType));
     TRedForm& form = shown.form;
     QStringList texts;
-    WhenModalOpens([&](QWidget* popup) {
-      if (auto* menu = qobject_cast<QMenu*>(popup))
-        for (QAction* action : menu->actions())
-          if (!action->isSeparator()) texts << action->text();
-      popup->close();
-    });
+    WhenModalOpens(
+        [&](QWidget* popup) {
+          if (auto* menu = qobject_cast<QMenu*>(popup))
+            for (QAction* action : menu->actions())
+              if (!action->isSeparator()) texts << action->text();
+          popup->close();
+        },
+        true);
     const QPoint at = form.StringGrid1->visualItemRect(form.StringGrid1->item(0, 0)).center();
     QContextMenuEvent event(QContextMenuEvent::Mouse, at,
                             form.StringGrid1->viewport()->mapToGlobal(at));
@@ -321,28 +302,32 @@ class EditorSpreadsheetTest : public QObject {
     QVERIFY(form.Modified);
 
     int buttons = 0;
-    WhenModalOpens([&](QWidget* modal) {
-      auto* box = qobject_cast<QMessageBox*>(modal);
-      if (box == nullptr) {
-        modal->close();
-        return;
-      }
-      buttons = static_cast<int>(box->buttons().size());
-      QTest::keyClick(box, Qt::Key_Escape);
-    });
+    WhenModalOpens(
+        [&](QWidget* modal) {
+          auto* box = qobject_cast<QMessageBox*>(modal);
+          if (box == nullptr) {
+            modal->close();
+            return;
+          }
+          buttons = static_cast<int>(box->buttons().size());
+          QTest::keyClick(box, Qt::Key_Escape);
+        },
+        true);
     QVERIFY(!form.close());
     QVERIFY(form.isVisible());
     QCOMPARE(buttons, 2);
     QCOMPARE(PointRows(form), QStringList{"1:1|2"});
     QVERIFY(form.Modified);
 
-    WhenModalOpens([](QWidget* modal) { modal->close(); });
+    WhenModalOpens([](QWidget* modal) { modal->close(); }, true);
     QVERIFY(!form.close());
     QVERIFY(form.isVisible());
 
-    WhenModalOpens([](QWidget* modal) {
-      if (auto* box = qobject_cast<QMessageBox*>(modal)) box->button(QMessageBox::No)->click();
-    });
+    WhenModalOpens(
+        [](QWidget* modal) {
+          if (auto* box = qobject_cast<QMessageBox*>(modal)) box->button(QMessageBox::No)->click();
+        },
+        true);
     QVERIFY(form.close());
   }
 

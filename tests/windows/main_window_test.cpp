@@ -34,6 +34,7 @@
 #include "app/windows/qt_user_interface.h"
 #include "app/windows/zelv_application.h"
 #include "fake_ui.h"
+#include "windows/when_modal_opens.h"
 
 using zelv::TOrientation_Form;
 using zelv::testing::FakeUi;
@@ -82,29 +83,6 @@ void WriteBytes(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   QVERIFY(file.open(QIODevice::WriteOnly));
   file.write(bytes);
-}
-
-// Runs `handle` on the next modal window as soon as it is open (tries for up to five seconds).
-void WhenModalOpens(std::function<void(QWidget*)> handle) {
-  // Polls for up to a minute (a loaded machine may be slow to open the dialog); a dialog that the
-  // handler leaves open is rejected ten seconds later, so a test fails instead of hanging.
-  auto* timer = new QTimer;
-  auto tries = std::make_shared<int>(0);
-  timer->setInterval(20);
-  QObject::connect(timer, &QTimer::timeout, [timer, tries, handle] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (modal == nullptr && ++*tries < 3000) return;
-    timer->stop();
-    timer->deleteLater();
-    if (modal == nullptr) return;
-    handle(modal);
-    QPointer<QWidget> handled(modal);
-    QTimer::singleShot(10000, [handled] {
-      if (handled && handled->isVisible())
-        if (auto* dialog = qobject_cast<QDialog*>(handled.data())) dialog->reject();
-    });
-  });
-  timer->start();
 }
 
 // Types a name into a file dialog's name field and confirms, as a user does.
