@@ -158,8 +158,7 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
     Warn(state, ui, UncoveredPointsWarning(state.UncoveredPoints));
   if (!ProvideFocalLength(state, ui)) return false;
   // The rigorous level refuses a camera behind the plane; the others warn.
-  if (state.Settings.EstimateLevel != kRigorousLevel)
-    WarnIfSceneMirrored(state, ui, ControlPointsOf(state.ImagePoints, state.ScenePoints));
+  if (state.Settings.EstimateLevel != kRigorousLevel) WarnIfSceneMirrored(state, ui);
   ClearResults(state);
   ui.SetStatusText("Подождите. Идёт счёт...");
   PoseOptions options;

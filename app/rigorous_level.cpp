@@ -81,6 +81,7 @@ std::vector<ControlPoint> ControlPointsOf(const VT_Points& imagePoints,
                                           const VT_Points& scenePoints) {
   std::vector<ControlPoint> points;
   const std::int32_t count = std::min(imagePoints.Count(), scenePoints.Count());
+  points.reserve(static_cast<std::size_t>(std::max(count, 0)));
   for (std::int32_t i = 0; i < count; ++i) {
     const VT_Point* a = imagePoints.Get(i);
     const VT_Point* b = scenePoints.Get(i);
@@ -122,9 +123,9 @@ bool ProvideFocalLength(OrientationState& state, UserInterface& ui) {
   return true;
 }
 
-void WarnIfSceneMirrored(OrientationState& state, UserInterface& ui,
-                         const std::vector<ControlPoint>& points) {
-  if (SceneFrameLooksMirrored(points)) Warn(state, ui, kMirroredWarning);
+void WarnIfSceneMirrored(OrientationState& state, UserInterface& ui) {
+  if (SceneFrameLooksMirrored(state.ImagePoints, state.ScenePoints))
+    Warn(state, ui, kMirroredWarning);
 }
 
 bool RigorousPose(OrientationState& state, UserInterface& ui,

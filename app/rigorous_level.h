@@ -32,8 +32,7 @@ bool ProvideFocalLength(OrientationState& state, UserInterface& ui);
 
 // At the fast, normal and precise levels: warns when the camera must stand on the −Z side of the
 // scene plane, naming the likely cause (an axis of the scene file reversed).
-void WarnIfSceneMirrored(OrientationState& state, UserInterface& ui,
-                         const std::vector<ControlPoint>& points);
+void WarnIfSceneMirrored(OrientationState& state, UserInterface& ui);
 
 // The rigorous level after the fast estimate `fast` (its pose is one of the starts): the
 // rigorous estimate of `points` (the scene points as read); on success `result` holds its pose in

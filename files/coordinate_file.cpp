@@ -1,7 +1,6 @@
 #include "files/coordinate_file.h"
 
 #include <exception>
-#include <memory>
 #include <string_view>
 
 #include "base/number_text.h"
@@ -30,9 +29,7 @@ void ReadPoints(const std::string& name, VT_Points& points, Correct correct) {
     double x = 0;
     double y = 0;
     correct(first, second, x, y);
-    auto point = std::make_unique<VT_Point>(x, y);
-    points.Add(point.get());
-    point.release();
+    points.Emplace(x, y);
   }
 }
 

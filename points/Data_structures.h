@@ -5,7 +5,11 @@
 // scene points are in the unit of the scene coordinate file. A point's number in the files is its
 // index + 1.
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <utility>
 #include <vector>
 
 #include "base/zelv_error.h"
@@ -67,7 +71,9 @@ class TPoint3 {
 };
 
 // The indexed list of heap-allocated items; with ownsItems = 1 it deletes them in Clear and in its
-// destructor, with 0 never.
+// destructor, with 0 never. Items made by Emplace live in the list's own storage instead (blocks
+// of many items, so that a reader of a million points does not allocate each one) and end with
+// Clear or the list, whatever ownsItems says.
 template <typename T>
 class ListOfT {
  public:
@@ -84,21 +90,67 @@ class ListOfT {
     if (index < 0 || index >= Count()) throw ZelvError("Index out of bounds ListOfT::Get");
     return items[static_cast<std::size_t>(index)];
   }
-  void Add(T* item) { items.push_back(item); }
+  void Add(T* item) {
+    items.push_back(item);
+    if (!inStorage.empty()) inStorage.push_back(false);
+  }
+  // Appends an item constructed from `args` in the list's storage and returns it.
+  template <typename... Args>
+  T* Emplace(Args&&... args) {
+    if (inStorage.empty()) inStorage.assign(items.size(), false);
+    if (blocks.empty() || blocks.back().used == blocks.back().capacity) {
+      const std::size_t capacity =
+          blocks.empty() ? kFirstBlock : std::min(2 * blocks.back().capacity, kLargestBlock);
+      T* storage = std::allocator<T>().allocate(capacity);
+      try {
+        blocks.push_back({storage, 0, capacity});
+      } catch (...) {
+        std::allocator<T>().deallocate(storage, capacity);
+        throw;
+      }
+    }
+    items.push_back(nullptr);
+    try {
+      inStorage.push_back(true);
+      Block& block = blocks.back();
+      items.back() = std::construct_at(block.items + block.used, std::forward<Args>(args)...);
+      ++block.used;
+    } catch (...) {
+      if (inStorage.size() > items.size() - 1) inStorage.pop_back();
+      items.pop_back();
+      throw;
+    }
+    return items.back();
+  }
   std::int32_t Count() const { return static_cast<std::int32_t>(items.size()); }
   void Clear() {
     Release();
     items.clear();
+    inStorage.clear();
+    blocks.clear();
   }
 
   std::uint8_t ownsItems;
 
  private:
+  struct Block {
+    T* items;
+    std::size_t used, capacity;
+  };
+  static constexpr std::size_t kFirstBlock = 16, kLargestBlock = std::size_t{1} << 16;
+
   void Release() {
     if (ownsItems == 1)
-      for (T* item : items) delete item;
+      for (std::size_t i = 0; i < items.size(); ++i)
+        if (inStorage.empty() || !inStorage[i]) delete items[i];
+    for (Block& block : blocks) {
+      std::destroy_n(block.items, block.used);
+      std::allocator<T>().deallocate(block.items, block.capacity);
+    }
   }
   std::vector<T*> items;
+  std::vector<bool> inStorage;  // empty while no item was emplaced
+  std::vector<Block> blocks;
 };
 
 using VT_Points = ListOfT<VT_Point>;

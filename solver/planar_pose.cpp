@@ -8,22 +8,29 @@ namespace {
 
 // The similarity that moves the points' centroid to the origin and scales their mean distance
 // from it to √2 (Hartley's normalisation), as a 3 × 3 matrix.
-Eigen::Matrix3d NormalisingTransform(const std::vector<double>& a, const std::vector<double>& b) {
-  const double n = static_cast<double>(a.size());
+// The Hartley normalisation of the n points (a(i), b(i)), i from 0, summed in that order.
+template <typename A, typename B>
+Eigen::Matrix3d NormalisingTransformOf(std::size_t count, A a, B b) {
+  const double n = static_cast<double>(count);
   double ma = 0, mb = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    ma += a[i];
-    mb += b[i];
+  for (std::size_t i = 0; i < count; ++i) {
+    ma += a(i);
+    mb += b(i);
   }
   ma /= n;
   mb /= n;
   double d = 0;
-  for (std::size_t i = 0; i < a.size(); ++i) d += std::hypot(a[i] - ma, b[i] - mb);
+  for (std::size_t i = 0; i < count; ++i) d += std::hypot(a(i) - ma, b(i) - mb);
   d /= n;
   const double s = d > 0 ? std::sqrt(2.0) / d : 1.0;
   Eigen::Matrix3d T;
   T << s, 0, -s * ma, 0, s, -s * mb, 0, 0, 1;
   return T;
+}
+
+Eigen::Matrix3d NormalisingTransform(const std::vector<double>& a, const std::vector<double>& b) {
+  return NormalisingTransformOf(
+      a.size(), [&a](std::size_t i) { return a[i]; }, [&b](std::size_t i) { return b[i]; });
 }
 
 bool AllFinite(const Eigen::Matrix3d& m) { return m.allFinite(); }
@@ -54,21 +61,20 @@ bool NoThreeCollinear(const double x[4], const double y[4], double relative) {
 std::optional<Eigen::Matrix3d> FitHomography(const std::vector<PlanarCorrespondence>& points,
                                              const std::vector<int>& use) {
   if (use.size() < 4) return std::nullopt;
-  std::vector<double> X, Y, u, v;
-  for (int i : use) {
-    X.push_back(points[i].X);
-    Y.push_back(points[i].Y);
-    u.push_back(points[i].u);
-    v.push_back(points[i].v);
-  }
-  const Eigen::Matrix3d Ts = NormalisingTransform(X, Y);
-  const Eigen::Matrix3d Ti = NormalisingTransform(u, v);
+  // The points are read where they are: a million of them would otherwise be copied four times.
+  const auto at = [&](std::size_t k) -> const PlanarCorrespondence& { return points[use[k]]; };
+  const std::size_t count = use.size();
+  const Eigen::Matrix3d Ts = NormalisingTransformOf(
+      count, [&](std::size_t k) { return at(k).X; }, [&](std::size_t k) { return at(k).Y; });
+  const Eigen::Matrix3d Ti = NormalisingTransformOf(
+      count, [&](std::size_t k) { return at(k).u; }, [&](std::size_t k) { return at(k).v; });
   // The normal matrix of the 2n × 9 design matrix, accumulated row by row; its eigenvector of the
   // smallest eigenvalue is the homography of the normalised points.
   Eigen::Matrix<double, 9, 9> N = Eigen::Matrix<double, 9, 9>::Zero();
-  for (std::size_t k = 0; k < X.size(); ++k) {
-    const double sx = Ts(0, 0) * X[k] + Ts(0, 2), sy = Ts(1, 1) * Y[k] + Ts(1, 2);
-    const double ix = Ti(0, 0) * u[k] + Ti(0, 2), iy = Ti(1, 1) * v[k] + Ti(1, 2);
+  for (std::size_t k = 0; k < count; ++k) {
+    const PlanarCorrespondence& p = at(k);
+    const double sx = Ts(0, 0) * p.X + Ts(0, 2), sy = Ts(1, 1) * p.Y + Ts(1, 2);
+    const double ix = Ti(0, 0) * p.u + Ti(0, 2), iy = Ti(1, 1) * p.v + Ti(1, 2);
     Eigen::Matrix<double, 9, 1> r1, r2;
     r1 << -sx, -sy, -1, 0, 0, 0, ix * sx, ix * sy, ix;
     r2 << 0, 0, 0, -sx, -sy, -1, iy * sx, iy * sy, iy;

@@ -546,15 +546,35 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
   return result;
 }
 
-bool SceneFrameLooksMirrored(const std::vector<ControlPoint>& input) {
-  std::vector<PlanarCorrespondence> points(input.size());
-  std::vector<int> all(input.size());
-  for (std::size_t i = 0; i < input.size(); ++i) {
-    points[i] = {input[i].x, -input[i].y, input[i].X, input[i].Y};
+namespace {
+
+// The mirror check over pairs given as the image point (x, y up) and the scene point of index i.
+template <typename Pair>
+bool LooksMirrored(std::size_t count, Pair pair) {
+  std::vector<PlanarCorrespondence> points(count);
+  std::vector<int> all(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const ControlPoint c = pair(i);
+    points[i] = {c.x, -c.y, c.X, c.Y};
     all[i] = static_cast<int>(i);
   }
   const std::optional<Eigen::Matrix3d> H = FitHomography(points, all);
   return H && CameraBehindScenePlane(*H, points, all);
+}
+
+}  // namespace
+
+bool SceneFrameLooksMirrored(const std::vector<ControlPoint>& input) {
+  return LooksMirrored(input.size(), [&input](std::size_t i) { return input[i]; });
+}
+
+bool SceneFrameLooksMirrored(const VT_Points& imagePoints, const VT_Points& scenePoints) {
+  const std::int32_t count = std::min(imagePoints.Count(), scenePoints.Count());
+  return LooksMirrored(static_cast<std::size_t>(count), [&](std::size_t i) {
+    const VT_Point& a = *imagePoints.Get(static_cast<std::int32_t>(i));
+    const VT_Point& b = *scenePoints.Get(static_cast<std::int32_t>(i));
+    return ControlPoint{a.x, a.y, b.x, b.y};
+  });
 }
 
 }  // namespace zelv

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "base/orientation_result.h"
+#include "points/Data_structures.h"
 
 namespace zelv {
 
@@ -79,5 +80,8 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& points, double 
 // plane (the homography of all pairs reverses the plane's orientation): the scene frame is most
 // likely mirrored. False when the pairs fix no homography.
 bool SceneFrameLooksMirrored(const std::vector<ControlPoint>& points);
+// The same for the pairs of two point lists (image point i with scene point i), without a copy of
+// them as control points.
+bool SceneFrameLooksMirrored(const VT_Points& imagePoints, const VT_Points& scenePoints);
 
 }  // namespace zelv
