@@ -255,7 +255,7 @@ class MedianReporter : public benchmark::ConsoleReporter {
 // Seconds this processor's divider needs for one IEEE double division, at the widest vector
 // width the cost kernels use, with enough independent divisions to keep it busy: every
 // point-evaluation needs two of them, which bounds what any exact evaluation can reach.
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(ZELV_NO_VECTOR_KERNELS)
 __attribute__((target("avx512f"))) double Divide512(long rounds) {
   __m512d a[8];
   const __m512d d = _mm512_set1_pd(1.0000001);
@@ -270,16 +270,33 @@ __attribute__((target("avx512f"))) double Divide512(long rounds) {
   }
   return sum;
 }
+__attribute__((target("avx2"))) double Divide256(long rounds) {
+  __m256d a[8];
+  const __m256d d = _mm256_set1_pd(1.0000001);
+  for (int i = 0; i < 8; ++i) a[i] = _mm256_set1_pd(1e300 + i);
+  for (long k = 0; k < rounds; ++k)
+    for (int i = 0; i < 8; ++i) a[i] = _mm256_div_pd(a[i], d);
+  double sum = 0;
+  alignas(32) double lanes[4];
+  for (int i = 0; i < 8; ++i) {
+    _mm256_store_pd(lanes, a[i]);
+    sum += lanes[0];
+  }
+  return sum;
+}
 #endif
 double DivisionSeconds() {
   const long rounds = 4000000;
   double sink = 0;
   const double start = ThreadCpuSeconds();
   long divisions = 0;
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(ZELV_NO_VECTOR_KERNELS)
   if (__builtin_cpu_supports("avx512f")) {
     sink = Divide512(rounds);
     divisions = rounds * 64;
+  } else if (__builtin_cpu_supports("avx2")) {
+    sink = Divide256(rounds);
+    divisions = rounds * 32;
   }
 #endif
   if (divisions == 0) {
