@@ -169,4 +169,12 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
   return ComputePose(state, ui, options);
 }
 
+std::optional<StandardPose> StandardPoseOfResult(const OrientationState& state) {
+  if (!state.Values.complete) return std::nullopt;
+  const auto& v = state.Values.values;
+  const Rotation M{v[kCosXX], v[kCosXY], v[kCosXZ], v[kCosYX], v[kCosYY],
+                   v[kCosYZ], v[kCosZX], v[kCosZY], v[kCosZZ]};
+  return StandardPoseOf(M, TPoint3(v[kCentreX], v[kCentreY], v[kCentreZ]));
+}
+
 }  // namespace zelv

@@ -5,11 +5,13 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/orientation_state.h"
 #include "base/user_interface.h"
 #include "solver/pose.h"
+#include "solver/pose_conventions.h"
 
 namespace zelv {
 
@@ -72,5 +74,10 @@ bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& 
 // result does not depend on it.
 bool RunOrientation(OrientationState& state, UserInterface& ui, const std::string& logPath = "",
                     int threads = 0);
+
+// The shown result's pose (its direction cosines and projection centre, full precision) in
+// OpenCV's, COLMAP's and the omega-phi-kappa conventions (solver/pose_conventions.h); nothing
+// while no complete result is held.
+std::optional<StandardPose> StandardPoseOfResult(const OrientationState& state);
 
 }  // namespace zelv
