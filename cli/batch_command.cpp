@@ -196,8 +196,7 @@ JobResult RunJob(const Job& job, const OrientationState& start, bool residualsWa
     out["warnings"] = state.Warnings;
   }
   result.ok = ok;
-  result.line = JsonText(out);
-  std::replace(result.line.begin(), result.line.end(), '\n', ' ');
+  result.line = JsonLine(out);
   return result;
 }
 

@@ -12,7 +12,7 @@ bool HoldsContainer(const Json& value) {
   return false;
 }
 
-void Write(const Json& value, int depth, std::string& out) {
+void Write(const Json& value, int depth, bool oneLine, std::string& out) {
   if (value.is_number_float()) {
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, value.get<double>(),
@@ -30,7 +30,7 @@ void Write(const Json& value, int depth, std::string& out) {
     out += object ? '}' : ']';
     return;
   }
-  const bool lines = HoldsContainer(value);
+  const bool lines = !oneLine && HoldsContainer(value);
   const std::size_t indent = 2 * (depth + 1);
   bool first = true;
   const auto member = [&](const Json& item, const std::string* key) {
@@ -43,7 +43,7 @@ void Write(const Json& value, int depth, std::string& out) {
       out += ' ';
     }
     if (key != nullptr) out += Json(*key).dump() + ": ";
-    Write(item, depth + 1, out);
+    Write(item, depth + 1, oneLine, out);
   };
   if (object) {
     for (auto it = value.begin(); it != value.end(); ++it) member(it.value(), &it.key());
@@ -61,7 +61,13 @@ void Write(const Json& value, int depth, std::string& out) {
 
 std::string JsonText(const Json& value) {
   std::string out;
-  Write(value, 0, out);
+  Write(value, 0, false, out);
+  return out;
+}
+
+std::string JsonLine(const Json& value) {
+  std::string out;
+  Write(value, 0, true, out);
   return out;
 }
 

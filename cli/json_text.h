@@ -15,6 +15,9 @@ using Json = nlohmann::ordered_json;
 // escaped. No newline at the end.
 std::string JsonText(const Json& value);
 
+// As JsonText, all on one line (for JSON Lines).
+std::string JsonLine(const Json& value);
+
 // A double for `Json`: NaN and infinity become null, so that no such text reaches the output.
 Json JsonNumber(double value);
 

@@ -97,7 +97,11 @@ void AddEstimateOptions(CLI::App& app, EstimateOptions& options) {
 std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const EstimateOptions& options,
                                                 OrientationState& state) {
   RefinementSettings& settings = state.Settings;
-  const auto given = [&app](const char* name) { return app.count(name) > 0; };
+  // A command registers only the options that apply to it (inputs: two of them).
+  const auto given = [&app](const char* name) {
+    const CLI::Option* option = app.get_option_no_throw(name);
+    return option != nullptr && option->count() > 0;
+  };
   if (given("--camera-id")) {
     const std::optional<long long> id = ParseCameraId(options.cameraId);
     if (!id) return "--camera-id needs a whole number from 1";
@@ -245,9 +249,9 @@ Json ResultJson(const OrientationState& state, const std::optional<Residuals>* r
     out["sigma0_px"] = JsonNumber(state.Precision.sigma0);
     out["outliers"] = state.Precision.outliers;
   }
-  out["cost"] = state.Values.costKnown ? JsonNumber(state.Values.cost) : Json(nullptr);
   if (const std::optional<StandardPose> pose = StandardPoseOfResult(state))
     out["pose"] = PoseJson(*pose);
+  out["cost"] = state.Values.costKnown ? JsonNumber(state.Values.cost) : Json(nullptr);
   if (residuals != nullptr) {
     if (!*residuals) {
       out["residuals"] = nullptr;

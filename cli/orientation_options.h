@@ -62,8 +62,8 @@ std::optional<std::string> OutputOverwritingInput(const std::vector<std::string>
 const char* LevelName(int level);
 
 // The result of an orientation as orient --json prints it: the level, the 21 values, the
-// warnings, the focal length, the rigorous estimate's figures when known, the cost, the pose in
-// the standard conventions when complete, and with `residuals` (null when they could not be
+// warnings, the focal length, the rigorous estimate's figures when known, the pose in the
+// standard conventions when complete, the cost, and with `residuals` (null when they could not be
 // computed) the residuals and their summary.
 Json ResultJson(const OrientationState& state, const std::optional<Residuals>* residuals);
 
