@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "base/number_text.h"
 #include "files/text_file.h"
@@ -202,7 +203,7 @@ PointTable ParsePointTable(std::string_view text, const std::string& name) {
   LineCursor cursor(text);
   std::optional<Separator> separator;
   std::vector<Column> columns;
-  std::unordered_map<std::string, int> idLines;
+  std::unordered_set<std::string> ids;
   int lineNumber = 0;
   for (std::string_view line; cursor.Next(line);) {
     ++lineNumber;
@@ -211,7 +212,7 @@ PointTable ParsePointTable(std::string_view text, const std::string& name) {
     const std::vector<std::string> fields = Fields(line, *separator, lineNumber, name);
     if (columns.empty()) {
       if (fields.size() < 2 || fields.size() > 3)
-        throw PointTableError("Значений " + std::to_string(fields.size()) + " " +
+        throw PointTableError("Неверное число значений (" + std::to_string(fields.size()) + ") " +
                               Where(lineNumber, name) +
                               ": у точки должны быть номер, x и y или только x и y.");
       // The first line: a heading when it names the columns, and refused as one when none of
@@ -228,10 +229,10 @@ PointTable ParsePointTable(std::string_view text, const std::string& name) {
                                    : std::vector<Column>{Column::kId, Column::kX, Column::kY};
     }
     if (fields.size() != columns.size())
-      throw PointTableError("Значений " + std::to_string(fields.size()) + " " +
-                            Where(lineNumber, name) + ", а столбцов " +
+      throw PointTableError("Неверное число значений (" + std::to_string(fields.size()) + ") " +
+                            Where(lineNumber, name) + ": в таблице " +
                             std::to_string(columns.size()) +
-                            ": у всех точек должно быть одинаковое число значений.");
+                            " столбца, у всех точек должно быть столько же значений.");
     PointTable::Point point;
     for (std::size_t c = 0; c < columns.size(); ++c) {
       const std::string& field = fields[c];
@@ -239,8 +240,7 @@ PointTable ParsePointTable(std::string_view text, const std::string& name) {
         if (field.empty())
           throw PointTableError("Нет номера точки " + Where(lineNumber, name) +
                                 ": у каждой точки должен быть номер.");
-        const auto [found, added] = idLines.emplace(field, lineNumber);
-        if (!added)
+        if (!ids.insert(field).second)
           throw PointTableError("Повторяющийся номер точки «" + field + "» " +
                                 Where(lineNumber, name) + ": номера точек должны быть разными.");
         table.ids.push_back(field);
