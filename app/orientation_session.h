@@ -18,6 +18,8 @@ namespace zelv {
 // Reads the camera file, then the image points corrected by its table, then the scene points (a
 // calibration file in place of the camera file: its lens model corrects the image points);
 // stops at the first reader that fails (the reader has shown its message). True when all read.
+// Where both point files have identifiers the points pair by them (app/point_pairing.h), kept in
+// state.PointIds, and the points of one file only are left out with a warning (state.Warnings).
 bool LoadInputs(OrientationState& state, UserInterface& ui);
 
 // True when the largest distance between two of the points (corrected pixels) is at least half
