@@ -30,8 +30,8 @@ const char kInputsUsage[] =
     "  --decimal-separator C   the separator written in the numbers ('.' or ','); the default is\n"
     "                          that of the LC_NUMERIC locale. Both are accepted when reading.\n"
     "  --json                  print the same with full precision as JSON (\"points\": number,\n"
-    "                          x, y, X, Y); a failed read prints {\"error\": ..., \"caption\": "
-    "...}\n"
+    "                          id where the files have them, x, y, X, Y); a failed read\n"
+    "                          prints {\"error\": ..., \"caption\": ...}\n"
     "  --version               print the version\n"
     "\n"
     "Exit status: 0 all three files read, 1 a file failed (after its message) or the output\n"
@@ -69,11 +69,14 @@ Json InputsJson(const OrientationState& state) {
   for (int i = 0; i < pairs; ++i) {
     const VT_Point& image = *state.ImagePoints.Get(i);
     const VT_Point& scene = *state.ScenePoints.Get(i);
-    points.push_back({{"number", i + 1},
-                      {"x", JsonNumber(image.x)},
-                      {"y", JsonNumber(image.y)},
-                      {"X", JsonNumber(scene.x)},
-                      {"Y", JsonNumber(scene.y)}});
+    Json point = {{"number", i + 1}};
+    if (static_cast<std::size_t>(i) < state.PointIds.size() && !state.PointIds[i].empty())
+      point["id"] = state.PointIds[i];
+    point["x"] = JsonNumber(image.x);
+    point["y"] = JsonNumber(image.y);
+    point["X"] = JsonNumber(scene.x);
+    point["Y"] = JsonNumber(scene.y);
+    points.push_back(point);
   }
   out["points"] = points;
   return out;

@@ -258,16 +258,19 @@ Json ResultJson(const OrientationState& state, const std::optional<Residuals>* r
       out["residual_summary"] = nullptr;
     } else {
       Json points = Json::array();
-      for (const PointResidual& p : (*residuals)->points)
-        points.push_back({{"number", p.number},
-                          {"x", JsonNumber(p.x)},
-                          {"y", JsonNumber(p.y)},
-                          {"X", JsonNumber(p.X)},
-                          {"Y", JsonNumber(p.Y)},
-                          {"ex", JsonNumber(p.ex)},
-                          {"ey", JsonNumber(p.ey)},
-                          {"length", JsonNumber(p.length)},
-                          {"flagged", p.flagged}});
+      for (const PointResidual& p : (*residuals)->points) {
+        Json point = {{"number", p.number}};
+        if (!p.id.empty()) point["id"] = p.id;
+        point["x"] = JsonNumber(p.x);
+        point["y"] = JsonNumber(p.y);
+        point["X"] = JsonNumber(p.X);
+        point["Y"] = JsonNumber(p.Y);
+        point["ex"] = JsonNumber(p.ex);
+        point["ey"] = JsonNumber(p.ey);
+        point["length"] = JsonNumber(p.length);
+        point["flagged"] = p.flagged;
+        points.push_back(point);
+      }
       out["residuals"] = points;
       const ResidualSummary& s = (*residuals)->summary;
       out["residual_summary"] = {

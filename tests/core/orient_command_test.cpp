@@ -222,5 +222,25 @@ TEST(OrientCommandTest, TheLocalesDecimalCommaReachesTheTextOutput) {
                 .get<double>());
 }
 
+TEST(OrientCommandTest, ResidualsNameThePointsOfTablesWithIdentifiers) {
+  ScratchFolder folder;
+  // The square's points under names, the scene table in another order.
+  const std::string image =
+      folder.Write("image.csv", "id,x,y\nA,220,340\nB,420,340\nC,420,140\nD,220,140\n");
+  const std::string scene =
+      folder.Write("scene.csv", "id,x,y\nC,1200,700\nA,800,300\nD,800,700\nB,1200,300\n");
+  const CliRun run = RunOrient("--json --residuals " + Quote(CaseFile("square", "camera.cam")) +
+                               " " + Quote(image) + " " + Quote(scene));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json json = nlohmann::json::parse(run.out);
+  ASSERT_EQ(json["residuals"].size(), 4u);
+  std::string ids;
+  for (const nlohmann::json& point : json["residuals"]) ids += point["id"].get<std::string>();
+  EXPECT_EQ(ids, "ABCD");
+  EXPECT_EQ(json["projection_centre"][2].get<double>(), 2000);
+  const CliRun plain = RunOrient("--json --residuals " + Inputs("square"));
+  EXPECT_FALSE(nlohmann::json::parse(plain.out)["residuals"][0].contains("id"));
+}
+
 }  // namespace
 }  // namespace zelv
