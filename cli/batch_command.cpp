@@ -289,6 +289,7 @@ int RunBatchCommand(int argc, char** argv) {
     for (const std::string& image : images)
       jobs.push_back({camera, image, scene, camera, image, scene, ""});
   }
+  if (jobs.empty()) return UsageError("batch", "the manifest lists no orientation", usage);
   std::vector<std::string> outputs;
   for (Job& job : jobs) {
     if (job.outPath.empty() && !outDir.empty())
@@ -306,27 +307,28 @@ int RunBatchCommand(int argc, char** argv) {
 
   // The pool: each worker takes the next job; the main thread prints the lines in input order as
   // they become ready.
+  const bool progress = isatty(STDERR_FILENO) == 1;
   std::vector<JobResult> results(jobs.size());
   std::vector<char> finished(jobs.size(), 0);
   std::mutex mutex;
   std::condition_variable ready;
   std::atomic<std::size_t> next{0};
+  std::size_t printed = 0;  // lines printed so far (guarded by `mutex`)
   const auto work = [&] {
     for (std::size_t i; (i = next.fetch_add(1)) < jobs.size();) {
       JobResult result = RunJob(jobs[i], start, estimate.residuals);
       std::lock_guard<std::mutex> lock(mutex);
       results[i] = std::move(result);
       finished[i] = 1;
-      ready.notify_one();
+      // Only the next line to print, or the progress bar, wakes the printing thread.
+      if (i == printed || progress) ready.notify_one();
     }
   };
   std::vector<std::thread> workers;
   const std::size_t threadCount = std::min<std::size_t>(jobCount, jobs.size());
   for (std::size_t t = 0; t < threadCount; ++t) workers.emplace_back(work);
 
-  const bool progress = isatty(STDERR_FILENO) == 1;
   bool allOk = true;
-  std::size_t printed = 0;
   std::size_t done = 0;
   if (progress) DrawProgress(0, jobs.size());
   while (printed < jobs.size()) {
