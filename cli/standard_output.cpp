@@ -22,8 +22,12 @@ void Remember(int error) {
 void GuardStandardOutput() {
   if (fcntl(STDOUT_FILENO, F_GETFD) != -1 || errno != EBADF) return;
   Remember(EBADF);
+  // With standard input closed too, open gives descriptor 0: move it to 1.
   const int fd = open("/dev/null", O_WRONLY);
-  if (fd >= 0 && fd != STDOUT_FILENO) close(fd);
+  if (fd >= 0 && fd != STDOUT_FILENO) {
+    dup2(fd, STDOUT_FILENO);
+    close(fd);
+  }
 }
 
 void Print(std::string_view text) {
