@@ -186,8 +186,7 @@ JobResult RunJob(const Job& job, const OrientationState& start, bool residualsWa
       }
     }
     if (!job.outPath.empty()) out["output"] = job.outPath;
-    const Json values = ResultJson(state, residualsWanted ? &residuals : nullptr);
-    for (auto it = values.begin(); it != values.end(); ++it) out[it.key()] = it.value();
+    AddResultMembers(out, state, residualsWanted ? &residuals : nullptr);
     result.pose = StandardPoseOfResult(state);
   } else {
     const RecordingUi::Message failure = ui.LastFailure();

@@ -1,7 +1,10 @@
 #include "cli/json_text.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 namespace zelv::cli {
 namespace {
@@ -18,6 +21,15 @@ void Write(const Json& value, int depth, bool oneLine, std::string& out) {
     const auto result = std::to_chars(text, text + sizeof text, value.get<double>(),
                                       std::chars_format::general, 17);
     out.append(text, result.ptr);
+    return;
+  }
+  if (value.is_number_integer()) {
+    out += value.is_number_unsigned() ? std::to_string(value.get<std::uint64_t>())
+                                      : std::to_string(value.get<std::int64_t>());
+    return;
+  }
+  if (value.is_boolean() || value.is_null()) {
+    out += value.is_null() ? "null" : value.get<bool>() ? "true" : "false";
     return;
   }
   if (!value.is_structured()) {
@@ -42,7 +54,17 @@ void Write(const Json& value, int depth, bool oneLine, std::string& out) {
     } else if (out.back() == ',') {
       out += ' ';
     }
-    if (key != nullptr) out += Json(*key).dump() + ": ";
+    if (key != nullptr) {
+      // The members' own names need no escaping; any other goes through the library.
+      const bool plain = std::all_of(key->begin(), key->end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+      });
+      if (plain)
+        (out += '"').append(*key) += '"';
+      else
+        out += Json(*key).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+      out += ": ";
+    }
     Write(item, depth + 1, oneLine, out);
   };
   if (object) {

@@ -235,6 +235,12 @@ const char* LevelName(int level) {
 
 Json ResultJson(const OrientationState& state, const std::optional<Residuals>* residuals) {
   Json out = Json::object();
+  AddResultMembers(out, state, residuals);
+  return out;
+}
+
+void AddResultMembers(Json& out, const OrientationState& state,
+                      const std::optional<Residuals>* residuals) {
   out["level"] = LevelName(state.Settings.EstimateLevel);
   AddGroups(out, state.Values.values);
   out["warnings"] = Json::array();
@@ -279,7 +285,6 @@ Json ResultJson(const OrientationState& state, const std::optional<Residuals>* r
           {"flagged_count", s.flaggedCount},  {"sigma_count", JsonNumber(s.sigmaCount)}};
     }
   }
-  return out;
 }
 
 Json ErrorJson(const std::string& text, const std::string& caption) {

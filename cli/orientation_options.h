@@ -66,6 +66,9 @@ const char* LevelName(int level);
 // standard conventions when complete, the cost, and with `residuals` (null when they could not be
 // computed) the residuals and their summary.
 Json ResultJson(const OrientationState& state, const std::optional<Residuals>* residuals);
+// The same members added to `out`.
+void AddResultMembers(Json& out, const OrientationState& state,
+                      const std::optional<Residuals>* residuals);
 
 // {"error": text, "caption": caption}.
 Json ErrorJson(const std::string& text, const std::string& caption);
