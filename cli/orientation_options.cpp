@@ -166,6 +166,8 @@ std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const Estim
 }
 
 void AddCommonOptions(CLI::App& app, std::vector<std::string>& files) {
+  // An option given twice takes its last value, as the command line always did.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.set_help_flag();
   app.add_flag("-h,--help");
   app.add_flag("--version");

@@ -40,7 +40,7 @@ std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const Estim
                                                 OrientationState& state);
 
 // Registers -h/--help and --version in place of CLI11's own, and the file names as positional
-// arguments.
+// arguments; an option given twice takes its last value. Call before registering the others.
 void AddCommonOptions(CLI::App& app, std::vector<std::string>& files);
 
 // Parses the command line of `command` ("orient", ...). Returns the exit code when the command is
