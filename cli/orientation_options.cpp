@@ -1,9 +1,12 @@
 #include "cli/orientation_options.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string_view>
 
 #include "app/orientation_session.h"
@@ -16,6 +19,8 @@
 
 namespace zelv::cli {
 namespace {
+
+namespace fs = std::filesystem;
 
 // Four comma-separated numbers ('.' as their decimal separator).
 std::optional<std::array<double, 4>> ParseFour(std::string_view text) {
@@ -199,25 +204,34 @@ std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv, const 
 
 std::optional<std::string> OutputOverwritingInput(const std::vector<std::string>& outputs,
                                                   const std::vector<std::string>& inputs) {
-  namespace fs = std::filesystem;
-  const auto same = [](const std::string& a, const std::string& b) {
+  // Each name once to a key: a file that exists by its device and inode (what
+  // std::filesystem::equivalent compares), any other by its weakly canonical path, which for
+  // an existing file is its own. A batch of many jobs then costs one look-up per name.
+  const auto key = [](const std::string& name) {
+    const auto file = [](const std::string& path) -> std::optional<std::string> {
+      struct stat info {};
+      if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+      return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    };
+    if (const std::optional<std::string> k = file(name)) return *k;
+    // Not there as written ("missing/../image.crd"): the canonical form may still name a file.
     std::error_code error;
-    if (fs::exists(a, error) && fs::exists(b, error)) {
-      const bool equivalent = fs::equivalent(a, b, error);
-      if (!error) return equivalent;
-    }
-    const fs::path pa = fs::weakly_canonical(a, error);
-    const fs::path pb = error ? fs::path(b) : fs::weakly_canonical(b, error);
-    return error ? fs::absolute(a, error) == fs::absolute(b, error) : pa == pb;
+    fs::path path = fs::weakly_canonical(name, error);
+    if (error) path = fs::absolute(name, error).lexically_normal();
+    if (const std::optional<std::string> k = file(path.string())) return *k;
+    return "path " + path.string();
   };
-  for (std::size_t i = 0; i < outputs.size(); ++i) {
-    if (outputs[i].empty()) continue;
-    for (const std::string& input : inputs)
-      if (!input.empty() && same(outputs[i], input))
-        return "the output " + outputs[i] + " is the input " + input;
-    for (std::size_t j = i + 1; j < outputs.size(); ++j)
-      if (!outputs[j].empty() && same(outputs[i], outputs[j]))
-        return "the outputs " + outputs[i] + " and " + outputs[j] + " are one file";
+  std::map<std::string, std::string> inputKeys;
+  for (const std::string& input : inputs)
+    if (!input.empty()) inputKeys.emplace(key(input), input);
+  std::map<std::string, std::string> outputKeys;
+  for (const std::string& output : outputs) {
+    if (output.empty()) continue;
+    const std::string k = key(output);
+    if (const auto input = inputKeys.find(k); input != inputKeys.end())
+      return "the output " + output + " is the input " + input->second;
+    if (const auto [other, added] = outputKeys.emplace(k, output); !added)
+      return "the outputs " + other->second + " and " + output + " are one file";
   }
   return std::nullopt;
 }

@@ -116,6 +116,7 @@ TEST(BatchCommandTest, OneCameraAndSceneForManyImagesAndTheUsageErrors) {
         std::string("batch --camera c.cam i.crd"),
         std::string("batch --jobs 0 --camera c --scene s i"),
         std::string("batch --level 2 --camera c --scene s i"),
+        "batch --camera c --scene s --out-dir " + Quote(folder.Path("out")) + " a/p.crd b/p.crd",
         "batch --camera " + Quote(zhang + "cameras.txt") + " --scene s --colmap-images " +
             Quote(zhang + "cameras.txt") + " i"}) {
     const CliRun usage = RunCli(arguments);
