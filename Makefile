@@ -54,6 +54,9 @@ demo: build
 	@echo
 	@echo "Real photograph: raw corners and an OpenCV calibration"
 	./$(BUILD)/zelv-cli orient $(REAL_EXAMPLE)/calibration.yml $(REAL_EXAMPLE)/image-raw.crd $(REAL_EXAMPLE)/scene.crd --level 1
+	@echo
+	@echo "Both as one batch, one JSON line each"
+	./$(BUILD)/zelv-cli batch --manifest examples/batch.csv --level 1
 
 run: build
 	./$(BUILD)/zelv

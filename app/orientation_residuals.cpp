@@ -11,9 +11,14 @@ namespace zelv {
 
 Residuals ResidualsOf(const OrientationState& state) {
   if (!state.Values.complete) throw ZelvError("no orientation result");
-  return ComputeResiduals(state.ImagePoints, state.ScenePoints, state.Values.Al, state.Values.Bet,
-                          state.Values.Hi, state.Geometry.FocalLength, state.Distance,
-                          state.SightingPointX, state.SightingPointY, state.SigmaCount);
+  Residuals residuals =
+      ComputeResiduals(state.ImagePoints, state.ScenePoints, state.Values.Al, state.Values.Bet,
+                       state.Values.Hi, state.Geometry.FocalLength, state.Distance,
+                       state.SightingPointX, state.SightingPointY, state.SigmaCount);
+  if (state.PointIds.size() >= residuals.points.size())
+    for (std::size_t i = 0; i < residuals.points.size(); ++i)
+      residuals.points[i].id = state.PointIds[i];
+  return residuals;
 }
 
 std::optional<ResidualsReport> ResidualsReportOf(const OrientationState& state) {
@@ -50,7 +55,7 @@ double ArrowMagnification(double largest, double frameSize) {
 std::string ResidualCell(const PointResidual& point, int column, char decimalSeparator) {
   switch (column) {
     case 0:
-      return std::to_string(point.number);
+      return point.id.empty() ? std::to_string(point.number) : point.id;
     case 1:
       return FormatFixed4(point.x, decimalSeparator);
     case 2:
@@ -72,12 +77,24 @@ std::string ResidualCell(const PointResidual& point, int column, char decimalSep
   }
 }
 
+namespace {
+
+// The name of the point with the largest residual: its identifier, or its number.
+std::string LargestName(const Residuals& residuals) {
+  const int number = residuals.summary.largestNumber;
+  for (const PointResidual& p : residuals.points)
+    if (p.number == number && !p.id.empty()) return p.id;
+  return std::to_string(number);
+}
+
+}  // namespace
+
 std::string ResidualSummaryText(const Residuals& residuals, char decimalSeparator) {
   const ResidualSummary& s = residuals.summary;
   return "Сумма |ex| + |ey|: " + FormatFixed4(s.cost, decimalSeparator) +
          " пикс.   σ: " + FormatFixed4(s.sigma, decimalSeparator) +
          " пикс.   Наибольшая |e|: " + FormatFixed4(s.largest, decimalSeparator) +
-         " пикс. (точка " + std::to_string(s.largestNumber) +
+         " пикс. (точка " + LargestName(residuals) +
          ")   Отмечено точек: " + std::to_string(s.flaggedCount) + " (за " +
          FormatGeneral(s.sigmaCount, decimalSeparator) + "σ)";
 }
@@ -104,7 +121,7 @@ std::vector<std::string> ResidualTableLines(const Residuals& residuals, char dec
   lines.push_back("Residual cost: " + FormatFixed4(s.cost, decimalSeparator));
   lines.push_back("Residual sigma: " + FormatFixed4(s.sigma, decimalSeparator));
   lines.push_back("Largest residual: " + FormatFixed4(s.largest, decimalSeparator) + " (point " +
-                  std::to_string(s.largestNumber) + ")");
+                  LargestName(residuals) + ")");
   lines.push_back("Flagged points: " + std::to_string(s.flaggedCount) + " (beyond " +
                   FormatGeneral(s.sigmaCount, decimalSeparator) + " sigma)");
   return lines;

@@ -13,7 +13,8 @@ namespace zelv {
 
 // The residuals at the pose of the result just computed: the final stand angles, the distance and
 // the focal length of the state, its corrected image points and its scene points (measured from
-// the sighting point, as the pose computation leaves them), flagged beyond state.SigmaCount · σ.
+// the sighting point, as the pose computation leaves them), flagged beyond state.SigmaCount · σ;
+// each point carries its identifier from state.PointIds when the points were paired by them.
 // Call it right after an orientation that showed a result: a later failed read refills the point
 // lists while the shown result stays. Raises ZelvError when no complete result is held or a point
 // projects to infinity at that pose.
@@ -40,13 +41,15 @@ std::string DefaultResidualsCsvName(const std::string& imageFileName);
 // 1 when there is nothing to magnify (largest within kNegligibleResidual, or no frame).
 double ArrowMagnification(double largest, double frameSize);
 
-// The column headings of the table and the CSV file, in column order: number, corrected x and y
+// The column headings of the table and the CSV file, in column order: number (the identifier,
+// where the point has one), corrected x and y
 // (pixels), scene X and Y (scene units), ex, ey, |e| (pixels) and the flag.
 inline constexpr const char* kResidualColumns[] = {"N",  "x",  "y",   "X",   "Y",
                                                    "ex", "ey", "|e|", "flag"};
 inline constexpr int kResidualColumnCount = 9;
 
-// The text of one cell (column as in kResidualColumns): the number as a decimal integer, the
+// The text of one cell (column as in kResidualColumns): the identifier, or the number as a
+// decimal integer, the
 // values in FormatFixed4 with the separator, the flag "!" or empty.
 std::string ResidualCell(const PointResidual& point, int column, char decimalSeparator);
 

@@ -1,7 +1,9 @@
 #include "app/orientation_session.h"
 
+#include <algorithm>
 #include <cmath>
 
+#include "app/point_pairing.h"
 #include "app/rigorous_level.h"
 #include "base/zelv_error.h"
 #include "files/calibration_file.h"
@@ -11,21 +13,52 @@
 
 namespace zelv {
 
-bool LoadInputs(OrientationState& state, UserInterface& ui) {
+namespace {
+
+// Pairs the points just read (app/point_pairing.h): by identifier where both files have them,
+// with a warning for each file that has points the other lacks. The numbers of the uncovered
+// image points follow the pairing.
+void PairInputs(OrientationState& state, UserInterface& ui,
+                const std::vector<std::string>& imageIds,
+                const std::vector<std::string>& sceneIds) {
+  const PointPairing pairing = PairPoints(state.ImagePoints, imageIds, state.ScenePoints, sceneIds);
+  state.PointIds = pairing.ids;
+  if (!pairing.byIdentifier) return;
+  std::vector<int> uncovered;
+  for (std::size_t i = 0; i < pairing.imageIndex.size(); ++i)
+    if (std::find(state.UncoveredPoints.begin(), state.UncoveredPoints.end(),
+                  pairing.imageIndex[i] + 1) != state.UncoveredPoints.end())
+      uncovered.push_back(static_cast<int>(i) + 1);
+  state.UncoveredPoints = std::move(uncovered);
+  for (const std::string& warning : PairingWarnings(pairing)) Warn(state, ui, warning);
+}
+
+bool ReadInputs(OrientationState& state, UserInterface& ui) {
   InteriorGeometry& g = state.Geometry;
   state.UncoveredPoints.clear();  // a lens model covers every point
+  std::vector<std::string> imageIds;
+  std::vector<std::string> sceneIds;
   // A calibration file gives the interior geometry and a lens model that corrects the points.
   if (DetectCameraFileFormat(state.CameraFileName) != CameraFileFormat::CamFile) {
     if (!ReadCalibrationFile(state.CameraFileName, state.CameraId, g, ui)) return false;
-    if (!ReadCalibratedImagePoints(state.ImageFileName, state.ImagePoints, *g.Lens, ui))
+    if (!ReadCalibratedImagePoints(state.ImageFileName, state.ImagePoints, *g.Lens, ui, &imageIds))
       return false;
-    return ReadScenePoints(state.SceneFileName, state.ScenePoints, ui);
+  } else {
+    if (!ReadCameraFile(state.CameraFileName, g, ui)) return false;
+    if (!ReadImagePoints(state.ImageFileName, state.ImagePoints, g.CorrectionTable, g.ImageCentreX,
+                         g.ImageCentreY, ui, &state.UncoveredPoints, &imageIds))
+      return false;
   }
-  if (!ReadCameraFile(state.CameraFileName, g, ui)) return false;
-  if (!ReadImagePoints(state.ImageFileName, state.ImagePoints, g.CorrectionTable, g.ImageCentreX,
-                       g.ImageCentreY, ui, &state.UncoveredPoints))
-    return false;
-  return ReadScenePoints(state.SceneFileName, state.ScenePoints, ui);
+  if (!ReadScenePoints(state.SceneFileName, state.ScenePoints, ui, &sceneIds)) return false;
+  PairInputs(state, ui, imageIds, sceneIds);
+  return true;
+}
+
+}  // namespace
+
+bool LoadInputs(OrientationState& state, UserInterface& ui) {
+  state.PointIds.clear();
+  return ReadInputs(state, ui);
 }
 
 bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight) {
@@ -155,7 +188,7 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
   if (!spread)
     Warn(state, ui, "Реперные точки расположены слишком кучно. Достоверность результата низкая.");
   if (!state.UncoveredPoints.empty())
-    Warn(state, ui, UncoveredPointsWarning(state.UncoveredPoints));
+    Warn(state, ui, UncoveredPointsWarning(state.UncoveredPoints, state.PointIds));
   if (!ProvideFocalLength(state, ui)) return false;
   // The rigorous level refuses a camera behind the plane; the others warn.
   if (state.Settings.EstimateLevel != kRigorousLevel) WarnIfSceneMirrored(state, ui);
@@ -166,6 +199,14 @@ bool RunOrientation(OrientationState& state, UserInterface& ui, const std::strin
   options.threads = threads;
   options.progress = [&state, &ui] { ShowElapsedTime(state, ui); };
   return ComputePose(state, ui, options);
+}
+
+std::optional<StandardPose> StandardPoseOfResult(const OrientationState& state) {
+  if (!state.Values.complete) return std::nullopt;
+  const auto& v = state.Values.values;
+  const Rotation M{v[kCosXX], v[kCosXY], v[kCosXZ], v[kCosYX], v[kCosYY],
+                   v[kCosYZ], v[kCosZX], v[kCosZY], v[kCosZZ]};
+  return StandardPoseOf(M, TPoint3(v[kCentreX], v[kCentreY], v[kCentreZ]));
 }
 
 }  // namespace zelv

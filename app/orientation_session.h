@@ -5,17 +5,21 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "app/orientation_state.h"
 #include "base/user_interface.h"
 #include "solver/pose.h"
+#include "solver/pose_conventions.h"
 
 namespace zelv {
 
 // Reads the camera file, then the image points corrected by its table, then the scene points (a
 // calibration file in place of the camera file: its lens model corrects the image points);
 // stops at the first reader that fails (the reader has shown its message). True when all read.
+// Where both point files have identifiers the points pair by them (app/point_pairing.h), kept in
+// state.PointIds, and the points of one file only are left out with a warning (state.Warnings).
 bool LoadInputs(OrientationState& state, UserInterface& ui);
 
 // True when the largest distance between two of the points (corrected pixels) is at least half
@@ -72,5 +76,10 @@ bool ComputePose(OrientationState& state, UserInterface& ui, const PoseOptions& 
 // result does not depend on it.
 bool RunOrientation(OrientationState& state, UserInterface& ui, const std::string& logPath = "",
                     int threads = 0);
+
+// The shown result's pose (its direction cosines and projection centre, full precision) in
+// OpenCV's, COLMAP's and the omega-phi-kappa conventions (solver/pose_conventions.h); nothing
+// while no complete result is held.
+std::optional<StandardPose> StandardPoseOfResult(const OrientationState& state);
 
 }  // namespace zelv

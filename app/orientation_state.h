@@ -64,7 +64,10 @@ struct OrientationState {
   FocalLengthUse FocalLength;         // of the last orientation
   std::vector<std::string> Warnings;  // every warning the last orientation command showed
   std::vector<int> UncoveredPoints;   // image points no correction band covers (from 1)
-  bool SaveEnabled = false;           // Button1 and N16 ("Сохранить")
+  // The identifiers of the paired points, parallel to ImagePoints and ScenePoints, when both
+  // files have them (app/point_pairing.h); empty when the points pair by order.
+  std::vector<std::string> PointIds;
+  bool SaveEnabled = false;  // Button1 and N16 ("Сохранить")
   char DecimalSeparator = RegionalDecimalSeparator();
 };
 

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "app/point_pairing.h"
 #include "base/number_text.h"
 #include "base/zelv_error.h"
 #include "solver/refinement.h"
@@ -48,13 +49,6 @@ std::string SigmaText(double sigma, char separator) {
   return out;
 }
 
-std::string NumberList(const std::vector<int>& numbers) {
-  std::string out;
-  for (std::size_t i = 0; i < numbers.size(); ++i)
-    out += (i == 0 ? "" : ", ") + std::to_string(numbers[i]);
-  return out;
-}
-
 // A focal length (pixels) with one decimal.
 std::string PixelsText(double value, char separator) {
   char text[64];
@@ -90,12 +84,13 @@ std::vector<ControlPoint> ControlPointsOf(const VT_Points& imagePoints,
   return points;
 }
 
-std::string UncoveredPointsWarning(const std::vector<int>& numbers) {
+std::string UncoveredPointsWarning(const std::vector<int>& numbers,
+                                   const std::vector<std::string>& ids) {
   if (numbers.empty()) return {};
-  return (numbers.size() == 1 ? "Координаты изображения точки " + NumberList(numbers) +
+  return (numbers.size() == 1 ? "Координаты изображения точки " + PointNameList(ids, numbers) +
                                     " не попадают ни в один диапазон таблицы коррекции и "
                                     "заменены значением -1."
-                              : "Координаты изображения точек " + NumberList(numbers) +
+                              : "Координаты изображения точек " + PointNameList(ids, numbers) +
                                     " не попадают ни в один диапазон таблицы коррекции и "
                                     "заменены значением -1.") +
          " Результат недостоверен. Проверьте таблицу коррекции и файл координат изображения.";
@@ -212,9 +207,9 @@ std::vector<std::string> PrecisionLines(const OrientationState& state) {
   const char s = state.DecimalSeparator;
   lines.push_back("Строгая оценка: σ0 = " + SigmaText(p.sigma0, s) +
                   " пикс. (избыточных измерений: " + std::to_string(p.redundancy) + ")");
-  lines.push_back(p.outliers.empty()
-                      ? "Исключённых точек нет"
-                      : "Исключены как грубые ошибки точки: " + NumberList(p.outliers));
+  lines.push_back(p.outliers.empty() ? "Исключённых точек нет"
+                                     : "Исключены как грубые ошибки точки: " +
+                                           PointNameList(state.PointIds, p.outliers));
   lines.push_back(
       state.FocalLength.estimated
           ? "Фокусное расстояние оценено: F = " + PixelsText(state.FocalLength.value, s) + " ± " +

@@ -21,9 +21,11 @@ void Warn(OrientationState& state, UserInterface& ui, const std::string& text);
 std::vector<ControlPoint> ControlPointsOf(const VT_Points& imagePoints,
                                           const VT_Points& scenePoints);
 
-// The warning about image points that no correction band covers, naming them; nothing when
-// there are none.
-std::string UncoveredPointsWarning(const std::vector<int>& numbers);
+// The warning about image points that no correction band covers, naming them (by their
+// identifiers in `ids` when the points have them, app/point_pairing.h); nothing when there are
+// none.
+std::string UncoveredPointsWarning(const std::vector<int>& numbers,
+                                   const std::vector<std::string>& ids = {});
 
 // Where the camera file gives no focal length (-1), estimates it from the control points, uses
 // it for this orientation (state.Geometry.FocalLength) and warns that it did; where the view

@@ -1,15 +1,14 @@
 // zelv-cli inputs: reads the three input files of an orientation exactly as the orientation does
 // and prints what it read, so that a file can be checked without computing anything.
-#include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 
 #include "app/orientation_session.h"
 #include "base/number_text.h"
-#include "cli/camera_id.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
+#include "cli/orientation_options.h"
+#include "cli/standard_output.h"
 #include "files/calibration_file.h"
 
 namespace zelv::cli {
@@ -17,6 +16,7 @@ namespace {
 
 const char kInputsUsage[] =
     "Usage: zelv-cli inputs CAMERA IMAGE SCENE [--camera-id N] [--decimal-separator . | ,]\n"
+    "                       [--json]\n"
     "\n"
     "Reads the camera file (with its correction table), the image coordinate file and the scene\n"
     "coordinate file as the orientation does, stopping at the first file that fails, and prints\n"
@@ -29,80 +29,121 @@ const char kInputsUsage[] =
     "  --camera-id N           the camera of a COLMAP cameras.txt (default: the first one)\n"
     "  --decimal-separator C   the separator written in the numbers ('.' or ','); the default is\n"
     "                          that of the LC_NUMERIC locale. Both are accepted when reading.\n"
+    "  --json                  print the same with full precision as JSON (\"points\": number,\n"
+    "                          id where the files have them, x, y, X, Y); a failed read\n"
+    "                          prints {\"error\": ..., \"caption\": ...}\n"
+    "  --version               print the version\n"
     "\n"
-    "Exit status: 0 all three files read, 1 a file failed (after its message), 2 usage error.\n";
+    "Exit status: 0 all three files read, 1 a file failed (after its message) or the output\n"
+    "could not be written, 2 usage error.\n";
 
-int UsageError(const char* what) {
-  std::fprintf(stderr, "zelv-cli inputs: %s\n%s", what, kInputsUsage);
-  return 2;
+Json LensJson(const LensCalibration& lens) {
+  Json out = Json::object();
+  out["model"] = lens.modelName;
+  out["format"] = lens.format == CameraFileFormat::ColmapCameras ? "COLMAP" : "OpenCV";
+  if (lens.format == CameraFileFormat::ColmapCameras) out["camera_id"] = lens.cameraId;
+  out["fx"] = JsonNumber(lens.fx);
+  out["fy"] = JsonNumber(lens.fy);
+  out["cx"] = JsonNumber(lens.cx);
+  out["cy"] = JsonNumber(lens.cy);
+  out["skew"] = JsonNumber(lens.skew);
+  out["coefficients"] = Json::array();
+  for (double c : lens.coefficients) out["coefficients"].push_back(JsonNumber(c));
+  return out;
+}
+
+Json InputsJson(const OrientationState& state) {
+  const InteriorGeometry& geometry = state.Geometry;
+  Json out = Json::object();
+  out["image_centre"] = {JsonNumber(geometry.ImageCentreX), JsonNumber(geometry.ImageCentreY)};
+  out["focal_length"] = JsonNumber(geometry.FocalLength);
+  out["image_size"] = {JsonNumber(geometry.ImageWidth), JsonNumber(geometry.ImageHeight)};
+  if (geometry.Lens)
+    out["lens"] = LensJson(*geometry.Lens);
+  else
+    out["correction_table_lines"] = geometry.CorrectionTable.size();
+  out["image_point_count"] = state.ImagePoints.Count();
+  out["scene_point_count"] = state.ScenePoints.Count();
+  Json points = Json::array();
+  const int pairs = std::min(state.ImagePoints.Count(), state.ScenePoints.Count());
+  for (int i = 0; i < pairs; ++i) {
+    const VT_Point& image = *state.ImagePoints.Get(i);
+    const VT_Point& scene = *state.ScenePoints.Get(i);
+    Json point = {{"number", i + 1}};
+    if (static_cast<std::size_t>(i) < state.PointIds.size() && !state.PointIds[i].empty())
+      point["id"] = state.PointIds[i];
+    point["x"] = JsonNumber(image.x);
+    point["y"] = JsonNumber(image.y);
+    point["X"] = JsonNumber(scene.x);
+    point["Y"] = JsonNumber(scene.y);
+    points.push_back(point);
+  }
+  out["points"] = points;
+  return out;
+}
+
+std::string InputsText(const OrientationState& state, char separator) {
+  const InteriorGeometry& geometry = state.Geometry;
+  auto number = [separator](double v) { return FormatGeneral(v, separator); };
+  std::string out = "Image centre: " + number(geometry.ImageCentreX) + " ; " +
+                    number(geometry.ImageCentreY) + "\n";
+  out += "Focal length: " + number(geometry.FocalLength) + "\n";
+  out += "Image size: " + number(geometry.ImageWidth) + " ; " + number(geometry.ImageHeight) + "\n";
+  if (geometry.Lens) {
+    for (const std::string& line : DescribeCalibration(*geometry.Lens, separator))
+      out += line + "\n";
+  } else {
+    out += "Correction table lines: " + std::to_string(geometry.CorrectionTable.size()) + "\n";
+  }
+  out += "Image points: " + std::to_string(state.ImagePoints.Count()) +
+         "\nScene points: " + std::to_string(state.ScenePoints.Count()) + "\n";
+  const int pairs = std::min(state.ImagePoints.Count(), state.ScenePoints.Count());
+  for (int i = 0; i < pairs; ++i) {
+    const VT_Point& image = *state.ImagePoints.Get(i);
+    const VT_Point& scene = *state.ScenePoints.Get(i);
+    out += std::to_string(i + 1) + " ; " + number(image.x) + " ; " + number(image.y) + " ; " +
+           number(scene.x) + " ; " + number(scene.y) + "\n";
+  }
+  return out;
 }
 
 }  // namespace
 
 int RunInputsCommand(int argc, char** argv) {
-  std::string files[3];
-  int fileCount = 0;
-  char separator = RegionalDecimalSeparator();
-  int cameraId = 0;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      std::fputs(kInputsUsage, stdout);
-      return 0;
-    }
-    if (std::strcmp(arg, "--camera-id") == 0) {
-      const std::optional<long long> id =
-          i + 1 < argc ? ParseCameraId(argv[++i]) : std::optional<long long>();
-      if (!id) return UsageError("--camera-id needs a whole number from 1");
-      cameraId = static_cast<int>(*id);
-      continue;
-    }
-    if (std::strcmp(arg, "--decimal-separator") == 0) {
-      if (i + 1 >= argc) return UsageError("--decimal-separator needs '.' or ','");
-      const char* value = argv[++i];
-      if (std::strcmp(value, ".") != 0 && std::strcmp(value, ",") != 0)
-        return UsageError("--decimal-separator needs '.' or ','");
-      separator = value[0];
-      continue;
-    }
-    if (arg[0] == '-' && arg[1] == '-') return UsageError("unknown option");
-    if (fileCount == 3) return UsageError("too many file names");
-    files[fileCount++] = arg;
-  }
-  if (fileCount != 3) return UsageError("three file names are needed");
+  CLI::App app;
+  std::vector<std::string> files;
+  std::string cameraId;
+  std::string separatorText;
+  bool json = false;
+  AddCommonOptions(app, files);
+  app.add_option("--camera-id", cameraId);
+  app.add_option("--decimal-separator", separatorText);
+  app.add_flag("--json", json);
+  if (const std::optional<int> done = ParseCommandLine(app, argc, argv, "inputs", kInputsUsage))
+    return *done;
+
+  // The estimate options' own checks, for the two that apply to reading.
+  EstimateOptions options;
+  options.cameraId = cameraId;
+  options.decimalSeparator = separatorText;
+  OrientationState state;
+  if (const std::optional<std::string> wrong = ApplyEstimateOptions(app, options, state))
+    return UsageError("inputs", *wrong, kInputsUsage);
+  if (files.size() < 3) return UsageError("inputs", "three file names are needed", kInputsUsage);
+  if (files.size() > 3) return UsageError("inputs", "too many file names", kInputsUsage);
 
   ConsoleUi ui;
-  OrientationState state;
   state.CameraFileName = files[0];
   state.ImageFileName = files[1];
   state.SceneFileName = files[2];
-  state.CameraId = cameraId;
-  if (!LoadInputs(state, ui)) return 1;
-  const InteriorGeometry& geometry = state.Geometry;
-  const VT_Points& imagePoints = state.ImagePoints;
-  const VT_Points& scenePoints = state.ScenePoints;
-
-  auto number = [separator](double v) { return FormatGeneral(v, separator); };
-  std::printf("Image centre: %s ; %s\n", number(geometry.ImageCentreX).c_str(),
-              number(geometry.ImageCentreY).c_str());
-  std::printf("Focal length: %s\n", number(geometry.FocalLength).c_str());
-  std::printf("Image size: %s ; %s\n", number(geometry.ImageWidth).c_str(),
-              number(geometry.ImageHeight).c_str());
-  if (geometry.Lens) {
-    for (const std::string& line : DescribeCalibration(*geometry.Lens, separator))
-      std::printf("%s\n", line.c_str());
-  } else {
-    std::printf("Correction table lines: %zu\n", geometry.CorrectionTable.size());
+  if (!LoadInputs(state, ui)) {
+    if (json) {
+      const RecordingUi::Message failure = ui.LastFailure();
+      Print(JsonText(ErrorJson(failure.text, failure.caption)) + "\n");
+    }
+    return 1;
   }
-  std::printf("Image points: %d\nScene points: %d\n", imagePoints.Count(), scenePoints.Count());
-  const int pairs =
-      imagePoints.Count() < scenePoints.Count() ? imagePoints.Count() : scenePoints.Count();
-  for (int i = 0; i < pairs; ++i) {
-    const VT_Point& image = *imagePoints.Get(i);
-    const VT_Point& scene = *scenePoints.Get(i);
-    std::printf("%d ; %s ; %s ; %s ; %s\n", i + 1, number(image.x).c_str(), number(image.y).c_str(),
-                number(scene.x).c_str(), number(scene.y).c_str());
-  }
+  Print(json ? JsonText(InputsJson(state)) + "\n" : InputsText(state, state.DecimalSeparator));
   return 0;
 }
 

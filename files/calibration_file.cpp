@@ -393,8 +393,9 @@ bool ReadCalibrationFile(const std::string& path, int cameraId, InteriorGeometry
 }
 
 bool ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
-                               const LensCalibration& calibration, UserInterface& ui) {
-  if (!ReadRawImagePoints(name, points, ui)) {
+                               const LensCalibration& calibration, UserInterface& ui,
+                               std::vector<std::string>* ids) {
+  if (!ReadRawImagePoints(name, points, ui, ids)) {
     points.Clear();
     return false;
   }

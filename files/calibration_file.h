@@ -37,8 +37,10 @@ bool ReadCalibrationFile(const std::string& path, int cameraId, InteriorGeometry
 // the calibration. On a file that does not read: the coordinate reader's message; on a point the
 // model cannot invert: "Точка N изображения лежит вне области, где обратима модель объектива!";
 // both with the caption "Ошибка!", false returned and the list emptied.
+// `ids` as ReadRawImagePoints's.
 bool ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
-                               const LensCalibration& calibration, UserInterface& ui);
+                               const LensCalibration& calibration, UserInterface& ui,
+                               std::vector<std::string>* ids = nullptr);
 
 // The model and its coefficients as lines of text for zelv-cli inputs, e.g.
 // "Lens model: OPENCV (COLMAP camera 1)" and "Coefficients: k1 -0.2 ; k2 0.05 ; ...", the

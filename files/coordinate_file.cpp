@@ -6,6 +6,7 @@
 #include "base/number_text.h"
 #include "files/camera_file.h"
 #include "files/correction_table.h"
+#include "files/point_table.h"
 #include "files/text_file.h"
 
 namespace zelv {
@@ -16,21 +17,40 @@ const char kSceneReadError[] = "Ошибка чтения файла сцены!
 
 // Appends one point per line to `points`; `correct` turns the two values into the point's
 // coordinates. The points of the lines before a failing one stay in the list. The lines are
-// views into the one text of the file: no line is copied.
+// views into the one text of the file: no line is copied. A point table (files/point_table.h)
+// is read whole first; its identifiers go to `ids` when it has them.
 template <typename Correct>
-void ReadPoints(const std::string& name, VT_Points& points, Correct correct) {
+void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::string>* ids,
+                Correct correct) {
   const std::string text = LoadText(name);
+  const auto add = [&](double first, double second) {
+    double x = 0;
+    double y = 0;
+    correct(first, second, x, y);
+    points.Emplace(x, y);
+  };
+  if (IsPointTable(name, text)) {
+    PointTable table = ParsePointTable(text, name);
+    for (const PointTable::Point& p : table.points) add(p.x, p.y);
+    if (ids != nullptr) *ids = std::move(table.ids);
+    return;
+  }
   LineCursor cursor(text);
   for (std::string_view line; cursor.Next(line);) {
     const std::size_t at = line.find(';');
     const double first =
         ReadNumber(at == std::string_view::npos ? std::string_view() : line.substr(0, at));
     const double second = ReadNumber(at == std::string_view::npos ? line : line.substr(at + 1));
-    double x = 0;
-    double y = 0;
-    correct(first, second, x, y);
-    points.Emplace(x, y);
+    add(first, second);
   }
+}
+
+// The message of a failed read: the reader's own, and for a point table that does not read what
+// is wrong on which line.
+std::string ReadErrorText(const char* error, const std::exception& failure) {
+  if (dynamic_cast<const PointTableError*>(&failure) != nullptr)
+    return std::string(error) + "\n" + failure.what();
+  return error;
 }
 
 }  // namespace
@@ -43,13 +63,15 @@ SplitLine SplitAtFirstSemicolon(const std::string& line) {
 
 bool ReadImagePoints(const std::string& name, VT_Points& points,
                      const std::vector<std::string>& correctionTable, double imageCentreX,
-                     double imageCentreY, UserInterface& ui, std::vector<int>* uncovered) {
+                     double imageCentreY, UserInterface& ui, std::vector<int>* uncovered,
+                     std::vector<std::string>* ids) {
   if (!CheckFileExists(name, ui)) return false;
   points.Clear();
   if (uncovered != nullptr) uncovered->clear();
+  if (ids != nullptr) ids->clear();
   try {
     CorrectionTableParser table(correctionTable);
-    ReadPoints(name, points, [&](double rawX, double rawY, double& x, double& y) {
+    ReadPoints(name, points, ids, [&](double rawX, double rawY, double& x, double& y) {
       x = table.CorrectX(rawX, imageCentreX);
       y = table.CorrectY(rawY, imageCentreY);
       // Asked after the corrections, which have parsed every band these coordinates reach.
@@ -57,8 +79,8 @@ bool ReadImagePoints(const std::string& name, VT_Points& points,
         uncovered->push_back(points.Count() + 1);
     });
     return true;
-  } catch (const std::exception&) {
-    ui.ShowMessage(kImageReadError, "Ошибка!", MessageIcon::None, Owner{});
+  } catch (const std::exception& failure) {
+    ui.ShowMessage(ReadErrorText(kImageReadError, failure), "Ошибка!", MessageIcon::None, Owner{});
     return false;
   }
 }
@@ -67,29 +89,32 @@ namespace {
 
 // Reads the two values of each line as they stand; `error` is the message of a failure.
 bool ReadUncorrectedPoints(const std::string& name, VT_Points& points, const char* error,
-                           UserInterface& ui) {
+                           UserInterface& ui, std::vector<std::string>* ids) {
   if (!CheckFileExists(name, ui)) return false;
   points.Clear();
+  if (ids != nullptr) ids->clear();
   try {
-    ReadPoints(name, points, [](double first, double second, double& x, double& y) {
+    ReadPoints(name, points, ids, [](double first, double second, double& x, double& y) {
       x = first;
       y = second;
     });
     return true;
-  } catch (const std::exception&) {
-    ui.ShowMessage(error, "Ошибка!", MessageIcon::None, Owner{});
+  } catch (const std::exception& failure) {
+    ui.ShowMessage(ReadErrorText(error, failure), "Ошибка!", MessageIcon::None, Owner{});
     return false;
   }
 }
 
 }  // namespace
 
-bool ReadRawImagePoints(const std::string& name, VT_Points& points, UserInterface& ui) {
-  return ReadUncorrectedPoints(name, points, kImageReadError, ui);
+bool ReadRawImagePoints(const std::string& name, VT_Points& points, UserInterface& ui,
+                        std::vector<std::string>* ids) {
+  return ReadUncorrectedPoints(name, points, kImageReadError, ui, ids);
 }
 
-bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui) {
-  return ReadUncorrectedPoints(name, points, kSceneReadError, ui);
+bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui,
+                     std::vector<std::string>* ids) {
+  return ReadUncorrectedPoints(name, points, kSceneReadError, ui, ids);
 }
 
 }  // namespace zelv

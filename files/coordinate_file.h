@@ -1,5 +1,9 @@
 #pragma once
-// Coordinate files (".crd"): one point a line, "first ; second", paired by line number.
+// Coordinate files (".crd"): one point a line, "first ; second", paired by line number. Every
+// reader here also reads a point table with identifiers (files/point_table.h), which it tells
+// from a ".crd" file by its name and first line; `ids`, when given, receives the table's
+// identifiers in file order (emptied for a ".crd" file or a table without them). A table that
+// does not read adds what is wrong on which line to the reader's message.
 
 #include <string>
 #include <vector>
@@ -16,15 +20,18 @@ namespace zelv {
 // of the points whose raw x or y no band of the table covers (corrected to -1).
 bool ReadImagePoints(const std::string& name, VT_Points& points,
                      const std::vector<std::string>& correctionTable, double imageCentreX,
-                     double imageCentreY, UserInterface& ui, std::vector<int>* uncovered = nullptr);
+                     double imageCentreY, UserInterface& ui, std::vector<int>* uncovered = nullptr,
+                     std::vector<std::string>* ids = nullptr);
 
 // Reads raw image pixel coordinates (x right, y down) as they stand, for a lens model to correct
 // (files/calibration_file.h); messages and list as ReadImagePoints.
-bool ReadRawImagePoints(const std::string& name, VT_Points& points, UserInterface& ui);
+bool ReadRawImagePoints(const std::string& name, VT_Points& points, UserInterface& ui,
+                        std::vector<std::string>* ids = nullptr);
 
 // Reads scene coordinates (scene units) into `points` (emptied first). On failure shows
 // "Ошибка чтения файла сцены!" / "Ошибка!" and returns false.
-bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui);
+bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui,
+                     std::vector<std::string>* ids = nullptr);
 
 // Splits a data-file line at its first ';': the value before it and the rest after it. A line
 // without ';' gives an empty first part and the whole line as the rest.

@@ -60,6 +60,6 @@
 //   with w = asin(−yZ), a = asin(−xZ / cos w), c = atan(yX / yY) (so a, w in [−90°, 90°] and c in
 //   (−90°, 90°)).
 //
-// In other programs' terms (see solver/pose_conventions.h where present): OpenCV's camera frame
+// In other programs' terms (solver/pose_conventions.h has them all): OpenCV's camera frame
 // (x right, y down, z forward) is the camera frame above turned by 180° about x, so its
 // world-to-camera rotation is diag(1, −1, −1) · Mᵀ and t = −R · C.

@@ -7,6 +7,7 @@
 // computed exactly as the refinement's cost computes it, so that the sum of |ex| + |ey| in list
 // order equals that cost to the last bit.
 
+#include <string>
 #include <vector>
 
 #include "points/Data_structures.h"
@@ -19,6 +20,7 @@ inline constexpr double kNegligibleResidual = 1e-6;
 
 struct PointResidual {
   int number = 0;         // line number in the coordinate files, from 1
+  std::string id;         // the point's identifier where the files have them; empty otherwise
   double x = 0, y = 0;    // corrected image point, pixels
   double X = 0, Y = 0;    // scene point as read (scene units), not moved to the sighting point
   double ex = 0, ey = 0;  // residual, pixels

@@ -29,6 +29,7 @@
 #include "base/zelv_error.h"
 #include "files/camera_file.h"
 #include "files/editor_data.h"
+#include "files/point_table.h"
 #include "files/text_file.h"
 
 namespace zelv {
@@ -671,6 +672,10 @@ bool TRedForm::N3Click() {
   request.owner = OwnerWindow();
   const std::optional<std::string> path = ui_.ChooseSaveFile(request);
   if (!path) return false;
+  if (!camera && IsPointTableFile(*path)) {
+    ui_.ShowMessage(kPointTableNotEdited, "Предупреждение!", MessageIcon::None, OwnerWindow());
+    return false;
+  }
   // Another program changed the file since this window read or wrote it: overwriting would lose
   // that change, so the user decides.
   if (ChangedOnDisk(ToQt(*path)) &&

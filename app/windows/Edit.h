@@ -32,7 +32,14 @@ class QUndoStack;
 namespace zelv {
 
 // Data file type codes of the editor.
-inline constexpr int kPointFileType = 2;   // ".crd": image or scene control points
+inline constexpr int kPointFileType = 2;  // ".crd": image or scene control points
+
+// Shown instead of opening or overwriting a point table (files/point_table.h): the grid edits
+// ".crd" files only, and saving a table from it would drop its identifiers.
+inline constexpr char kPointTableNotEdited[] =
+    "Таблицы точек с номерами (.csv, .txt, .tsv) редактор данных не открывает и не "
+    "перезаписывает: он работает только с файлами .crd. Изменяйте таблицу в текстовом редакторе "
+    "или в программе электронных таблиц.";
 inline constexpr int kCameraFileType = 5;  // ".cam": interior geometry
 
 class CellEditDelegate;

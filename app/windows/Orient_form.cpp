@@ -37,6 +37,7 @@
 #include "app/windows/qt_user_interface.h"
 #include "app/windows/residuals_window.h"
 #include "files/calibration_file.h"
+#include "files/point_table.h"
 
 // The pictures live in the windows' static library; naming the resource here keeps the linker
 // from dropping them. Q_INIT_RESOURCE must be used outside any namespace.
@@ -594,7 +595,9 @@ void TOrientation_Form::PickFile(bool camera, std::string& member, QLineEdit* ed
     request.proposedName = "Kalibr";
     request.startFolder = camStartFolder_;
   } else {
-    request.filters = {{"Coordinate Files (*.crd)", "*.crd"}, {"All Files (*)", "*"}};
+    request.filters = {{"Coordinate Files (*.crd)", "*.crd"},
+                       {"Таблицы точек (*.csv *.txt *.tsv)", "*.csv *.txt *.tsv"},
+                       {"All Files (*)", "*"}};
     request.defaultSuffix = "crd";
     request.startFolder = crdStartFolder_;
   }
@@ -640,12 +643,17 @@ void TOrientation_Form::Edit1DblClick() {
   }
   OpenDataEditor(state_.CameraFileName, kCameraFileType, *ui_);
 }
-void TOrientation_Form::Edit6DblClick() {
-  OpenDataEditor(state_.ImageFileName, kPointFileType, *ui_);
+void TOrientation_Form::OpenPointEditor(const std::string& name) {
+  // The grid edits ".crd" files: saving a point table from it would drop its identifiers and
+  // change its format.
+  if (IsPointTableFile(name)) {
+    ui_->ShowMessage(kPointTableNotEdited, "Предупреждение!", MessageIcon::None, SelfOwner());
+    return;
+  }
+  OpenDataEditor(name, kPointFileType, *ui_);
 }
-void TOrientation_Form::Edit4DblClick() {
-  OpenDataEditor(state_.SceneFileName, kPointFileType, *ui_);
-}
+void TOrientation_Form::Edit6DblClick() { OpenPointEditor(state_.ImageFileName); }
+void TOrientation_Form::Edit4DblClick() { OpenPointEditor(state_.SceneFileName); }
 
 // ---------------------------------------------------------------- saving and closing
 

@@ -135,6 +135,8 @@ class TOrientation_Form : public QMainWindow {
   void Edit1DblClick();
   void Edit6DblClick();
   void Edit4DblClick();
+  // The point mode's editor for a coordinate file; a point table is refused with a message.
+  void OpenPointEditor(const std::string& name);
   // The save command.
   void Button1Click();
   void N16Click();

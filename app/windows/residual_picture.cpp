@@ -189,7 +189,8 @@ void ResidualPicture::paintEvent(QPaintEvent*) {
       painter.setBrush(p.flagged ? kFlagged : QColor(Qt::black));
       painter.drawEllipse(at, kDotRadius, kDotRadius);
       painter.setPen(p.flagged ? kFlagged : QColor(Qt::black));
-      painter.drawText(at + QPointF(5, -5), QString::number(p.number));
+      painter.drawText(at + QPointF(5, -5),
+                       p.id.empty() ? QString::number(p.number) : QString::fromStdString(p.id));
     }
   }
   painter.setRenderHint(QPainter::Antialiasing, true);

@@ -2,10 +2,16 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "cli_runner.h"
+#include "fake_ui.h"
+#include "files/camera_file.h"
+#include "files/coordinate_file.h"
+#include "files/correction_table.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -122,6 +128,63 @@ TEST(InputsCommandTest, ACalibrationFileShowsItsLensModelAndTheCorrectedPoints) 
   const CliRun orient = RunCli("orient " + Quote(list) + " " + files + " --camera-id 4");
   EXPECT_EQ(orient.exitCode, 1);
   EXPECT_NE(orient.err.find("в списке нет камеры с номером 4!"), std::string::npos);
+}
+
+// synthetic1's table divides by s = 0.8 and both its bands share one y polynomial, so the corrected
+// y can be computed here in the order the correction is defined: ImageCentreY / s − Py(y) / s,
+// Py summed from 0 with pow. The other order, (ImageCentreY − Py(y)) / s, rounds differently.
+TEST(InputsCommandTest, JsonHoldsTheCorrectedPointsBitForBit) {
+  const std::string folder = std::string(ZELV_TEST_DATA_DIR) + "/golden/synthetic1/";
+  const CliRun run = RunCli("inputs --json " + Quote(folder + "camera.cam") + " " +
+                            Quote(folder + "image.crd") + " " + Quote(folder + "scene.crd"));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json json = nlohmann::json::parse(run.out);
+  EXPECT_EQ(json["image_centre"][0].get<double>(), 506.679);
+  EXPECT_EQ(json["focal_length"].get<double>(), 1826.48);
+  EXPECT_EQ(json["correction_table_lines"].get<int>(), 3);
+
+  testing::FakeUi ui;
+  InteriorGeometry geometry;
+  ASSERT_TRUE(ReadCameraFile(folder + "camera.cam", geometry, ui));
+  VT_Points raw{1};
+  ASSERT_TRUE(ReadRawImagePoints(folder + "image.crd", raw, ui));
+  const nlohmann::json& points = json["points"];
+  ASSERT_EQ(points.size(), static_cast<std::size_t>(raw.Count()));
+  const double s = 0.8, c0 = 1.24230920491902, c1 = 0.997235456718622;
+  int otherOrderDiffers = 0;
+  for (int i = 0; i < raw.Count(); ++i) {
+    const double x = raw.Get(i)->x, y = raw.Get(i)->y;
+    double py = 0;
+    py = py + c0 * std::pow(y, 0);
+    py = py + c1 * std::pow(y, 1);
+    const double corrected = geometry.ImageCentreY / s - py / s;
+    EXPECT_EQ(points[i]["y"].get<double>(), corrected) << i + 1;
+    EXPECT_EQ(points[i]["y"].get<double>(),
+              CorrectImageY(y, geometry.CorrectionTable, geometry.ImageCentreY))
+        << i + 1;
+    EXPECT_EQ(points[i]["x"].get<double>(),
+              CorrectImageX(x, geometry.CorrectionTable, geometry.ImageCentreX))
+        << i + 1;
+    otherOrderDiffers += (geometry.ImageCentreY - py) / s != corrected;
+  }
+  EXPECT_GT(otherOrderDiffers, 0);
+}
+
+TEST(InputsCommandTest, JsonNamesTheLensModelOfACalibrationFile) {
+  const std::string photo = std::string(ZELV_TEST_DATA_DIR) + "/realdata/zhang/image1/";
+  const CliRun run = RunCli("inputs --json " + Quote(photo + "calibration.yml") + " " +
+                            Quote(photo + "image-raw.crd") + " " + Quote(photo + "scene.crd"));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json lens = nlohmann::json::parse(run.out)["lens"];
+  EXPECT_EQ(lens["model"], "OpenCV");
+  EXPECT_EQ(lens["fy"].get<double>(), 832.53);
+  EXPECT_EQ(lens["coefficients"].size(), 5u);
+  EXPECT_EQ(lens["coefficients"][0].get<double>(), -0.228601);
+
+  const CliRun missing = RunCli("inputs --json " + Quote(photo + "calibration.yml") + " " +
+                                Quote(photo + "none.crd") + " " + Quote(photo + "scene.crd"));
+  EXPECT_EQ(missing.exitCode, 1);
+  EXPECT_EQ(nlohmann::json::parse(missing.out)["caption"], "Ошибка!");
 }
 
 }  // namespace

@@ -1,14 +1,20 @@
 // zelv-cli orient: its outputs, the files it writes and its exit codes, run as a real process.
 #include <gtest/gtest.h>
+#include <locale.h>
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstdlib>
+#include <filesystem>
+#include <nlohmann/json.hpp>
 #include <string>
 
+#include "base/version.h"
 #include "cli_runner.h"
 #include "files/text_file.h"
 #include "scratch_folder.h"
+#include "solver/pose_conventions.h"
 
 namespace zelv {
 namespace {
@@ -17,6 +23,8 @@ using testing::ScratchFolder;
 
 using testing::CliRun;
 using testing::Quote;
+using testing::RunCli;
+using testing::RunCliWith;
 using testing::RunOrient;
 
 std::string CaseFile(const std::string& caseName, const std::string& file) {
@@ -64,20 +72,32 @@ TEST(OrientCommandTest, PrintsLabelledValuesWithTheChosenSeparatorAndWarnsOnStde
 TEST(OrientCommandTest, JsonHoldsTheValuesWithFullPrecision) {
   const CliRun run = RunOrient("--json " + Inputs("square"));
   EXPECT_EQ(run.exitCode, 0);
-  EXPECT_EQ(run.out,
-            "{\n"
-            "  \"level\": \"fast\",\n"
-            "  \"projection_centre\": [1000, 500, 2000],\n"
-            "  \"sighting_point\": [1000, 500],\n"
-            "  \"distance\": 2000,\n"
-            "  \"photogrammetric_angles_deg\": [0, 0, -0],\n"
-            "  \"stand_angles_deg\": [0, -0, 0],\n"
-            "  \"direction_cosines\": [1, 0, -0, -0, 1, -0, 0, 0, 1],\n"
-            "  \"warnings\": [\"Реперные точки расположены слишком кучно. Достоверность результата "
-            "низкая.\"],\n"
-            "  \"focal_length\": {\"value\": 1000, \"sigma\": 0, \"estimated\": false},\n"
-            "  \"cost\": 0\n"
-            "}\n");
+  EXPECT_EQ(
+      run.out,
+      "{\n"
+      "  \"level\": \"fast\",\n"
+      "  \"projection_centre\": [1000, 500, 2000],\n"
+      "  \"sighting_point\": [1000, 500],\n"
+      "  \"distance\": 2000,\n"
+      "  \"photogrammetric_angles_deg\": [0, 0, -0],\n"
+      "  \"stand_angles_deg\": [0, -0, 0],\n"
+      "  \"direction_cosines\": [1, 0, -0, -0, 1, -0, 0, 0, 1],\n"
+      "  \"warnings\": [\"Реперные точки расположены слишком кучно. Достоверность результата "
+      "низкая.\"],\n"
+      "  \"focal_length\": {\"value\": 1000, \"sigma\": 0, \"estimated\": false},\n"
+      "  \"pose\": {\n"
+      "    \"R\": [1, -0, 0, -0, -1, -0, 0, 0, -1],\n"
+      "    \"t\": [-1000, 500, 2000],\n"
+      "    \"rvec\": [3.1415926535897931, -0, 0],\n"
+      "    \"colmap\": {\"qw\": 0, \"qx\": 1, \"qy\": -0, \"qz\": 0, \"tx\": -1000, \"ty\": 500, "
+      "\"tz\": 2000},\n"
+      "    \"omega_phi_kappa_deg\": [0, -0, -0],\n"
+      "    \"convention\": \"" +
+          std::string(kStandardPoseConvention) +
+          "\"\n"
+          "  },\n"
+          "  \"cost\": 0\n"
+          "}\n");
 }
 
 TEST(OrientCommandTest, FirstValuesAndOffsetsReachTheRefinement) {
@@ -100,6 +120,11 @@ TEST(OrientCommandTest, FailedRunsExitWithOneAfterTheirMessage) {
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_EQ(missing.err, "Ошибка! Файл " + folder.Path("none.cam") + " не найден!\n");
   EXPECT_EQ(missing.out, "");
+  const CliRun missingJson = RunOrient(Quote(folder.Path("none.cam")) + " a.crd b.crd --json");
+  EXPECT_EQ(missingJson.exitCode, 1);
+  EXPECT_EQ(missingJson.err, missing.err);
+  EXPECT_EQ(missingJson.out, "{\"error\": \"Файл " + folder.Path("none.cam") +
+                                 " не найден!\", \"caption\": \"Ошибка!\"}\n");
 
   const std::string three = folder.Write("three.crd", "1 ; 1\r\n300 ; 2\r\n3 ; 400\r\n");
   const CliRun few = RunOrient(Quote(CaseFile("square", "camera.cam")) + " " + Quote(three) + " " +
@@ -111,6 +136,11 @@ TEST(OrientCommandTest, FailedRunsExitWithOneAfterTheirMessage) {
       RunOrient(Inputs("square") + " --out " + Quote(folder.Path("no/such/folder.ort")));
   EXPECT_EQ(unwritable.exitCode, 1);
   EXPECT_EQ(unwritable.err, std::string(kSpreadWarning) + "Ошибка! Ошибка записи ort-файла!\n");
+  const CliRun unwritableJson =
+      RunOrient(Inputs("square") + " --json --out " + Quote(folder.Path("no/such/folder.ort")));
+  EXPECT_EQ(unwritableJson.exitCode, 1);
+  EXPECT_EQ(unwritableJson.out,
+            "{\"error\": \"Ошибка записи ort-файла!\", \"caption\": \"Ошибка!\"}\n");
 }
 
 TEST(OrientCommandTest, UsageErrorsExitWithTwo) {
@@ -129,6 +159,87 @@ TEST(OrientCommandTest, UsageErrorsExitWithTwo) {
   const CliRun help = RunOrient("--help");
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_EQ(help.out.rfind("Usage: zelv-cli orient CAMERA IMAGE SCENE", 0), 0u);
+}
+
+TEST(OrientCommandTest, OutputThatCannotBeWrittenFailsTheRun) {
+  for (const char* redirection : {">/dev/full", ">&-"}) {
+    const CliRun run = RunCliWith("", "orient --json " + Inputs("square"), redirection);
+    EXPECT_EQ(run.exitCode, 1) << redirection;
+    EXPECT_NE(run.err.find("zelv-cli: write error: "), std::string::npos) << redirection;
+  }
+  for (const char* command : {"--version", "orient --help", "inputs --version"})
+    EXPECT_EQ(RunCliWith("", command, ">/dev/full").exitCode, 1) << command;
+}
+
+TEST(OrientCommandTest, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
+  ScratchFolder folder;
+  const std::string camera =
+      folder.Write("camera.cam", ScratchFolder::Read(CaseFile("square", "camera.cam")));
+  folder.Write("table.txt", ScratchFolder::Read(CaseFile("square", "table.txt")));
+  const std::string image =
+      folder.Write("image.crd", ScratchFolder::Read(CaseFile("square", "image.crd")));
+  const std::string inputs = Quote(camera) + " " + Quote(image) + " " +
+                             Quote(CaseFile("square", "scene.crd")) + " --level 1";
+  const std::string cameraBytes = ScratchFolder::Read(camera);
+  const std::string imageBytes = ScratchFolder::Read(image);
+  // The same file under another spelling, the output not yet there, and both outputs one file.
+  for (const std::string& outputs :
+       {" --log " + Quote(camera), " --out " + Quote(folder.Path("sub/../image.crd")),
+        " --out " + Quote(folder.Path("r.ort")) + " --log " + Quote(folder.Path("./r.ort"))}) {
+    const CliRun run = RunOrient(inputs + outputs);
+    EXPECT_EQ(run.exitCode, 2) << outputs;
+    EXPECT_EQ(run.out, "") << outputs;
+    EXPECT_EQ(run.err.rfind("zelv-cli orient: the output", 0), 0u) << run.err;
+  }
+  EXPECT_EQ(ScratchFolder::Read(camera), cameraBytes);
+  EXPECT_EQ(ScratchFolder::Read(image), imageBytes);
+  EXPECT_FALSE(std::filesystem::exists(folder.Path("r.ort")));
+}
+
+TEST(OrientCommandTest, VersionOnEveryCommand) {
+  for (const char* command :
+       {"--version", "orient --version", "inputs --version", "batch --version"}) {
+    const CliRun run = RunCli(command);
+    EXPECT_EQ(run.exitCode, 0) << command;
+    EXPECT_EQ(run.out, std::string("zelv-cli ") + kVersion + "\n") << command;
+  }
+}
+
+TEST(OrientCommandTest, TheLocalesDecimalCommaReachesTheTextOutput) {
+  locale_t russian = newlocale(LC_NUMERIC_MASK, "ru_RU.UTF-8", static_cast<locale_t>(0));
+  if (russian == static_cast<locale_t>(0)) GTEST_SKIP() << "the locale ru_RU.UTF-8 is missing";
+  freelocale(russian);
+  const CliRun run = RunCliWith("LC_ALL=ru_RU.UTF-8 ", "orient " + Inputs("synthetic2"), "");
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_NE(run.out.find("Distance L: "), std::string::npos);
+  EXPECT_EQ(run.out.find('.'), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Cosine zZ: 0,"), std::string::npos) << run.out;
+  // The JSON keeps '.' whatever the locale.
+  const CliRun json =
+      RunCliWith("LC_ALL=ru_RU.UTF-8 ", "orient --json " + Inputs("synthetic2"), "");
+  EXPECT_EQ(nlohmann::json::parse(json.out)["distance"].get<double>(),
+            nlohmann::json::parse(RunOrient("--json " + Inputs("synthetic2")).out)["distance"]
+                .get<double>());
+}
+
+TEST(OrientCommandTest, ResidualsNameThePointsOfTablesWithIdentifiers) {
+  ScratchFolder folder;
+  // The square's points under names, the scene table in another order.
+  const std::string image =
+      folder.Write("image.csv", "id,x,y\nA,220,340\nB,420,340\nC,420,140\nD,220,140\n");
+  const std::string scene =
+      folder.Write("scene.csv", "id,x,y\nC,1200,700\nA,800,300\nD,800,700\nB,1200,300\n");
+  const CliRun run = RunOrient("--json --residuals " + Quote(CaseFile("square", "camera.cam")) +
+                               " " + Quote(image) + " " + Quote(scene));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json json = nlohmann::json::parse(run.out);
+  ASSERT_EQ(json["residuals"].size(), 4u);
+  std::string ids;
+  for (const nlohmann::json& point : json["residuals"]) ids += point["id"].get<std::string>();
+  EXPECT_EQ(ids, "ABCD");
+  EXPECT_EQ(json["projection_centre"][2].get<double>(), 2000);
+  const CliRun plain = RunOrient("--json --residuals " + Inputs("square"));
+  EXPECT_FALSE(nlohmann::json::parse(plain.out)["residuals"][0].contains("id"));
 }
 
 }  // namespace

@@ -28,6 +28,7 @@
 #include <stdexcept>
 
 #include "app/orientation_session.h"
+#include "app/windows/Edit.h"
 #include "app/windows/Orient_form.h"
 #include "app/windows/Orientparamform.h"
 #include "app/windows/help_window.h"
@@ -356,6 +357,13 @@ class MainWindowTest : public QObject {
     QCOMPARE(h.ui.messages[0].text,
              std::string("Файл калибровки камеры не открывается в редакторе данных. Изменяйте его "
                          "в программе, которая его создала."));
+
+    // Nor on a point table: saving from the grid would write a ".crd" file over it.
+    w.State().SceneFileName = photo + "/scene.csv";
+    w.Edit4DblClick();
+    QCOMPARE(QApplication::topLevelWidgets().size(), windows);
+    QCOMPARE(h.ui.messages.size(), std::size_t{2});
+    QCOMPARE(h.ui.messages[1].text, std::string(zelv::kPointTableNotEdited));
   }
 
   void anOrientationOfTheSquareFillsTheTwentyOneFields() {
@@ -405,10 +413,11 @@ class MainWindowTest : public QObject {
     const zelv::FileDialogRequest& crd = h.ui.openRequests[0];
     QCOMPARE(crd.defaultSuffix, std::string("crd"));
     QCOMPARE(crd.startFolder, w.State().StartDirectory);
-    QCOMPARE(crd.filters.size(), std::size_t{2});
+    QCOMPARE(crd.filters.size(), std::size_t{3});
     QCOMPARE(crd.filters[0].description, std::string("Coordinate Files (*.crd)"));
     QCOMPARE(crd.filters[0].pattern, std::string("*.crd"));
-    QCOMPARE(crd.filters[1].description, std::string("All Files (*)"));
+    QCOMPARE(crd.filters[1].pattern, std::string("*.csv *.txt *.tsv"));
+    QCOMPARE(crd.filters[2].description, std::string("All Files (*)"));
     QCOMPARE(crd.owner.window, static_cast<void*>(static_cast<QWidget*>(&w)));
 
     // After a confirmed pick the dialogs open in the current directory.

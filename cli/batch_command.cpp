@@ -1,0 +1,360 @@
+// zelv-cli batch: many orientations in one call, run side by side on the cores, one JSON line
+// each in input order; optionally the ".ort" files and the whole batch as a COLMAP images.txt.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cmath>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/orientation_residuals.h"
+#include "app/orientation_session.h"
+#include "app/result_file.h"
+#include "base/number_text.h"
+#include "base/zelv_error.h"
+#include "cli/commands.h"
+#include "cli/console_ui.h"
+#include "cli/orientation_options.h"
+#include "cli/standard_output.h"
+
+namespace zelv::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kBatchUsageHead[] =
+    "Usage: zelv-cli batch --manifest FILE.csv [options]\n"
+    "       zelv-cli batch --camera CAMERA --scene SCENE IMAGE... [options]\n"
+    "\n"
+    "Computes many orientations in one call, side by side on the cores, and prints one JSON\n"
+    "object per line (JSON Lines) in input order: \"camera\", \"image\", \"scene\" as given, then\n"
+    "either the members orient --json prints or \"error\" and \"caption\", and \"warnings\".\n"
+    "A manifest has the columns camera,image,scene[,output] (a header line is optional, '#'\n"
+    "begins a comment line, names are relative to the manifest's folder); output names the\n"
+    ".ort file of that line.\n"
+    "\n"
+    "  --manifest FILE.csv       the orientations to compute\n"
+    "  --camera CAMERA           with --scene: the camera of every IMAGE\n"
+    "  --scene SCENE             with --camera: the scene of every IMAGE\n"
+    "  --jobs N                  orientations at a time (default: one per core); each runs the\n"
+    "                            precise estimate on one thread\n"
+    "  --out-dir DIR             write each result file there, named after the image file\n"
+    "                            (its stem and \".ort\"; a manifest's output column overrides)\n"
+    "  --colmap-images FILE      write the poses of the batch as a COLMAP images.txt\n"
+    "                            (IMAGE_ID = place in the batch from 1, CAMERA_ID = --camera-id\n"
+    "                            or 1, NAME = the image file as given; failed ones left out)\n";
+
+const char kBatchUsageTail[] =
+    "  --version                 print the version\n"
+    "  --help                    show this text\n"
+    "\n"
+    "A progress bar is drawn on standard error when it is a terminal.\n"
+    "Exit status: 0 all orientations computed, 1 any failed or the output could not be\n"
+    "written, 2 usage error.\n";
+
+const std::string& BatchUsage() {
+  static const std::string usage =
+      std::string(kBatchUsageHead) + kEstimateOptionsHelp + kBatchUsageTail;
+  return usage;
+}
+
+struct Job {
+  std::string camera, image, scene;  // as given
+  std::string cameraPath, imagePath, scenePath;
+  std::string outPath;  // empty: none
+};
+
+struct JobResult {
+  std::string line;  // the JSON line, without its newline
+  bool ok = false;
+  std::optional<StandardPose> pose;
+};
+
+// The fields of one CSV line: separated by ',', optionally in double quotes ("" for a quote),
+// blanks around a field dropped.
+std::vector<std::string> CsvFields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+        fields.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        fields.back() += c;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.emplace_back();
+    } else {
+      fields.back() += c;
+    }
+  }
+  for (std::string& field : fields) {
+    const std::size_t first = field.find_first_not_of(" \t\r");
+    const std::size_t last = field.find_last_not_of(" \t\r");
+    field = first == std::string::npos ? std::string() : field.substr(first, last - first + 1);
+  }
+  return fields;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The jobs of a manifest, or the usage error's text.
+std::optional<std::string> ReadManifest(const std::string& path, std::vector<Job>& jobs) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "cannot read the manifest " + path;
+  const fs::path folder = fs::path(path).parent_path();
+  const auto resolve = [&folder](const std::string& name) {
+    const fs::path p(name);
+    return p.is_absolute() || folder.empty() ? name : (folder / p).string();
+  };
+  std::string line;
+  int number = 0;
+  bool first = true;
+  while (std::getline(in, line)) {
+    ++number;
+    const std::vector<std::string> fields = CsvFields(line);
+    if (fields.size() == 1 && fields[0].empty()) continue;
+    if (!fields[0].empty() && fields[0][0] == '#') continue;
+    const bool header = first && Lower(fields[0]) == "camera";
+    first = false;
+    if (header) continue;
+    if (fields.size() < 3 || fields.size() > 4 || fields[0].empty() || fields[1].empty() ||
+        fields[2].empty())
+      return "line " + std::to_string(number) +
+             " of the manifest needs camera,image,scene[,output]";
+    Job job{fields[0],          fields[1],          fields[2], resolve(fields[0]),
+            resolve(fields[1]), resolve(fields[2]), ""};
+    if (fields.size() == 4 && !fields[3].empty()) job.outPath = resolve(fields[3]);
+    jobs.push_back(job);
+  }
+  if (in.bad()) return "cannot read the manifest " + path;
+  return std::nullopt;
+}
+
+// One orientation, with its own state and user interface: nothing is shared with the other
+// jobs but the settings it starts from (copied).
+JobResult RunJob(const Job& job, const OrientationState& start, bool residualsWanted) {
+  OrientationState state;
+  state.Settings = start.Settings;
+  state.CameraId = start.CameraId;
+  state.SigmaCount = start.SigmaCount;
+  state.DecimalSeparator = start.DecimalSeparator;
+  state.StartDirectory = start.StartDirectory;
+  state.CameraFileName = job.cameraPath;
+  state.ImageFileName = job.imagePath;
+  state.SceneFileName = job.scenePath;
+  RecordingUi ui;
+  JobResult result;
+  Json out = Json::object();
+  out["camera"] = job.camera;
+  out["image"] = job.image;
+  out["scene"] = job.scene;
+  bool ok = RunOrientation(state, ui, "", 1);
+  if (ok && !job.outPath.empty()) {
+    try {
+      WriteResultFile(job.outPath, state);
+    } catch (const ZelvError&) {
+      ui.ShowMessage("Ошибка записи ort-файла!", "Ошибка!", MessageIcon::None, Owner{});
+      ok = false;
+    }
+  }
+  if (ok) {
+    std::optional<Residuals> residuals;
+    if (residualsWanted) {
+      try {
+        residuals = ResidualsOf(state);
+      } catch (const ZelvError&) {
+        residuals.reset();
+      }
+    }
+    if (!job.outPath.empty()) out["output"] = job.outPath;
+    AddResultMembers(out, state, residualsWanted ? &residuals : nullptr);
+    result.pose = StandardPoseOfResult(state);
+  } else {
+    const RecordingUi::Message failure = ui.LastFailure();
+    out["error"] = failure.text;
+    out["caption"] = failure.caption;
+    out["warnings"] = state.Warnings;
+  }
+  result.ok = ok;
+  result.line = JsonLine(out);
+  return result;
+}
+
+// "[#####.....]  37/100" over the previous one.
+void DrawProgress(std::size_t done, std::size_t total) {
+  const int width = 40;
+  const int filled = total == 0 ? width : static_cast<int>(done * width / total);
+  std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(filled, '#').c_str(),
+               std::string(width - filled, '.').c_str(), done, total);
+  std::fflush(stderr);
+}
+
+std::string Number17(double v) { return JsonText(JsonNumber(v)); }
+
+// Writes the poses of the batch as COLMAP's images.txt. False when it cannot be written.
+bool WriteColmapImages(const std::string& path, const std::vector<Job>& jobs,
+                       const std::vector<JobResult>& results, long long cameraId) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  std::size_t count = 0;
+  for (const JobResult& r : results) count += r.pose ? 1 : 0;
+  out << "# Image list with two lines of data per image:\n"
+         "#   IMAGE_ID, QW, QX, QY, QZ, TX, TY, TZ, CAMERA_ID, NAME\n"
+         "#   POINTS2D[] as (X, Y, POINT3D_ID)\n"
+         "# Number of images: "
+      << count << ", mean observations per image: 0\n";
+  for (std::size_t i = 0; i < jobs.size(); ++i) {
+    if (!results[i].pose) continue;
+    const StandardPose& p = *results[i].pose;
+    out << (i + 1) << ' ' << Number17(p.qw) << ' ' << Number17(p.qx) << ' ' << Number17(p.qy) << ' '
+        << Number17(p.qz) << ' ' << Number17(p.t[0]) << ' ' << Number17(p.t[1]) << ' '
+        << Number17(p.t[2]) << ' ' << cameraId << ' ' << jobs[i].image << "\n\n";
+  }
+  out.flush();
+  out.close();
+  return !out.fail();
+}
+
+}  // namespace
+
+int RunBatchCommand(int argc, char** argv) {
+  const char* usage = BatchUsage().c_str();
+  CLI::App app;
+  std::vector<std::string> images;
+  EstimateOptions estimate;
+  std::string manifest, camera, scene, outDir, colmapImages, jobsText;
+  AddCommonOptions(app, images);
+  AddEstimateOptions(app, estimate);
+  app.add_option("--manifest", manifest);
+  app.add_option("--camera", camera);
+  app.add_option("--scene", scene);
+  app.add_option("--jobs", jobsText);
+  app.add_option("--out-dir", outDir);
+  app.add_option("--colmap-images", colmapImages);
+  if (const std::optional<int> done = ParseCommandLine(app, argc, argv, "batch", usage))
+    return *done;
+
+  OrientationState start;
+  if (const std::optional<std::string> wrong = ApplyEstimateOptions(app, estimate, start))
+    return UsageError("batch", *wrong, usage);
+  start.Settings.KeepLog = false;
+  std::error_code ignored;
+  start.StartDirectory = fs::current_path(ignored).string();
+  unsigned jobCount = std::max(1u, std::thread::hardware_concurrency());
+  if (app.count("--jobs") > 0) {
+    const std::optional<double> n = ParseNumber(jobsText);
+    if (!n || !(*n >= 1 && *n <= 256) || *n != std::floor(*n))
+      return UsageError("batch", "--jobs needs a whole number from 1 to 256", usage);
+    jobCount = static_cast<unsigned>(*n);
+  }
+  for (const char* name : {"--manifest", "--camera", "--scene", "--out-dir", "--colmap-images"})
+    if (app.count(name) > 0 && (std::string_view(name) == "--manifest"  ? manifest
+                                : std::string_view(name) == "--camera"  ? camera
+                                : std::string_view(name) == "--scene"   ? scene
+                                : std::string_view(name) == "--out-dir" ? outDir
+                                                                        : colmapImages)
+                                   .empty())
+      return UsageError("batch", std::string(name) + " needs a file name", usage);
+
+  std::vector<Job> jobs;
+  if (!manifest.empty()) {
+    if (!camera.empty() || !scene.empty() || !images.empty())
+      return UsageError("batch", "--manifest takes no --camera, --scene or image files", usage);
+    if (const std::optional<std::string> wrong = ReadManifest(manifest, jobs))
+      return UsageError("batch", *wrong, usage);
+  } else {
+    if (camera.empty() || scene.empty() || images.empty())
+      return UsageError("batch", "--manifest, or --camera, --scene and image files are needed",
+                        usage);
+    for (const std::string& image : images)
+      jobs.push_back({camera, image, scene, camera, image, scene, ""});
+  }
+  if (jobs.empty()) return UsageError("batch", "the manifest lists no orientation", usage);
+  std::vector<std::string> outputs;
+  for (Job& job : jobs) {
+    if (job.outPath.empty() && !outDir.empty())
+      job.outPath = (fs::path(outDir) / (fs::path(job.image).stem().string() + ".ort")).string();
+    outputs.push_back(job.outPath);
+  }
+  outputs.push_back(colmapImages);
+  std::vector<std::string> inputs;
+  for (const Job& job : jobs)
+    inputs.insert(inputs.end(), {job.cameraPath, job.imagePath, job.scenePath});
+  if (!manifest.empty()) inputs.push_back(manifest);
+  if (const std::optional<std::string> clash = OutputOverwritingInput(outputs, inputs))
+    return UsageError("batch", *clash, usage);
+  if (!outDir.empty()) fs::create_directories(outDir, ignored);
+
+  // The pool: each worker takes the next job; the main thread prints the lines in input order as
+  // they become ready.
+  const bool progress = isatty(STDERR_FILENO) == 1;
+  std::vector<JobResult> results(jobs.size());
+  std::vector<char> finished(jobs.size(), 0);
+  std::mutex mutex;
+  std::condition_variable ready;
+  std::atomic<std::size_t> next{0};
+  std::size_t printed = 0;  // lines printed so far (guarded by `mutex`)
+  const auto work = [&] {
+    for (std::size_t i; (i = next.fetch_add(1)) < jobs.size();) {
+      JobResult result = RunJob(jobs[i], start, estimate.residuals);
+      std::lock_guard<std::mutex> lock(mutex);
+      results[i] = std::move(result);
+      finished[i] = 1;
+      // Only the next line to print, or the progress bar, wakes the printing thread.
+      if (i == printed || progress) ready.notify_one();
+    }
+  };
+  std::vector<std::thread> workers;
+  const std::size_t threadCount = std::min<std::size_t>(jobCount, jobs.size());
+  for (std::size_t t = 0; t < threadCount; ++t) workers.emplace_back(work);
+
+  bool allOk = true;
+  std::size_t done = 0;
+  if (progress) DrawProgress(0, jobs.size());
+  while (printed < jobs.size()) {
+    std::string lines;
+    {
+      std::unique_lock<std::mutex> lock(mutex);
+      ready.wait(lock, [&] { return finished[printed] != 0; });
+      done = static_cast<std::size_t>(std::count(finished.begin(), finished.end(), 1));
+      while (printed < jobs.size() && finished[printed] != 0) {
+        lines += results[printed].line + "\n";
+        allOk = allOk && results[printed].ok;
+        ++printed;
+      }
+    }
+    Print(lines);
+    std::fflush(stdout);
+    if (progress) DrawProgress(done, jobs.size());
+  }
+  for (std::thread& worker : workers) worker.join();
+  if (progress) std::fputs("\n", stderr);
+
+  if (!colmapImages.empty() &&
+      !WriteColmapImages(colmapImages, jobs, results, start.CameraId > 0 ? start.CameraId : 1)) {
+    std::fprintf(stderr, "zelv-cli batch: cannot write %s\n", colmapImages.c_str());
+    return 1;
+  }
+  return allOk ? 0 : 1;
+}
+
+}  // namespace zelv::cli

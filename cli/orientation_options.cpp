@@ -1,0 +1,313 @@
+#include "cli/orientation_options.h"
+
+#include <sys/stat.h>
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string_view>
+
+#include "app/orientation_session.h"
+#include "app/rigorous_level.h"
+#include "base/angles.h"
+#include "base/number_text.h"
+#include "base/version.h"
+#include "cli/camera_id.h"
+#include "cli/standard_output.h"
+
+namespace zelv::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Four comma-separated numbers ('.' as their decimal separator).
+std::optional<std::array<double, 4>> ParseFour(std::string_view text) {
+  std::array<double, 4> values{};
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t comma = text.find(',');
+    if ((comma == std::string_view::npos) != (i == 3)) return std::nullopt;
+    const std::string_view item = text.substr(0, comma);
+    if (item.find_first_not_of(" 0123456789.eE+-") != std::string_view::npos) return std::nullopt;
+    const std::optional<double> v = ParseNumber(item);
+    if (!v) return std::nullopt;
+    values[i] = *v;
+    if (comma != std::string_view::npos) text.remove_prefix(comma + 1);
+  }
+  return values;
+}
+
+Json Numbers(const double* values, int count) {
+  Json list = Json::array();
+  for (int i = 0; i < count; ++i) list.push_back(JsonNumber(values[i]));
+  return list;
+}
+
+// The six groups of the 21 values (or of their σ) as members of `out`.
+void AddGroups(Json& out, const std::array<double, kResultCount>& values) {
+  for (const ResultGroup& group : kResultGroups)
+    out[group.jsonKey] = group.count == 1 ? JsonNumber(values[group.first])
+                                          : Numbers(&values[group.first], group.count);
+}
+
+Json PoseJson(const StandardPose& pose) {
+  Json out = Json::object();
+  out["R"] = Numbers(pose.R.data(), 9);
+  out["t"] = Numbers(pose.t.data(), 3);
+  out["rvec"] = Numbers(pose.rvec.data(), 3);
+  out["colmap"] = {{"qw", JsonNumber(pose.qw)},   {"qx", JsonNumber(pose.qx)},
+                   {"qy", JsonNumber(pose.qy)},   {"qz", JsonNumber(pose.qz)},
+                   {"tx", JsonNumber(pose.t[0])}, {"ty", JsonNumber(pose.t[1])},
+                   {"tz", JsonNumber(pose.t[2])}};
+  out["omega_phi_kappa_deg"] = Numbers(pose.omegaPhiKappaDeg.data(), 3);
+  out["convention"] = kStandardPoseConvention;
+  return out;
+}
+
+}  // namespace
+
+const char kEstimateOptionsHelp[] =
+    "  --camera-id N             the camera of a COLMAP cameras.txt (default: the first one)\n"
+    "  --level L                 estimate level: 0 or fast (default), 1 or normal, 3 or precise,\n"
+    "                            4 or rigorous (least squares on all six pose parameters, robust,\n"
+    "                            with the standard deviations of the values)\n"
+    "  --first-values AL,BET,HI,L\n"
+    "                            start the refinement from these stand angles (degrees) and\n"
+    "                            this distance (scene units)\n"
+    "  --vary-hi                 with --first-values: also start the image rotation from HI\n"
+    "  --initial-offsets AL,BET,HI,L\n"
+    "                            start offsets of the refinement: degrees, and percent of the\n"
+    "                            distance (default 15,15,15,15)\n"
+    "  --final-offsets AL,BET,HI,L\n"
+    "                            final offsets, each above 0 (default 0.0001 for all four)\n"
+    "  --residuals               also print each control point's residual (pixels) and their\n"
+    "                            summary; with --json as \"residuals\" and \"residual_summary\"\n"
+    "  --sigma-count K           flag a point whose residual exceeds K sigma (default 3)\n"
+    "  --decimal-separator C     '.' or ',' in the printed values and the written files; the\n"
+    "                            default is that of the LC_NUMERIC locale\n";
+
+void AddEstimateOptions(CLI::App& app, EstimateOptions& options) {
+  app.add_option("--camera-id", options.cameraId);
+  app.add_option("--level", options.level);
+  app.add_option("--first-values", options.firstValues);
+  app.add_flag("--vary-hi", options.varyHi);
+  app.add_option("--initial-offsets", options.initialOffsets);
+  app.add_option("--final-offsets", options.finalOffsets);
+  app.add_flag("--residuals", options.residuals);
+  app.add_option("--sigma-count", options.sigmaCount);
+  app.add_option("--decimal-separator", options.decimalSeparator);
+}
+
+std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const EstimateOptions& options,
+                                                OrientationState& state) {
+  RefinementSettings& settings = state.Settings;
+  // A command registers only the options that apply to it (inputs: two of them).
+  const auto given = [&app](const char* name) {
+    const CLI::Option* option = app.get_option_no_throw(name);
+    return option != nullptr && option->count() > 0;
+  };
+  if (given("--camera-id")) {
+    const std::optional<long long> id = ParseCameraId(options.cameraId);
+    if (!id) return "--camera-id needs a whole number from 1";
+    state.CameraId = static_cast<int>(*id);
+  }
+  if (given("--level")) {
+    const std::string& v = options.level;
+    if (v == "0" || v == "fast")
+      settings.EstimateLevel = 0;
+    else if (v == "1" || v == "normal")
+      settings.EstimateLevel = 1;
+    else if (v == "3" || v == "precise")
+      settings.EstimateLevel = 3;
+    else if (v == "4" || v == "rigorous")
+      settings.EstimateLevel = kRigorousLevel;
+    else
+      return "--level needs 0, 1, 3 or 4";
+  }
+  if (given("--sigma-count")) {
+    const std::string& v = options.sigmaCount;
+    std::optional<double> k;
+    if (v.find(',') != std::string::npos || !(k = ParseNumber(v)) || !(*k >= 0))
+      return "--sigma-count needs a number of 0 or more";
+    state.SigmaCount = *k;
+  }
+  if (given("--decimal-separator")) {
+    if (options.decimalSeparator != "." && options.decimalSeparator != ",")
+      return "--decimal-separator needs '.' or ','";
+    state.DecimalSeparator = options.decimalSeparator[0];
+  }
+  if (options.varyHi) settings.VaryHi = true;
+  for (const char* name : {"--first-values", "--initial-offsets", "--final-offsets"}) {
+    if (!given(name)) continue;
+    const std::string_view which = name;
+    const std::string& text = which == "--first-values"      ? options.firstValues
+                              : which == "--initial-offsets" ? options.initialOffsets
+                                                             : options.finalOffsets;
+    const std::optional<std::array<double, 4>> four = ParseFour(text);
+    if (!four) return std::string(name) + " needs four numbers separated by ','";
+    const auto& n = *four;
+    if (which == "--first-values") {
+      settings.UseFirstValues = true;
+      settings.AlFirstValue = ToRadians(n[0]);
+      settings.BetFirstValue = ToRadians(n[1]);
+      settings.HiFirstValue = ToRadians(n[2]);
+      settings.LFirstValue = n[3];
+    } else if (which == "--initial-offsets") {
+      settings.AlStart = ToRadians(n[0]);
+      settings.BetStart = ToRadians(n[1]);
+      settings.HiStart = ToRadians(n[2]);
+      settings.LStart = n[3];
+    } else {
+      for (double offset : n)
+        if (!(offset > 0)) return "--final-offsets must all be above 0";
+      settings.AlMin = ToRadians(n[0]);
+      settings.BetMin = ToRadians(n[1]);
+      settings.HiMin = ToRadians(n[2]);
+      settings.LMin = n[3];
+    }
+  }
+  return std::nullopt;
+}
+
+void AddCommonOptions(CLI::App& app, std::vector<std::string>& files) {
+  // An option given twice takes its last value, as the command line always did.
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  app.set_help_flag();
+  app.add_flag("-h,--help");
+  app.add_flag("--version");
+  app.add_option("files", files);
+}
+
+int UsageError(const char* command, const std::string& what, const char* usage) {
+  std::fprintf(stderr, "zelv-cli %s: %s\n%s", command, what.c_str(), usage);
+  return 2;
+}
+
+std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv, const char* command,
+                                    const char* usage) {
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return UsageError(command, error.what(), usage);
+  }
+  if (app.count("--help") > 0) {
+    Print(usage);
+    return 0;
+  }
+  if (app.count("--version") > 0) {
+    Print(std::string("zelv-cli ") + kVersion + "\n");
+    return 0;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> OutputOverwritingInput(const std::vector<std::string>& outputs,
+                                                  const std::vector<std::string>& inputs) {
+  // Each name once to a key: a file that exists by its device and inode (what
+  // std::filesystem::equivalent compares), any other by its weakly canonical path, which for
+  // an existing file is its own. A batch of many jobs then costs one look-up per name.
+  const auto key = [](const std::string& name) {
+    const auto file = [](const std::string& path) -> std::optional<std::string> {
+      struct stat info {};
+      if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+      return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+    };
+    if (const std::optional<std::string> k = file(name)) return *k;
+    // Not there as written ("missing/../image.crd"): the canonical form may still name a file.
+    std::error_code error;
+    fs::path path = fs::weakly_canonical(name, error);
+    if (error) path = fs::absolute(name, error).lexically_normal();
+    if (const std::optional<std::string> k = file(path.string())) return *k;
+    return "path " + path.string();
+  };
+  std::map<std::string, std::string> inputKeys;
+  for (const std::string& input : inputs)
+    if (!input.empty()) inputKeys.emplace(key(input), input);
+  std::map<std::string, std::string> outputKeys;
+  for (const std::string& output : outputs) {
+    if (output.empty()) continue;
+    const std::string k = key(output);
+    if (const auto input = inputKeys.find(k); input != inputKeys.end())
+      return "the output " + output + " is the input " + input->second;
+    if (const auto [other, added] = outputKeys.emplace(k, output); !added)
+      return "the outputs " + other->second + " and " + output + " are one file";
+  }
+  return std::nullopt;
+}
+
+const char* LevelName(int level) {
+  switch (level) {
+    case 1:
+      return "normal";
+    case 3:
+      return "precise";
+    case kRigorousLevel:
+      return "rigorous";
+    default:
+      return "fast";
+  }
+}
+
+Json ResultJson(const OrientationState& state, const std::optional<Residuals>* residuals) {
+  Json out = Json::object();
+  AddResultMembers(out, state, residuals);
+  return out;
+}
+
+void AddResultMembers(Json& out, const OrientationState& state,
+                      const std::optional<Residuals>* residuals) {
+  out["level"] = LevelName(state.Settings.EstimateLevel);
+  AddGroups(out, state.Values.values);
+  out["warnings"] = Json::array();
+  for (const std::string& warning : state.Warnings) out["warnings"].push_back(warning);
+  out["focal_length"] = {{"value", JsonNumber(state.FocalLength.value)},
+                         {"sigma", JsonNumber(state.FocalLength.sigma)},
+                         {"estimated", state.FocalLength.estimated}};
+  if (state.Precision.known) {
+    Json sigma = Json::object();
+    AddGroups(sigma, state.Precision.sigma);
+    out["sigma"] = sigma;
+    out["sigma0_px"] = JsonNumber(state.Precision.sigma0);
+    out["outliers"] = state.Precision.outliers;
+  }
+  if (const std::optional<StandardPose> pose = StandardPoseOfResult(state))
+    out["pose"] = PoseJson(*pose);
+  out["cost"] = state.Values.costKnown ? JsonNumber(state.Values.cost) : Json(nullptr);
+  if (residuals != nullptr) {
+    if (!*residuals) {
+      out["residuals"] = nullptr;
+      out["residual_summary"] = nullptr;
+    } else {
+      Json points = Json::array();
+      for (const PointResidual& p : (*residuals)->points) {
+        Json point = {{"number", p.number}};
+        if (!p.id.empty()) point["id"] = p.id;
+        point["x"] = JsonNumber(p.x);
+        point["y"] = JsonNumber(p.y);
+        point["X"] = JsonNumber(p.X);
+        point["Y"] = JsonNumber(p.Y);
+        point["ex"] = JsonNumber(p.ex);
+        point["ey"] = JsonNumber(p.ey);
+        point["length"] = JsonNumber(p.length);
+        point["flagged"] = p.flagged;
+        points.push_back(point);
+      }
+      out["residuals"] = points;
+      const ResidualSummary& s = (*residuals)->summary;
+      out["residual_summary"] = {
+          {"cost", JsonNumber(s.cost)},       {"sigma", JsonNumber(s.sigma)},
+          {"largest", JsonNumber(s.largest)}, {"largest_number", s.largestNumber},
+          {"flagged_count", s.flaggedCount},  {"sigma_count", JsonNumber(s.sigmaCount)}};
+    }
+  }
+}
+
+Json ErrorJson(const std::string& text, const std::string& caption) {
+  Json out = Json::object();
+  out["error"] = text;
+  out["caption"] = caption;
+  return out;
+}
+
+}  // namespace zelv::cli

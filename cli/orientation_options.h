@@ -1,0 +1,76 @@
+#pragma once
+// What the orientation commands (orient, batch) share: the registration and checking of the
+// estimate options, the refusal of an output that is one of the inputs, the parsing of a command
+// line with its help, version and usage errors, and a result as JSON.
+
+#include <CLI/CLI.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/orientation_state.h"
+#include "cli/json_text.h"
+#include "solver/residuals.h"
+
+namespace zelv::cli {
+
+// The estimate options as typed; checked by ApplyEstimateOptions.
+struct EstimateOptions {
+  std::string level;
+  std::string firstValues;
+  bool varyHi = false;
+  std::string initialOffsets;
+  std::string finalOffsets;
+  std::string decimalSeparator;
+  std::string cameraId;
+  std::string sigmaCount;
+  bool residuals = false;
+};
+
+// The help lines of the options AddEstimateOptions registers (each ends with a newline).
+extern const char kEstimateOptionsHelp[];
+
+// Registers --camera-id, --level, --first-values, --vary-hi, --initial-offsets, --final-offsets,
+// --residuals, --sigma-count and --decimal-separator.
+void AddEstimateOptions(CLI::App& app, EstimateOptions& options);
+
+// Checks the options given and puts them into the state's settings, camera id, sigma count and
+// decimal separator. The usage error's text when one is wrong.
+std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const EstimateOptions& options,
+                                                OrientationState& state);
+
+// Registers -h/--help and --version in place of CLI11's own, and the file names as positional
+// arguments; an option given twice takes its last value. Call before registering the others.
+void AddCommonOptions(CLI::App& app, std::vector<std::string>& files);
+
+// Parses the command line of `command` ("orient", ...). Returns the exit code when the command is
+// over: 0 after the usage text `usage` (--help) or the version (--version) on standard output,
+// 2 after "zelv-cli COMMAND: <what>" and the usage on standard error; nothing when it goes on.
+std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv, const char* command,
+                                    const char* usage);
+
+// "zelv-cli COMMAND: <what>" and the usage text on standard error; returns 2.
+int UsageError(const char* command, const std::string& what, const char* usage);
+
+// The usage error's text when an output file (nonempty names in `outputs`) is one of the
+// `inputs` or another output: the same file when both exist, the same weakly canonical path
+// otherwise.
+std::optional<std::string> OutputOverwritingInput(const std::vector<std::string>& outputs,
+                                                  const std::vector<std::string>& inputs);
+
+// The name of an estimate level, as --level takes it.
+const char* LevelName(int level);
+
+// The result of an orientation as orient --json prints it: the level, the 21 values, the
+// warnings, the focal length, the rigorous estimate's figures when known, the pose in the
+// standard conventions when complete, the cost, and with `residuals` (null when they could not be
+// computed) the residuals and their summary.
+Json ResultJson(const OrientationState& state, const std::optional<Residuals>* residuals);
+// The same members added to `out`.
+void AddResultMembers(Json& out, const OrientationState& state,
+                      const std::optional<Residuals>* residuals);
+
+// {"error": text, "caption": caption}.
+Json ErrorJson(const std::string& text, const std::string& caption);
+
+}  // namespace zelv::cli
