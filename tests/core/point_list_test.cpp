@@ -93,6 +93,41 @@ TEST(PointListTest, ANonOwningListLeavesItsPointsAlive) {
   EXPECT_EQ(deletions, 0);
 }
 
+// The reader's points live in the list's blocks, mixed with points added from outside: each ends
+// exactly once, the added ones only when the list owns them, and no point moves when the list
+// grows.
+TEST(PointListTest, EmplacedPointsEndWithTheListAndMixWithAddedOnes) {
+  int deletions = 0;
+  TrackedPoint outside(-1, -1, deletions);
+  {
+    ListOfT<TrackedPoint> list(0);
+    list.Add(&outside);
+    const TrackedPoint* first = list.Emplace(0.5, 0.25, deletions);
+    for (int i = 1; i < 100; ++i) list.Emplace(i, -i, deletions);
+    list.Add(&outside);
+    EXPECT_EQ(list.Count(), 102);
+    EXPECT_EQ(list.Get(1), first);
+    EXPECT_EQ(first->x, 0.5);
+    EXPECT_EQ(list.Get(100)->y, -99.0);
+    EXPECT_EQ(list.Get(101), &outside);
+    list.Clear();
+    EXPECT_EQ(deletions, 100);
+    list.Emplace(7, 7, deletions);
+  }
+  EXPECT_EQ(deletions, 101);
+  {
+    ListOfT<TrackedPoint> owning(1);
+    for (int i = 0; i < 40; ++i) {
+      if (i % 3 == 0)
+        owning.Add(new TrackedPoint(i, i, deletions));
+      else
+        owning.Emplace(i, i, deletions);
+    }
+    for (int i = 0; i < 40; ++i) EXPECT_EQ(owning.Get(i)->x, i);
+  }
+  EXPECT_EQ(deletions, 141);
+}
+
 TEST(PointRecordTest, APointIsItsOwnExtentAndCopiesOnlyItsCoordinates) {
   VT_Point point(1.5, -2.0);
   EXPECT_EQ(point.GetMaxX(), 1.5);
