@@ -19,6 +19,7 @@
 #include "app/orientation_state.h"
 #include "app/rigorous_level.h"
 #include "fake_ui.h"
+#include "measure/opencv_centre.h"
 
 namespace {
 
@@ -111,15 +112,7 @@ bool OpenCvCentre(const Scene& s, Eigen::Vector3d& centre) {
   } catch (const cv::Exception&) {
     return false;
   }
-  cv::Mat Rm;
-  cv::Rodrigues(rvec, Rm);
-  Eigen::Matrix3d R;
-  Eigen::Vector3d t;
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) R(i, j) = Rm.at<double>(i, j);
-    t(i) = tvec.at<double>(i);
-  }
-  centre = -R.transpose() * t;
+  centre = CentreOfOpenCvPose(rvec, tvec);
   return true;
 }
 

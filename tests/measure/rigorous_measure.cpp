@@ -20,6 +20,7 @@
 #include "app/orientation_session.h"
 #include "app/orientation_state.h"
 #include "fake_ui.h"
+#include "measure/opencv_centre.h"
 #include "solver/pose.h"
 #include "solver/rigorous_estimate.h"
 
@@ -143,15 +144,7 @@ bool OpenCvCentre(const Scene& s, const std::vector<ControlPoint>& pts, bool ran
   } catch (const cv::Exception&) {
     return false;
   }
-  cv::Mat Rm;
-  cv::Rodrigues(rvec, Rm);
-  Eigen::Matrix3d R;
-  Eigen::Vector3d t;
-  for (int i = 0; i < 3; ++i) {
-    for (int j = 0; j < 3; ++j) R(i, j) = Rm.at<double>(i, j);
-    t(i) = tvec.at<double>(i);
-  }
-  centre = -R.transpose() * t;
+  centre = CentreOfOpenCvPose(rvec, tvec);
   return true;
 }
 
