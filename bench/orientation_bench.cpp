@@ -365,6 +365,12 @@ int main(int argc, char** argv) {
         wall == reporter.medians.end())
       continue;
     const double floor = 1000 * evaluations->second * 2 * division;
+    // The fast level makes no cost evaluations: it has no divider floor to compare with.
+    if (!(floor > 0)) {
+      std::printf("%-28s %12.2f %12s %10s %10.2f %9s\n", row.name.c_str(), cpu->second, "-", "-",
+                  wall->second, "-");
+      continue;
+    }
     std::printf("%-28s %12.2f %12.2f %10.2f %10.2f %9.2f\n", row.name.c_str(), cpu->second, floor,
                 cpu->second / floor, wall->second,
                 wall->second / (floor / std::min(cores, row.level == 3 ? 30.0 : 1.0)));
