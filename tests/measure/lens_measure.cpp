@@ -19,7 +19,7 @@
 #include "app/orientation_state.h"
 #include "app/rigorous_level.h"
 #include "fake_ui.h"
-#include "measure/opencv_centre.h"
+#include "measure/planar_views.h"
 
 namespace {
 
@@ -54,18 +54,9 @@ Scene MakeScene(std::mt19937_64& random, int count, double noise) {
                 2e-3 * (uniform(random) - 0.5), 2e-3 * (uniform(random) - 0.5),
                 0.04 * (uniform(random) - 0.5)};
 
-  const double tilt = 50 * uniform(random) * M_PI / 180, azimuth = 2 * M_PI * uniform(random);
-  const double roll = 2 * M_PI * uniform(random);
-  Eigen::Matrix3d down;
-  down << 1, 0, 0, 0, -1, 0, 0, 0, -1;
-  const Eigen::Matrix3d tiltR =
-      Eigen::AngleAxisd(tilt, Eigen::Vector3d(std::cos(azimuth), std::sin(azimuth), 0))
-          .toRotationMatrix();
-  const Eigen::Matrix3d rollR =
-      Eigen::AngleAxisd(roll, Eigen::Vector3d::UnitZ()).toRotationMatrix();
-  const Eigen::Matrix3d R = rollR * down * tiltR.transpose();
-  const Eigen::Vector3d axis = R.row(2).transpose();
-  s.C = Eigen::Vector3d(2 * uniform(random) - 1, 2 * uniform(random) - 1, 0) - 10 * axis;
+  const PlaneView view = RandomPlaneView(random);
+  const Eigen::Matrix3d& R = view.R;
+  s.C = view.C;
 
   cv::Matx33d Rcv;
   for (int i = 0; i < 3; ++i)

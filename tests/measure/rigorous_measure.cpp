@@ -20,7 +20,7 @@
 #include "app/orientation_session.h"
 #include "app/orientation_state.h"
 #include "fake_ui.h"
-#include "measure/opencv_centre.h"
+#include "measure/planar_views.h"
 #include "solver/pose.h"
 #include "solver/rigorous_estimate.h"
 
@@ -46,20 +46,9 @@ Scene MakeScene(std::mt19937_64& random, int count, double noise, int blunders) 
   std::normal_distribution<double> normal(0, 1);
   Scene s;
   s.F = 1200 + 1300 * uniform(random);
-  const double tilt = 50 * uniform(random) * M_PI / 180, azimuth = 2 * M_PI * uniform(random);
-  const double roll = 2 * M_PI * uniform(random);
-  // Looking straight down: camera axes right = X, down = -Y, forward = -Z.
-  Eigen::Matrix3d down;
-  down << 1, 0, 0, 0, -1, 0, 0, 0, -1;
-  const Eigen::Matrix3d tiltR =
-      Eigen::AngleAxisd(tilt, Eigen::Vector3d(std::cos(azimuth), std::sin(azimuth), 0))
-          .toRotationMatrix();
-  const Eigen::Matrix3d rollR =
-      Eigen::AngleAxisd(roll, Eigen::Vector3d::UnitZ()).toRotationMatrix();
-  s.R = rollR * down * tiltR.transpose();
-  const double d = 10;
-  const Eigen::Vector3d axis = s.R.row(2).transpose();  // forward in the scene
-  s.C = Eigen::Vector3d(2 * uniform(random) - 1, 2 * uniform(random) - 1, 0) - d * axis;
+  const PlaneView view = RandomPlaneView(random);
+  s.R = view.R;
+  s.C = view.C;
   Eigen::Vector3d centroid = Eigen::Vector3d::Zero();
   while (static_cast<int>(s.clean.size()) < count) {
     const double u = (uniform(random) - 0.5) * 1920 * 0.9, v = (uniform(random) - 0.5) * 1080 * 0.9;
