@@ -250,13 +250,18 @@ class LineSearch {
   std::uint64_t missingBits_[3] = {};
 };
 
-// The queries an outer iteration waits for, and where their costs go; `failed` when their
-// evaluation raised (the iteration then raises too, as the straightforward one would).
+// The queries an outer iteration waits for and their costs; `error` when their evaluation
+// raised (the iteration then raises too, as the straightforward one would). The iteration writes
+// its queries where `queries` points and reads their costs where `costs` points: by default its
+// own arrays; the lockstep runner points them into its shared arrays, so the queries of all its
+// iterations are evaluated where they were written.
 struct PendingCosts {
-  CostQuery queries[3];
+  CostQuery* queries = ownQueries;
   int count = 0;
-  double costs[3] = {};
+  const double* costs = ownCosts;
   std::exception_ptr error;
+  CostQuery ownQueries[3];
+  double ownCosts[3] = {};
 };
 
 // One outer iteration as a coroutine: it suspends whenever it needs costs (in `pending`), so
@@ -264,7 +269,6 @@ struct PendingCosts {
 class IterationTask {
  public:
   struct promise_type {
-    PendingCosts pending;
     TResStruct result{};
     std::exception_ptr error;
     IterationTask get_return_object() {
@@ -403,10 +407,20 @@ void RunLockstep(const RefinementCostModel& model, const std::function<int()>& n
     int j;
     std::unique_ptr<PendingCosts> pending;
     IterationTask task;
+    int at = 0;  // where its queries start in `queries`
   };
   std::vector<Slot> active;
-  std::vector<CostQuery> queries;
-  std::vector<double> costs;
+  // Each waiting iteration asks for at most three costs.
+  std::vector<CostQuery> queries(3 * kLockstepWidth);
+  std::vector<double> costs(3 * kLockstepWidth);
+  int filled = 0;
+  // Runs the slot's iteration to its next wait, its queries written after those of the others.
+  const auto resume = [&](Slot& slot) {
+    slot.pending->queries = queries.data() + filled;
+    slot.task.Resume();
+    slot.at = filled;
+    if (!slot.task.Done()) filled += slot.pending->count;
+  };
   bool more = true;
   for (;;) {
     while (more && static_cast<int>(active.size()) < kLockstepWidth) {
@@ -417,7 +431,7 @@ void RunLockstep(const RefinementCostModel& model, const std::function<int()>& n
       }
       Slot slot{j, std::make_unique<PendingCosts>(), {}};
       slot.task = make(j, *slot.pending);
-      slot.task.Resume();
+      resume(slot);
       active.push_back(std::move(slot));
     }
     // The iterations that ended leave; the others wait for costs.
@@ -433,44 +447,23 @@ void RunLockstep(const RefinementCostModel& model, const std::function<int()>& n
       if (!more) return;
       continue;
     }
-    if (active.size() == 1) {  // alone (the normal estimate, or the last of the precise one)
-      Slot& slot = active.front();
-      PendingCosts& pending = *slot.pending;
-      try {
-        model.Evaluate(pending.queries, pending.count, pending.costs);
-      } catch (...) {
-        pending.error = std::current_exception();
-      }
-      slot.task.Resume();
-      continue;
-    }
-    queries.clear();
-    for (const Slot& slot : active)
-      queries.insert(queries.end(), slot.pending->queries,
-                     slot.pending->queries + slot.pending->count);
-    costs.resize(queries.size());
-    bool evaluated = true;
     try {
-      model.Evaluate(queries.data(), static_cast<int>(queries.size()), costs.data());
+      model.Evaluate(queries.data(), filled, costs.data());
+      for (Slot& slot : active) slot.pending->costs = costs.data() + slot.at;
     } catch (...) {
-      evaluated = false;  // each iteration's queries alone, to tell which of them raise
-    }
-    std::size_t at = 0;
-    for (Slot& slot : active) {
-      PendingCosts& pending = *slot.pending;
-      if (evaluated) {
-        std::copy(costs.begin() + static_cast<std::ptrdiff_t>(at),
-                  costs.begin() + static_cast<std::ptrdiff_t>(at) + pending.count, pending.costs);
-      } else {
+      // Each iteration's queries alone, to tell which of them raise.
+      for (Slot& slot : active) {
+        PendingCosts& pending = *slot.pending;
         try {
-          model.Evaluate(pending.queries, pending.count, pending.costs);
+          model.Evaluate(pending.queries, pending.count, pending.ownCosts);
         } catch (...) {
           pending.error = std::current_exception();
         }
+        pending.costs = pending.ownCosts;
       }
-      at += static_cast<std::size_t>(pending.count);
-      slot.task.Resume();
     }
+    filled = 0;
+    for (Slot& slot : active) resume(slot);
   }
 }
 
