@@ -46,7 +46,12 @@ inline void ScalarSum(const PointArrays& a, std::size_t from, const ProjectionTe
 // ---- a few evaluations, the points in the lanes: the terms of a vector of points are added to
 // each sum one lane after the other (each sum is one dependency chain; M chains side by side).
 
-template <int M>
+// What the evaluations of one line-search step share: nothing; the angles (only the distance
+// differs, so the numerators and the products in the denominator are common); the denominator
+// (only Hi differs).
+enum class Shared { kNothing, kAngles, kDenominator };
+
+template <int M, Shared S = Shared::kNothing>
 __attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2PointLanes(
     const PointArrays& a, const ProjectionTerms* k, double* sums) {
   __m256d sa[M], L[M], k1[M], k2[M], k3[M], k4[M], k5[M], F[M];
@@ -62,6 +67,11 @@ __attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2Poin
   }
   const __m256d zero = _mm256_setzero_pd(), sign = _mm256_set1_pd(-0.0);
   __m256d bad = _mm256_setzero_pd();
+  // Not finite: D − D is not 0 (it is NaN); zero: D == 0.
+  const auto check = [&](__m256d D) {
+    bad = _mm256_or_pd(bad, _mm256_cmp_pd(_mm256_sub_pd(D, D), zero, _CMP_NEQ_UQ));
+    bad = _mm256_or_pd(bad, _mm256_cmp_pd(D, zero, _CMP_EQ_OQ));
+  };
   double s[M];
   for (int e = 0; e < M; ++e) s[e] = 0;
   std::size_t i = 0;
@@ -69,16 +79,30 @@ __attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2Poin
     const __m256d vX = _mm256_loadu_pd(a.X + i), vY = _mm256_loadu_pd(a.Y + i);
     const __m256d vx = _mm256_loadu_pd(a.x + i), vy = _mm256_loadu_pd(a.y + i);
     alignas(32) double t[M][4];
+    // What the evaluations share is formed once: the same operations on the same operands.
+    __m256d saX = vX, k5Y = vY, nx0 = vX, ny0 = vY, D0 = vX;
+    if constexpr (S == Shared::kAngles) {
+      saX = _mm256_mul_pd(sa[0], vX);
+      k5Y = _mm256_mul_pd(k5[0], vY);
+      nx0 = _mm256_mul_pd(F[0], _mm256_add_pd(_mm256_mul_pd(k1[0], vX), _mm256_mul_pd(k2[0], vY)));
+      ny0 = _mm256_mul_pd(F[0], _mm256_add_pd(_mm256_mul_pd(k3[0], vX), _mm256_mul_pd(k4[0], vY)));
+    }
+    if constexpr (S == Shared::kDenominator) {
+      D0 = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(sa[0], vX), L[0]), _mm256_mul_pd(k5[0], vY));
+      check(D0);
+    }
     for (int e = 0; e < M; ++e) {
-      const __m256d D =
-          _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(sa[e], vX), L[e]), _mm256_mul_pd(k5[e], vY));
-      // Not finite: D − D is not 0 (it is NaN); zero: D == 0.
-      bad = _mm256_or_pd(bad, _mm256_cmp_pd(_mm256_sub_pd(D, D), zero, _CMP_NEQ_UQ));
-      bad = _mm256_or_pd(bad, _mm256_cmp_pd(D, zero, _CMP_EQ_OQ));
-      const __m256d nx =
-          _mm256_mul_pd(F[e], _mm256_add_pd(_mm256_mul_pd(k1[e], vX), _mm256_mul_pd(k2[e], vY)));
-      const __m256d ny =
-          _mm256_mul_pd(F[e], _mm256_add_pd(_mm256_mul_pd(k3[e], vX), _mm256_mul_pd(k4[e], vY)));
+      __m256d D = D0, nx = nx0, ny = ny0;
+      if constexpr (S != Shared::kDenominator) {
+        D = S == Shared::kAngles ? _mm256_sub_pd(_mm256_add_pd(saX, L[e]), k5Y)
+                                 : _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(sa[e], vX), L[e]),
+                                                 _mm256_mul_pd(k5[e], vY));
+        check(D);
+      }
+      if constexpr (S != Shared::kAngles) {
+        nx = _mm256_mul_pd(F[e], _mm256_add_pd(_mm256_mul_pd(k1[e], vX), _mm256_mul_pd(k2[e], vY)));
+        ny = _mm256_mul_pd(F[e], _mm256_add_pd(_mm256_mul_pd(k3[e], vX), _mm256_mul_pd(k4[e], vY)));
+      }
       const __m256d ex = _mm256_sub_pd(vx, _mm256_div_pd(nx, D));
       const __m256d ey = _mm256_sub_pd(vy, _mm256_div_pd(ny, D));
       _mm256_store_pd(t[e], _mm256_add_pd(_mm256_andnot_pd(sign, ex), _mm256_andnot_pd(sign, ey)));
@@ -93,11 +117,6 @@ __attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2Poin
   }
   return true;
 }
-
-// What the evaluations of one line-search step share: nothing; the angles (only the distance
-// differs, so the numerators and the products in the denominator are common); the denominator
-// (only Hi differs).
-enum class Shared { kNothing, kAngles, kDenominator };
 
 // (Without the pairing of the sums into one register, which would keep them in memory.)
 template <int M, Shared S = Shared::kNothing>
@@ -290,7 +309,11 @@ bool VectorSums(CostInstructions instructions, const PointArrays& a, const Proje
        Avx512PointLanes<3, Shared::kAngles>},
       {Avx512PointLanes<1>, Avx512PointLanes<2, Shared::kDenominator>,
        Avx512PointLanes<3, Shared::kDenominator>}};
-  static const PointLanes avx2Points[3] = {Avx2PointLanes<1>, Avx2PointLanes<2>, Avx2PointLanes<3>};
+  static const PointLanes avx2Points[3][3] = {
+      {Avx2PointLanes<1>, Avx2PointLanes<2>, Avx2PointLanes<3>},
+      {Avx2PointLanes<1>, Avx2PointLanes<2, Shared::kAngles>, Avx2PointLanes<3, Shared::kAngles>},
+      {Avx2PointLanes<1>, Avx2PointLanes<2, Shared::kDenominator>,
+       Avx2PointLanes<3, Shared::kDenominator>}};
   const bool wide = instructions == CostInstructions::kAvx512;
   int first = 0;
   if (wide) {
@@ -321,8 +344,8 @@ bool VectorSums(CostInstructions instructions, const PointArrays& a, const Proje
   while (first < count) {
     const int left = count - first;
     const int m = left == 4 ? 2 : std::min(3, left);
-    const PointLanes f =
-        wide ? avx512Points[static_cast<int>(SharedBy(k + first, m))][m - 1] : avx2Points[m - 1];
+    const int shared = static_cast<int>(SharedBy(k + first, m));
+    const PointLanes f = wide ? avx512Points[shared][m - 1] : avx2Points[shared][m - 1];
     if (!f(a, k + first, sums + first)) return false;
     first += m;
   }
