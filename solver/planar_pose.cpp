@@ -58,6 +58,34 @@ bool NoThreeCollinear(const double x[4], const double y[4], double relative) {
 
 }  // namespace
 
+Eigen::Matrix<double, 9, 9> HomographyNormalMatrix(const std::vector<PlanarCorrespondence>& points,
+                                                   const std::vector<int>& use,
+                                                   const Eigen::Matrix3d& Ts,
+                                                   const Eigen::Matrix3d& Ti) {
+  // Each point gives the rows
+  //   r1 = (−sx, −sy, −1, 0, 0, 0, ix·sx, ix·sy, ix),  r2 = (0, 0, 0, −sx, −sy, −1, iy·sx, iy·sy,
+  //   iy)
+  // and adds r1·r1ᵀ, then r2·r2ᵀ. Only the products of non-zero entries are added, on and above
+  // the diagonal: a zero product added to a finite sum leaves its bits, and the sums below the
+  // diagonal are those above (a·b is b·a), so this is the full outer-product sum bit for bit at
+  // a quarter of the work (a million points are read in the handedness check).
+  Eigen::Matrix<double, 9, 9> N = Eigen::Matrix<double, 9, 9>::Zero();
+  static const int kFirst[6] = {0, 1, 2, 6, 7, 8}, kSecond[6] = {3, 4, 5, 6, 7, 8};
+  for (const int k : use) {
+    const PlanarCorrespondence& p = points[k];
+    const double sx = Ts(0, 0) * p.X + Ts(0, 2), sy = Ts(1, 1) * p.Y + Ts(1, 2);
+    const double ix = Ti(0, 0) * p.u + Ti(0, 2), iy = Ti(1, 1) * p.v + Ti(1, 2);
+    const double r1[6] = {-sx, -sy, -1, ix * sx, ix * sy, ix};
+    const double r2[6] = {-sx, -sy, -1, iy * sx, iy * sy, iy};
+    for (int a = 0; a < 6; ++a)
+      for (int b = a; b < 6; ++b) N(kFirst[a], kFirst[b]) += r1[a] * r1[b];
+    for (int a = 0; a < 6; ++a)
+      for (int b = a; b < 6; ++b) N(kSecond[a], kSecond[b]) += r2[a] * r2[b];
+  }
+  N.triangularView<Eigen::StrictlyLower>() = N.transpose();
+  return N;
+}
+
 std::optional<Eigen::Matrix3d> FitHomography(const std::vector<PlanarCorrespondence>& points,
                                              const std::vector<int>& use) {
   if (use.size() < 4) return std::nullopt;
@@ -68,19 +96,9 @@ std::optional<Eigen::Matrix3d> FitHomography(const std::vector<PlanarCorresponde
       count, [&](std::size_t k) { return at(k).X; }, [&](std::size_t k) { return at(k).Y; });
   const Eigen::Matrix3d Ti = NormalisingTransformOf(
       count, [&](std::size_t k) { return at(k).u; }, [&](std::size_t k) { return at(k).v; });
-  // The normal matrix of the 2n × 9 design matrix, accumulated row by row; its eigenvector of the
-  // smallest eigenvalue is the homography of the normalised points.
-  Eigen::Matrix<double, 9, 9> N = Eigen::Matrix<double, 9, 9>::Zero();
-  for (std::size_t k = 0; k < count; ++k) {
-    const PlanarCorrespondence& p = at(k);
-    const double sx = Ts(0, 0) * p.X + Ts(0, 2), sy = Ts(1, 1) * p.Y + Ts(1, 2);
-    const double ix = Ti(0, 0) * p.u + Ti(0, 2), iy = Ti(1, 1) * p.v + Ti(1, 2);
-    Eigen::Matrix<double, 9, 1> r1, r2;
-    r1 << -sx, -sy, -1, 0, 0, 0, ix * sx, ix * sy, ix;
-    r2 << 0, 0, 0, -sx, -sy, -1, iy * sx, iy * sy, iy;
-    N.noalias() += r1 * r1.transpose();
-    N.noalias() += r2 * r2.transpose();
-  }
+  // The eigenvector of the normal matrix's smallest eigenvalue is the homography of the
+  // normalised points.
+  const Eigen::Matrix<double, 9, 9> N = HomographyNormalMatrix(points, use, Ts, Ti);
   const Eigen::SelfAdjointEigenSolver<Eigen::Matrix<double, 9, 9>> eigen(N);
   if (eigen.info() != Eigen::Success) return std::nullopt;
   // A second eigenvalue as small as the first: the points do not fix the homography.

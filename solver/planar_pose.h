@@ -21,6 +21,13 @@ struct PlanarCorrespondence {
   double X = 0, Y = 0;
 };
 
+// The normal matrix Σ r·rᵀ of the homography's 2n × 9 design matrix over the points `use`
+// (in that order), with the scene points normalised by Ts and the image points by Ti.
+Eigen::Matrix<double, 9, 9> HomographyNormalMatrix(const std::vector<PlanarCorrespondence>& points,
+                                                   const std::vector<int>& use,
+                                                   const Eigen::Matrix3d& Ts,
+                                                   const Eigen::Matrix3d& Ti);
+
 // The homography taking (X, Y, 1) to a multiple of (u, v, 1), least squares on the algebraic error
 // of Hartley-normalised points (Eigen's SVD). Needs four or more points, no three of the first
 // four on one line for exactly four; nothing when the points do not determine it.
