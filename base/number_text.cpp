@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -110,6 +111,38 @@ char RegionalDecimalSeparator() {
   return separator;
 }
 
+namespace {
+
+// The value of a plain decimal "[-]digits" or "[-]digits.digits" (the way coordinate files
+// write their numbers), or false for any other text. When the digits, read as one integer m,
+// stay within 2^53 and the fraction has at most 22 digits, m and 10^k are exact doubles and
+// their IEEE quotient is the correctly rounded value of the text, as std::from_chars gives it,
+// at a fraction of its cost.
+bool PlainDecimal(const char* p, const char* end, double& value) {
+  const bool negative = p < end && *p == '-';
+  if (negative) ++p;
+  std::uint64_t m = 0;
+  int digits = 0, fraction = 0;
+  const char* const whole = p;
+  for (; p < end && IsDigit(*p); ++p, ++digits) m = m * 10 + static_cast<unsigned>(*p - '0');
+  if (p == whole) return false;
+  if (p < end && *p == '.') {
+    const char* const first = ++p;
+    for (; p < end && IsDigit(*p); ++p, ++digits) m = m * 10 + static_cast<unsigned>(*p - '0');
+    fraction = static_cast<int>(p - first);
+    if (fraction == 0) return false;
+  }
+  if (p != end || digits > 19 || fraction > 22 || m > (std::uint64_t{1} << 53)) return false;
+  static constexpr double kPowers[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  const double magnitude = static_cast<double>(m) / kPowers[fraction];
+  value = negative ? -magnitude : magnitude;
+  return true;
+}
+
+}  // namespace
+
 std::optional<double> ParseNumber(std::string_view text) {
   // The usual number ("-123.456", "1e-5") is what std::from_chars reads as it stands: when it
   // starts with an optional '-' and a digit or '.', and std::from_chars takes all of it, the
@@ -120,6 +153,8 @@ std::optional<double> ParseNumber(std::string_view text) {
     std::size_t end = text.size();
     while (begin < end && IsBlank(text[begin])) ++begin;
     while (end > begin && IsBlank(text[end - 1])) --end;
+    double plain = 0;
+    if (PlainDecimal(text.data() + begin, text.data() + end, plain)) return plain;
     const std::size_t lead = begin < end && text[begin] == '-' ? begin + 1 : begin;
     if (lead < end && (IsDigit(text[lead]) || text[lead] == '.')) {
       double value = 0;

@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <random>
+#include <string>
 
 #include "base/zelv_error.h"
 
@@ -30,6 +35,35 @@ TEST(ParseNumberTest, RejectsEverythingElse) {
         "-", "0x10", "inf",   "-inf",  "nan", "NaN", "infinity", "1e5x", "12;", "1'000", "\t"}) {
     EXPECT_FALSE(ParseNumber(text).has_value()) << "'" << text << "'";
   }
+}
+
+// Plain decimals of every length around the limits of the short way (2^53, 19 digits, 22
+// decimals) read to the bits std::from_chars gives.
+TEST(ParseNumberTest, PlainDecimalsReadToTheCorrectlyRoundedBits) {
+  std::mt19937 random(11);
+  std::uniform_int_distribution<int> digit(0, 9), length(0, 24), coin(0, 1);
+  const auto check = [](const std::string& text) {
+    double expected = 0;
+    std::from_chars(text.data(), text.data() + text.size(), expected);
+    const std::optional<double> actual = ParseNumber(text);
+    ASSERT_TRUE(actual.has_value()) << text;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(*actual), std::bit_cast<std::uint64_t>(expected))
+        << text;
+  };
+  for (int i = 0; i < 200000; ++i) {
+    std::string text = coin(random) ? "-" : "";
+    const int whole = 1 + length(random) % 17, fraction = length(random);
+    for (int d = 0; d < whole; ++d) text += static_cast<char>('0' + digit(random));
+    if (fraction > 0 || coin(random)) {
+      text += '.';
+      for (int d = 0; d <= fraction; ++d) text += static_cast<char>('0' + digit(random));
+    }
+    check(text);
+  }
+  for (const char* text : {"9007199254740992", "9007199254740993", "9007199254740992.5",
+                           "0.0000000000000000000001", "-0.000", "0", "-0", "1234567890123456789",
+                           "12345678901234567890", "0.1", "0.3", "4503599627370497.5"})
+    check(text);
 }
 
 TEST(ParseNumberTest, OverflowIsAnErrorButUnderflowIsANumber) {
