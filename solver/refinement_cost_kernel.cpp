@@ -51,6 +51,14 @@ inline void ScalarSum(const PointArrays& a, std::size_t from, const ProjectionTe
 // (only Hi differs).
 enum class Shared { kNothing, kAngles, kDenominator };
 
+// `bad` with the lanes set where D is not finite (D − D is not 0, it is NaN) or zero.
+__attribute__((target("avx2"), always_inline)) inline __m256d MarkBadDenominators(__m256d bad,
+                                                                                  __m256d D) {
+  const __m256d zero = _mm256_setzero_pd();
+  bad = _mm256_or_pd(bad, _mm256_cmp_pd(_mm256_sub_pd(D, D), zero, _CMP_NEQ_UQ));
+  return _mm256_or_pd(bad, _mm256_cmp_pd(D, zero, _CMP_EQ_OQ));
+}
+
 template <int M, Shared S = Shared::kNothing>
 __attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2PointLanes(
     const PointArrays& a, const ProjectionTerms* k, double* sums) {
@@ -65,13 +73,8 @@ __attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2Poin
     k5[e] = _mm256_set1_pd(k[e].k5);
     F[e] = _mm256_set1_pd(k[e].F);
   }
-  const __m256d zero = _mm256_setzero_pd(), sign = _mm256_set1_pd(-0.0);
+  const __m256d sign = _mm256_set1_pd(-0.0);
   __m256d bad = _mm256_setzero_pd();
-  // Not finite: D − D is not 0 (it is NaN); zero: D == 0.
-  const auto check = [&](__m256d D) {
-    bad = _mm256_or_pd(bad, _mm256_cmp_pd(_mm256_sub_pd(D, D), zero, _CMP_NEQ_UQ));
-    bad = _mm256_or_pd(bad, _mm256_cmp_pd(D, zero, _CMP_EQ_OQ));
-  };
   double s[M];
   for (int e = 0; e < M; ++e) s[e] = 0;
   std::size_t i = 0;
@@ -89,7 +92,7 @@ __attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2Poin
     }
     if constexpr (S == Shared::kDenominator) {
       D0 = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(sa[0], vX), L[0]), _mm256_mul_pd(k5[0], vY));
-      check(D0);
+      bad = MarkBadDenominators(bad, D0);
     }
     for (int e = 0; e < M; ++e) {
       __m256d D = D0, nx = nx0, ny = ny0;
@@ -97,7 +100,7 @@ __attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2Poin
         D = S == Shared::kAngles ? _mm256_sub_pd(_mm256_add_pd(saX, L[e]), k5Y)
                                  : _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(sa[e], vX), L[e]),
                                                  _mm256_mul_pd(k5[e], vY));
-        check(D);
+        bad = MarkBadDenominators(bad, D);
       }
       if constexpr (S != Shared::kAngles) {
         nx = _mm256_mul_pd(F[e], _mm256_add_pd(_mm256_mul_pd(k1[e], vX), _mm256_mul_pd(k2[e], vY)));
