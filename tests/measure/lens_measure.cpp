@@ -158,13 +158,6 @@ bool ZelvCentre(const std::string& camera, const std::string& dir, int level,
   return true;
 }
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return NAN;
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

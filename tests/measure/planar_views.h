@@ -1,10 +1,12 @@
 #pragma once
-// What the measuring programs share: a random camera pose looking at the plane Z = 0, and the
-// projection centre of an OpenCV pose.
+// What the measuring programs share: a random camera pose looking at the plane Z = 0, the
+// projection centre of an OpenCV pose, and the median of their figures.
 #include <Eigen/Dense>
+#include <algorithm>
 #include <cmath>
 #include <opencv2/calib3d.hpp>
 #include <random>
+#include <vector>
 
 // A computer-vision camera (q = R (P - C), x right, y down, z forward).
 struct PlaneView {
@@ -44,4 +46,12 @@ inline Eigen::Vector3d CentreOfOpenCvPose(const cv::Mat& rvec, const cv::Mat& tv
     t(i) = tvec.at<double>(i);
   }
   return -R.transpose() * t;
+}
+
+// The median of the values; NaN when there are none.
+inline double Median(std::vector<double> v) {
+  if (v.empty()) return NAN;
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
 }

@@ -154,13 +154,6 @@ bool FastEstimate(const std::vector<ControlPoint>& pts, double F, zelv::StandPos
   return true;
 }
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return NAN;
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
-
 void MonteCarlo(int trials) {
   std::printf(
       "points blunders | ML limit | OpenCV | ZELV fast | rigorous | rig/ML | rig/cv | "
