@@ -9,30 +9,16 @@
 
 namespace zelv {
 
-Residuals ResidualsOf(const OrientationState& state) {
-  if (!state.Values.complete) throw ZelvError("no orientation result");
-  Residuals residuals =
-      ComputeResiduals(state.ImagePoints, state.ScenePoints, state.Values.Al, state.Values.Bet,
-                       state.Values.Hi, state.Geometry.FocalLength, state.Distance,
-                       state.SightingPointX, state.SightingPointY, state.SigmaCount);
-  if (state.PointIds.size() >= residuals.points.size())
-    for (std::size_t i = 0; i < residuals.points.size(); ++i)
-      residuals.points[i].id = state.PointIds[i];
-  return residuals;
-}
-
-std::optional<ResidualsReport> ResidualsReportOf(const OrientationState& state) {
-  try {
-    ResidualsReport report;
-    report.residuals = ResidualsOf(state);
-    report.imageWidth = state.Geometry.ImageWidth;
-    report.imageHeight = state.Geometry.ImageHeight;
-    report.decimalSeparator = state.DecimalSeparator;
-    report.csvName = DefaultResidualsCsvName(state.ImageFileName);
-    return report;
-  } catch (const ZelvError&) {
-    return std::nullopt;
-  }
+std::optional<ResidualsReport> ResidualsReportOf(const Orientation& orientation,
+                                                 const std::string& imageFileName) {
+  if (!orientation.residuals) return std::nullopt;
+  ResidualsReport report;
+  report.residuals = *orientation.residuals;
+  report.imageWidth = orientation.camera.ImageWidth;
+  report.imageHeight = orientation.camera.ImageHeight;
+  report.decimalSeparator = orientation.decimalSeparator;
+  report.csvName = DefaultResidualsCsvName(imageFileName);
+  return report;
 }
 
 std::string DefaultResidualsCsvName(const std::string& imageFileName) {

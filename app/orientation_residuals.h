@@ -6,19 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/orientation_state.h"
+#include "app/orientation.h"
 #include "solver/residuals.h"
 
 namespace zelv {
-
-// The residuals at the pose of the result just computed: the final stand angles, the distance and
-// the focal length of the state, its corrected image points and its scene points (measured from
-// the sighting point, as the pose computation leaves them), flagged beyond state.SigmaCount · σ;
-// each point carries its identifier from state.PointIds when the points were paired by them.
-// Call it right after an orientation that showed a result: a later failed read refills the point
-// lists while the shown result stays. Raises ZelvError when no complete result is held or a point
-// projects to infinity at that pose.
-Residuals ResidualsOf(const OrientationState& state);
 
 // What the residuals window shows of one orientation, taken when it was computed.
 struct ResidualsReport {
@@ -29,8 +20,10 @@ struct ResidualsReport {
   std::string csvName;  // the file name the CSV export proposes
 };
 
-// ResidualsOf with what the window needs beside it; nothing when ResidualsOf raises.
-std::optional<ResidualsReport> ResidualsReportOf(const OrientationState& state);
+// The orientation's residuals with what the window needs beside them (`imageFileName` names the
+// CSV export); nothing when the orientation has no residuals.
+std::optional<ResidualsReport> ResidualsReportOf(const Orientation& orientation,
+                                                 const std::string& imageFileName);
 
 // The CSV name proposed for an image file: its name without folder, cut at its first ".", and
 // "-residuals.csv"; "residuals.csv" when that leaves nothing.

@@ -7,37 +7,51 @@
 
 namespace zelv {
 
-std::vector<std::string> ResultFileLines(const OrientationState& state) {
-  return OrtFileLines(state.ProjectionCentre, state.Results, state.DecimalSeparator);
+namespace {
+
+Failure WriteFailure() { return Failure{"Ошибка записи ort-файла!", "Ошибка!"}; }
+
+}  // namespace
+
+std::vector<std::string> ResultFileLines(const Orientation& orientation) {
+  return OrtFileLines(orientation.centre, orientation.texts, orientation.decimalSeparator);
 }
 
-void WriteResultFile(const std::string& path, const OrientationState& state) {
-  SaveTextLines(path, ResultFileLines(state));
+Expected<void> WriteResultFile(const std::string& path, const Orientation& orientation) {
+  try {
+    SaveTextLines(path, ResultFileLines(orientation));
+    return Success();
+  } catch (const std::exception&) {
+    Failure failure = WriteFailure();
+    failure.input = FailedInput::kOutput;
+    return failure;
+  }
 }
 
-SaveOutcome SaveResultFile(OrientationState& state, UserInterface& ui, Owner mainWindow) {
+SaveOutcome SaveResultFile(const Orientation& orientation, const std::string& imageFileName,
+                           UserInterface& ui, Owner mainWindow) {
+  Expected<void> written = Success();
   try {
     FileDialogRequest request;
     request.filters = {{"Orientation Files (*.ort)", "*.ort"}};
     request.defaultSuffix = "ort";
-    request.proposedName = DefaultOrtName(state.ImageFileName);
+    request.proposedName = DefaultOrtName(imageFileName);
     request.owner = mainWindow;
     const std::optional<std::string> chosen = ui.ChooseSaveFile(request);
     if (!chosen) return SaveOutcome::Cancelled;
-    const std::vector<std::string> lines = ResultFileLines(state);
     if (FileExists(*chosen) &&
         !ui.AskYesNo("Файл " + FileNameOf(*chosen) + " уже существует. Перезаписать?",
                      "Предупреждение", mainWindow))
       return SaveOutcome::Declined;
-    SaveTextLines(*chosen, lines);
+    written = WriteResultFile(*chosen, orientation);
   } catch (const std::exception&) {
-    ui.ShowMessage("Ошибка записи ort-файла!", "Ошибка!", MessageIcon::None, mainWindow);
+    written = WriteFailure();
+  }
+  if (!written) {
+    const Failure& failure = written.error();
+    ui.ShowMessage(failure.text, failure.caption, failure.icon, mainWindow);
     return SaveOutcome::Failed;
   }
-  // Only a written file makes the result saved; declining or a failed write keep it unsaved so
-  // that the save command and the close question still offer it.
-  state.ResultSaved = true;
-  state.SaveEnabled = false;
   return SaveOutcome::Written;
 }
 

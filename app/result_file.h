@@ -1,28 +1,31 @@
 #pragma once
-// Saving the shown result as an ".ort" file (files/ort_file.h): the save command and the state's
-// lines.
+// Saving an orientation as an ".ort" file (files/ort_file.h): its lines, the one write every
+// front end uses, and the window's save command.
 
 #include <string>
 #include <vector>
 
-#include "app/orientation_state.h"
+#include "app/orientation.h"
 #include "base/user_interface.h"
 #include "files/ort_file.h"
 
 namespace zelv {
 
-// The 21 lines: the projection centre formatted from ProjectionCentre, the rest from the fields.
-std::vector<std::string> ResultFileLines(const OrientationState& state);
+// The 21 lines: the projection centre formatted from the orientation's centre, the rest from its
+// texts.
+std::vector<std::string> ResultFileLines(const Orientation& orientation);
 
-// Writes the 21 lines to `path` (atomically, Windows-1251, CR LF). Raises ZelvError on failure.
-void WriteResultFile(const std::string& path, const OrientationState& state);
+// Writes the 21 lines to `path` (atomically, Windows-1251, CR LF); on failure "Ошибка записи
+// ort-файла!" / "Ошибка!".
+Expected<void> WriteResultFile(const std::string& path, const Orientation& orientation);
 
 enum class SaveOutcome { Cancelled, Declined, Written, Failed };
 
-// The save command: proposes DefaultOrtName in the ".ort" save dialog, asks before replacing an
-// existing file ("Файл <name> уже существует. Перезаписать?" / "Предупреждение"), writes the file
-// atomically, and reports "Ошибка записи ort-файла!" / "Ошибка!" on failure. The result becomes
-// saved (ResultSaved true, SaveEnabled false) only when the file was written.
-SaveOutcome SaveResultFile(OrientationState& state, UserInterface& ui, Owner mainWindow);
+// The save command: proposes DefaultOrtName(imageFileName) in the ".ort" save dialog, asks before
+// replacing an existing file ("Файл <name> уже существует. Перезаписать?" / "Предупреждение"),
+// writes the file atomically, and shows WriteResultFile's failure (owned by `mainWindow`). Only
+// Written makes the result saved.
+SaveOutcome SaveResultFile(const Orientation& orientation, const std::string& imageFileName,
+                           UserInterface& ui, Owner mainWindow);
 
 }  // namespace zelv

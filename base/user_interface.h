@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
-namespace zelv {
+#include "base/failure.h"
 
-enum class MessageIcon { None, Stop, Exclamation };
+namespace zelv {
 
 // The answer to a question that may also be withdrawn.
 enum class Answer { Yes, No, Cancel };
@@ -61,6 +61,11 @@ class UserInterface {
   virtual void SetStatusText(const std::string& text) = 0;
   // The busy cursor on (true) or back to the previous one (false).
   virtual void SetBusy(bool busy) = 0;
+
+  // Shows a failure's message (no owner window).
+  void ShowFailure(const Failure& failure) {
+    ShowMessage(failure.text, failure.caption, failure.icon, Owner{});
+  }
 };
 
 // Sets the busy cursor for its lifetime and restores the previous one on every way out.

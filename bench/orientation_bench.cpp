@@ -27,6 +27,7 @@
 #include "app/orientation_state.h"
 #include "files/text_file.h"
 #include "oracle/refinement_oracle.h"
+#include "orientation_shims.h"
 #include "silent_ui.h"
 #include "solver/pose.h"
 #include "solver/refinement.h"
@@ -101,7 +102,7 @@ std::vector<Pair> GenerateScene(int count) {
   return pairs;
 }
 
-void FillState(OrientationState& state, const std::vector<Pair>& pairs, int level) {
+void FillState(OrientationRun& state, const std::vector<Pair>& pairs, int level) {
   state.ImagePoints.Clear();
   state.ScenePoints.Clear();
   for (const Pair& p : pairs) {
@@ -119,7 +120,7 @@ void FillState(OrientationState& state, const std::vector<Pair>& pairs, int leve
 // The pose computation (fits, pose, refinement) at `level` on `points` generated points.
 void PoseRow(benchmark::State& bench, bool oracle, int level, int points) {
   const std::vector<Pair> pairs = GenerateScene(points);
-  OrientationState state;
+  OrientationRun state;
   SilentUi ui;
   long evaluations = 0, batches = 0;
   double cpu = 0;
@@ -206,7 +207,7 @@ void ReadAndFastRow(benchmark::State& bench, bool oracle, int points) {
   const InputFiles files(points);
   SilentUi ui;
   for (auto _ : bench) {
-    OrientationState state;
+    OrientationRun state;
     state.CameraFileName = (files.folder / "camera.cam").string();
     state.ImageFileName = (files.folder / "image.crd").string();
     state.SceneFileName = (files.folder / "scene.crd").string();

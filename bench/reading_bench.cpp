@@ -16,6 +16,7 @@
 #include "app/orientation_session.h"
 #include "app/orientation_state.h"
 #include "base/user_interface.h"
+#include "orientation_shims.h"
 #include "silent_ui.h"
 
 namespace zelv::reading_bench {
@@ -72,7 +73,7 @@ struct Inputs {
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
   }
-  void Name(OrientationState& state) const {
+  void Name(OrientationRun& state) const {
     state.CameraFileName = (folder / "camera.cam").string();
     state.ImageFileName = (folder / "image.crd").string();
     state.SceneFileName = (folder / "scene.crd").string();
@@ -110,7 +111,7 @@ void ReadInputs(benchmark::State& bench) {
   SilentUi ui;
   ResetPeakResidentMemory();
   for (auto _ : bench) {
-    OrientationState state;
+    OrientationRun state;
     inputs.Name(state);
     if (!LoadInputs(state, ui) || state.ImagePoints.Count() != 1000000) ++ui.failures;
   }
@@ -123,7 +124,7 @@ void ReadAndFast(benchmark::State& bench) {
   SilentUi ui;
   ResetPeakResidentMemory();
   for (auto _ : bench) {
-    OrientationState state;
+    OrientationRun state;
     inputs.Name(state);
     if (!RunOrientation(state, ui)) ++ui.failures;
   }

@@ -16,15 +16,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/orientation_residuals.h"
-#include "app/orientation_session.h"
+#include "app/orientation.h"
 #include "app/result_file.h"
 #include "base/number_text.h"
-#include "base/zelv_error.h"
 #include "cli/commands.h"
-#include "cli/console_ui.h"
 #include "cli/orientation_options.h"
 #include "cli/standard_output.h"
+#include "files/colmap_images.h"
 
 namespace zelv::cli {
 namespace {
@@ -149,52 +147,36 @@ std::optional<std::string> ReadManifest(const std::string& path, std::vector<Job
   return std::nullopt;
 }
 
-// One orientation, with its own state and user interface: nothing is shared with the other
-// jobs but the settings it starts from (copied).
-JobResult RunJob(const Job& job, const OrientationState& start, bool residualsWanted) {
-  OrientationState state;
-  state.Settings = start.Settings;
-  state.CameraId = start.CameraId;
-  state.SigmaCount = start.SigmaCount;
-  state.DecimalSeparator = start.DecimalSeparator;
-  state.StartDirectory = start.StartDirectory;
-  state.CameraFileName = job.cameraPath;
-  state.ImageFileName = job.imagePath;
-  state.SceneFileName = job.scenePath;
-  RecordingUi ui;
+// One orientation: nothing is shared with the other jobs but the request it starts from
+// (copied).
+JobResult RunJob(const Job& job, OrientationRequest request, bool residualsWanted) {
+  request.cameraFile = job.cameraPath;
+  request.imageFile = job.imagePath;
+  request.sceneFile = job.scenePath;
+  request.threads = 1;
   JobResult result;
   Json out = Json::object();
   out["camera"] = job.camera;
   out["image"] = job.image;
   out["scene"] = job.scene;
-  bool ok = RunOrientation(state, ui, "", 1);
-  if (ok && !job.outPath.empty()) {
-    try {
-      WriteResultFile(job.outPath, state);
-    } catch (const ZelvError&) {
-      ui.ShowMessage("Ошибка записи ort-файла!", "Ошибка!", MessageIcon::None, Owner{});
-      ok = false;
-    }
-  }
-  if (ok) {
-    std::optional<Residuals> residuals;
-    if (residualsWanted) {
-      try {
-        residuals = ResidualsOf(state);
-      } catch (const ZelvError&) {
-        residuals.reset();
-      }
-    }
-    if (!job.outPath.empty()) out["output"] = job.outPath;
-    AddResultMembers(out, state, residualsWanted ? &residuals : nullptr);
-    result.pose = StandardPoseOfResult(state);
-  } else {
-    const RecordingUi::Message failure = ui.LastFailure();
+  const OrientationOutcome outcome = Orient(request);
+  const auto fail = [&out](const Failure& failure, const std::vector<Warning>& warnings) {
     out["error"] = failure.text;
     out["caption"] = failure.caption;
-    out["warnings"] = state.Warnings;
+    out["warnings"] = WarningsJson(warnings);
+  };
+  if (!outcome) {
+    fail(outcome.error(), outcome.error().warnings);
+  } else if (const Expected<void> written =
+                 job.outPath.empty() ? Success() : WriteResultFile(job.outPath, *outcome);
+             !written) {
+    fail(written.error(), outcome->warnings);
+  } else {
+    if (!job.outPath.empty()) out["output"] = job.outPath;
+    AddResultMembers(out, *outcome, residualsWanted);
+    result.pose = outcome->pose;
+    result.ok = true;
   }
-  result.ok = ok;
   result.line = JsonLine(out);
   return result;
 }
@@ -208,30 +190,17 @@ void DrawProgress(std::size_t done, std::size_t total) {
   std::fflush(stderr);
 }
 
-std::string Number17(double v) { return JsonText(JsonNumber(v)); }
-
-// Writes the poses of the batch as COLMAP's images.txt. False when it cannot be written.
-bool WriteColmapImages(const std::string& path, const std::vector<Job>& jobs,
-                       const std::vector<JobResult>& results, long long cameraId) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  std::size_t count = 0;
-  for (const JobResult& r : results) count += r.pose ? 1 : 0;
-  out << "# Image list with two lines of data per image:\n"
-         "#   IMAGE_ID, QW, QX, QY, QZ, TX, TY, TZ, CAMERA_ID, NAME\n"
-         "#   POINTS2D[] as (X, Y, POINT3D_ID)\n"
-         "# Number of images: "
-      << count << ", mean observations per image: 0\n";
+// The poses of the batch as COLMAP's images (the failed ones left out).
+std::vector<ColmapImage> ColmapImagesOf(const std::vector<Job>& jobs,
+                                        const std::vector<JobResult>& results, long long cameraId) {
+  std::vector<ColmapImage> images;
   for (std::size_t i = 0; i < jobs.size(); ++i) {
     if (!results[i].pose) continue;
     const StandardPose& p = *results[i].pose;
-    out << (i + 1) << ' ' << Number17(p.qw) << ' ' << Number17(p.qx) << ' ' << Number17(p.qy) << ' '
-        << Number17(p.qz) << ' ' << Number17(p.t[0]) << ' ' << Number17(p.t[1]) << ' '
-        << Number17(p.t[2]) << ' ' << cameraId << ' ' << jobs[i].image << "\n\n";
+    images.push_back({static_cast<long long>(i + 1), p.qw, p.qx, p.qy, p.qz, p.t[0], p.t[1], p.t[2],
+                      cameraId, jobs[i].image});
   }
-  out.flush();
-  out.close();
-  return !out.fail();
+  return images;
 }
 
 }  // namespace
@@ -253,12 +222,14 @@ int RunBatchCommand(int argc, char** argv) {
   if (const std::optional<int> done = ParseCommandLine(app, argc, argv, "batch", usage))
     return *done;
 
-  OrientationState start;
+  OrientationRequest start;
   if (const std::optional<std::string> wrong = ApplyEstimateOptions(app, estimate, start))
     return UsageError("batch", *wrong, usage);
-  start.Settings.KeepLog = false;
+  start.settings.KeepLog = false;
   std::error_code ignored;
-  start.StartDirectory = fs::current_path(ignored).string();
+  start.startDirectory = fs::current_path(ignored).string();
+  if (const std::optional<std::string> wrong = start.Check())
+    return UsageError("batch", *wrong, usage);
   unsigned jobCount = std::max(1u, std::thread::hardware_concurrency());
   if (app.count("--jobs") > 0) {
     const std::optional<double> n = ParseNumber(jobsText);
@@ -349,10 +320,13 @@ int RunBatchCommand(int argc, char** argv) {
   for (std::thread& worker : workers) worker.join();
   if (progress) std::fputs("\n", stderr);
 
-  if (!colmapImages.empty() &&
-      !WriteColmapImages(colmapImages, jobs, results, start.CameraId > 0 ? start.CameraId : 1)) {
-    std::fprintf(stderr, "zelv-cli batch: cannot write %s\n", colmapImages.c_str());
-    return 1;
+  if (!colmapImages.empty()) {
+    const Expected<void> written = WriteColmapImages(
+        colmapImages, ColmapImagesOf(jobs, results, start.cameraId > 0 ? start.cameraId : 1));
+    if (!written) {
+      std::fprintf(stderr, "zelv-cli batch: %s\n", written.error().text.c_str());
+      return 1;
+    }
   }
   return allOk ? 0 : 1;
 }

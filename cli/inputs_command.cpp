@@ -3,7 +3,7 @@
 #include <optional>
 #include <string>
 
-#include "app/orientation_session.h"
+#include "app/orientation_steps.h"
 #include "base/number_text.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
@@ -52,7 +52,7 @@ Json LensJson(const LensCalibration& lens) {
   return out;
 }
 
-Json InputsJson(const OrientationState& state) {
+Json InputsJson(const OrientationRun& state) {
   const InteriorGeometry& geometry = state.Geometry;
   Json out = Json::object();
   out["image_centre"] = {JsonNumber(geometry.ImageCentreX), JsonNumber(geometry.ImageCentreY)};
@@ -82,7 +82,7 @@ Json InputsJson(const OrientationState& state) {
   return out;
 }
 
-std::string InputsText(const OrientationState& state, char separator) {
+std::string InputsText(const OrientationRun& state, char separator) {
   const InteriorGeometry& geometry = state.Geometry;
   auto number = [separator](double v) { return FormatGeneral(v, separator); };
   std::string out = "Image centre: " + number(geometry.ImageCentreX) + " ; " +
@@ -126,21 +126,25 @@ int RunInputsCommand(int argc, char** argv) {
   EstimateOptions options;
   options.cameraId = cameraId;
   options.decimalSeparator = separatorText;
-  OrientationState state;
-  if (const std::optional<std::string> wrong = ApplyEstimateOptions(app, options, state))
+  OrientationRequest request;
+  if (const std::optional<std::string> wrong = ApplyEstimateOptions(app, options, request))
     return UsageError("inputs", *wrong, kInputsUsage);
   if (files.size() < 3) return UsageError("inputs", "three file names are needed", kInputsUsage);
   if (files.size() > 3) return UsageError("inputs", "too many file names", kInputsUsage);
 
   ConsoleUi ui;
-  state.CameraFileName = files[0];
-  state.ImageFileName = files[1];
-  state.SceneFileName = files[2];
-  if (!LoadInputs(state, ui)) {
-    if (json) {
-      const RecordingUi::Message failure = ui.LastFailure();
-      Print(JsonText(ErrorJson(failure.text, failure.caption)) + "\n");
-    }
+  request.cameraFile = files[0];
+  request.imageFile = files[1];
+  request.sceneFile = files[2];
+  OrientationProgress progress;
+  progress.warned = [&ui](const Warning& warning) {
+    ui.ShowMessage(warning.text, warning.caption, MessageIcon::None, Owner{});
+  };
+  OrientationRun state;
+  TakeRequest(state, request, progress);
+  if (const Expected<void> read = LoadInputs(state); !read) {
+    ui.ShowFailure(read.error());
+    if (json) Print(JsonText(ErrorJson(read.error().text, read.error().caption)) + "\n");
     return 1;
   }
   Print(json ? JsonText(InputsJson(state)) + "\n" : InputsText(state, state.DecimalSeparator));

@@ -9,9 +9,7 @@
 #include "app/orientation_residuals.h"
 #include "app/orientation_session.h"
 #include "app/result_file.h"
-#include "app/rigorous_level.h"
 #include "base/number_text.h"
-#include "base/zelv_error.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
 #include "cli/orientation_options.h"
@@ -71,24 +69,22 @@ const std::string& OrientUsage() {
 }
 
 // The run's failure on standard output, for a script (the message went to standard error).
-void PrintFailure(const RecordingUi& ui) {
-  const RecordingUi::Message failure = ui.LastFailure();
+void PrintFailure(const Failure& failure) {
   Print(JsonText(ErrorJson(failure.text, failure.caption)) + "\n");
 }
 
-std::string TextOutput(const OrientationState& state, bool residualsWanted,
-                       const std::optional<Residuals>& residuals) {
+std::string TextOutput(const Orientation& orientation, bool residualsWanted) {
   std::string out;
   for (int i = 0; i < kResultCount; ++i)
-    out += std::string(kResults[i].cliLabel) + ": " + state.Results[i] + "\n";
-  if (state.Precision.known) {
+    out += std::string(kResults[i].cliLabel) + ": " + orientation.texts[i] + "\n";
+  if (orientation.precision.known) {
     out += "\n";
-    for (const std::string& line : PrecisionLines(state)) out += line + "\n";
+    for (const std::string& line : PrecisionLines(orientation)) out += line + "\n";
   }
   if (residualsWanted) {
     out += "\n";
-    if (residuals) {
-      for (const std::string& line : ResidualTableLines(*residuals, state.DecimalSeparator))
+    if (const std::optional<Residuals>& residuals = orientation.residuals) {
+      for (const std::string& line : ResidualTableLines(*residuals, orientation.decimalSeparator))
         out += line + "\n";
     } else {
       out += "Residuals: not available, a control point projects to infinity\n";
@@ -117,8 +113,8 @@ int RunOrientCommand(int argc, char** argv) {
   if (const std::optional<int> done = ParseCommandLine(app, argc, argv, "orient", usage))
     return *done;
 
-  OrientationState state;
-  if (const std::optional<std::string> wrong = ApplyEstimateOptions(app, estimate, state))
+  OrientationRequest request;
+  if (const std::optional<std::string> wrong = ApplyEstimateOptions(app, estimate, request))
     return UsageError("orient", *wrong, usage);
   int threads = 0;  // 0: one per core
   if (app.count("--threads") > 0) {
@@ -136,43 +132,35 @@ int RunOrientCommand(int argc, char** argv) {
   if (const std::optional<std::string> clash = OutputOverwritingInput({outPath, logPath}, files))
     return UsageError("orient", *clash, usage);
 
-  state.CameraFileName = files[0];
-  state.ImageFileName = files[1];
-  state.SceneFileName = files[2];
+  request.cameraFile = files[0];
+  request.imageFile = files[1];
+  request.sceneFile = files[2];
   std::error_code ignored;
-  state.StartDirectory = std::filesystem::current_path(ignored).string();
-  state.Settings.KeepLog = !logPath.empty();
+  request.startDirectory = std::filesystem::current_path(ignored).string();
+  request.settings.KeepLog = !logPath.empty();
+  request.logPath = logPath;
+  request.threads = threads;
+  if (const std::optional<std::string> wrong = request.Check())
+    return UsageError("orient", *wrong, usage);
 
   ConsoleUi ui;
-  if (!RunOrientation(state, ui, logPath, threads)) {
-    if (json) PrintFailure(ui);
+  const OrientationOutcome outcome = RunOrientation(request, ui);
+  if (!outcome) {
+    if (json) PrintFailure(outcome.error());
     return 1;
   }
-
-  // Taken at once: the residuals belong to the pose just computed.
-  std::optional<Residuals> residuals;
-  if (estimate.residuals) {
-    try {
-      residuals = ResidualsOf(state);
-    } catch (const ZelvError&) {
-      residuals.reset();
-    }
-  }
-  bool written = true;
+  const Orientation& orientation = *outcome;
+  Expected<void> written = Success();
   if (!outPath.empty()) {
-    try {
-      WriteResultFile(outPath, state);
-    } catch (const ZelvError&) {
-      ui.ShowMessage("Ошибка записи ort-файла!", "Ошибка!", MessageIcon::None, Owner{});
-      written = false;
-    }
+    written = WriteResultFile(outPath, orientation);
+    if (!written) ui.ShowFailure(written.error());
   }
   if (!json)
-    Print(TextOutput(state, estimate.residuals, residuals));
+    Print(TextOutput(orientation, estimate.residuals));
   else if (written)
-    Print(JsonText(ResultJson(state, estimate.residuals ? &residuals : nullptr)) + "\n");
+    Print(JsonText(ResultJson(orientation, estimate.residuals)) + "\n");
   else
-    PrintFailure(ui);
+    PrintFailure(written.error());
   return written ? 0 : 1;
 }
 

@@ -9,8 +9,6 @@
 #include <map>
 #include <string_view>
 
-#include "app/orientation_session.h"
-#include "app/rigorous_level.h"
 #include "base/angles.h"
 #include "base/number_text.h"
 #include "base/version.h"
@@ -100,8 +98,8 @@ void AddEstimateOptions(CLI::App& app, EstimateOptions& options) {
 }
 
 std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const EstimateOptions& options,
-                                                OrientationState& state) {
-  RefinementSettings& settings = state.Settings;
+                                                OrientationRequest& request) {
+  RefinementSettings& settings = request.settings;
   // A command registers only the options that apply to it (inputs: two of them).
   const auto given = [&app](const char* name) {
     const CLI::Option* option = app.get_option_no_throw(name);
@@ -110,7 +108,7 @@ std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const Estim
   if (given("--camera-id")) {
     const std::optional<long long> id = ParseCameraId(options.cameraId);
     if (!id) return "--camera-id needs a whole number from 1";
-    state.CameraId = static_cast<int>(*id);
+    request.cameraId = static_cast<int>(*id);
   }
   if (given("--level")) {
     const std::string& v = options.level;
@@ -130,12 +128,12 @@ std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const Estim
     std::optional<double> k;
     if (v.find(',') != std::string::npos || !(k = ParseNumber(v)) || !(*k >= 0))
       return "--sigma-count needs a number of 0 or more";
-    state.SigmaCount = *k;
+    request.sigmaCount = *k;
   }
   if (given("--decimal-separator")) {
     if (options.decimalSeparator != "." && options.decimalSeparator != ",")
       return "--decimal-separator needs '.' or ','";
-    state.DecimalSeparator = options.decimalSeparator[0];
+    request.decimalSeparator = options.decimalSeparator[0];
   }
   if (options.varyHi) settings.VaryHi = true;
   for (const char* name : {"--first-values", "--initial-offsets", "--final-offsets"}) {
@@ -249,31 +247,31 @@ const char* LevelName(int level) {
   }
 }
 
-Json ResultJson(const OrientationState& state, const std::optional<Residuals>* residuals) {
+Json ResultJson(const Orientation& orientation, bool residuals) {
   Json out = Json::object();
-  AddResultMembers(out, state, residuals);
+  AddResultMembers(out, orientation, residuals);
   return out;
 }
 
-void AddResultMembers(Json& out, const OrientationState& state,
-                      const std::optional<Residuals>* residuals) {
-  out["level"] = LevelName(state.Settings.EstimateLevel);
-  AddGroups(out, state.Values.values);
-  out["warnings"] = Json::array();
-  for (const std::string& warning : state.Warnings) out["warnings"].push_back(warning);
-  out["focal_length"] = {{"value", JsonNumber(state.FocalLength.value)},
-                         {"sigma", JsonNumber(state.FocalLength.sigma)},
-                         {"estimated", state.FocalLength.estimated}};
-  if (state.Precision.known) {
+Json WarningsJson(const std::vector<Warning>& warnings) { return WarningTexts(warnings); }
+
+void AddResultMembers(Json& out, const Orientation& orientation, bool residualsWanted) {
+  out["level"] = LevelName(orientation.level);
+  AddGroups(out, orientation.values.values);
+  out["warnings"] = WarningsJson(orientation.warnings);
+  out["focal_length"] = {{"value", JsonNumber(orientation.focalLength.value)},
+                         {"sigma", JsonNumber(orientation.focalLength.sigma)},
+                         {"estimated", orientation.focalLength.estimated}};
+  if (orientation.precision.known) {
     Json sigma = Json::object();
-    AddGroups(sigma, state.Precision.sigma);
+    AddGroups(sigma, orientation.precision.sigma);
     out["sigma"] = sigma;
-    out["sigma0_px"] = JsonNumber(state.Precision.sigma0);
-    out["outliers"] = state.Precision.outliers;
+    out["sigma0_px"] = JsonNumber(orientation.precision.sigma0);
+    out["outliers"] = orientation.precision.outliers;
   }
-  if (const std::optional<StandardPose> pose = StandardPoseOfResult(state))
-    out["pose"] = PoseJson(*pose);
-  out["cost"] = state.Values.costKnown ? JsonNumber(state.Values.cost) : Json(nullptr);
+  out["pose"] = PoseJson(orientation.pose);
+  out["cost"] = orientation.values.costKnown ? JsonNumber(orientation.values.cost) : Json(nullptr);
+  const std::optional<Residuals>* residuals = residualsWanted ? &orientation.residuals : nullptr;
   if (residuals != nullptr) {
     if (!*residuals) {
       out["residuals"] = nullptr;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/orientation_state.h"
+#include "app/orientation.h"
 #include "cli/json_text.h"
 #include "solver/residuals.h"
 
@@ -34,10 +34,10 @@ extern const char kEstimateOptionsHelp[];
 // --residuals, --sigma-count and --decimal-separator.
 void AddEstimateOptions(CLI::App& app, EstimateOptions& options);
 
-// Checks the options given and puts them into the state's settings, camera id, sigma count and
+// Checks the options given and puts them into the request's settings, camera id, sigma count and
 // decimal separator. The usage error's text when one is wrong.
 std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const EstimateOptions& options,
-                                                OrientationState& state);
+                                                OrientationRequest& request);
 
 // Registers -h/--help and --version in place of CLI11's own, and the file names as positional
 // arguments; an option given twice takes its last value. Call before registering the others.
@@ -63,12 +63,14 @@ const char* LevelName(int level);
 
 // The result of an orientation as orient --json prints it: the level, the 21 values, the
 // warnings, the focal length, the rigorous estimate's figures when known, the pose in the
-// standard conventions when complete, the cost, and with `residuals` (null when they could not be
-// computed) the residuals and their summary.
-Json ResultJson(const OrientationState& state, const std::optional<Residuals>* residuals);
+// standard conventions, the cost, and when `residuals` the residuals and their summary (null
+// when a point projects to infinity).
+Json ResultJson(const Orientation& orientation, bool residuals);
 // The same members added to `out`.
-void AddResultMembers(Json& out, const OrientationState& state,
-                      const std::optional<Residuals>* residuals);
+void AddResultMembers(Json& out, const Orientation& orientation, bool residuals);
+
+// The warnings' texts, in order.
+Json WarningsJson(const std::vector<Warning>& warnings);
 
 // {"error": text, "caption": caption}.
 Json ErrorJson(const std::string& text, const std::string& caption);

@@ -369,9 +369,9 @@ LensCalibration LoadCalibrationFile(const std::string& path, int cameraId) {
   return c;
 }
 
-bool ReadCalibrationFile(const std::string& path, int cameraId, InteriorGeometry& geometry,
-                         UserInterface& ui) {
-  if (!CheckFileExists(path, ui)) return false;
+Expected<void> ReadCalibrationFile(const std::string& path, int cameraId,
+                                   InteriorGeometry& geometry) {
+  if (Expected<void> found = CheckFileExists(path); !found) return found;
   try {
     const LensCalibration c = LoadCalibrationFile(path, cameraId);
     geometry.ImageCentreX = c.cx;
@@ -381,23 +381,20 @@ bool ReadCalibrationFile(const std::string& path, int cameraId, InteriorGeometry
     geometry.ImageHeight = c.imageHeight;
     geometry.CorrectionTable.clear();
     geometry.Lens = c;
-    return true;
+    return Success();
   } catch (const ZelvError& error) {
-    ui.ShowMessage(error.what(), "Ошибка!", MessageIcon::None, Owner{});
-    return false;
+    return Failure{error.what()};
   } catch (const std::exception&) {
-    ui.ShowMessage(std::string(kReadError) + "файл не читается!", "Ошибка!", MessageIcon::None,
-                   Owner{});
-    return false;
+    return Failure{std::string(kReadError) + "файл не читается!"};
   }
 }
 
-bool ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
-                               const LensCalibration& calibration, UserInterface& ui,
-                               std::vector<std::string>* ids) {
-  if (!ReadRawImagePoints(name, points, ui, ids)) {
+Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
+                                         const LensCalibration& calibration,
+                                         std::vector<std::string>* ids) {
+  if (Expected<void> read = ReadRawImagePoints(name, points, ids); !read) {
     points.Clear();
-    return false;
+    return read;
   }
   std::vector<PixelPoint> raw;
   raw.reserve(points.Count());
@@ -408,12 +405,11 @@ bool ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
       points.Get(i)->x = corrected[i].x;
       points.Get(i)->y = corrected[i].y;
     }
-    return true;
+    return Success();
   } catch (const ZelvError& error) {
     // No raw point may stay in the list to be taken for a corrected one.
     points.Clear();
-    ui.ShowMessage(error.what(), "Ошибка!", MessageIcon::None, Owner{});
-    return false;
+    return Failure{error.what()};
   }
 }
 

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "base/user_interface.h"
 #include "files/camera_file.h"
 #include "files/lens_model.h"
 #include "points/Data_structures.h"
@@ -28,19 +27,19 @@ LensCalibration LoadCalibrationFile(const std::string& path, int cameraId);
 
 // As LoadCalibrationFile (after CheckFileExists), and fills `geometry` with what the solver needs:
 // ImageCentreX/Y = the principal point, FocalLength = fx, the image size, Lens = the camera; the
-// correction table is emptied, for the lens model takes its place. Shows the message (caption
-// "Ошибка!") and returns false on failure, leaving `geometry` untouched.
-bool ReadCalibrationFile(const std::string& path, int cameraId, InteriorGeometry& geometry,
-                         UserInterface& ui);
+// correction table is emptied, for the lens model takes its place. On failure returns the message
+// (caption "Ошибка!"), leaving `geometry` untouched.
+Expected<void> ReadCalibrationFile(const std::string& path, int cameraId,
+                                   InteriorGeometry& geometry);
 
 // Reads the raw image points of a coordinate file and turns them into corrected pixels through
 // the calibration. On a file that does not read: the coordinate reader's message; on a point the
 // model cannot invert: "Точка N изображения лежит вне области, где обратима модель объектива!";
-// both with the caption "Ошибка!", false returned and the list emptied.
+// both with the caption "Ошибка!", returned as the failure, and the list emptied.
 // `ids` as ReadRawImagePoints's.
-bool ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
-                               const LensCalibration& calibration, UserInterface& ui,
-                               std::vector<std::string>* ids = nullptr);
+Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
+                                         const LensCalibration& calibration,
+                                         std::vector<std::string>* ids = nullptr);
 
 // The model and its coefficients as lines of text for zelv-cli inputs, e.g.
 // "Lens model: OPENCV (COLMAP camera 1)" and "Coefficients: k1 -0.2 ; k2 0.05 ; ...", the

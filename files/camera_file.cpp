@@ -63,15 +63,14 @@ std::string TableName(const std::string& line) {
 
 }  // namespace
 
-bool CheckFileExists(const std::string& name, UserInterface& ui) {
+Expected<void> CheckFileExists(const std::string& name) {
   // A FIFO or a device exists: the reader then refuses it with its own message.
-  if (FileExists(name) || IsSpecialFile(name)) return true;
-  ui.ShowMessage("Файл " + name + " не найден!", "Ошибка!", MessageIcon::None, Owner{});
-  return false;
+  if (FileExists(name) || IsSpecialFile(name)) return Success();
+  return Failure{"Файл " + name + " не найден!"};
 }
 
-bool ReadCameraFile(const std::string& name, InteriorGeometry& geometry, UserInterface& ui) {
-  if (!CheckFileExists(name, ui)) return false;
+Expected<void> ReadCameraFile(const std::string& name, InteriorGeometry& geometry) {
+  if (Expected<void> found = CheckFileExists(name); !found) return found;
   geometry.Lens.reset();
   try {
     const std::vector<std::string> lines = LoadTextLines(name);
@@ -95,10 +94,9 @@ bool ReadCameraFile(const std::string& name, InteriorGeometry& geometry, UserInt
     }
     geometry.ImageWidth = ReadValue(line(4));
     geometry.ImageHeight = ReadValue(line(5));
-    return true;
+    return Success();
   } catch (const std::exception&) {
-    ui.ShowMessage("Ошибка чтения cam-файла!", "Ошибка!", MessageIcon::None, Owner{});
-    return false;
+    return Failure{"Ошибка чтения cam-файла!"};
   }
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "base/user_interface.h"
+#include "base/failure.h"
 #include "files/lens_model.h"
 
 namespace zelv {
@@ -31,14 +31,14 @@ struct InteriorGeometry {
 extern const char* const kCameraRowLabels[8];
 extern const char* const kCameraLineComments[8];
 
-// True when the file exists (a FIFO or a device counts, so that its reader refuses it with the
-// reader's own message); otherwise shows "Файл <name> не найден!" / "Ошибка!" (no owner).
-bool CheckFileExists(const std::string& name, UserInterface& ui);
+// Success when the file exists (a FIFO or a device counts, so that its reader refuses it with the
+// reader's own message); otherwise the failure "Файл <name> не найден!" / "Ошибка!".
+Expected<void> CheckFileExists(const std::string& name);
 
 // Reads the camera file into `geometry`, assigning each field as soon as its line is read.
-// On failure shows its message and returns false; fields assigned before the failing line keep
-// their new values (Lens is emptied once the file is found), and the correction table keeps its old
-// lines when its file cannot be loaded.
-bool ReadCameraFile(const std::string& name, InteriorGeometry& geometry, UserInterface& ui);
+// On failure returns its message ("Ошибка чтения cam-файла!"); fields assigned before the failing
+// line keep their new values (Lens is emptied once the file is found), and the correction table
+// keeps its old lines when its file cannot be loaded.
+Expected<void> ReadCameraFile(const std::string& name, InteriorGeometry& geometry);
 
 }  // namespace zelv

@@ -61,11 +61,11 @@ SplitLine SplitAtFirstSemicolon(const std::string& line) {
   return SplitLine{line.substr(0, at), line.substr(at + 1), true};
 }
 
-bool ReadImagePoints(const std::string& name, VT_Points& points,
-                     const std::vector<std::string>& correctionTable, double imageCentreX,
-                     double imageCentreY, UserInterface& ui, std::vector<int>* uncovered,
-                     std::vector<std::string>* ids) {
-  if (!CheckFileExists(name, ui)) return false;
+Expected<void> ReadImagePoints(const std::string& name, VT_Points& points,
+                               const std::vector<std::string>& correctionTable, double imageCentreX,
+                               double imageCentreY, std::vector<int>* uncovered,
+                               std::vector<std::string>* ids) {
+  if (Expected<void> found = CheckFileExists(name); !found) return found;
   points.Clear();
   if (uncovered != nullptr) uncovered->clear();
   if (ids != nullptr) ids->clear();
@@ -78,19 +78,18 @@ bool ReadImagePoints(const std::string& name, VT_Points& points,
       if (uncovered != nullptr && (!table.CoversX(rawX) || !table.CoversY(rawY)))
         uncovered->push_back(points.Count() + 1);
     });
-    return true;
+    return Success();
   } catch (const std::exception& failure) {
-    ui.ShowMessage(ReadErrorText(kImageReadError, failure), "Ошибка!", MessageIcon::None, Owner{});
-    return false;
+    return Failure{ReadErrorText(kImageReadError, failure)};
   }
 }
 
 namespace {
 
 // Reads the two values of each line as they stand; `error` is the message of a failure.
-bool ReadUncorrectedPoints(const std::string& name, VT_Points& points, const char* error,
-                           UserInterface& ui, std::vector<std::string>* ids) {
-  if (!CheckFileExists(name, ui)) return false;
+Expected<void> ReadUncorrectedPoints(const std::string& name, VT_Points& points, const char* error,
+                                     std::vector<std::string>* ids) {
+  if (Expected<void> found = CheckFileExists(name); !found) return found;
   points.Clear();
   if (ids != nullptr) ids->clear();
   try {
@@ -98,23 +97,22 @@ bool ReadUncorrectedPoints(const std::string& name, VT_Points& points, const cha
       x = first;
       y = second;
     });
-    return true;
+    return Success();
   } catch (const std::exception& failure) {
-    ui.ShowMessage(ReadErrorText(error, failure), "Ошибка!", MessageIcon::None, Owner{});
-    return false;
+    return Failure{ReadErrorText(error, failure)};
   }
 }
 
 }  // namespace
 
-bool ReadRawImagePoints(const std::string& name, VT_Points& points, UserInterface& ui,
-                        std::vector<std::string>* ids) {
-  return ReadUncorrectedPoints(name, points, kImageReadError, ui, ids);
+Expected<void> ReadRawImagePoints(const std::string& name, VT_Points& points,
+                                  std::vector<std::string>* ids) {
+  return ReadUncorrectedPoints(name, points, kImageReadError, ids);
 }
 
-bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui,
-                     std::vector<std::string>* ids) {
-  return ReadUncorrectedPoints(name, points, kSceneReadError, ui, ids);
+Expected<void> ReadScenePoints(const std::string& name, VT_Points& points,
+                               std::vector<std::string>* ids) {
+  return ReadUncorrectedPoints(name, points, kSceneReadError, ids);
 }
 
 }  // namespace zelv

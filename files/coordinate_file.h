@@ -8,30 +8,30 @@
 #include <string>
 #include <vector>
 
-#include "base/user_interface.h"
+#include "base/failure.h"
 #include "points/Data_structures.h"
 
 namespace zelv {
 
 // Reads raw image pixel coordinates, corrects each point with the table and the image centre and
-// appends it to `points` (emptied first). On failure shows "Ошибка чтения файла координат точек
-// изображения!" / "Ошибка!" and returns false, the points of the earlier lines staying in the list.
+// appends it to `points` (emptied first). On failure returns "Ошибка чтения файла координат точек
+// изображения!" / "Ошибка!", the points of the earlier lines staying in the list.
 // A missing file leaves the list untouched. `uncovered`, when given, receives the numbers (from 1)
 // of the points whose raw x or y no band of the table covers (corrected to -1).
-bool ReadImagePoints(const std::string& name, VT_Points& points,
-                     const std::vector<std::string>& correctionTable, double imageCentreX,
-                     double imageCentreY, UserInterface& ui, std::vector<int>* uncovered = nullptr,
-                     std::vector<std::string>* ids = nullptr);
+Expected<void> ReadImagePoints(const std::string& name, VT_Points& points,
+                               const std::vector<std::string>& correctionTable, double imageCentreX,
+                               double imageCentreY, std::vector<int>* uncovered = nullptr,
+                               std::vector<std::string>* ids = nullptr);
 
 // Reads raw image pixel coordinates (x right, y down) as they stand, for a lens model to correct
 // (files/calibration_file.h); messages and list as ReadImagePoints.
-bool ReadRawImagePoints(const std::string& name, VT_Points& points, UserInterface& ui,
-                        std::vector<std::string>* ids = nullptr);
+Expected<void> ReadRawImagePoints(const std::string& name, VT_Points& points,
+                                  std::vector<std::string>* ids = nullptr);
 
-// Reads scene coordinates (scene units) into `points` (emptied first). On failure shows
-// "Ошибка чтения файла сцены!" / "Ошибка!" and returns false.
-bool ReadScenePoints(const std::string& name, VT_Points& points, UserInterface& ui,
-                     std::vector<std::string>* ids = nullptr);
+// Reads scene coordinates (scene units) into `points` (emptied first). On failure returns
+// "Ошибка чтения файла сцены!" / "Ошибка!".
+Expected<void> ReadScenePoints(const std::string& name, VT_Points& points,
+                               std::vector<std::string>* ids = nullptr);
 
 // Splits a data-file line at its first ';': the value before it and the rest after it. A line
 // without ';' gives an empty first part and the whole line as the rest.

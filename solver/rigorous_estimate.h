@@ -13,7 +13,7 @@
 // their squared transfer errors (a least-median search with RANSAC sampling, from a fixed seed)
 // find the points that agree; the homography of those gives the two planar poses, which are
 // refined together with the given start (the fast estimate's pose) by Levenberg–Marquardt, and the
-// best kept; an iteratively reweighted refinement (Huber weights, scale from the median residual)
+// best kept; an iteratively reweighted refinement (Cauchy weights, scale from the median residual)
 // over all points then decides which points are blunders; a last unweighted refinement on the
 // others gives the result, σ0 and the covariance of its normal equations. With fewer than six
 // points every point is used: a blunder cannot be told from the others there.

@@ -80,3 +80,13 @@ class FakeUi : public UserInterface {
 };
 
 }  // namespace zelv::testing
+
+namespace zelv {
+
+// Shows a failure on `ui`, as the desktop does; true when there is none.
+inline bool Shown(UserInterface& ui, const Expected<void>& outcome) {
+  if (!outcome) ui.ShowFailure(outcome.error());
+  return outcome.has_value();
+}
+
+}  // namespace zelv

@@ -27,7 +27,6 @@
 #include "app/orientation_session.h"
 #include "app/photo_points.h"
 #include "app/result_file.h"
-#include "app/rigorous_level.h"
 #include "app/windows/Edit.h"
 #include "app/windows/OrientAboutBox.h"
 #include "app/windows/Orientparamform.h"
@@ -391,8 +390,20 @@ void TOrientation_Form::KeepOnScreen() {
 
 void TOrientation_Form::N10Click() {
   bool shown = false;
+  OrientationDisplay display;
+  display.computing = [this] { ForgetResult(); };
+  display.shownBeforeFailure = [this](const ResultTexts& texts) { state_.Results = texts; };
   try {
-    shown = RunOrientation(state_, *ui_);
+    OrientationOutcome outcome = RunOrientation(RequestOf(state_), *ui_, display);
+    // The precise estimate leaves its start offsets in the settings for the next run.
+    state_.Settings = outcome ? outcome->settings : outcome.error().settings;
+    if (outcome) {
+      state_.Results = outcome->texts;
+      state_.Shown = std::move(*outcome);
+      state_.ResultSaved = false;
+      state_.SaveEnabled = true;
+      shown = true;
+    }
   } catch (...) {
     StatusBar1->clearMessage();
     ShowResults();
@@ -475,9 +486,9 @@ void TOrientation_Form::ShowResultMenu(QLineEdit* field, const QPoint& globalPos
 }
 
 void TOrientation_Form::ShowPrecision() {
-  const bool known = state_.Precision.known && state_.Values.complete;
+  const bool known = state_.Shown && state_.Shown->precision.known;
   std::string text;
-  for (const std::string& line : known ? PrecisionLines(state_) : std::vector<std::string>{})
+  for (const std::string& line : known ? PrecisionLines(*state_.Shown) : std::vector<std::string>{})
     text += (text.empty() ? "" : "\n") + line;
   if (PrecisionLabel->text() != QString::fromStdString(text))
     PrecisionLabel->setText(QString::fromStdString(text));
@@ -485,7 +496,7 @@ void TOrientation_Form::ShowPrecision() {
   for (std::size_t i = 0; i < ResultEdits.size(); ++i)
     ResultEdits[i]->setToolTip(
         known ? QStringLiteral("σ = %1").arg(
-                    QString::number(state_.Precision.sigma[i], 'g', 2)
+                    QString::number(state_.Shown->precision.sigma[i], 'g', 2)
                         .replace(QLatin1Char('.'), QLatin1Char(state_.DecimalSeparator)))
               : QString());
   if (PrecisionGroup->isHidden() == known) {
@@ -494,20 +505,29 @@ void TOrientation_Form::ShowPrecision() {
   }
 }
 
+void TOrientation_Form::ForgetResult() {
+  for (std::string& text : state_.Results) text.clear();
+  state_.Shown.reset();
+  // Emptied fields hold no result: nothing to save, nothing to ask about at closing.
+  state_.ResultSaved = true;
+  state_.SaveEnabled = false;
+}
+
 void TOrientation_Form::ClearShownResults() {
-  ClearResults(state_);
+  ForgetResult();
   ShowResults();
   UpdateResiduals(false);
 }
 
 void TOrientation_Form::UpdateResiduals(bool fresh) {
-  if (fresh) residuals_ = ResidualsReportOf(state_);
-  if (!state_.Values.complete) residuals_.reset();
+  if (fresh && state_.Shown) residuals_ = ResidualsReportOf(*state_.Shown, state_.ImageFileName);
+  if (!state_.Shown) residuals_.reset();
   N17->setEnabled(residuals_.has_value());
   if (residualsWindow_ != nullptr) residualsWindow_->ShowReport(residuals_);
   if (fresh || !residuals_) overlay_.reset();
   if (fresh && residuals_)
-    overlay_ = PhotoOverlayOf(residuals_->residuals, state_.Geometry, state_.Precision.outliers);
+    overlay_ = PhotoOverlayOf(residuals_->residuals, state_.Shown->camera,
+                              state_.Shown->precision.outliers);
   if (photoWindow_ != nullptr) photoWindow_->ShowOverlay(overlay_);
 }
 
@@ -657,10 +677,21 @@ void TOrientation_Form::Edit4DblClick() { OpenPointEditor(state_.SceneFileName);
 
 // ---------------------------------------------------------------- saving and closing
 
-void TOrientation_Form::Button1Click() {
-  SaveResultFile(state_, *ui_, SelfOwner());
+SaveOutcome TOrientation_Form::SaveResult() {
+  if (!state_.Shown) return SaveOutcome::Cancelled;
+  const SaveOutcome outcome =
+      SaveResultFile(*state_.Shown, state_.ImageFileName, *ui_, SelfOwner());
+  // Only a written file makes the result saved; declining or a failed write keep it unsaved so
+  // that the save command and the close question still offer it.
+  if (outcome == SaveOutcome::Written) {
+    state_.ResultSaved = true;
+    state_.SaveEnabled = false;
+  }
   ShowResults();
+  return outcome;
 }
+
+void TOrientation_Form::Button1Click() { SaveResult(); }
 
 void TOrientation_Form::N16Click() { Button1Click(); }
 
@@ -679,8 +710,7 @@ void TOrientation_Form::closeEvent(QCloseEvent* event) {
     return;
   }
   if (answer == Answer::Yes) {
-    const SaveOutcome outcome = SaveResultFile(state_, *ui_, SelfOwner());
-    ShowResults();
+    const SaveOutcome outcome = SaveResult();
     // The user asked for the result to be kept: a write that failed must not lose it.
     if (outcome == SaveOutcome::Failed) {
       event->ignore();

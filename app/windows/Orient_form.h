@@ -15,6 +15,7 @@
 #include "app/orientation_residuals.h"
 #include "app/orientation_state.h"
 #include "app/photo_overlay.h"
+#include "app/result_file.h"
 #include "base/user_interface.h"
 
 class QAction;
@@ -188,7 +189,9 @@ class TOrientation_Form : public QMainWindow {
   // Copies the state's result texts and save state into the fields, the button and the menu.
   void ShowResults();
   void ShowPrecision();
+  void ForgetResult();
   void ClearShownResults();
+  SaveOutcome SaveResult();
   // Takes the residuals of a result just computed (`fresh`), or drops them when no result is
   // shown any more; enables N17 and refreshes the residuals window to match.
   void UpdateResiduals(bool fresh);

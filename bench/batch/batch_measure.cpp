@@ -29,6 +29,7 @@
 
 #include "../silent_ui.h"
 #include "app/orientation_session.h"
+#include "orientation_shims.h"
 
 extern char** environ;
 
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
   for (int round = 0; round < rounds; ++round) {
     const double start = CpuSeconds();
     for (const std::string& image : images) {
-      zelv::OrientationState state;
+      zelv::OrientationRun state;
       state.CameraFileName = camera;
       state.ImageFileName = image;
       state.SceneFileName = scene;

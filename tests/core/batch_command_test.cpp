@@ -48,6 +48,10 @@ std::string WriteManifest(const ScratchFolder& folder) {
 TEST(BatchCommandTest, OneLinePerOrientationInInputOrderAndAFailureExitsOne) {
   ScratchFolder folder;
   const std::string manifest = WriteManifest(folder);
+  // An images.txt from before, with a second link to it: replacing the file leaves the link
+  // with the old text, as every other output is replaced.
+  folder.Write("images.txt", "old\n");
+  std::filesystem::create_hard_link(folder.Path("images.txt"), folder.Path("images-link.txt"));
   const CliRun run = RunCli("batch --jobs 2 --manifest " + Quote(manifest) + " --out-dir " +
                             Quote(folder.Path("results")) + " --colmap-images " +
                             Quote(folder.Path("images.txt")));
@@ -75,6 +79,7 @@ TEST(BatchCommandTest, OneLinePerOrientationInInputOrderAndAFailureExitsOne) {
             ScratchFolder::Read(folder.Path("orient.ort")));
   EXPECT_TRUE(std::filesystem::exists(folder.Path("zhang.ort")));
 
+  EXPECT_EQ(ScratchFolder::Read(folder.Path("images-link.txt")), "old\n");
   // images.txt: the two computed poses, each with its (empty) points line.
   std::istringstream images(ScratchFolder::Read(folder.Path("images.txt")));
   std::vector<std::string> data;

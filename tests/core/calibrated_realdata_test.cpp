@@ -14,6 +14,7 @@
 #include "fake_ui.h"
 #include "files/calibration_file.h"
 #include "files/coordinate_file.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -28,7 +29,7 @@ fs::path Photograph(int photo) {
 std::vector<PixelPoint> RawPoints(const fs::path& file) {
   testing::FakeUi ui;
   VT_Points points(1);
-  EXPECT_TRUE(ReadRawImagePoints(file.string(), points, ui));
+  EXPECT_TRUE(Shown(ui, ReadRawImagePoints(file.string(), points)));
   std::vector<PixelPoint> raw;
   for (int i = 0; i < points.Count(); ++i) raw.push_back({points.Get(i)->x, points.Get(i)->y});
   return raw;
@@ -50,7 +51,7 @@ std::vector<double> TruthCentre(const fs::path& file) {
 
 OrientationValues Orient(const std::string& camera, const fs::path& folder, int level,
                          TPoint3* centre = nullptr) {
-  OrientationState state;
+  OrientationRun state;
   state.CameraFileName = camera;
   state.ImageFileName = (folder / "image-raw.crd").string();
   state.SceneFileName = (folder / "scene.crd").string();
@@ -110,7 +111,7 @@ TEST(CalibratedRealDataTest, TheClosedFormDiffersFromTheCameraFileOnlyByTheSkew)
     SCOPED_TRACE(photo);
     const fs::path folder = Photograph(photo);
     const OrientationValues calibrated = Orient((folder / "calibration.yml").string(), folder, 0);
-    OrientationState state;
+    OrientationRun state;
     state.CameraFileName = (folder / "camera.cam").string();
     state.ImageFileName = (folder / "image.crd").string();
     state.SceneFileName = (folder / "scene.crd").string();

@@ -11,6 +11,7 @@
 #include "app/orientation_session.h"
 #include "fake_ui.h"
 #include "files/lens_model.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -261,7 +262,7 @@ TEST(CalibrationFileTest, AFileThatCannotServeGivesItsReasonAndLeavesTheGeometry
     geometry.FocalLength = 123;
     geometry.CorrectionTable = {"1"};
     FakeUi ui;
-    EXPECT_FALSE(ReadCalibrationFile(path, c.cameraId, geometry, ui));
+    EXPECT_FALSE(Shown(ui, ReadCalibrationFile(path, c.cameraId, geometry)));
     EXPECT_EQ(OnlyMessage(ui), c.message);
     EXPECT_EQ(geometry.FocalLength, 123.0);
     EXPECT_EQ(geometry.CorrectionTable.size(), 1u);
@@ -279,14 +280,16 @@ TEST(CalibrationFileTest, AFileThatCannotServeGivesItsReasonAndLeavesTheGeometry
         "%YAML:1.0\n---\nK:\n" + std::string(300, ' ') + "a: 1\n"}) {
     FakeUi deepUi;
     InteriorGeometry geometry;
-    EXPECT_FALSE(ReadCalibrationFile(folder.Write("deep", deep), 0, geometry, deepUi));
+    EXPECT_FALSE(Shown(deepUi, ReadCalibrationFile(folder.Write("deep", deep), 0, geometry)));
     EXPECT_EQ(OnlyMessage(deepUi), p + "файл не разбирается как файл OpenCV!");
   }
   // A large file is no calibration and is not parsed at all.
   FakeUi ui;
   InteriorGeometry geometry;
-  EXPECT_FALSE(ReadCalibrationFile(
-      folder.Write("big.yml", "%YAML:1.0\n" + std::string(2 * 1024 * 1024, '#')), 0, geometry, ui));
+  EXPECT_FALSE(
+      Shown(ui, ReadCalibrationFile(
+                    folder.Write("big.yml", "%YAML:1.0\n" + std::string(2 * 1024 * 1024, '#')), 0,
+                    geometry)));
   EXPECT_EQ(OnlyMessage(ui), p + "файл слишком велик для файла калибровки!");
 }
 
@@ -371,21 +374,21 @@ TEST(LensModelTest, APointBeyondWhereTheModelInvertsIsRefusedByItsNumber) {
   FakeUi ui;
   VT_Points points(1);
   const std::string crd = folder.Write("image.crd", "500 ; 400\r\n600 ; 400\r\n1300 ; 400\r\n");
-  EXPECT_FALSE(ReadCalibratedImagePoints(crd, points, c, ui));
+  EXPECT_FALSE(Shown(ui, ReadCalibratedImagePoints(crd, points, c)));
   EXPECT_EQ(OnlyMessage(ui),
             "Точка 3 изображения лежит вне области, где обратима модель объектива!");
   EXPECT_EQ(points.Count(), 0);  // no raw point is left to pass for a corrected one
 
   FakeUi badFile;
   const std::string broken = folder.Write("broken.crd", "500 ; 400\r\nx ; 1\r\n");
-  EXPECT_FALSE(ReadCalibratedImagePoints(broken, points, c, badFile));
+  EXPECT_FALSE(Shown(badFile, ReadCalibratedImagePoints(broken, points, c)));
   EXPECT_EQ(OnlyMessage(badFile), "Ошибка чтения файла координат точек изображения!");
   EXPECT_EQ(points.Count(), 0);
 }
 
 TEST(CalibrationSessionTest, LoadInputsTakesTheGeometryFromTheCalibrationAndBackFromACamFile) {
   ScratchFolder folder;
-  OrientationState state;
+  OrientationRun state;
   state.CameraFileName = folder.Write("cameras.txt", kColmap);
   state.CameraId = 3;
   state.ImageFileName = folder.Write("image.crd", "400 ; 300\r\n1100 ; 300\r\n");

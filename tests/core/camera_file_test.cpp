@@ -9,6 +9,7 @@
 
 #include "fake_ui.h"
 #include "files/text_file.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -66,7 +67,7 @@ class CameraFileTest : public ::testing::Test {
 TEST_F(CameraFileTest, AnEditorWrittenFileFillsEveryFieldAndLoadsTheTable) {
   const std::string path =
       WriteCamera({"320.5", "240,25", "t.txt ", "1000", "640", "480", "320", "240"});
-  ASSERT_TRUE(ReadCameraFile(path, geometry, ui));
+  ASSERT_TRUE(Shown(ui, ReadCameraFile(path, geometry)));
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(geometry.ImageCentreX, 320.5);
   EXPECT_EQ(geometry.ImageCentreY, 240.25);
@@ -80,28 +81,28 @@ TEST_F(CameraFileTest, AnEditorWrittenFileFillsEveryFieldAndLoadsTheTable) {
 
 TEST_F(CameraFileTest, ASixLineFileReads) {
   const std::string path = WriteCamera({"1", "2", "t.txt", "3", "4", "5"});
-  ASSERT_TRUE(ReadCameraFile(path, geometry, ui));
+  ASSERT_TRUE(Shown(ui, ReadCameraFile(path, geometry)));
   EXPECT_EQ(geometry.ImageHeight, 5.0);
 }
 
 TEST_F(CameraFileTest, AMissingFileNamesThePathAsGivenAndChangesNothing) {
   const std::string path = folder.Path("nowhere.cam");
-  EXPECT_FALSE(ReadCameraFile(path, geometry, ui));
+  EXPECT_FALSE(Shown(ui, ReadCameraFile(path, geometry)));
   ExpectOneMessage("Файл " + path + " не найден!");
   EXPECT_EQ(geometry.ImageCentreX, 11.0);
   EXPECT_EQ(geometry.CorrectionTable, Lines{"old"});
 }
 
 TEST_F(CameraFileTest, CheckFileExistsIsQuietForAnExistingFile) {
-  EXPECT_TRUE(CheckFileExists(WriteCamera({"1"}), ui));
+  EXPECT_TRUE(Shown(ui, CheckFileExists(WriteCamera({"1"}))));
   EXPECT_TRUE(ui.messages.empty());
-  EXPECT_FALSE(CheckFileExists("relative/none.crd", ui));
+  EXPECT_FALSE(Shown(ui, CheckFileExists("relative/none.crd")));
   ExpectOneMessage("Файл relative/none.crd не найден!");
 }
 
 TEST_F(CameraFileTest, FewerThanSixLinesFailAfterAssigningTheLinesBefore) {
   const std::string path = WriteCamera({"1", "2", "t.txt", "3", "4"});
-  EXPECT_FALSE(ReadCameraFile(path, geometry, ui));
+  EXPECT_FALSE(Shown(ui, ReadCameraFile(path, geometry)));
   ExpectOneMessage(kReadError);
   EXPECT_EQ(geometry.ImageCentreX, 1.0);
   EXPECT_EQ(geometry.FocalLength, 3.0);
@@ -111,7 +112,7 @@ TEST_F(CameraFileTest, FewerThanSixLinesFailAfterAssigningTheLinesBefore) {
 
 TEST_F(CameraFileTest, AValueThatDoesNotConvertEndsTheReadAtItsLine) {
   const std::string path = WriteCamera({"1", "2x", "t.txt", "3", "4", "5"});
-  EXPECT_FALSE(ReadCameraFile(path, geometry, ui));
+  EXPECT_FALSE(Shown(ui, ReadCameraFile(path, geometry)));
   ExpectOneMessage(kReadError);
   EXPECT_EQ(geometry.ImageCentreX, 1.0);
   EXPECT_EQ(geometry.ImageCentreY, 22.0);
@@ -126,7 +127,8 @@ TEST_F(CameraFileTest, ANumberLineWithoutSemicolonFails) {
     lines[static_cast<std::size_t>(line)] = std::string(1, '7');
     SaveTextLines(folder.Path("c.cam"), lines);
     FakeUi lineUi;
-    EXPECT_FALSE(ReadCameraFile(folder.Path("c.cam"), geometry, lineUi)) << "line " << line + 1;
+    EXPECT_FALSE(Shown(lineUi, ReadCameraFile(folder.Path("c.cam"), geometry)))
+        << "line " << line + 1;
     ASSERT_EQ(lineUi.messages.size(), 1u);
     EXPECT_EQ(lineUi.messages[0].text, kReadError);
   }
@@ -136,7 +138,8 @@ TEST_F(CameraFileTest, AMissingOrUnnamedTableFailsAndKeepsTheOldTableLines) {
   for (const char* name : {"none.txt", "", "   "}) {
     FakeUi nameUi;
     InteriorGeometry g = Untouched();
-    EXPECT_FALSE(ReadCameraFile(WriteCamera({"1", "2", name, "3", "4", "5"}), g, nameUi)) << name;
+    EXPECT_FALSE(Shown(nameUi, ReadCameraFile(WriteCamera({"1", "2", name, "3", "4", "5"}), g)))
+        << name;
     ASSERT_EQ(nameUi.messages.size(), 1u);
     EXPECT_EQ(nameUi.messages[0].text, kReadError);
     EXPECT_EQ(g.ImageCentreY, 2.0);
@@ -151,11 +154,11 @@ TEST_F(CameraFileTest, AnEmptyOrOneBlankFocalLengthIsMinusOneButTwoBlanksFail) {
       {" ; Фокусное расстояние", -1.0}, {"; Фокусное расстояние", -1.0}, {"1826.48;", 1826.48}};
   for (const auto& [line4, focal] : accepted) {
     SaveTextLines(folder.Path("c.cam"), {"1 ; a", "2 ; b", "t.txt ; c", line4, "4 ; e", "5 ; f"});
-    ASSERT_TRUE(ReadCameraFile(folder.Path("c.cam"), geometry, ui)) << line4;
+    ASSERT_TRUE(Shown(ui, ReadCameraFile(folder.Path("c.cam"), geometry))) << line4;
     EXPECT_EQ(geometry.FocalLength, focal) << line4;
   }
   SaveTextLines(folder.Path("c.cam"), {"1 ; a", "2 ; b", "t.txt ; c", "  ; d", "4 ; e", "5 ; f"});
-  EXPECT_FALSE(ReadCameraFile(folder.Path("c.cam"), geometry, ui));
+  EXPECT_FALSE(Shown(ui, ReadCameraFile(folder.Path("c.cam"), geometry)));
   ExpectOneMessage(kReadError);
 }
 
@@ -165,7 +168,7 @@ TEST_F(CameraFileTest, TheTableIsFoundBesideTheCameraFileWhateverTheCurrentFolde
   SaveTextLines(elsewhere.Path("t.txt"), {"decoy"});
   CurrentFolderGuard guard;
   std::filesystem::current_path(elsewhere.Folder());
-  ASSERT_TRUE(ReadCameraFile(path, geometry, ui));
+  ASSERT_TRUE(Shown(ui, ReadCameraFile(path, geometry)));
   EXPECT_EQ(geometry.CorrectionTable[0], "1");
 }
 
@@ -173,7 +176,7 @@ TEST_F(CameraFileTest, ACameraPathWithoutFolderTakesTheTableFromTheCurrentFolder
   WriteCamera({"1", "2", "t.txt", "3", "4", "5"});
   CurrentFolderGuard guard;
   std::filesystem::current_path(folder.Folder());
-  ASSERT_TRUE(ReadCameraFile("camera.cam", geometry, ui));
+  ASSERT_TRUE(Shown(ui, ReadCameraFile("camera.cam", geometry)));
   EXPECT_EQ(geometry.CorrectionTable[0], "1");
 }
 
@@ -181,14 +184,14 @@ TEST_F(CameraFileTest, ABackslashInTheTableNameIsAFolderSeparator) {
   const std::string path = WriteCamera({"1", "2", "tables\\lens.txt", "3", "4", "5"});
   std::filesystem::create_directory(folder.Path("tables"));
   SaveTextLines(folder.Path("tables/lens.txt"), {"2", "0 0 1 1 X - Y - ; "});
-  ASSERT_TRUE(ReadCameraFile(path, geometry, ui));
+  ASSERT_TRUE(Shown(ui, ReadCameraFile(path, geometry)));
   EXPECT_EQ(geometry.CorrectionTable[0], "2");
 }
 
 TEST_F(CameraFileTest, AFileThatIsNotWindows1251FailsTheRead) {
   const std::string path =
       folder.Write("bad.cam", "1 ; a\r\n2 ; \x98\r\nt.txt ; c\r\n3;\r\n4;\r\n5;\r\n");
-  EXPECT_FALSE(ReadCameraFile(path, geometry, ui));
+  EXPECT_FALSE(Shown(ui, ReadCameraFile(path, geometry)));
   ExpectOneMessage(kReadError);
   EXPECT_EQ(geometry.ImageCentreX, 11.0);
 }
@@ -202,13 +205,13 @@ TEST_F(CameraFileTest, AFifoOrADeviceAsTableOrCameraFileFailsTheReadAtOnce) {
     InteriorGeometry g = Untouched();
     const std::string path =
         WriteCamera({"1", "2", table, "3", "4", "5"}, std::string(table) + ".cam");
-    EXPECT_FALSE(ReadCameraFile(path, g, tableUi)) << table;
+    EXPECT_FALSE(Shown(tableUi, ReadCameraFile(path, g))) << table;
     ASSERT_EQ(tableUi.messages.size(), 1u);
     EXPECT_EQ(tableUi.messages[0].text, kReadError);
     EXPECT_EQ(g.CorrectionTable, Lines{"old"});
   }
   // The camera file itself: it exists, and its reader refuses it.
-  EXPECT_FALSE(ReadCameraFile(folder.Path("ff"), geometry, ui));
+  EXPECT_FALSE(Shown(ui, ReadCameraFile(folder.Path("ff"), geometry)));
   ExpectOneMessage(kReadError);
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
 }
@@ -218,7 +221,7 @@ TEST_F(CameraFileTest, AUtf8FileWithACyrillicCommentReads) {
   const std::string path = folder.Write(
       "utf8.cam",
       "320 ; Центр X\n240 ; Центр Y\nt.txt ; Таблица\n1000 ; Фокус\n640 ; Ширина\n480 ; Высота\n");
-  ASSERT_TRUE(ReadCameraFile(path, geometry, ui));
+  ASSERT_TRUE(Shown(ui, ReadCameraFile(path, geometry)));
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(geometry.ImageCentreY, 240.0);
   EXPECT_EQ(geometry.ImageHeight, 480.0);

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "fake_ui.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -53,7 +54,7 @@ TEST(ReadScenePointsTest, BlanksAroundValuesAndEitherSeparatorGiveTheSamePoint) 
       "scene.crd", "12.5;7\r\n12.5 ; 7\r\n   12.5 ; 7   \r\n12,5;7\n-3e2 ; +0,25\r1e-3;0");
   FakeUi ui;
   VT_Points points(1);
-  ASSERT_TRUE(ReadScenePoints(path, points, ui));
+  ASSERT_TRUE(Shown(ui, ReadScenePoints(path, points)));
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(PointsOf(points),
             (Points{{12.5, 7}, {12.5, 7}, {12.5, 7}, {12.5, 7}, {-300, 0.25}, {0.001, 0}}));
@@ -64,7 +65,7 @@ TEST(ReadScenePointsTest, AnEmptyFileGivesAnEmptyListAndSuccess) {
   FakeUi ui;
   VT_Points points(1);
   points.Add(new VT_Point(1, 1));
-  ASSERT_TRUE(ReadScenePoints(folder.Write("empty.crd", ""), points, ui));
+  ASSERT_TRUE(Shown(ui, ReadScenePoints(folder.Write("empty.crd", ""), points)));
   EXPECT_EQ(points.Count(), 0);
 }
 
@@ -75,7 +76,7 @@ TEST(ReadScenePointsTest, ABadLineFailsTheReadAndKeepsThePointsBeforeIt) {
         folder.Write("scene.crd", std::string("1 ; 2\r\n3 ; 4\r\n") + bad + "\r\n5 ; 6\r\n");
     FakeUi ui;
     VT_Points points(1);
-    EXPECT_FALSE(ReadScenePoints(path, points, ui)) << "'" << bad << "'";
+    EXPECT_FALSE(Shown(ui, ReadScenePoints(path, points))) << "'" << bad << "'";
     ExpectOnlyMessage(ui, kSceneError);
     EXPECT_EQ(PointsOf(points), (Points{{1, 2}, {3, 4}})) << "'" << bad << "'";
   }
@@ -87,7 +88,7 @@ TEST(ReadScenePointsTest, AMissingFileLeavesThePreviousListUnchanged) {
   FakeUi ui;
   VT_Points points(1);
   points.Add(new VT_Point(9, 9));
-  EXPECT_FALSE(ReadScenePoints(path, points, ui));
+  EXPECT_FALSE(Shown(ui, ReadScenePoints(path, points)));
   ExpectOnlyMessage(ui, "Файл " + path + " не найден!");
   EXPECT_EQ(PointsOf(points), (Points{{9, 9}}));
 }
@@ -96,7 +97,8 @@ TEST(ReadScenePointsTest, AFileThatIsNotWindows1251FailsWithTheSceneMessage) {
   ScratchFolder folder;
   FakeUi ui;
   VT_Points points(1);
-  EXPECT_FALSE(ReadScenePoints(folder.Write("s.crd", std::string("1 ; 2\0", 6)), points, ui));
+  EXPECT_FALSE(
+      Shown(ui, ReadScenePoints(folder.Write("s.crd", std::string("1 ; 2\0", 6)), points)));
   ExpectOnlyMessage(ui, kSceneError);
 }
 
@@ -105,13 +107,13 @@ TEST(ReadScenePointsTest, AFifoFailsWithTheSceneMessageAndUtf8WithAMarkReads) {
   ASSERT_EQ(mkfifo(folder.Path("fifo.crd").c_str(), 0600), 0);
   FakeUi ui;
   VT_Points points(1);
-  EXPECT_FALSE(ReadScenePoints(folder.Path("fifo.crd"), points, ui));
+  EXPECT_FALSE(Shown(ui, ReadScenePoints(folder.Path("fifo.crd"), points)));
   ExpectOnlyMessage(ui, kSceneError);
   FakeUi utf8Ui;
-  ASSERT_TRUE(ReadScenePoints(folder.Write("s.crd",
-                                           "\xEF\xBB\xBF"
-                                           "1,5 ; 2\r\n3 ; 4\r\n"),
-                              points, utf8Ui));
+  ASSERT_TRUE(Shown(utf8Ui, ReadScenePoints(folder.Write("s.crd",
+                                                         "\xEF\xBB\xBF"
+                                                         "1,5 ; 2\r\n3 ; 4\r\n"),
+                                            points)));
   EXPECT_TRUE(utf8Ui.messages.empty());
   EXPECT_EQ(PointsOf(points), (Points{{1.5, 2}, {3, 4}}));
 }
@@ -121,7 +123,7 @@ TEST(ReadImagePointsTest, PointsAreCorrectedWithTheTableAndTheCentre) {
   const std::string path = folder.Write("image.crd", "100;50\r\n320 ; 240\r\n5000 ; 10\r\n");
   FakeUi ui;
   VT_Points points(1);
-  ASSERT_TRUE(ReadImagePoints(path, points, kIdentity, 320, 240, ui));
+  ASSERT_TRUE(Shown(ui, ReadImagePoints(path, points, kIdentity, 320, 240)));
   EXPECT_TRUE(ui.messages.empty());
   // A coordinate outside every band becomes -1 and the read goes on.
   EXPECT_EQ(PointsOf(points), (Points{{-220, 190}, {0, 0}, {-1, 230}}));
@@ -138,7 +140,7 @@ TEST(ReadImagePointsTest, AFailingCorrectionFailsTheReadWithTheImageMessage) {
   for (std::size_t t = 0; t < tables.size(); ++t) {
     FakeUi ui;
     VT_Points points(1);
-    EXPECT_FALSE(ReadImagePoints(path, points, tables[t], 320, 240, ui)) << t;
+    EXPECT_FALSE(Shown(ui, ReadImagePoints(path, points, tables[t], 320, 240))) << t;
     ExpectOnlyMessage(ui, kImageError);
     EXPECT_EQ(points.Count(), static_cast<int>(kept[t])) << t;
   }
@@ -148,7 +150,7 @@ TEST(ReadImagePointsTest, AMissingFileNamesThePathAsPassedAndKeepsTheList) {
   FakeUi ui;
   VT_Points points(1);
   points.Add(new VT_Point(1, 2));
-  EXPECT_FALSE(ReadImagePoints("no/such/image.crd", points, kIdentity, 0, 0, ui));
+  EXPECT_FALSE(Shown(ui, ReadImagePoints("no/such/image.crd", points, kIdentity, 0, 0)));
   ExpectOnlyMessage(ui, "Файл no/such/image.crd не найден!");
   EXPECT_EQ(points.Count(), 1);
 }
@@ -171,7 +173,7 @@ TEST(ReadImagePointsTest, AHundredThousandPointsReadWellUnderASecond) {
   FakeUi ui;
   VT_Points points(1);
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_TRUE(ReadImagePoints(path, points, table, 750, 550, ui));
+  ASSERT_TRUE(Shown(ui, ReadImagePoints(path, points, table, 750, 550)));
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(points.Count(), 100002);

@@ -8,6 +8,7 @@
 #include "fake_ui.h"
 #include "files/camera_file.h"
 #include "files/coordinate_file.h"
+#include "orientation_shims.h"
 
 namespace zelv {
 namespace {
@@ -31,10 +32,11 @@ TEST(DataCasesTest, EveryCaseReadsWithoutAMessage) {
     InteriorGeometry geometry;
     VT_Points image(1);
     VT_Points scene(1);
-    ASSERT_TRUE(ReadCameraFile((folder / "camera.cam").string(), geometry, ui));
-    ASSERT_TRUE(ReadImagePoints((folder / "image.crd").string(), image, geometry.CorrectionTable,
-                                geometry.ImageCentreX, geometry.ImageCentreY, ui));
-    ASSERT_TRUE(ReadScenePoints((folder / "scene.crd").string(), scene, ui));
+    ASSERT_TRUE(Shown(ui, ReadCameraFile((folder / "camera.cam").string(), geometry)));
+    ASSERT_TRUE(
+        Shown(ui, ReadImagePoints((folder / "image.crd").string(), image, geometry.CorrectionTable,
+                                  geometry.ImageCentreX, geometry.ImageCentreY)));
+    ASSERT_TRUE(Shown(ui, ReadScenePoints((folder / "scene.crd").string(), scene)));
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_GE(image.Count(), 4);
     EXPECT_EQ(image.Count(), scene.Count());
@@ -52,12 +54,13 @@ TEST(DataCasesTest, TheSquareCaseCentresItsImagePoints) {
   testing::FakeUi ui;
   InteriorGeometry geometry;
   VT_Points image(1);
-  ASSERT_TRUE(ReadCameraFile((folder / "camera.cam").string(), geometry, ui));
+  ASSERT_TRUE(Shown(ui, ReadCameraFile((folder / "camera.cam").string(), geometry)));
   EXPECT_EQ(geometry.ImageCentreX, 320.0);
   EXPECT_EQ(geometry.FocalLength, 1000.0);
   EXPECT_EQ(geometry.ImageHeight, 480.0);
-  ASSERT_TRUE(ReadImagePoints((folder / "image.crd").string(), image, geometry.CorrectionTable,
-                              geometry.ImageCentreX, geometry.ImageCentreY, ui));
+  ASSERT_TRUE(
+      Shown(ui, ReadImagePoints((folder / "image.crd").string(), image, geometry.CorrectionTable,
+                                geometry.ImageCentreX, geometry.ImageCentreY)));
   ASSERT_EQ(image.Count(), 4);
   EXPECT_EQ(image.Get(0)->x, -100.0);  // raw (220, 340) about the centre (320, 240), y up
   EXPECT_EQ(image.Get(0)->y, -100.0);

@@ -10,6 +10,7 @@
 
 #include "app/orientation_session.h"
 #include "fake_ui.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -57,7 +58,7 @@ Outcome Orient(const std::vector<Pair>& pairs, int level, const std::string& foc
     image += Number(p.x) + " ; " + Number(p.y) + "\r\n";
     scene += Number(p.X) + " ; " + Number(p.Y) + "\r\n";
   }
-  OrientationState state;
+  OrientationRun state;
   state.CameraFileName = folder.Write("camera.cam", CameraFile(focal));
   folder.Write("table.txt", "1\r\n-1e300 -1e300 1e300 1e300 X 0 1 - Y 0 1 - ; \r\n");
   state.ImageFileName = folder.Write("image.crd", image);

@@ -15,6 +15,7 @@
 #include "app/result_file.h"
 #include "fake_ui.h"
 #include "files/text_file.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -74,7 +75,7 @@ TEST_P(GoldenOrientation, ReproducesTheResultFileAndTheLog) {
   testing::ScratchFolder scratch;
   const fs::path work = scratch.Folder();
 
-  OrientationState state;
+  OrientationRun state;
   state.CameraFileName = (folder / "camera.cam").string();
   state.ImageFileName = (folder / "image.crd").string();
   state.SceneFileName = (folder / "scene.crd").string();
@@ -88,7 +89,7 @@ TEST_P(GoldenOrientation, ReproducesTheResultFileAndTheLog) {
   for (const auto& m : ui.messages) EXPECT_EQ(m.caption, "Предупреждение!") << m.text;
 
   const fs::path ort = work / "result.ort";
-  WriteResultFile(ort.string(), state);
+  ASSERT_TRUE(WriteResultFile(ort.string(), OrientationOf(state)));
   const auto expected =
       LoadTextLines((folder / ("expected-level" + std::to_string(c.level) + ".ort")).string());
   const auto actual = LoadTextLines(ort.string());
@@ -128,7 +129,7 @@ TEST(RealDataTest, LevelOneIsWithinTwoHundredthsOfAnInchOfThePublishedCentre) {
   const fs::path root = fs::path(ZELV_TEST_DATA_DIR) / "realdata/zhang";
   for (int photo = 1; photo <= 5; ++photo) {
     const fs::path folder = root / ("image" + std::to_string(photo));
-    OrientationState state;
+    OrientationRun state;
     state.CameraFileName = (folder / "camera.cam").string();
     state.ImageFileName = (folder / "image.crd").string();
     state.SceneFileName = (folder / "scene.crd").string();

@@ -12,6 +12,7 @@
 #include "files/camera_file.h"
 #include "files/coordinate_file.h"
 #include "files/correction_table.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -145,9 +146,9 @@ TEST(InputsCommandTest, JsonHoldsTheCorrectedPointsBitForBit) {
 
   testing::FakeUi ui;
   InteriorGeometry geometry;
-  ASSERT_TRUE(ReadCameraFile(folder + "camera.cam", geometry, ui));
+  ASSERT_TRUE(Shown(ui, ReadCameraFile(folder + "camera.cam", geometry)));
   VT_Points raw{1};
-  ASSERT_TRUE(ReadRawImagePoints(folder + "image.crd", raw, ui));
+  ASSERT_TRUE(Shown(ui, ReadRawImagePoints(folder + "image.crd", raw)));
   const nlohmann::json& points = json["points"];
   ASSERT_EQ(points.size(), static_cast<std::size_t>(raw.Count()));
   const double s = 0.8, c0 = 1.24230920491902, c1 = 0.997235456718622;

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <random>
 
-#include "app/orientation_session.h"
+#include "app/orientation_steps.h"
 #include "oracle/refinement_oracle.h"
 #include "solver_test_points.h"
 

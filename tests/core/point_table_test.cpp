@@ -15,6 +15,7 @@
 #include "fake_ui.h"
 #include "files/coordinate_file.h"
 #include "files/text_file.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -86,14 +87,15 @@ TEST(PointTableTest, OnlyTablesLeaveTheCrdReader) {
   FakeUi ui;
   VT_Points points(1);
   std::vector<std::string> ids{"stale"};
-  ASSERT_TRUE(ReadScenePoints(folder.Write("s.crd", "1 ; 2\r\n3,5;4\r\n"), points, ui, &ids));
+  ASSERT_TRUE(
+      Shown(ui, ReadScenePoints(folder.Write("s.crd", "1 ; 2\r\n3,5;4\r\n"), points, &ids)));
   EXPECT_EQ(points.Count(), 2);
   EXPECT_EQ(points.Get(1)->x, 3.5);
   EXPECT_TRUE(ids.empty());
-  EXPECT_FALSE(ReadScenePoints(folder.Write("b.crd", "1 ; 2\r\n# no\r\n"), points, ui));
+  EXPECT_FALSE(Shown(ui, ReadScenePoints(folder.Write("b.crd", "1 ; 2\r\n# no\r\n"), points)));
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].text, "Ошибка чтения файла сцены!");
-  EXPECT_FALSE(ReadScenePoints(folder.Write("b.csv", "a,1,2\nb,1\n"), points, ui));
+  EXPECT_FALSE(Shown(ui, ReadScenePoints(folder.Write("b.csv", "a,1,2\nb,1\n"), points)));
   ASSERT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(ui.messages[1].text.rfind("Ошибка чтения файла сцены!\n", 0), 0u);
   EXPECT_NE(ui.messages[1].text.find("в строке 2 файла b.csv"), std::string::npos);
@@ -118,7 +120,7 @@ std::string TableOf(const std::string& crd, const std::vector<int>& order, bool 
   return text;
 }
 
-std::vector<std::uint64_t> BitsOf(const OrientationState& state) {
+std::vector<std::uint64_t> BitsOf(const OrientationRun& state) {
   std::vector<std::uint64_t> bits;
   for (double v : state.Values.values) bits.push_back(std::bit_cast<std::uint64_t>(v));
   return bits;
@@ -142,7 +144,7 @@ TEST(PointPairingTest, ShuffledTablesGiveTheCrdFilesResultsToTheLastBit) {
 
   for (int level : {0, 1}) {
     const auto run = [&](const std::string& imageFile, const std::string& sceneFile) {
-      auto state = std::make_unique<OrientationState>();
+      auto state = std::make_unique<OrientationRun>();
       state->CameraFileName = golden + "camera.cam";
       state->ImageFileName = imageFile;
       state->SceneFileName = sceneFile;
@@ -153,11 +155,11 @@ TEST(PointPairingTest, ShuffledTablesGiveTheCrdFilesResultsToTheLastBit) {
       EXPECT_TRUE(RunOrientation(*state, ui));
       return state;
     };
-    const std::unique_ptr<OrientationState> crdState =
+    const std::unique_ptr<OrientationRun> crdState =
         run(golden + "image.crd", golden + "scene.crd");
-    const std::unique_ptr<OrientationState> tableState = run(image, scene);
-    const OrientationState& crd = *crdState;
-    const OrientationState& table = *tableState;
+    const std::unique_ptr<OrientationRun> tableState = run(image, scene);
+    const OrientationRun& crd = *crdState;
+    const OrientationRun& table = *tableState;
     EXPECT_EQ(BitsOf(table), BitsOf(crd)) << "level " << level;
     EXPECT_TRUE(crd.PointIds.empty());
     ASSERT_EQ(table.PointIds.size(), static_cast<std::size_t>(count));
@@ -179,7 +181,7 @@ TEST(PointPairingTest, PointsOfOneFileOnlyAreLeftOutWithAWarningNamingThem) {
   for (int k = 0; k < count; ++k) all[static_cast<std::size_t>(k)] = k;
   std::vector<int> withoutThird = all;
   withoutThird.erase(withoutThird.begin() + 2);
-  OrientationState state;
+  OrientationRun state;
   state.CameraFileName = golden + "camera.cam";
   state.ImageFileName = folder.Write("image.csv", TableOf(golden + "image.crd", all, 1));
   state.SceneFileName = folder.Write("scene.csv", TableOf(golden + "scene.crd", withoutThird, 1));
@@ -188,7 +190,7 @@ TEST(PointPairingTest, PointsOfOneFileOnlyAreLeftOutWithAWarningNamingThem) {
   FakeUi ui;
   ASSERT_TRUE(RunOrientation(state, ui));
   ASSERT_FALSE(state.Warnings.empty());
-  EXPECT_EQ(state.Warnings[0],
+  EXPECT_EQ(state.Warnings[0].text,
             "Точки «15» нет в файле сцены, она не вошла в расчёт. Если это одна и та же точка, "
             "дайте ей в обоих файлах один номер.");
   EXPECT_EQ(state.ImagePoints.Count(), count - 1);

@@ -15,6 +15,7 @@
 #include "app/orientation_session.h"
 #include "fake_ui.h"
 #include "files/coordinate_file.h"
+#include "orientation_shims.h"
 
 namespace zelv {
 namespace {
@@ -43,18 +44,18 @@ TEST_P(PoseConventionsTest, OpenCvsProjectionReproducesTheMeasuredPointsToTheirR
   const Case c = GetParam();
   const std::string folder = std::string(ZELV_TEST_DATA_DIR) + "/" + c.folder + "/";
   testing::FakeUi ui;
-  OrientationState state;
+  OrientationRun state;
   state.CameraFileName = folder + c.camera;
   state.ImageFileName = folder + c.image;
   state.SceneFileName = folder + "scene.crd";
   state.Settings.EstimateLevel = c.level;
   ASSERT_TRUE(RunOrientation(state, ui, "", 1));
-  const std::optional<StandardPose> pose = StandardPoseOfResult(state);
+  const std::optional<StandardPose> pose = OrientationOf(state).pose;
   ASSERT_TRUE(pose.has_value());
   const Residuals residuals = ResidualsOf(state);
 
   VT_Points scene{1};
-  ASSERT_TRUE(ReadScenePoints(state.SceneFileName, scene, ui));
+  ASSERT_TRUE(Shown(ui, ReadScenePoints(state.SceneFileName, scene)));
   std::vector<cv::Point3d> object;
   for (int i = 0; i < scene.Count(); ++i) object.emplace_back(scene.Get(i)->x, scene.Get(i)->y, 0);
   const double F = state.Geometry.FocalLength;

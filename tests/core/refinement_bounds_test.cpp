@@ -16,6 +16,7 @@
 #include "base/zelv_error.h"
 #include "fake_ui.h"
 #include "oracle/refinement_oracle.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 #include "solver/pose.h"
 
@@ -58,7 +59,7 @@ TEST(MoveBoundTest, TheRunawayDistanceInputEndsWithTheGuardMessageInSeconds) {
   ASSERT_EQ(parts.size(), 4u);
   testing::ScratchFolder folder;
   for (bool oracle : {false, true}) {
-    OrientationState state;
+    OrientationRun state;
     state.CameraFileName = folder.Write("camera.cam", parts[0]);
     folder.Write("table.txt", parts[1]);
     state.ImageFileName = folder.Write("image.crd", parts[2]);
@@ -86,7 +87,7 @@ TEST(MoveBoundTest, TheRunawayDistanceInputEndsWithTheGuardMessageInSeconds) {
 TEST(MoveBoundTest, WorkedCasesNeedFewerThanFiftyThousandMoves) {
   const fs::path root = fs::path(ZELV_TEST_DATA_DIR) / "golden";
   for (const char* name : {"square", "synthetic1", "synthetic2", "synthetic3", "synthetic4"}) {
-    OrientationState state;
+    OrientationRun state;
     state.CameraFileName = (root / name / "camera.cam").string();
     state.ImageFileName = (root / name / "image.crd").string();
     state.SceneFileName = (root / name / "scene.crd").string();
@@ -112,7 +113,7 @@ TEST(MoveBoundTest, AWalkOfMoreThanAMillionMovesFromADistanceOfAHundredthConverg
   double expectedDistance = 0, expectedCost = 0;
   std::vector<std::string> expectedResults;
   for (bool oracle : {true, false}) {
-    OrientationState state;
+    OrientationRun state;
     state.CameraFileName = (root / "camera.cam").string();
     state.ImageFileName = (root / "image.crd").string();
     state.SceneFileName = (root / "scene.crd").string();

@@ -17,6 +17,7 @@
 #include "fake_ui.h"
 #include "files/text_file.h"
 #include "oracle/refinement_oracle.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 #include "solver/pose.h"
 #include "solver/refinement_cost_kernel.h"
@@ -56,7 +57,7 @@ std::vector<Pair> RandomScene(std::mt19937& random, int n, bool grossErrors = tr
 // Everything one pose computation leaves behind.
 struct Outcome {
   bool shown = false;
-  OrientationState state;
+  OrientationRun state;
   std::vector<std::string> log;
   std::vector<std::string> messages;
 };
@@ -64,7 +65,7 @@ struct Outcome {
 void RunPose(const std::vector<Pair>& pairs, int level, bool oracle, int threads, Outcome& out,
              const RefinementSettings& settings = {}) {
   testing::ScratchFolder folder;
-  OrientationState& state = out.state;
+  OrientationRun& state = out.state;
   for (const Pair& p : pairs) {
     state.ImagePoints.Add(new VT_Point(p.x, p.y));
     state.ScenePoints.Add(new VT_Point(p.X, p.Y));

@@ -17,6 +17,7 @@
 #include "cli_runner.h"
 #include "fake_ui.h"
 #include "files/text_file.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 #include "solver/refinement.h"
 #include "solver_test_points.h"
@@ -33,8 +34,7 @@ std::string CaseFolder(const std::string& name) {
 
 // Runs the orientation of the three files in `folder` at `level` on `state`; the result must be
 // shown.
-void Orient(OrientationState& state, const std::string& folder, int level,
-            double sigmaCount = 3.0) {
+void Orient(OrientationRun& state, const std::string& folder, int level, double sigmaCount = 3.0) {
   state.CameraFileName = folder + "/camera.cam";
   state.ImageFileName = folder + "/image.crd";
   state.SceneFileName = folder + "/scene.crd";
@@ -47,7 +47,7 @@ void Orient(OrientationState& state, const std::string& folder, int level,
 
 // The residuals of that orientation.
 Residuals OrientedResiduals(const std::string& folder, int level, double sigmaCount = 3.0) {
-  OrientationState state;
+  OrientationRun state;
   Orient(state, folder, level, sigmaCount);
   return ResidualsOf(state);
 }
@@ -125,7 +125,7 @@ TEST(ResidualsTest, TheirAbsoluteSumIsTheReportedCostToTheLastBit) {
   const std::string moved = CopyWithMovedPoint(scratch, "synthetic2", 2, 40);
   for (const std::string& folder : {CaseFolder("synthetic1"), CaseFolder("synthetic3"), moved}) {
     for (int level : {0, 1, 3}) {
-      OrientationState state;
+      OrientationRun state;
       Orient(state, folder, level);
       ASSERT_TRUE(state.Values.costKnown);
       const Residuals r = ResidualsOf(state);
@@ -178,7 +178,7 @@ TEST(ResidualsTest, SigmaLargestAndFlagsFollowTheirDefinitions) {
 }
 
 TEST(ResidualsTest, NoResultOrAPointAtInfinityRaisesInsteadOfGivingNumbers) {
-  OrientationState state;
+  OrientationRun state;
   EXPECT_THROW(ResidualsOf(state), ZelvError);
 
   // L = 0 and a scene point at the sighting point: the denominator is 0.
@@ -189,7 +189,7 @@ TEST(ResidualsTest, NoResultOrAPointAtInfinityRaisesInsteadOfGivingNumbers) {
   EXPECT_THROW(ComputeResiduals(*huge, *scene, 0, 0, 0, 1, 1, 0, 0, 3), ZelvError);
 
   // A cleared result (a new file chosen) leaves nothing to take residuals of.
-  OrientationState cleared;
+  OrientationRun cleared;
   Orient(cleared, CaseFolder("square"), 0);
   EXPECT_NO_THROW(ResidualsOf(cleared));
   ClearResults(cleared);

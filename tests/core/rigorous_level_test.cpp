@@ -1,8 +1,6 @@
 // The rigorous level in the orientation command, and the checks every level makes: a missing focal
 // length estimated with a warning, a mirrored scene frame warned about (refused at the rigorous
 // level), image points no correction band covers named; zelv-cli's options and JSON for them.
-#include "app/rigorous_level.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,9 +10,11 @@
 
 #include "app/orientation_residuals.h"
 #include "app/orientation_session.h"
+#include "app/orientation_steps.h"
 #include "cli_runner.h"
 #include "fake_ui.h"
 #include "files/coordinate_file.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -40,7 +40,7 @@ std::array<double, 3> TrueCentre(int k) {
   return c;
 }
 
-double CentreError(const OrientationState& state, int k) {
+double CentreError(const OrientationRun& state, int k) {
   const auto truth = TrueCentre(k);
   double sum = 0;
   for (int i = 0; i < 3; ++i) {
@@ -69,7 +69,7 @@ std::string Join(const std::vector<std::string>& lines) {
   return out;
 }
 
-void UseFolder(OrientationState& state, const ScratchFolder& folder, int level) {
+void UseFolder(OrientationRun& state, const ScratchFolder& folder, int level) {
   state.CameraFileName = folder.Path("camera.cam");
   state.ImageFileName = folder.Path("image.crd");
   state.SceneFileName = folder.Path("scene.crd");
@@ -85,7 +85,7 @@ TEST(RigorousLevel, PhotographsGiveThePublishedCentreWithStandardDeviations) {
   for (int k = 1; k <= 5; ++k) {
     ScratchFolder folder;
     CopyPhotograph(folder, k);
-    OrientationState state;
+    OrientationRun state;
     UseFolder(state, folder, kRigorousLevel);
     FakeUi ui;
     ASSERT_TRUE(RunOrientation(state, ui)) << k;
@@ -109,14 +109,14 @@ TEST(RigorousLevel, PhotographsGiveThePublishedCentreWithStandardDeviations) {
 TEST(RigorousLevel, ClearingTheResultForgetsItsPrecision) {
   ScratchFolder folder;
   CopyPhotograph(folder, 1);
-  OrientationState state;
+  OrientationRun state;
   UseFolder(state, folder, kRigorousLevel);
   FakeUi ui;
   ASSERT_TRUE(RunOrientation(state, ui));
-  EXPECT_FALSE(PrecisionLines(state).empty());
+  EXPECT_FALSE(PrecisionLines(OrientationOf(state)).empty());
   ClearResults(state);
   EXPECT_FALSE(state.Precision.known);
-  EXPECT_TRUE(PrecisionLines(state).empty());
+  EXPECT_TRUE(PrecisionLines(OrientationOf(state)).empty());
 }
 
 TEST(RigorousLevel, MissingFocalLengthIsEstimatedWithAWarningAtEveryLevel) {
@@ -126,17 +126,17 @@ TEST(RigorousLevel, MissingFocalLengthIsEstimatedWithAWarningAtEveryLevel) {
     std::vector<std::string> camera = Lines(ScratchFolder::Read(folder.Path("camera.cam")));
     camera[3] = camera[3].substr(camera[3].find(';'));  // line 4 without its value
     folder.Write("camera.cam", Join(camera));
-    OrientationState state;
+    OrientationRun state;
     UseFolder(state, folder, level);
     FakeUi ui;
     ASSERT_TRUE(RunOrientation(state, ui)) << level;
     ASSERT_EQ(state.Warnings.size(), 1u) << level;
-    EXPECT_EQ(state.Warnings[0].rfind(
+    EXPECT_EQ(state.Warnings[0].text.rfind(
                   "Фокусное расстояние не задано в cam-файле; оно оценено по реперным точкам: F = "
                   "830.",
                   0),
               0u)
-        << state.Warnings[0];
+        << state.Warnings[0].text;
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].caption, "Предупреждение!");
     EXPECT_TRUE(state.FocalLength.estimated);
@@ -171,7 +171,7 @@ TEST(RigorousLevel, MirroredSceneIsWarnedAboutAndRefusedAtTheRigorousLevel) {
       line = out.str();
     }
     folder.Write("scene.crd", Join(scene));
-    OrientationState state;
+    OrientationRun state;
     UseFolder(state, folder, level);
     FakeUi ui;
     if (level == 0) {
@@ -179,14 +179,14 @@ TEST(RigorousLevel, MirroredSceneIsWarnedAboutAndRefusedAtTheRigorousLevel) {
       ASSERT_EQ(ui.messages.size(), 1u);
       EXPECT_EQ(ui.messages[0].text, warning);
       EXPECT_EQ(ui.messages[0].caption, "Предупреждение!");
-      EXPECT_EQ(state.Warnings, std::vector<std::string>{warning});
+      EXPECT_EQ(WarningTexts(state.Warnings), std::vector<std::string>{warning});
     } else {
       EXPECT_FALSE(RunOrientation(state, ui));
       ASSERT_EQ(ui.messages.size(), 1u);
       EXPECT_EQ(ui.messages[0].text, refusal);
       EXPECT_EQ(ui.messages[0].caption, "Отказ");
       EXPECT_FALSE(state.Values.complete);
-      EXPECT_FALSE(state.SaveEnabled);
+      EXPECT_FALSE(state.Values.complete);
       for (const std::string& text : state.Results) EXPECT_EQ(text, "");
     }
   }
@@ -203,13 +203,14 @@ TEST(RigorousLevel, ImagePointsNoBandCoversAreNamed) {
     if (std::stod(image[i]) > 450) expected.push_back(static_cast<int>(i) + 1);
   ASSERT_FALSE(expected.empty());
 
-  OrientationState state;
+  OrientationRun state;
   UseFolder(state, folder, 0);
   FakeUi ui;
   RunOrientation(state, ui);
   EXPECT_EQ(state.UncoveredPoints, expected);
   const std::string warning = UncoveredPointsWarning(expected);
-  EXPECT_NE(std::find(state.Warnings.begin(), state.Warnings.end(), warning), state.Warnings.end());
+  const std::vector<std::string> texts = WarningTexts(state.Warnings);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), warning), texts.end());
   EXPECT_EQ(warning.rfind("Координаты изображения точек " + std::to_string(expected[0]) + ", " +
                               std::to_string(expected[1]),
                           0),

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <limits>
 
 #include "app/orientation_session.h"
 #include "base/zelv_error.h"
 #include "fake_ui.h"
+#include "orientation_shims.h"
 #include "scratch_folder.h"
 #include "solver_test_points.h"
 
@@ -21,7 +23,7 @@ using testing::ScratchFolder;
 const std::string kSquare = std::string(ZELV_TEST_DATA_DIR) + "/golden/square/";
 
 // A state reading the square case's camera file with the given coordinate files.
-void UseFiles(OrientationState& state, const std::string& image, const std::string& scene,
+void UseFiles(OrientationRun& state, const std::string& image, const std::string& scene,
               const std::string& startDirectory) {
   state.CameraFileName = kSquare + "camera.cam";
   state.ImageFileName = image;
@@ -67,7 +69,7 @@ TEST(RunOrientationTest, AnImageWidthOf1E200EndsTheRunAsAFailingComputation) {
   std::filesystem::copy_file(kSquare + "table.txt", folder.Path("table.txt"));
   const std::string camera = folder.Write(
       "camera.cam", "320 ; x\r\n240 ; y\r\ntable.txt ; t\r\n1000 ; f\r\n1E200 ; w\r\n480 ; h\r\n");
-  OrientationState state;
+  OrientationRun state;
   UseFiles(state, kSquare + "image.crd", kSquare + "scene.crd", folder.Folder().string());
   state.CameraFileName = camera;
   state.Results[kDistance] = "5.0000";
@@ -81,24 +83,20 @@ TEST(RunOrientationTest, AnImageWidthOf1E200EndsTheRunAsAFailingComputation) {
   EXPECT_EQ(ui.busyDepth, 0);
 }
 
-TEST(ClearResultsTest, EmptiesTheFieldsLeavingNoResultToSaveAndKeepsTheCentre) {
-  OrientationState state;
+TEST(ClearResultsTest, EmptiesTheFieldsLeavingNoResultAndKeepsTheCentre) {
+  OrientationRun state;
   for (auto& text : state.Results) text = "1.0000";
   state.Values.complete = true;
-  state.ResultSaved = false;
-  state.SaveEnabled = true;
   state.ProjectionCentre = TPoint3(1, 2, 3);
   ClearResults(state);
   for (const auto& text : state.Results) EXPECT_EQ(text, "");
   EXPECT_FALSE(state.Values.complete);
-  EXPECT_TRUE(state.ResultSaved);
-  EXPECT_FALSE(state.SaveEnabled);
   EXPECT_EQ(state.ProjectionCentre.z, 3);
 }
 
 TEST(RunOrientationTest, SquareCaseRunsWithTheSpreadWarningAndRestoresTheCursor) {
   ScratchFolder folder;
-  OrientationState state;
+  OrientationRun state;
   UseFiles(state, kSquare + "image.crd", kSquare + "scene.crd", folder.Folder().string());
   state.Settings.EstimateLevel = 1;
   FakeUi ui;
@@ -129,7 +127,7 @@ TEST(RunOrientationTest, FewerThanFourPointsInEitherListIsRefused) {
     ten += std::to_string(i * 37 % 11) + " ; " + std::to_string(i) + "\r\n";
   const std::string tenFile = folder.Write("ten.crd", ten);
   for (bool fewImage : {true, false}) {
-    OrientationState state;
+    OrientationRun state;
     UseFiles(state, fewImage ? three : tenFile, fewImage ? tenFile : three,
              folder.Folder().string());
     state.Results[kDistance] = "5.0000";  // a previous result stays
@@ -146,7 +144,7 @@ TEST(RunOrientationTest, FewerThanFourPointsInEitherListIsRefused) {
 
 TEST(RunOrientationTest, AReaderFailureEndsTheRunWithOnlyTheReadersMessage) {
   ScratchFolder folder;
-  OrientationState state;
+  OrientationRun state;
   UseFiles(state, kSquare + "image.crd", kSquare + "scene.crd", folder.Folder().string());
   state.CameraFileName = folder.Path("missing.cam");
   FakeUi ui;
@@ -160,7 +158,7 @@ TEST(RunOrientationTest, AReaderFailureEndsTheRunWithOnlyTheReadersMessage) {
 TEST(RunOrientationTest, ALogThatCannotBeWrittenIsReportedAndLeavesOnlyTheSightingPoint) {
   ScratchFolder folder;
   const std::string notAFolder = folder.Write("plain-file", "x");
-  OrientationState state;
+  OrientationRun state;
   UseFiles(state, kSquare + "image.crd", kSquare + "scene.crd", notAFolder);
   state.Settings.EstimateLevel = 1;
   state.Settings.KeepLog = true;
@@ -173,15 +171,13 @@ TEST(RunOrientationTest, ALogThatCannotBeWrittenIsReportedAndLeavesOnlyTheSighti
   EXPECT_EQ(state.Results[kSightingX], "1000.0000");
   EXPECT_EQ(state.Results[kDistance], "");
   EXPECT_EQ(state.Results[kCentreX], "");
-  EXPECT_TRUE(state.ResultSaved);
-  EXPECT_FALSE(state.SaveEnabled);
   EXPECT_EQ(ui.busyDepth, 0);
 }
 
 TEST(RunOrientationTest, LogIsWrittenToTheGivenPathOrBesideTheStartDirectory) {
   ScratchFolder folder;
   {
-    OrientationState state;
+    OrientationRun state;
     UseFiles(state, kSquare + "image.crd", kSquare + "scene.crd", folder.Folder().string());
     state.Settings.EstimateLevel = 1;
     state.Settings.KeepLog = true;
@@ -190,7 +186,7 @@ TEST(RunOrientationTest, LogIsWrittenToTheGivenPathOrBesideTheStartDirectory) {
     EXPECT_TRUE(std::filesystem::exists(folder.Path("ZELV1.log")));
   }
   {
-    OrientationState state;
+    OrientationRun state;
     UseFiles(state, kSquare + "image.crd", kSquare + "scene.crd", folder.Folder().string());
     state.Settings.EstimateLevel = 1;
     state.Settings.KeepLog = true;
@@ -198,6 +194,100 @@ TEST(RunOrientationTest, LogIsWrittenToTheGivenPathOrBesideTheStartDirectory) {
     ASSERT_TRUE(RunOrientation(state, ui, folder.Path("elsewhere.log")));
     EXPECT_TRUE(std::filesystem::exists(folder.Path("elsewhere.log")));
   }
+}
+
+// ---------------------------------------------------------------- Orient, the run as a value
+
+OrientationRequest SquareRequest(const std::string& startDirectory) {
+  OrientationRequest request;
+  request.cameraFile = kSquare + "camera.cam";
+  request.imageFile = kSquare + "image.crd";
+  request.sceneFile = kSquare + "scene.crd";
+  request.startDirectory = startDirectory;
+  request.decimalSeparator = '.';
+  return request;
+}
+
+TEST(OrientTest, AReadersFailureCarriesTheWindowsMessageAndNamesItsInputWithNothingShown) {
+  ScratchFolder folder;
+  OrientationRequest request = SquareRequest(folder.Folder().string());
+  request.sceneFile = folder.Path("missing.crd");
+  const OrientationOutcome outcome = Orient(request);
+  ASSERT_FALSE(outcome.has_value());
+  EXPECT_EQ(outcome.error().text, "Файл " + folder.Path("missing.crd") + " не найден!");
+  EXPECT_EQ(outcome.error().caption, "Ошибка!");
+  EXPECT_EQ(outcome.error().input, FailedInput::kScene);
+  // Nothing was computed: the window keeps the fields it showed.
+  EXPECT_FALSE(outcome.error().shown.has_value());
+
+  // The desktop's command shows the same message, once.
+  FakeUi ui;
+  EXPECT_FALSE(RunOrientation(request, ui).has_value());
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, outcome.error().text);
+  EXPECT_EQ(ui.messages[0].caption, "Ошибка!");
+  EXPECT_EQ(ui.busyDepth, 0);
+}
+
+TEST(OrientTest, AFailedComputationCarriesItsWarningsAndTheValuesShownBeforeIt) {
+  ScratchFolder folder;
+  OrientationRequest request = SquareRequest(folder.Write("plain-file", "x"));
+  request.settings.EstimateLevel = 1;
+  request.settings.KeepLog = true;  // the log cannot be written: the run fails after the fit
+  std::vector<std::string> events;
+  OrientationProgress progress;
+  progress.warned = [&events](const Warning& w) { events.push_back("warning " + w.text); };
+  progress.computing = [&events] { events.push_back("computing"); };
+  const OrientationOutcome outcome = Orient(request, progress);
+  ASSERT_FALSE(outcome.has_value());
+  const OrientationFailure& failure = outcome.error();
+  EXPECT_EQ(failure.text, "Внутренняя ошибка! Проверьте входные данные.");
+  EXPECT_EQ(failure.caption, "Отказ");
+  ASSERT_EQ(failure.warnings.size(), 1u);
+  EXPECT_EQ(events, (std::vector<std::string>{"warning " + failure.warnings[0].text, "computing"}));
+  ASSERT_TRUE(failure.shown.has_value());
+  EXPECT_EQ((*failure.shown)[kSightingX], "1000.0000");
+  EXPECT_EQ((*failure.shown)[kCentreX], "");
+}
+
+TEST(OrientTest, ChangesNoneOfItsInputsSoTheSameRequestGivesTheSameBits) {
+  ScratchFolder folder;
+  OrientationRequest request = SquareRequest(folder.Folder().string());
+  request.settings.EstimateLevel = 3;
+  const OrientationRequest before = request;
+  const OrientationOutcome first = Orient(request);
+  const OrientationOutcome second = Orient(request);
+  ASSERT_TRUE(first.has_value());
+  ASSERT_TRUE(second.has_value());
+  EXPECT_EQ(first->texts, second->texts);
+  EXPECT_EQ(first->values.values, second->values.values);
+  EXPECT_EQ(request.settings.AlStart, before.settings.AlStart);
+  // The precise estimate's start offsets come back as data, for the desktop to keep.
+  EXPECT_NE(first->settings.AlStart, before.settings.AlStart);
+  // The residuals, the pose and the camera travel with the result.
+  ASSERT_TRUE(first->residuals.has_value());
+  EXPECT_EQ(first->residuals->points.size(), 4u);
+  EXPECT_EQ(first->camera.FocalLength, 1000.0);
+  const StandardPose& pose = first->pose;
+  EXPECT_NEAR(pose.qw * pose.qw + pose.qx * pose.qx + pose.qy * pose.qy + pose.qz * pose.qz, 1,
+              1e-12);
+}
+
+TEST(OrientationRequestTest, CheckNamesTheFirstWrongOption) {
+  OrientationRequest request;
+  EXPECT_FALSE(request.Check().has_value());
+  request.settings.EstimateLevel = 2;
+  EXPECT_EQ(request.Check(), "the estimate level must be 0, 1, 3 or 4");
+  request.settings.EstimateLevel = 1;
+  request.sigmaCount = -1;
+  EXPECT_EQ(request.Check(), "the sigma count must be 0 or more");
+  request.sigmaCount = 3;
+  request.settings.LMin = std::numeric_limits<double>::infinity();
+  EXPECT_EQ(request.Check(), "the refinement's settings must be finite numbers");
+  // Orient refuses it before reading anything.
+  const OrientationOutcome outcome = Orient(request);
+  ASSERT_FALSE(outcome.has_value());
+  EXPECT_EQ(outcome.error().text, "the refinement's settings must be finite numbers");
 }
 
 }  // namespace

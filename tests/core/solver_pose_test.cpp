@@ -7,6 +7,7 @@
 #include "app/orientation_session.h"
 #include "base/zelv_error.h"
 #include "fake_ui.h"
+#include "orientation_shims.h"
 #include "solver/pose.h"
 #include "solver_test_points.h"
 
@@ -19,7 +20,7 @@ using testing::FakeUi;
 const char kInternalError[] = "Внутренняя ошибка! Проверьте входные данные.";
 
 // The square of side 200 pixels, its scene twice as large and moved by (dx, dy).
-void FillSquare(OrientationState& state, double dx, double dy) {
+void FillSquare(OrientationRun& state, double dx, double dy) {
   AddPoints(state.ImagePoints, {{-100, -100}, {100, -100}, {100, 100}, {-100, 100}});
   AddPoints(
       state.ScenePoints,
@@ -37,7 +38,7 @@ void ExpectOnlyInternalError(const FakeUi& ui) {
 }
 
 TEST(ComputePoseTest, SquareAtTwiceTheSizeLooksStraightDownFromDistance2000) {
-  OrientationState state;
+  OrientationRun state;
   FillSquare(state, 0, 0);
   FakeUi ui;
   ASSERT_TRUE(ComputePose(state, ui));
@@ -55,15 +56,14 @@ TEST(ComputePoseTest, SquareAtTwiceTheSizeLooksStraightDownFromDistance2000) {
   EXPECT_NEAR(state.ProjectionCentre.z, 2000, 1e-9);
   EXPECT_NEAR(state.Coefficients.a11, 0.5, 1e-12);  // the reverse fit
   EXPECT_NEAR(state.Coefficients.a22, 0.5, 1e-12);
-  EXPECT_FALSE(state.ResultSaved);
-  EXPECT_TRUE(state.SaveEnabled);
+  EXPECT_TRUE(state.Values.complete);
   EXPECT_TRUE(state.Values.complete);
   ASSERT_FALSE(ui.statusTexts.empty());
   EXPECT_EQ(ui.statusTexts.back(), "");
 }
 
 TEST(ComputePoseTest, MovedSceneGivesTheMovedCentreAndKeepsThePointsMovedBack) {
-  OrientationState state;
+  OrientationRun state;
   FillSquare(state, 1000, 500);
   state.DecimalSeparator = ',';
   FakeUi ui;
@@ -80,7 +80,7 @@ TEST(ComputePoseTest, MovedSceneGivesTheMovedCentreAndKeepsThePointsMovedBack) {
 
 TEST(ComputePoseTest, ListsOfDifferentLengthsEndInTheInternalError) {
   for (bool moreScene : {true, false}) {
-    OrientationState state;
+    OrientationRun state;
     FillSquare(state, 0, 0);
     AddPoints(state.ImagePoints, {{30, 40}});
     AddPoints(state.ScenePoints, {{60, 80}});
@@ -92,14 +92,13 @@ TEST(ComputePoseTest, ListsOfDifferentLengthsEndInTheInternalError) {
     EXPECT_FALSE(ComputePose(state, ui));
     ExpectOnlyInternalError(ui);
     EXPECT_FALSE(state.Values.complete);
-    EXPECT_TRUE(state.ResultSaved);
-    EXPECT_FALSE(state.SaveEnabled);
+    EXPECT_FALSE(state.Values.complete);
     EXPECT_EQ(state.Results[kDistance], "");
   }
 }
 
 TEST(ComputePoseTest, ImagePointsOnTheXAxisEndInTheInternalError) {
-  OrientationState state;
+  OrientationRun state;
   AddPoints(state.ImagePoints, {{-20, 0}, {-10, 0}, {10, 0}, {20, 0}});
   AddPoints(state.ScenePoints, {{-40, 0}, {-20, 3}, {20, 1}, {40, 0}});
   state.Geometry.FocalLength = 1000;
@@ -110,7 +109,7 @@ TEST(ComputePoseTest, ImagePointsOnTheXAxisEndInTheInternalError) {
 }
 
 TEST(ComputePoseTest, ZeroFocalLengthFailsAfterTheSightingPointIsShown) {
-  OrientationState state;
+  OrientationRun state;
   FillSquare(state, 1000, 500);
   state.Geometry.FocalLength = 0;
   FakeUi ui;
@@ -123,7 +122,7 @@ TEST(ComputePoseTest, ZeroFocalLengthFailsAfterTheSightingPointIsShown) {
 }
 
 TEST(ComputePoseTest, FocalLengthMinusOneIsNotRefused) {
-  OrientationState state;
+  OrientationRun state;
   FillSquare(state, 0, 0);
   state.Geometry.FocalLength = -1;
   FakeUi ui;
@@ -133,7 +132,7 @@ TEST(ComputePoseTest, FocalLengthMinusOneIsNotRefused) {
 }
 
 TEST(ComputePoseTest, FirstValuesAreIgnoredAtLevelZero) {
-  OrientationState state;
+  OrientationRun state;
   FillSquare(state, 0, 0);
   state.Settings.UseFirstValues = true;
   state.Settings.VaryHi = true;
@@ -147,7 +146,7 @@ TEST(ComputePoseTest, FirstValuesAreIgnoredAtLevelZero) {
 
 // Coefficients of the reverse fit that give the unnormalised rotation rows (xX, xY, xZ) and
 // (yX, yY, yZ) for F = 1000 and L = 2000.
-void SetRotationRows(OrientationState& state, double xX, double xY, double xZ, double yX, double yY,
+void SetRotationRows(OrientationRun& state, double xX, double xY, double xZ, double yX, double yY,
                      double yZ) {
   state.Geometry.FocalLength = 1000;
   state.Distance = 2000;
@@ -165,14 +164,14 @@ void SetRotationRows(OrientationState& state, double xX, double xY, double xZ, d
 
 TEST(OrientFromCoefficientsTest, XzJustBeyondOneIsClampedToMinusOrPlusNinetyDegrees) {
   {
-    OrientationState state;
+    OrientationRun state;
     SetRotationRows(state, 1, 0, 1.0000001, 0, 1, 0);
     FakeUi ui;
     OrientFromCoefficients(state, ui);
     EXPECT_EQ(state.Results[kStandAl], "-90.0000");
   }
   {
-    OrientationState state;
+    OrientationRun state;
     SetRotationRows(state, 1, 0, -1.0000001, 0, 1, 0);
     FakeUi ui;
     OrientFromCoefficients(state, ui);
@@ -182,7 +181,7 @@ TEST(OrientFromCoefficientsTest, XzJustBeyondOneIsClampedToMinusOrPlusNinetyDegr
 
 TEST(OrientFromCoefficientsTest, LevelZeroShowsTheOrthonormalRotationOfTheFirstAngles) {
   // Rows of length 1.1: the shown cosines are those of AnglesToRotation, not the raw rows.
-  OrientationState state;
+  OrientationRun state;
   SetRotationRows(state, 1.1, 0, 0, 0, 1.1, 0);
   FakeUi ui;
   OrientFromCoefficients(state, ui);
@@ -193,14 +192,14 @@ TEST(OrientFromCoefficientsTest, LevelZeroShowsTheOrthonormalRotationOfTheFirstA
 
 TEST(OrientFromCoefficientsTest, ZeroZzOrZeroXxRaise) {
   {
-    OrientationState state;
+    OrientationRun state;
     SetRotationRows(state, 1, 0, 0, 0.5, 0, 0.2);  // zZ = 1·0 − 0·0.5 = 0
     FakeUi ui;
     EXPECT_THROW(OrientFromCoefficients(state, ui), ZelvError);
     EXPECT_EQ(state.Results[kStandAl], "");
   }
   {
-    OrientationState state;
+    OrientationRun state;
     SetRotationRows(state, 0, 0.5, 0, 0.5, 0, 0);  // xX = 0, zZ = −0.25
     FakeUi ui;
     EXPECT_THROW(OrientFromCoefficients(state, ui), ZelvError);

@@ -6,6 +6,7 @@
 #include "fake_ui.h"
 #include "files/calibration_file.h"
 #include "fuzz_input.h"
+#include "orientation_shims.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto parts = zelv::fuzz::SplitInput(data, size, 2);
@@ -14,9 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   zelv::testing::FakeUi ui;
   zelv::InteriorGeometry geometry;
   if (zelv::DetectCameraFileFormat(calibration) == zelv::CameraFileFormat::CamFile) return 0;
-  if (!zelv::ReadCalibrationFile(calibration, 0, geometry, ui)) return 0;
+  if (!zelv::Shown(ui, ReadCalibrationFile(calibration, 0, geometry))) return 0;
   zelv::VT_Points points(1);
-  if (zelv::ReadCalibratedImagePoints(image, points, *geometry.Lens, ui)) {
+  if (zelv::Shown(ui, ReadCalibratedImagePoints(image, points, *geometry.Lens))) {
     std::vector<zelv::PixelPoint> corrected;
     for (int i = 0; i < points.Count(); ++i)
       corrected.push_back({points.Get(i)->x, points.Get(i)->y});

@@ -5,6 +5,7 @@
 #include "fake_ui.h"
 #include "files/camera_file.h"
 #include "fuzz_input.h"
+#include "orientation_shims.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto parts = zelv::fuzz::SplitInput(data, size, 2);
@@ -12,6 +13,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   zelv::fuzz::WriteScratchFile("table.txt", parts[1]);
   zelv::testing::FakeUi ui;
   zelv::InteriorGeometry geometry;
-  zelv::ReadCameraFile(camera, geometry, ui);
+  zelv::Shown(ui, ReadCameraFile(camera, geometry));
   return 0;
 }

@@ -7,6 +7,7 @@
 #include "fake_ui.h"
 #include "files/coordinate_file.h"
 #include "fuzz_input.h"
+#include "orientation_shims.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string path = zelv::fuzz::WriteScratchFile(
@@ -14,9 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::vector<std::string> identity = {"1", "-1e300 -1e300 1e300 1e300 X 0 1 - Y 0 1 - ; "};
   zelv::testing::FakeUi ui;
   zelv::VT_Points image(1);
-  zelv::ReadImagePoints(path, image, identity, 320, 240, ui);
+  zelv::Shown(ui, ReadImagePoints(path, image, identity, 320, 240));
   zelv::VT_Points scene(1);
-  const bool read = zelv::ReadScenePoints(path, scene, ui);
+  const bool read = zelv::Shown(ui, ReadScenePoints(path, scene));
   for (int i = 0; i < scene.Count(); ++i) {
     const zelv::VT_Point* p = scene.Get(i);
     if (!(p->x - p->x == 0) || !(p->y - p->y == 0)) std::abort();  // never NaN or infinity

@@ -11,6 +11,7 @@
 #include "app/orientation_session.h"
 #include "fake_ui.h"
 #include "fuzz_input.h"
+#include "orientation_shims.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size < 1) return 0;
   const std::uint8_t control = data[0];
   const auto parts = zelv::fuzz::SplitInput(data + 1, size - 1, 4);
-  zelv::OrientationState state;
+  zelv::OrientationRun state;
   state.CameraFileName = zelv::fuzz::WriteScratchFile("camera.cam", parts[0]);
   zelv::fuzz::WriteScratchFile("table.txt", parts[1]);
   state.ImageFileName = zelv::fuzz::WriteScratchFile("image.crd", parts[2]);

@@ -17,9 +17,10 @@
 
 #include "app/orientation_session.h"
 #include "app/orientation_state.h"
-#include "app/rigorous_level.h"
+#include "app/orientation_steps.h"
 #include "fake_ui.h"
 #include "measure/planar_views.h"
+#include "orientation_shims.h"
 
 namespace {
 
@@ -146,7 +147,7 @@ void WriteScene(const Scene& s, const std::string& dir) {
 // ZELV's centre from the files at `level`; false when the orientation failed.
 bool ZelvCentre(const std::string& camera, const std::string& dir, int level,
                 Eigen::Vector3d& centre) {
-  zelv::OrientationState state;
+  zelv::OrientationRun state;
   state.CameraFileName = camera;
   state.ImageFileName = dir + "/image-raw.crd";
   state.SceneFileName = dir + "/scene.crd";

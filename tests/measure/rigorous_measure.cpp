@@ -21,6 +21,7 @@
 #include "app/orientation_state.h"
 #include "fake_ui.h"
 #include "measure/planar_views.h"
+#include "orientation_shims.h"
 #include "solver/pose.h"
 #include "solver/rigorous_estimate.h"
 
@@ -213,7 +214,7 @@ void MonteCarlo(int trials) {
 void Photographs(const std::string& folder) {
   for (int k = 1; k <= 5; ++k) {
     const std::string dir = folder + "/realdata/zhang/image" + std::to_string(k);
-    zelv::OrientationState state;
+    zelv::OrientationRun state;
     state.CameraFileName = dir + "/camera.cam";
     state.ImageFileName = dir + "/image.crd";
     state.SceneFileName = dir + "/scene.crd";

@@ -44,6 +44,13 @@ void TypeIntoCell(TRedForm& form, int row, int col, const QString& text) {
 }
 
 // Only warnings were shown (the square's points are bunched): no reader, check or write error.
+// The number of paired points the shown orientation was computed from.
+int PointCount(const zelv::OrientationState& state) {
+  return state.Shown && state.Shown->residuals
+             ? static_cast<int>(state.Shown->residuals->points.size())
+             : 0;
+}
+
 bool NoErrorShown(const FakeUi& ui) {
   for (const FakeUi::Message& message : ui.messages) {
     if (message.caption == "Ошибка!" || message.caption == "ZELV") return false;
@@ -84,7 +91,7 @@ class EditorEndToEndTest : public QObject {
     window.N10Click();
     QVERIFY(NoErrorShown(ui));
     const QStringList before = ShownResults(window);
-    QCOMPARE(state.ImagePoints.Count(), 4);
+    QCOMPARE(PointCount(state), 4);
 
     // The camera: a new focal length (pixels).
     QTest::mouseDClick(window.Edit1, Qt::LeftButton);
@@ -120,12 +127,11 @@ class EditorEndToEndTest : public QObject {
 
     window.N10Click();
     QVERIFY(NoErrorShown(ui));
-    QCOMPARE(state.Geometry.FocalLength, 2000.0);
-    QCOMPARE(state.ImagePoints.Count(), 5);
-    QCOMPARE(state.ScenePoints.Count(), 5);
+    QCOMPARE(state.Shown->camera.FocalLength, 2000.0);
+    QCOMPARE(PointCount(state), 5);
     // Corrected with the identity table about the image centre (320, 240): the origin.
-    QCOMPARE(state.ImagePoints.Get(4)->x, 0.0);
-    QCOMPARE(state.ImagePoints.Get(4)->y, 0.0);
+    QCOMPARE(state.Shown->residuals->points[4].x, 0.0);
+    QCOMPARE(state.Shown->residuals->points[4].y, 0.0);
     const QStringList after = ShownResults(window);
     QVERIFY(!after.contains(QString()));
     QVERIFY(after != before);

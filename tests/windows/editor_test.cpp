@@ -445,8 +445,8 @@ class EditorTest : public QObject {
 
     zelv::InteriorGeometry original;
     zelv::InteriorGeometry saved;
-    QVERIFY(zelv::ReadCameraFile(dir.filePath("camera.cam").toStdString(), original, ui));
-    QVERIFY(zelv::ReadCameraFile(target.toStdString(), saved, ui));
+    QVERIFY(zelv::ReadCameraFile(dir.filePath("camera.cam").toStdString(), original).has_value());
+    QVERIFY(zelv::ReadCameraFile(target.toStdString(), saved).has_value());
     QCOMPARE(saved.CorrectionTable, original.CorrectionTable);
     QCOMPARE(saved.ImageCentreX, original.ImageCentreX);
     QCOMPARE(saved.FocalLength, original.FocalLength);
@@ -474,7 +474,7 @@ class EditorTest : public QObject {
                                        " ; Координата X главной точки\r\n"
                                        "1000 ; Координата Y главной точки\r\n"));
     zelv::InteriorGeometry geometry;
-    QVERIFY(zelv::ReadCameraFile(target.toStdString(), geometry, ui));
+    QVERIFY(zelv::ReadCameraFile(target.toStdString(), geometry).has_value());
     QCOMPARE(geometry.FocalLength, -1.0);
     QCOMPARE(geometry.ImageCentreY, 240.5);
     QVERIFY(ui.messages.empty());

@@ -282,7 +282,7 @@ class MainWindowTest : public QObject {
     // Another level's result has no standard deviations to show.
     w.N4->trigger();
     w.Button2Click();
-    QVERIFY(w.State().Values.complete);
+    QVERIFY(w.State().Shown.has_value());
     QVERIFY(w.PrecisionGroup->isHidden());
     QVERIFY(w.ResultEdits[zelv::kCentreX]->toolTip().isEmpty());
   }
@@ -333,19 +333,19 @@ class MainWindowTest : public QObject {
     w.Edit4->setText("scene.crd");
     w.N10Click();
     QVERIFY(h.ui.messages.empty());
-    QVERIFY(w.State().Geometry.Lens.has_value());
+    QVERIFY(w.State().Shown->camera.Lens.has_value());
 
     // The fields show what the session computes from the same three files.
-    zelv::OrientationState state;
-    state.CameraFileName = photo + "/calibration.yml";
-    state.ImageFileName = photo + "/image-raw.crd";
-    state.SceneFileName = photo + "/scene.crd";
-    state.DecimalSeparator = '.';
-    state.Settings.EstimateLevel = w.State().Settings.EstimateLevel;
-    FakeUi quiet;
-    QVERIFY(zelv::RunOrientation(state, quiet));
+    zelv::OrientationRequest request;
+    request.cameraFile = photo + "/calibration.yml";
+    request.imageFile = photo + "/image-raw.crd";
+    request.sceneFile = photo + "/scene.crd";
+    request.decimalSeparator = '.';
+    request.settings.EstimateLevel = w.State().Settings.EstimateLevel;
+    const zelv::OrientationOutcome outcome = zelv::Orient(request);
+    QVERIFY(outcome.has_value());
     for (std::size_t i = 0; i < zelv::kResultCount; ++i)
-      QCOMPARE(h.Field(zelv::kResults[i].fieldName), Q(state.Results[i]));
+      QCOMPARE(h.Field(zelv::kResults[i].fieldName), Q(outcome->texts[i]));
 
     // The data editor, made for camera files, is not opened on it: saving from it would replace
     // the calibration.
@@ -400,6 +400,30 @@ class MainWindowTest : public QObject {
     QCOMPARE(h.Field("Edit38"), QString());
     QCOMPARE(h.Field("Edit24"), QString());
     QVERIFY(!w.Button1->isEnabled());
+  }
+
+  void everyWorkedCaseShowsWhatOrientReturnsAtEveryLevel() {
+    const QStringList cases = QDir(Q(std::string(ZELV_TEST_DATA_DIR) + "/golden"))
+                                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    QVERIFY(cases.size() >= 5);
+    for (const QString& name : cases) {
+      const std::string folder = std::string(ZELV_TEST_DATA_DIR) + "/golden/" + name.toStdString();
+      for (int level : {0, 1, 3, zelv::kRigorousLevel}) {
+        Harness h;
+        h.ShowPanel();
+        h.UseCase(folder);
+        h.window->State().Settings.EstimateLevel = level;
+        zelv::OrientationRequest request = zelv::RequestOf(h.window->State());
+        const zelv::OrientationOutcome outcome = zelv::Orient(request);
+        h.window->N10Click();
+        // A computation that failed shows what it computed before the failure.
+        const zelv::ResultTexts expected =
+            outcome ? outcome->texts : outcome.error().shown.value_or(zelv::ResultTexts{});
+        for (std::size_t i = 0; i < zelv::kResultCount; ++i)
+          QCOMPARE(h.Field(zelv::kResults[i].fieldName), Q(expected[i]));
+        QCOMPARE(h.window->Button1->isEnabled(), outcome.has_value());
+      }
+    }
   }
 
   void thePickersSetTheMemberTheEditAndTheStartFolder() {

@@ -1,0 +1,536 @@
+#include "app/orientation.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <exception>
+
+#include "app/orientation_steps.h"
+#include "app/point_pairing.h"
+#include "base/number_text.h"
+#include "base/zelv_error.h"
+#include "files/calibration_file.h"
+#include "files/coordinate_file.h"
+#include "files/text_file.h"
+#include "solver/point_spread.h"
+#include "solver/refinement.h"
+
+namespace zelv {
+
+namespace {
+
+const char kWarningCaption[] = "Предупреждение!";
+const char kRefusalCaption[] = "Отказ";
+
+const char kFocalLengthUndetermined[] =
+    "Фокусное расстояние не задано в cam-файле, а по реперным точкам его определить нельзя: "
+    "снимок сделан почти перпендикулярно плоскости сцены, и фокусное расстояние неотличимо от "
+    "расстояния до сцены. Укажите фокусное расстояние в четвёртой строке cam-файла.";
+const char kMirroredWarning[] =
+    "Центр проекции оказался с отрицательной стороны оси Z сцены: система координат сцены, "
+    "по-видимому, зеркальная (одна из осей в файле сцены направлена в обратную сторону). "
+    "Результат недостоверен. Проверьте файл сцены.";
+const char kBehindPlane[] =
+    "Строгая оценка: камера оказалась за плоскостью сцены (с отрицательной стороны оси Z). "
+    "Вероятно, одна из осей в файле сцены направлена в обратную сторону. Проверьте файл сцены.";
+const char kAxisMissesPlane[] =
+    "Строгая оценка: оптическая ось камеры не пересекает плоскость сцены перед камерой, "
+    "поэтому точку визирования определить нельзя.";
+const char kNonPositiveFocalLength[] =
+    "Строгая оценка: фокусное расстояние в cam-файле должно быть больше нуля (или не задано — "
+    "тогда оно оценивается по реперным точкам).";
+const char kDegenerate[] =
+    "Строгая оценка: положение камеры по реперным точкам не определяется (точки лежат на одной "
+    "прямой, совпадают или не согласуются между собой). Проверьте входные данные.";
+
+// A standard deviation with two significant digits, in fixed notation.
+std::string SigmaText(double sigma, char separator) {
+  if (!(sigma > 0) || !std::isfinite(sigma)) return "0";
+  const int magnitude = static_cast<int>(std::floor(std::log10(sigma)));
+  const int decimals = std::max(0, 1 - magnitude);
+  char text[64];
+  const auto end =
+      std::to_chars(text, text + sizeof text, sigma, std::chars_format::fixed, decimals).ptr;
+  std::string out(text, end);
+  for (char& c : out)
+    if (c == '.') c = separator;
+  return out;
+}
+
+// A focal length (pixels) with one decimal.
+std::string PixelsText(double value, char separator) {
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1).ptr;
+  std::string out(text, end);
+  for (char& c : out)
+    if (c == '.') c = separator;
+  return out;
+}
+
+std::vector<ControlPoint> Mirrored(std::vector<ControlPoint> points) {
+  for (ControlPoint& p : points) p.Y = -p.Y;
+  return points;
+}
+
+Failure Refusal(const char* text) {
+  return Failure{text, kRefusalCaption, MessageIcon::Exclamation};
+}
+
+}  // namespace
+
+void Warn(OrientationRun& run, const std::string& text, std::vector<int> points) {
+  Warning warning{text, kWarningCaption, std::move(points)};
+  run.Warnings.push_back(warning);
+  if (run.progress.warned) run.progress.warned(warning);
+}
+
+std::vector<ControlPoint> ControlPointsOf(const VT_Points& imagePoints,
+                                          const VT_Points& scenePoints) {
+  std::vector<ControlPoint> points;
+  const std::int32_t count = std::min(imagePoints.Count(), scenePoints.Count());
+  points.reserve(static_cast<std::size_t>(std::max(count, 0)));
+  for (std::int32_t i = 0; i < count; ++i) {
+    const VT_Point* a = imagePoints.Get(i);
+    const VT_Point* b = scenePoints.Get(i);
+    points.push_back({a->x, a->y, b->x, b->y});
+  }
+  return points;
+}
+
+std::string UncoveredPointsWarning(const std::vector<int>& numbers,
+                                   const std::vector<std::string>& ids) {
+  if (numbers.empty()) return {};
+  return (numbers.size() == 1 ? "Координаты изображения точки " + PointNameList(ids, numbers) +
+                                    " не попадают ни в один диапазон таблицы коррекции и "
+                                    "заменены значением -1."
+                              : "Координаты изображения точек " + PointNameList(ids, numbers) +
+                                    " не попадают ни в один диапазон таблицы коррекции и "
+                                    "заменены значением -1.") +
+         " Результат недостоверен. Проверьте таблицу коррекции и файл координат изображения.";
+}
+
+Expected<void> ProvideFocalLength(OrientationRun& state) {
+  state.FocalLength = FocalLengthUse{};
+  state.FocalLength.value = state.Geometry.FocalLength;
+  if (state.Geometry.FocalLength != -1) return Success();
+  std::vector<ControlPoint> points = ControlPointsOf(state.ImagePoints, state.ScenePoints);
+  // The focal length does not depend on the scene frame's handedness: a mirrored frame is
+  // mirrored back for the estimate, and warned about later.
+  if (SceneFrameLooksMirrored(points)) points = Mirrored(std::move(points));
+  const RigorousResult estimate = RigorousEstimate(points, -1);
+  if (estimate.failure != RigorousFailure::kNone) return Refusal(kFocalLengthUndetermined);
+  state.Geometry.FocalLength = estimate.focalLength;
+  state.FocalLength = {estimate.focalLength, estimate.focalLengthSigma, true};
+  Warn(state, "Фокусное расстояние не задано в cam-файле; оно оценено по реперным точкам: F = " +
+                  PixelsText(estimate.focalLength, state.DecimalSeparator) + " ± " +
+                  SigmaText(estimate.focalLengthSigma, state.DecimalSeparator) + " пикс.");
+  return Success();
+}
+
+void WarnIfSceneMirrored(OrientationRun& run) {
+  if (SceneFrameLooksMirrored(run.ImagePoints, run.ScenePoints)) Warn(run, kMirroredWarning);
+}
+
+Expected<void> RigorousPose(OrientationRun& state, const std::vector<ControlPoint>& points,
+                            const PoseResult& fast, PoseResult& result) {
+  std::optional<StandPose> start;
+  if (fast.complete)
+    start = StandPose{fast.Al, fast.Bet, fast.Hi, fast.distance, fast.sightingX, fast.sightingY};
+  // With an estimated focal length the rigorous fit varies it as its seventh parameter.
+  const double F = state.FocalLength.estimated ? -1 : state.Geometry.FocalLength;
+  if (!state.FocalLength.estimated && !(F > 0)) return Refusal(kNonPositiveFocalLength);
+  const RigorousResult rigorous = RigorousEstimate(points, F, start);
+  switch (rigorous.failure) {
+    case RigorousFailure::kNone:
+      break;
+    case RigorousFailure::kBehindPlane:
+      return Refusal(kBehindPlane);
+    case RigorousFailure::kAxisMissesPlane:
+      return Refusal(kAxisMissesPlane);
+    case RigorousFailure::kFocalLengthUndetermined:
+      return Refusal(kFocalLengthUndetermined);
+    case RigorousFailure::kTooFewPoints:
+    case RigorousFailure::kDegenerate:
+      return Refusal(kDegenerate);
+  }
+  if (state.FocalLength.estimated) {
+    state.FocalLength.value = rigorous.focalLength;
+    state.FocalLength.sigma = rigorous.focalLengthSigma;
+    state.Geometry.FocalLength = rigorous.focalLength;
+  }
+
+  result = PoseResult{};
+  result.coefficients = fast.coefficients;
+  result.values = rigorous.values;
+  result.known.fill(true);
+  result.sightingX = rigorous.pose.Sx;
+  result.sightingY = rigorous.pose.Sy;
+  result.distance = rigorous.pose.L;
+  result.Al = rigorous.pose.Al;
+  result.Bet = rigorous.pose.Bet;
+  result.Hi = rigorous.pose.Hi;
+  result.rotation = AnglesToRotation(result.Al, result.Bet, result.Hi);
+  result.centre =
+      TPoint3(rigorous.values[kCentreX], rigorous.values[kCentreY], rigorous.values[kCentreZ]);
+  // The scene points measured from the rigorous sighting point, as the residuals and the cost
+  // expect them.
+  for (std::int32_t i = 0; i < state.ScenePoints.Count(); ++i) {
+    VT_Point* p = state.ScenePoints.Get(i);
+    if (static_cast<std::size_t>(i) < points.size()) {
+      p->x = points[i].X - result.sightingX;
+      p->y = points[i].Y - result.sightingY;
+    }
+  }
+  try {
+    result.cost = RefinementCost(state.ImagePoints, state.ScenePoints, result.Al, result.Bet,
+                                 result.Hi, state.Geometry.FocalLength, result.distance);
+    result.costKnown = true;
+  } catch (const ZelvError&) {
+    result.cost = 0;
+    result.costKnown = false;
+  }
+  result.complete = true;
+
+  state.Precision.known = true;
+  state.Precision.sigma = rigorous.sigma;
+  state.Precision.sigma0 = rigorous.sigma0;
+  state.Precision.redundancy = rigorous.redundancy;
+  state.Precision.outliers.clear();
+  for (int index : rigorous.outliers) state.Precision.outliers.push_back(index + 1);
+  return Success();
+}
+
+std::vector<std::string> PrecisionLines(const Orientation& state) {
+  std::vector<std::string> lines;
+  if (!state.precision.known) return lines;
+  const ResultPrecision& p = state.precision;
+  const char s = state.decimalSeparator;
+  lines.push_back("Строгая оценка: σ0 = " + SigmaText(p.sigma0, s) +
+                  " пикс. (избыточных измерений: " + std::to_string(p.redundancy) + ")");
+  lines.push_back(p.outliers.empty() ? "Исключённых точек нет"
+                                     : "Исключены как грубые ошибки точки: " +
+                                           PointNameList(state.pointIds, p.outliers));
+  lines.push_back(
+      state.focalLength.estimated
+          ? "Фокусное расстояние оценено: F = " + PixelsText(state.focalLength.value, s) + " ± " +
+                SigmaText(state.focalLength.sigma, s) + " пикс."
+          : "Фокусное расстояние задано: F = " + PixelsText(state.focalLength.value, s) + " пикс.");
+  const auto group = [&](const std::string& caption, int first, int count) {
+    std::string line = caption + ":";
+    for (int i = first; i < first + count; ++i)
+      line += std::string(" ") + kResults[static_cast<std::size_t>(i)].label +
+              SigmaText(p.sigma[static_cast<std::size_t>(i)], s);
+    lines.push_back(line);
+  };
+  group("σ центра проекции", kCentreX, 3);
+  group("σ точки визирования", kSightingX, 2);
+  group("σ расстояния", kDistance, 1);
+  group("σ фотограмметрических углов, градусы", kPhotoAlpha, 3);
+  group("σ стендовых углов, градусы", kStandAl, 3);
+  group("σ направляющих косинусов", kCosXX, 9);
+  return lines;
+}
+
+// ---------------------------------------------------------------- reading the inputs
+
+namespace {
+
+// Pairs the points just read (app/point_pairing.h): by identifier where both files have them,
+// with a warning for each file that has points the other lacks. The numbers of the uncovered
+// image points follow the pairing.
+void PairInputs(OrientationRun& run, const std::vector<std::string>& imageIds,
+                const std::vector<std::string>& sceneIds) {
+  const PointPairing pairing = PairPoints(run.ImagePoints, imageIds, run.ScenePoints, sceneIds);
+  run.PointIds = pairing.ids;
+  if (!pairing.byIdentifier) return;
+  std::vector<int> uncovered;
+  for (std::size_t i = 0; i < pairing.imageIndex.size(); ++i)
+    if (std::find(run.UncoveredPoints.begin(), run.UncoveredPoints.end(),
+                  pairing.imageIndex[i] + 1) != run.UncoveredPoints.end())
+      uncovered.push_back(static_cast<int>(i) + 1);
+  run.UncoveredPoints = std::move(uncovered);
+  for (const std::string& warning : PairingWarnings(pairing)) Warn(run, warning);
+}
+
+// The failure of a reader, naming its input.
+Expected<void> Concerning(Expected<void> read, FailedInput input) {
+  if (read) return read;
+  Failure failure = read.error();
+  failure.input = input;
+  return failure;
+}
+
+}  // namespace
+
+Expected<void> LoadInputs(OrientationRun& run) {
+  run.PointIds.clear();
+  InteriorGeometry& g = run.Geometry;
+  run.UncoveredPoints.clear();  // a lens model covers every point
+  std::vector<std::string> imageIds;
+  std::vector<std::string> sceneIds;
+  // A calibration file gives the interior geometry and a lens model that corrects the points.
+  if (DetectCameraFileFormat(run.CameraFileName) != CameraFileFormat::CamFile) {
+    if (Expected<void> read = Concerning(ReadCalibrationFile(run.CameraFileName, run.CameraId, g),
+                                         FailedInput::kCamera);
+        !read)
+      return read;
+    if (Expected<void> read = Concerning(
+            ReadCalibratedImagePoints(run.ImageFileName, run.ImagePoints, *g.Lens, &imageIds),
+            FailedInput::kImage);
+        !read)
+      return read;
+  } else {
+    if (Expected<void> read =
+            Concerning(ReadCameraFile(run.CameraFileName, g), FailedInput::kCamera);
+        !read)
+      return read;
+    if (Expected<void> read = Concerning(
+            ReadImagePoints(run.ImageFileName, run.ImagePoints, g.CorrectionTable, g.ImageCentreX,
+                            g.ImageCentreY, &run.UncoveredPoints, &imageIds),
+            FailedInput::kImage);
+        !read)
+      return read;
+  }
+  if (Expected<void> read = Concerning(
+          ReadScenePoints(run.SceneFileName, run.ScenePoints, &sceneIds), FailedInput::kScene);
+      !read)
+    return read;
+  PairInputs(run, imageIds, sceneIds);
+  return Success();
+}
+
+bool CheckPointSpread(const VT_Points& points, double imageWidth, double imageHeight) {
+  // An image size whose square overflows raises, as every overflow of the computation does.
+  const double diagonal = std::sqrt(
+      Finite(imageWidth * imageWidth + imageHeight * imageHeight, "the image diagonal overflows"));
+  return 0.5 * diagonal <= LargestPointDistance(points);
+}
+
+void ClearResults(OrientationRun& run) {
+  for (std::string& text : run.Results) text.clear();
+  run.Values = OrientationValues{};
+  run.Precision = ResultPrecision{};
+}
+
+// ---------------------------------------------------------------- computing the pose
+
+namespace {
+
+const char kInternalError[] = "Внутренняя ошибка! Проверьте входные данные.";
+
+PoseSolveOptions SolveOptionsFor(OrientationRun& run, const PoseOptions& options) {
+  PoseSolveOptions solve = options;
+  solve.decimalSeparator = run.DecimalSeparator;
+  solve.startTime = run.StartTime;
+  const std::string logPath = options.logPath.empty()
+                                  ? run.StartDirectory + "/" + run.Settings.Log1FileName
+                                  : options.logPath;
+  solve.writeLog = [logPath, &run](const std::vector<std::string>& lines) {
+    SaveTextLines(logPath, lines);
+    run.LogLines = lines;
+  };
+  return solve;
+}
+
+void SetStatus(const OrientationRun& run, const std::string& text) {
+  if (run.progress.status) run.progress.status(text);
+}
+
+}  // namespace
+
+void ShowPose(OrientationRun& run, const PoseResult& result) {
+  if (result.known[kSightingX]) {
+    run.Coefficients = result.coefficients;
+    run.SightingPointX = result.sightingX;
+    run.SightingPointY = result.sightingY;
+    run.Distance = result.distance;
+  }
+  for (int i = 0; i < kResultCount; ++i) {
+    if (!result.known[i]) continue;
+    run.Values.values[i] = result.values[i];
+    run.Results[i] = FormatFixed4(result.values[i], run.DecimalSeparator);
+  }
+  if (result.known[kStandHi]) {
+    run.Values.Al = result.Al;
+    run.Values.Bet = result.Bet;
+    run.Values.Hi = result.Hi;
+  }
+  if (result.known[kCentreZ]) run.ProjectionCentre = result.centre;
+  if (!result.complete) return;
+  run.Values.cost = result.cost;
+  run.Values.costKnown = result.costKnown;
+  run.Values.complete = true;
+  SetStatus(run, "");
+}
+
+void OrientFromCoefficients(OrientationRun& run, const PoseOptions& options) {
+  PoseResult result;
+  try {
+    PoseFromCoefficients(run.Coefficients, run.ImagePoints, run.ScenePoints,
+                         run.Geometry.FocalLength, run.SightingPointX, run.SightingPointY,
+                         run.Distance, run.Settings, SolveOptionsFor(run, options), result);
+  } catch (const ZelvError&) {
+    ShowPose(run, result);
+    throw;
+  }
+  ShowPose(run, result);
+}
+
+Expected<void> ComputePose(OrientationRun& run, const PoseOptions& options) {
+  const bool rigorous = run.Settings.EstimateLevel == kRigorousLevel;
+  // The rigorous level starts from the fast pose, and needs the scene points as read.
+  const std::vector<ControlPoint> points =
+      rigorous ? ControlPointsOf(run.ImagePoints, run.ScenePoints) : std::vector<ControlPoint>{};
+  // The settings are the run's own: the precise estimate may overwrite its start offsets.
+  PoseResult result = SolvePose(run.ImagePoints, run.ScenePoints, run.Geometry.FocalLength,
+                                run.Settings, SolveOptionsFor(run, options));
+  if (rigorous) {
+    const PoseResult fast = result;
+    if (Expected<void> refined = RigorousPose(run, points, fast, result); !refined) return refined;
+  }
+  ShowPose(run, result);
+  if (!result.complete) return Failure{kInternalError, kRefusalCaption, MessageIcon::Exclamation};
+  return Success();
+}
+
+std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed) {
+  long long seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
+  if (seconds < 0) seconds = 0;
+  return "Подождите. Идёт счёт...   " + std::to_string(seconds / 3600) + " : " +
+         std::to_string(seconds / 60 % 60) + " : " + std::to_string(seconds % 60);
+}
+
+Expected<void> RunSteps(OrientationRun& run, const std::string& logPath, int threads) {
+  run.StartTime = std::chrono::system_clock::now();
+  run.Warnings.clear();
+  if (Expected<void> read = LoadInputs(run); !read) return read;
+  if (run.ImagePoints.Count() < 4 || run.ScenePoints.Count() < 4)
+    return Failure{"Недостаточно точек! Процедура прервана!"};
+  bool spread = false;
+  try {
+    spread = CheckPointSpread(run.ImagePoints, run.Geometry.ImageWidth, run.Geometry.ImageHeight);
+  } catch (const ZelvError&) {
+    return Failure{kInternalError, kRefusalCaption, MessageIcon::Exclamation};
+  }
+  if (!spread)
+    Warn(run, "Реперные точки расположены слишком кучно. Достоверность результата низкая.");
+  if (!run.UncoveredPoints.empty())
+    Warn(run, UncoveredPointsWarning(run.UncoveredPoints, run.PointIds), run.UncoveredPoints);
+  if (Expected<void> focal = ProvideFocalLength(run); !focal) return focal;
+  // The rigorous level refuses a camera behind the plane; the others warn.
+  if (run.Settings.EstimateLevel != kRigorousLevel) WarnIfSceneMirrored(run);
+  ClearResults(run);
+  run.Computing = true;
+  if (run.progress.computing) run.progress.computing();
+  SetStatus(run, "Подождите. Идёт счёт...");
+  PoseOptions options;
+  options.logPath = logPath;
+  options.threads = threads;
+  options.progress = [&run] {
+    SetStatus(run, ElapsedTimeText(std::chrono::system_clock::now() - run.StartTime));
+  };
+  return ComputePose(run, options);
+}
+
+// ---------------------------------------------------------------- the result as a value
+
+Residuals ResidualsOf(const OrientationRun& run) {
+  if (!run.Values.complete) throw ZelvError("no orientation result");
+  Residuals residuals =
+      ComputeResiduals(run.ImagePoints, run.ScenePoints, run.Values.Al, run.Values.Bet,
+                       run.Values.Hi, run.Geometry.FocalLength, run.Distance, run.SightingPointX,
+                       run.SightingPointY, run.SigmaCount);
+  if (run.PointIds.size() >= residuals.points.size())
+    for (std::size_t i = 0; i < residuals.points.size(); ++i)
+      residuals.points[i].id = run.PointIds[i];
+  return residuals;
+}
+
+Orientation OrientationOf(const OrientationRun& run) {
+  Orientation out;
+  out.level = run.Settings.EstimateLevel;
+  out.decimalSeparator = run.DecimalSeparator;
+  out.texts = run.Results;
+  out.values = run.Values;
+  out.centre = run.ProjectionCentre;
+  out.precision = run.Precision;
+  out.focalLength = run.FocalLength;
+  out.warnings = run.Warnings;
+  const auto& v = run.Values.values;
+  const Rotation M{v[kCosXX], v[kCosXY], v[kCosXZ], v[kCosYX], v[kCosYY],
+                   v[kCosYZ], v[kCosZX], v[kCosZY], v[kCosZZ]};
+  if (run.Values.complete)
+    out.pose = StandardPoseOf(M, TPoint3(v[kCentreX], v[kCentreY], v[kCentreZ]));
+  try {
+    out.residuals = ResidualsOf(run);
+  } catch (const ZelvError&) {
+    out.residuals.reset();
+  }
+  out.pointIds = run.PointIds;
+  out.camera = run.Geometry;
+  out.log = run.LogLines;
+  out.settings = run.Settings;
+  return out;
+}
+
+void TakeRequest(OrientationRun& run, const OrientationRequest& request,
+                 const OrientationProgress& progress) {
+  run.CameraFileName = request.cameraFile;
+  run.ImageFileName = request.imageFile;
+  run.SceneFileName = request.sceneFile;
+  run.CameraId = request.cameraId;
+  run.StartDirectory = request.startDirectory;
+  run.Settings = request.settings;
+  run.SigmaCount = request.sigmaCount;
+  run.DecimalSeparator = request.decimalSeparator;
+  run.progress = progress;
+}
+
+std::vector<std::string> WarningTexts(const std::vector<Warning>& warnings) {
+  std::vector<std::string> texts;
+  for (const Warning& warning : warnings) texts.push_back(warning.text);
+  return texts;
+}
+
+std::optional<std::string> OrientationRequest::Check() const {
+  const int level = settings.EstimateLevel;
+  if (level != 0 && level != 1 && level != 3 && level != kRigorousLevel)
+    return "the estimate level must be 0, 1, 3 or 4";
+  if (cameraId < 0) return "the camera id must be 0 or more";
+  if (!(sigmaCount >= 0) || !std::isfinite(sigmaCount)) return "the sigma count must be 0 or more";
+  if (decimalSeparator != '.' && decimalSeparator != ',')
+    return "the decimal separator must be '.' or ','";
+  for (double value :
+       {settings.AlMin, settings.BetMin, settings.HiMin, settings.LMin, settings.AlStart,
+        settings.BetStart, settings.HiStart, settings.LStart, settings.AlFirstValue,
+        settings.BetFirstValue, settings.HiFirstValue, settings.LFirstValue})
+    if (!std::isfinite(value)) return "the refinement's settings must be finite numbers";
+  if (threads < 0 || threads > 256) return "the thread count must be 0 to 256";
+  return std::nullopt;
+}
+
+OrientationOutcome Orient(const OrientationRequest& request, const OrientationProgress& progress) {
+  if (const std::optional<std::string> wrong = request.Check()) {
+    OrientationFailure failure(Failure{*wrong, "Ошибка!"});
+    failure.settings = request.settings;
+    return failure;
+  }
+  OrientationRun run;
+  TakeRequest(run, request, progress);
+  Expected<void> done = Failure{};
+  try {
+    done = RunSteps(run, request.logPath, request.threads);
+  } catch (const std::exception&) {
+    // Every computation catches its own faults; this keeps a caller's thread alive should one
+    // escape (a failed allocation).
+    done = Failure{kInternalError, kRefusalCaption, MessageIcon::Exclamation};
+  }
+  if (done) return OrientationOf(run);
+  OrientationFailure failure(done.error());
+  failure.warnings = run.Warnings;
+  if (run.Computing) failure.shown = run.Results;
+  failure.settings = run.Settings;
+  return failure;
+}
+
+}  // namespace zelv
