@@ -1,6 +1,6 @@
 #pragma once
 // The frames, angles and direction cosines of an orientation, stated once. Every other header
-// that speaks of them refers here; tests/core/conventions_test.cpp checks each statement against
+// that speaks of them refers here; tests/solver/conventions_test.cpp checks each statement against
 // what the program computes.
 //
 // Raw image frame

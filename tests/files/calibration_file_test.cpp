@@ -8,10 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/orientation_session.h"
 #include "fake_ui.h"
 #include "files/lens_model.h"
-#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
@@ -384,41 +382,6 @@ TEST(LensModelTest, APointBeyondWhereTheModelInvertsIsRefusedByItsNumber) {
   EXPECT_FALSE(Shown(badFile, ReadCalibratedImagePoints(broken, points, c)));
   EXPECT_EQ(OnlyMessage(badFile), "Ошибка чтения файла координат точек изображения!");
   EXPECT_EQ(points.Count(), 0);
-}
-
-TEST(CalibrationSessionTest, LoadInputsTakesTheGeometryFromTheCalibrationAndBackFromACamFile) {
-  ScratchFolder folder;
-  OrientationRun state;
-  state.CameraFileName = folder.Write("cameras.txt", kColmap);
-  state.CameraId = 3;
-  state.ImageFileName = folder.Write("image.crd", "400 ; 300\r\n1100 ; 300\r\n");
-  state.SceneFileName = folder.Write("scene.crd", "0 ; 0\r\n1 ; 0\r\n");
-  state.Geometry.CorrectionTable = {"1"};
-  FakeUi ui;
-  ASSERT_TRUE(LoadInputs(state, ui));
-  EXPECT_TRUE(ui.messages.empty());
-  EXPECT_EQ(state.Geometry.ImageCentreX, 400.0);
-  EXPECT_EQ(state.Geometry.ImageCentreY, 300.0);
-  EXPECT_EQ(state.Geometry.FocalLength, 700.0);
-  EXPECT_EQ(state.Geometry.ImageWidth, 800.0);
-  EXPECT_EQ(state.Geometry.ImageHeight, 600.0);
-  EXPECT_TRUE(state.Geometry.CorrectionTable.empty());
-  ASSERT_TRUE(state.Geometry.Lens.has_value());
-  EXPECT_EQ(state.Geometry.Lens->cameraId, 3);
-  ASSERT_EQ(state.ImagePoints.Count(), 2);
-  // The principal point is the origin; a barrel lens pulled the point one focal length to the
-  // right inwards, so its ideal place lies further out: x = F·x' with x'(1 - 0.1 x'²) = 1.
-  EXPECT_EQ(state.ImagePoints.Get(0)->x, 0.0);
-  EXPECT_EQ(state.ImagePoints.Get(0)->y, 0.0);
-  const double ideal = state.ImagePoints.Get(1)->x / 700;
-  EXPECT_GT(ideal, 1.1);
-  EXPECT_NEAR(ideal * (1 - 0.1 * ideal * ideal), 1.0, 1e-12);
-  EXPECT_EQ(state.ImagePoints.Get(1)->y, 0.0);
-
-  state.CameraFileName = std::string(ZELV_TEST_DATA_DIR) + "/golden/square/camera.cam";
-  ASSERT_TRUE(LoadInputs(state, ui));
-  EXPECT_FALSE(state.Geometry.Lens.has_value());
-  EXPECT_EQ(state.Geometry.FocalLength, 1000.0);
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 
 #include "fake_ui.h"
 #include "files/text_file.h"
-#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {

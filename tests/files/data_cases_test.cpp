@@ -8,7 +8,6 @@
 #include "fake_ui.h"
 #include "files/camera_file.h"
 #include "files/coordinate_file.h"
-#include "orientation_shims.h"
 
 namespace zelv {
 namespace {

@@ -8,7 +8,6 @@
 #include <cstdio>
 
 #include "fake_ui.h"
-#include "orientation_shims.h"
 #include "scratch_folder.h"
 
 namespace zelv {
