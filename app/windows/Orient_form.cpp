@@ -56,6 +56,27 @@ QString FileNamePart(const std::string& path) {
   return QString::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1));
 }
 
+// `name` as an absolute path: a relative one is taken in the current directory as it is now, so
+// that a later change of the current directory (every confirmed open dialog makes one) cannot
+// make the name point at a file elsewhere.
+std::string AbsolutePath(const std::string& name) {
+  if (name.empty()) return name;
+  return QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(name)))
+      .toStdString();
+}
+
+// The text of a file edit the window last set or took itself; a key that leaves the text as it
+// was (an arrow, Tab, a modifier) takes nothing again.
+constexpr char kTakenText[] = "zelvTakenText";
+
+// Shows the file `path` in its edit: the file's name, with the whole path in the tooltip.
+void ShowFileField(QLineEdit* edit, const std::string& path) {
+  const QString name = FileNamePart(path);
+  edit->setProperty(kTakenText, name);
+  edit->setToolTip(QString::fromStdString(path));
+  edit->setText(name);
+}
+
 // The Cyrillic letter on the key that carries J in the Russian keyboard layout, so Ctrl+J works
 // whichever of the two layouts is active.
 constexpr int kKeyCyrillicO = 0x041E;
@@ -529,25 +550,25 @@ void TOrientation_Form::OpenPhoto(const std::string& photoFile) {
     });
     connect(photoWindow_, &PhotoWindow::FilesSaved, this,
             [this](const QString& points, const QString& scene) {
-              state_.ImageFileName = points.toStdString();
-              Edit6->setText(FileNamePart(state_.ImageFileName));
+              state_.ImageFileName = AbsolutePath(points.toStdString());
+              ShowFileField(Edit6, state_.ImageFileName);
               if (scene.isEmpty()) return;
-              state_.SceneFileName = scene.toStdString();
-              Edit4->setText(FileNamePart(state_.SceneFileName));
+              state_.SceneFileName = AbsolutePath(scene.toStdString());
+              ShowFileField(Edit4, state_.SceneFileName);
             });
     LinkPointSelection();
   }
-  const PhotoCompanions found = FindPhotoCompanions(photoFile);
+  const std::string photo = AbsolutePath(photoFile);
+  const PhotoCompanions found = FindPhotoCompanions(photo);
   const auto take = [this](std::string& member, QLineEdit* edit, const std::string& file) {
     if (!edit->text().isEmpty() || file.empty()) return;
-    member = file;
-    edit->setText(FileNamePart(member));
+    member = AbsolutePath(file);
+    ShowFileField(edit, member);
   };
   take(state_.CameraFileName, Edit1, found.camera);
   take(state_.ImageFileName, Edit6, found.image);
   take(state_.SceneFileName, Edit4, found.scene);
-  if (!photoWindow_->OpenPhoto(photoFile, Edit6->text().isEmpty() ? "" : state_.ImageFileName))
-    return;
+  if (!photoWindow_->OpenPhoto(photo, Edit6->text().isEmpty() ? "" : state_.ImageFileName)) return;
   photoWindow_->ShowOverlay(overlay_);
   photoWindow_->show();
   photoWindow_->raise();
@@ -605,8 +626,8 @@ void TOrientation_Form::PickFile(bool camera, std::string& member, QLineEdit* ed
   const std::optional<std::string> chosen = ui_->ChooseOpenFile(request);
   if (!chosen) return;
   ResetDialogFolders(std::string());
-  member = *chosen;
-  edit->setText(FileNamePart(member));
+  member = AbsolutePath(*chosen);
+  ShowFileField(edit, member);
   ClearShownResults();
 }
 
@@ -616,15 +637,17 @@ void TOrientation_Form::Button4Click() { PickFile(false, state_.SceneFileName, E
 
 void TOrientation_Form::TakeTypedName(QLineEdit* edit, std::string& member) {
   const std::string text = edit->text().toStdString();
-  if (text.empty()) return;
-  // A name typed with a folder is a path of its own (relative to the current directory when not
-  // absolute); only a bare name goes into the previous file's folder.
-  if (text.find('/') != std::string::npos) {
-    member = text;
-    return;
-  }
+  if (text.empty() || edit->property(kTakenText).toString() == edit->text()) return;
+  edit->setProperty(kTakenText, edit->text());
+  // A name typed with a folder is a path of its own (relative to the current directory as it is
+  // while typing); only a bare name goes into the previous file's folder. Either way the member
+  // holds the absolute path from now on.
   const auto slash = member.rfind('/');
-  member = slash == std::string::npos ? text : member.substr(0, slash + 1) + text;
+  if (text.find('/') != std::string::npos || slash == std::string::npos)
+    member = AbsolutePath(text);
+  else
+    member = AbsolutePath(member.substr(0, slash + 1) + text);
+  edit->setToolTip(QString::fromStdString(member));
 }
 
 void TOrientation_Form::Edit1KeyUp() { TakeTypedName(Edit1, state_.CameraFileName); }
