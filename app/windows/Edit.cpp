@@ -265,6 +265,9 @@ class CellEditDelegate : public QStyledItemDelegate {
     return editor;
   }
 
+  // A cell editor is open (until its queued close has run).
+  bool Editing() const { return editor_ != nullptr; }
+
   // Writes the open editor's text into its cell and closes the editor; nothing when none is
   // open. The view ignores an editor that it has already closed.
   void CommitAndClose() {
@@ -727,7 +730,10 @@ void TRedForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TRedForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == StringGrid1 && event->type() == QEvent::KeyPress) {
+  // A key the open cell editor has had goes on to the grid when the editor leaves it (its line
+  // edit leaves Enter): the delegate has counted it and queued the move down already, and a
+  // second move would skip a row.
+  if (watched == StringGrid1 && event->type() == QEvent::KeyPress && !delegate_->Editing()) {
     StringGrid1KeyDown();
     if (IsEnterKey(static_cast<QKeyEvent*>(event))) {
       MoveDown();
