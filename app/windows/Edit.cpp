@@ -710,8 +710,8 @@ void TRedForm::N6Click() { close(); }
 
 void TRedForm::closeEvent(QCloseEvent* event) {
   CommitOpenEditor();
-  const Answer answer = Modified ? ui_.AskYesNoOrCancel("Данные не сохранены. Сохранить?",
-                                                        "Предупреждение", OwnerWindow())
+  const Answer answer = Modified ? ui_.AskToSave("Данные не сохранены. Сохранить?",
+                                                 "Предупреждение", DataFileName, OwnerWindow())
                                  : Answer::No;
   // Esc or the box's close button: no decision, so the data stay.
   if (answer == Answer::Cancel) {

@@ -693,9 +693,9 @@ void TOrientation_Form::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  const Answer answer =
-      state_.ResultSaved ? Answer::No
-                         : ui_->AskYesNoOrCancel("Сохранить результат?", "Сохранение", SelfOwner());
+  const Answer answer = state_.ResultSaved
+                            ? Answer::No
+                            : ui_->AskToSave("Сохранить результат?", "Сохранение", "", SelfOwner());
   // Esc or the box's close button: the user has not decided, so the window stays with its result.
   if (answer == Answer::Cancel) {
     event->ignore();

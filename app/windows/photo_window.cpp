@@ -575,11 +575,11 @@ void PhotoWindow::ChessboardClick() {
 }
 
 void PhotoWindow::OrientClick() {
-  if (Modified() &&
-      ui_.AskYesNo("Точки снимка изменены. Сохранить их перед счётом?", "Предупреждение",
-                   SelfOwner()) &&
-      !Save())
-    return;
+  if (Modified()) {
+    const Answer answer = ui_.AskToSave("Точки снимка изменены. Сохранить их перед счётом?",
+                                        "Предупреждение", pointsFile_, SelfOwner());
+    if (answer == Answer::Cancel || (answer == Answer::Yes && !Save())) return;
+  }
   emit OrientationRequested();
 }
 
@@ -651,7 +651,10 @@ bool PhotoWindow::SaveAs() {
 
 bool PhotoWindow::MaybeSave() {
   if (!Modified()) return true;
-  if (!ui_.AskYesNo(kUnsavedQuestion, kUnsavedCaption, SelfOwner())) return true;
+  const Answer answer = ui_.AskToSave(kUnsavedQuestion, kUnsavedCaption, pointsFile_, SelfOwner());
+  // Esc or the box's close button: no decision, so the points stay on show.
+  if (answer == Answer::Cancel) return false;
+  if (answer == Answer::No) return true;
   // The user asked for the points to be kept: a save that did not happen keeps them on show.
   return Save();
 }

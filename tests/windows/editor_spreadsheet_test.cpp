@@ -354,7 +354,7 @@ class EditorSpreadsheetTest : public QObject {
         true);
     QVERIFY(!form.close());
     QVERIFY(form.isVisible());
-    QCOMPARE(buttons, 2);
+    QCOMPARE(buttons, 3);  // "Сохранить", "Не сохранять", "Отмена"
     QCOMPARE(PointRows(form), QStringList{"1:1|2"});
     QVERIFY(form.Modified);
 

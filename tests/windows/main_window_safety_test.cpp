@@ -162,7 +162,7 @@ class MainWindowSafetyTest : public QObject {
     });
     QVERIFY(!w.close());
     QCOMPARE(question, QStringLiteral("Сохранить результат?"));
-    QCOMPARE(buttons.size(), 2);
+    QCOMPARE(buttons.size(), 3);  // "Сохранить", "Не сохранять", "Отмена"
     QVERIFY(w.isVisible());
     QCOMPARE(w.ResultEdits[zelv::kCentreX]->text(), centre);
     QVERIFY(w.Button1->isEnabled());
