@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QShowEvent>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QToolBar>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "app/windows/editor_icons.h"
+#include "app/windows/screen_fit.h"
 #include "base/zelv_error.h"
 #include "files/camera_file.h"
 #include "files/editor_data.h"
@@ -959,6 +961,11 @@ void ReleaseDataEditors() {
   std::vector<QPointer<TRedForm>> editors;
   editors.swap(OpenEditors());
   for (const QPointer<TRedForm>& editor : editors) delete editor.data();
+}
+
+void TRedForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FitToScreen(this);
 }
 
 }  // namespace zelv

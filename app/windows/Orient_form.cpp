@@ -18,6 +18,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStringList>
 #include <QTimer>
@@ -36,6 +37,7 @@
 #include "app/windows/photo_window.h"
 #include "app/windows/qt_user_interface.h"
 #include "app/windows/residuals_window.h"
+#include "app/windows/screen_fit.h"
 #include "files/calibration_file.h"
 #include "files/point_table.h"
 
@@ -142,7 +144,13 @@ TOrientation_Form::TOrientation_Form(UserInterface* ui, QWidget* parent) : QMain
   StatusBar1->setSizeGripEnabled(false);
   panelLayout->addWidget(StatusBar1);
   centralLayout->addWidget(Panel1);
-  setCentralWidget(central);
+  // On a small or strongly scaled screen the window is shrunk to fit it, and the panel scrolls.
+  auto* scroller = new QScrollArea(this);
+  scroller->setObjectName(QStringLiteral("PanelScroller"));
+  scroller->setFrameShape(QFrame::NoFrame);
+  scroller->setWidgetResizable(true);
+  scroller->setWidget(central);
+  setCentralWidget(scroller);
 
   state_.StartDirectory = QDir::currentPath().toStdString();
   ResetDialogFolders(state_.StartDirectory);
@@ -387,26 +395,13 @@ void TOrientation_Form::ShowDebugGroup(bool show) {
     GroupBox3->hide();
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(kMinimumWidth, kMinimumHeight);
+    if (isVisible()) KeepOnScreen();
   }
 }
 
 QString TOrientation_Form::StatusText() const { return StatusBar1->currentMessage(); }
 
-void TOrientation_Form::KeepOnScreen() {
-  const QScreen* shown = screen();
-  if (shown == nullptr) return;
-  const QRect area = shown->availableGeometry();
-  // The size the window is growing to: on some platforms a resize is carried out later.
-  QRect frame = frameGeometry();
-  frame.setSize(frame.size() - size() + size().expandedTo(minimumSize()));
-  QPoint topLeft = frame.topLeft();
-  // The bottom edge moves up into the screen; the title bar never leaves it at the top.
-  if (frame.bottom() > area.bottom()) topLeft.setY(area.bottom() - frame.height() + 1);
-  if (frame.right() > area.right()) topLeft.setX(area.right() - frame.width() + 1);
-  topLeft.setY(std::max(topLeft.y(), area.top()));
-  topLeft.setX(std::max(topLeft.x(), area.left()));
-  if (topLeft != frame.topLeft()) move(topLeft);
-}
+void TOrientation_Form::KeepOnScreen() { FitToScreen(this); }
 
 // ---------------------------------------------------------------- the orientation command
 
@@ -811,6 +806,7 @@ void TOrientation_Form::showEvent(QShowEvent* event) {
     frame.moveCenter(shown->availableGeometry().center());
     move(frame.topLeft());
   }
+  FitToScreen(this);
 }
 
 }  // namespace zelv

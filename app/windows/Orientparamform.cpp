@@ -10,12 +10,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <cmath>
 #include <optional>
 
 #include "app/windows/Orient_form.h"
+#include "app/windows/screen_fit.h"
 #include "base/angles.h"
 #include "base/number_text.h"
 
@@ -301,5 +303,10 @@ void TOrientNForm::Button1Click() {
 }
 
 void TOrientNForm::Button2Click() { reject(); }
+
+void TOrientNForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  FitToScreen(this);
+}
 
 }  // namespace zelv

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShowEvent>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
@@ -27,6 +28,7 @@
 #include "app/windows/photo_items.h"
 #include "app/windows/photo_point_model.h"
 #include "app/windows/photo_view.h"
+#include "app/windows/screen_fit.h"
 #include "base/number_text.h"
 #include "base/zelv_error.h"
 #include "files/text_file.h"
@@ -668,6 +670,11 @@ void PhotoWindow::closeEvent(QCloseEvent* event) {
   UndoStack->clear();
   UpdateTitle();
   event->accept();
+}
+
+void PhotoWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FitToScreen(this);
 }
 
 }  // namespace zelv

@@ -208,13 +208,13 @@ class MainWindowTest : public QObject {
     w.State().SigmaCount = 2.5;
 
     int opened = 0;
-    QPoint position;
+    QRect frame;
     QString sigma;
     auto closeWhenShown = [&] {
       WhenModalOpens([&](QWidget* modal) {
         if (auto* dialog = qobject_cast<zelv::TOrientNForm*>(modal)) {
           ++opened;
-          position = dialog->pos();
+          frame = dialog->frameGeometry();
           sigma = dialog->Edit1->text();
         }
         static_cast<QDialog*>(modal)->reject();
@@ -223,7 +223,10 @@ class MainWindowTest : public QObject {
     closeWhenShown();
     QTest::keyClick(w.Edit6, Qt::Key_J, Qt::ControlModifier);
     QCOMPARE(opened, 1);
-    QCOMPARE(position, QPoint(400, 300));
+    // At (400, 300), moved left as far as the dialog would otherwise run past the screen.
+    const QRect area = w.screen()->availableGeometry();
+    QCOMPARE(frame.top(), 300);
+    QCOMPARE(frame.left(), std::min(400, area.right() + 1 - frame.width()));
     QCOMPARE(sigma, QStringLiteral("2.5"));
 
     // Shift and Alt are not looked at; J alone does nothing.
