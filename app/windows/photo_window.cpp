@@ -38,6 +38,16 @@ namespace {
 
 const char kUnsavedQuestion[] = "Данные не сохранены. Сохранить?";
 const char kUnsavedCaption[] = "Предупреждение";
+
+// How finely a position is known, in photograph pixels: a click or a drag to a hundredth (a
+// screen pixel at the largest zoom is 1/64), a corner found on the picture to a thousandth. The
+// file then holds what was measured, not the binary noise of the conversions.
+constexpr double kPointedStep = 0.01;
+constexpr double kCornerStep = 0.001;
+
+RawPoint Measured(RawPoint at, double step) {
+  return RawPoint{std::round(at.x / step) * step, std::round(at.y / step) * step};
+}
 constexpr int kNudgeMergeKey = 1;
 constexpr int kPhotoAllocationLimitMb = 2048;  // a 50-megapixel photograph needs 200 MB
 
@@ -102,7 +112,7 @@ PhotoWindow::PhotoWindow(UserInterface& ui, QWidget* owner)
   statusBar()->addPermanentWidget(ScaleLabel);
 
   connect(View, &PhotoView::AddRequested, this, [this](QPointF at, bool refine) {
-    AddPoint(RawPoint{at.x(), at.y()}, refine);
+    AddPoint(Measured(RawPoint{at.x(), at.y()}, kPointedStep), refine);
   });
   connect(View, &PhotoView::NudgeRequested, this, &PhotoWindow::NudgeSelected);
   connect(View, &PhotoView::PointsDragged, this, &PhotoWindow::TakeDraggedPositions);
@@ -219,8 +229,13 @@ void PhotoWindow::CreateMenus() {
   QToolBar* tools = addToolBar(QStringLiteral("Снимок"));
   tools->setObjectName(QStringLiteral("PhotoToolBar"));
   tools->setMovable(false);
+  // The two zooms first: a narrow window moves the tool bar's last buttons into its overflow
+  // menu, and these are the ones wanted at any moment.
+  tools->addAction(FitAction);
+  tools->addAction(ActualSizeAction);
+  tools->addSeparator();
   for (QAction* action : {SaveAction, UndoAction, RedoAction, AddModeAction, DeleteAction,
-                          RefineAction, ChessboardAction, FitAction, ActualSizeAction})
+                          RefineAction, ChessboardAction})
     tools->addAction(action);
 }
 
@@ -455,7 +470,7 @@ void PhotoWindow::AddPoint(RawPoint at, bool refine) {
   }
   if (refine) {
     if (const std::optional<RawPoint> corner = RefineCorner(Grey(), at))
-      at = *corner;
+      at = Measured(*corner, kCornerStep);
     else
       statusBar()->showMessage(
           QStringLiteral("Угол рядом не найден: точка поставлена, где был щелчок."), 4000);
@@ -495,8 +510,9 @@ void PhotoWindow::TakeDraggedPositions() {
   bool moved = false;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const RawPoint at{items_[i]->pos().x(), items_[i]->pos().y()};
+    // Only the dragged points are taken, to what a drag measures; the others keep their digits.
     if (!(at == after.points[i])) {
-      after.points = WithPointMoved(after.points, i, at);
+      after.points = WithPointMoved(after.points, i, Measured(at, kPointedStep));
       moved = true;
     }
   }
@@ -537,7 +553,7 @@ void PhotoWindow::RefineSelected() {
   for (int n : numbers) {
     const std::size_t i = static_cast<std::size_t>(n - 1);
     if (const std::optional<RawPoint> corner = RefineCorner(Grey(), after.points[i]))
-      after.points = WithPointMoved(after.points, i, *corner);
+      after.points = WithPointMoved(after.points, i, Measured(*corner, kCornerStep));
     else
       ++missed;
   }
@@ -560,6 +576,7 @@ bool PhotoWindow::FindChessboard(int columns, int rows, double squareSize) {
     return false;
   }
   PhotoEdit after;
+  for (RawPoint& corner : *corners) corner = Measured(corner, kCornerStep);
   after.points = *corners;
   after.scene = ChessboardScenePoints(columns, rows, squareSize, *corners);
   Push(QStringLiteral("Шахматная мишень"), std::move(after));

@@ -21,6 +21,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 #include <QUndoStack>
 #include <QtTest>
 #include <cmath>
@@ -230,6 +231,48 @@ class PhotoWindowTest : public QObject {
     QVERIFY(w.window->Points().empty());
     w.window->FitAction->trigger();
     QVERIFY(view->Scale() < 1.5);
+  }
+
+  // The middle button, and the left one with Space held, pan in every mode: in the adding mode
+  // they add no point. The two zooms lead the tool bar, so a narrow window keeps them.
+  void theMiddleButtonAndSpaceDragPanInEveryMode() {
+    Workspace w;
+    w.OpenBoard(RenderedBoard{});
+    PhotoView* view = w.window->View;
+    view->ZoomBy(8, view->viewport()->rect().center());
+    w.window->AddModeAction->setChecked(true);
+    const auto drag = [view](Qt::MouseButton button, QPoint from, QPoint to) {
+      QTest::mousePress(view->viewport(), button, {}, from);
+      QMouseEvent move(QEvent::MouseMove, QPointF(to), view->viewport()->mapToGlobal(QPointF(to)),
+                       Qt::NoButton, button, Qt::NoModifier);
+      QApplication::sendEvent(view->viewport(), &move);
+      QTest::mouseRelease(view->viewport(), button, {}, to);
+    };
+    int x = view->horizontalScrollBar()->value();
+    int y = view->verticalScrollBar()->value();
+    drag(Qt::MiddleButton, QPoint(300, 200), QPoint(260, 170));
+    QCOMPARE(view->horizontalScrollBar()->value(), x + 40);
+    QCOMPARE(view->verticalScrollBar()->value(), y + 30);
+    QVERIFY(w.window->Points().empty());
+
+    view->setFocus();
+    x = view->horizontalScrollBar()->value();
+    QTest::keyPress(view, Qt::Key_Space);
+    drag(Qt::LeftButton, QPoint(300, 200), QPoint(250, 200));
+    QTest::keyRelease(view, Qt::Key_Space);
+    QCOMPARE(view->horizontalScrollBar()->value(), x + 50);
+    QVERIFY(w.window->Points().empty());
+    // Space let go, a click adds a point again, at what a click measures: a hundredth.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(301, 203));
+    QCOMPARE(w.window->Points().size(), 1u);
+    for (double v : {w.window->Points()[0].x, w.window->Points()[0].y})
+      QVERIFY2(std::fabs(v * 100 - std::round(v * 100)) < 1e-6,
+               qPrintable(QString::number(v, 'g', 17)));
+
+    auto* tools = w.window->findChild<QToolBar*>(QStringLiteral("PhotoToolBar"));
+    QVERIFY(tools != nullptr);
+    QCOMPARE(tools->actions().value(0), w.window->FitAction);
+    QCOMPARE(tools->actions().value(1), w.window->ActualSizeAction);
   }
 
   void pointsAreAddedMovedRenumberedAndDeletedWithUndo() {
