@@ -1,6 +1,7 @@
 #include "app/windows/Orient_form.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -196,7 +197,13 @@ void TOrientation_Form::CreateActions() {
   N6 = make("N6", QStringLiteral("Оценка"));
   N7 = make("N7", QStringLiteral("Точная оценка"));
   N8 = make("N8", QStringLiteral("Строгая оценка"));
-  for (QAction* level : {N4, N6, N7, N8}) level->setCheckable(true);
+  // One level at a time: radio items.
+  auto* levels = new QActionGroup(this);
+  levels->setExclusive(true);
+  for (QAction* level : {N4, N6, N7, N8}) {
+    level->setCheckable(true);
+    levels->addAction(level);
+  }
   N4->setChecked(true);
   connect(N4, &QAction::triggered, this, &TOrientation_Form::N4Click);
   connect(N6, &QAction::triggered, this, &TOrientation_Form::N6Click);
@@ -237,6 +244,12 @@ void TOrientation_Form::CreateMenus() {
   settings->addAction(N6);
   settings->addAction(N7);
   settings->addAction(N8);
+  settings->addSeparator();
+  // The settings dialog from the menu too. Ctrl+J is the window's own key (seen whichever
+  // control has the focus), so the item only shows it.
+  QAction* dialog = settings->addAction(QStringLiteral("Параметры...\tCtrl+J"));
+  dialog->setObjectName(QStringLiteral("SettingsDialogAction"));
+  connect(dialog, &QAction::triggered, this, &TOrientation_Form::OpenSettingsDialog);
 
   QMenu* command = menuBar()->addMenu(QStringLiteral("Счёт"));
   command->setObjectName(QStringLiteral("CommandMenu"));

@@ -1,6 +1,7 @@
 // The main window driven as a user would: the input edits and pickers, Enter and Ctrl+J, the
 // estimate level, the start-up picture, a full orientation, the save flows and the close question.
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -261,9 +262,12 @@ class MainWindowTest : public QObject {
     auto* settings = w.menuBar()->findChild<QMenu*>(QStringLiteral("SettingsMenu"));
     QVERIFY(settings != nullptr);
     const QList<QAction*> items = settings->actions();
-    QCOMPARE(items.size(), 4);
+    // The four levels as radio items, then the settings dialog's item.
+    QCOMPARE(items.size(), 6);
     QCOMPARE(items[2], w.N7);
     QCOMPARE(items[3], w.N8);
+    QVERIFY(w.N8->actionGroup() != nullptr && w.N8->actionGroup()->isExclusive());
+    QCOMPARE(items[5]->objectName(), QStringLiteral("SettingsDialogAction"));
     QCOMPARE(w.N8->text(), QStringLiteral("Строгая оценка"));
     w.N8->trigger();
     QVERIFY(!w.N4->isChecked() && !w.N6->isChecked() && !w.N7->isChecked() && w.N8->isChecked());
