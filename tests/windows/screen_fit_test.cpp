@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTabWidget>
 #include <QtTest>
 #include <string>
 
@@ -93,14 +94,20 @@ class ScreenFitTest : public QObject {
 
     QString dialogPlace;
     bool dialogInside = false;
+    bool pagesWhole = false;
     WhenModalOpens([&](QWidget* modal) {
       dialogInside = Inside(modal);
+      // Scrolled, not squeezed: the pages keep at least their minimum size.
+      const auto* pages = modal->findChild<QTabWidget*>(QStringLiteral("PageControl1"));
+      pagesWhole = pages != nullptr && pages->width() >= pages->minimumSizeHint().width() &&
+                   pages->height() >= pages->minimumSizeHint().height();
       dialogPlace = Where(modal);
       Shot(QStringLiteral("settings"));
       static_cast<QDialog*>(modal)->reject();
     });
     w.OpenSettingsDialog();
     QVERIFY2(dialogInside, qPrintable(dialogPlace));
+    QVERIFY(pagesWhole);
     w.Photo()->close();
   }
 
