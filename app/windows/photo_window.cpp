@@ -479,6 +479,9 @@ void PhotoWindow::AddPoint(RawPoint at, bool refine) {
   after.points = WithPointAdded(edit_.points, at);
   Push(QStringLiteral("Добавление точки"), std::move(after));
   SelectPoint(static_cast<int>(edit_.points.size()));
+  // The list lays its new row out only later: scrolled now, it would stop a row short of it.
+  List->doItemsLayout();
+  List->scrollTo(Model->index(static_cast<int>(edit_.points.size()) - 1, 0));
 }
 
 void PhotoWindow::DeleteSelected() {
@@ -649,6 +652,10 @@ bool PhotoWindow::Save() {
   }
   UndoStack->setClean();
   UpdateTitle();
+  statusBar()->showMessage(
+      QStringLiteral("Сохранено в ") + QString::fromStdString(pointsFile_) +
+          (sceneToWrite ? QStringLiteral(" и ") + QString::fromStdString(sceneFile_) : QString()),
+      8000);
   emit FilesSaved(QString::fromStdString(pointsFile_),
                   sceneToWrite ? QString::fromStdString(sceneFile_) : QString());
   return true;

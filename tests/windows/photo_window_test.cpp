@@ -17,6 +17,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -273,6 +274,25 @@ class PhotoWindowTest : public QObject {
     QVERIFY(tools != nullptr);
     QCOMPARE(tools->actions().value(0), w.window->FitAction);
     QCOMPARE(tools->actions().value(1), w.window->ActualSizeAction);
+  }
+
+  // A point added below a long list shows its row, and saving says where it went.
+  void aNewPointsRowScrollsIntoViewAndSavingSaysWhere() {
+    Workspace w;
+    RawPoints many;
+    for (int i = 0; i < 80; ++i) many.push_back(RawPoint{10.0 + i, 20.0 + i});
+    w.OpenBoard(RenderedBoard{}, &many);
+    w.window->resize(700, 400);
+    QCoreApplication::processEvents();
+    w.window->List->scrollToTop();
+    w.window->AddPoint(RawPoint{300, 200}, false);
+    QCoreApplication::processEvents();
+    const QRect row = w.window->List->visualRect(w.window->List->model()->index(80, 0));
+    QVERIFY2(w.window->List->viewport()->rect().contains(row.center()),
+             qPrintable(QStringLiteral("row at %1").arg(row.y())));
+    QVERIFY(w.window->Save());
+    QCOMPARE(w.window->statusBar()->currentMessage(),
+             QStringLiteral("Сохранено в ") + Q(w.Path("image.crd")));
   }
 
   void pointsAreAddedMovedRenumberedAndDeletedWithUndo() {
