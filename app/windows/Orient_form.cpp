@@ -158,6 +158,8 @@ TOrientation_Form::TOrientation_Form(UserInterface* ui, QWidget* parent) : QMain
 
   N10->setEnabled(false);
   Button2->setEnabled(false);
+  levelLabel_->setText(N4->text());
+  Edit1Change();
   GroupBox3->hide();
   setMinimumSize(kMinimumWidth, kMinimumHeight);
   resize(650, kMinimumHeight);
@@ -298,8 +300,14 @@ QWidget* TOrientation_Form::CreateInputGroup() {
   Button2->setToolTip(QStringLiteral("Расчет параметров ориентации"));
   Button2->setMinimumWidth(96);
   connect(Button2, &QPushButton::clicked, this, &TOrientation_Form::Button2Click);
+  // The estimate the command will run, under its button: the level is otherwise seen only in
+  // the menu.
+  levelLabel_ = new QLabel(group);
+  levelLabel_->setObjectName(QStringLiteral("LevelLabel"));
+  levelLabel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   grid->setColumnMinimumWidth(3, 12);
-  grid->addWidget(Button2, 0, 4, 3, 1, Qt::AlignVCenter);
+  grid->addWidget(Button2, 0, 4, 2, 1, Qt::AlignBottom);
+  grid->addWidget(levelLabel_, 2, 4);
   grid->setColumnStretch(1, 1);
   return group;
 }
@@ -441,6 +449,13 @@ void TOrientation_Form::Edit1Change() {
       !Edit6->text().isEmpty() && !Edit4->text().isEmpty() && !Edit1->text().isEmpty();
   N10->setEnabled(complete);
   Button2->setEnabled(complete);
+  // While no file is named, the status bar says how to begin.
+  const QString hint = QStringLiteral("Откройте снимок или выберите три файла");
+  const bool none = Edit6->text().isEmpty() && Edit4->text().isEmpty() && Edit1->text().isEmpty();
+  if (none && StatusBar1->currentMessage().isEmpty())
+    StatusBar1->showMessage(hint);
+  else if (!none && StatusBar1->currentMessage() == hint)
+    StatusBar1->clearMessage();
 }
 
 void TOrientation_Form::ShowStatus(const std::string& text) {
@@ -731,6 +746,8 @@ void TOrientation_Form::SetEstimateLevel(int level) {
   N6->setChecked(level == 1);
   N7->setChecked(level == 3);
   N8->setChecked(level == kRigorousLevel);
+  for (const QAction* item : {N4, N6, N7, N8})
+    if (item->isChecked()) levelLabel_->setText(item->text());
   state_.Settings.EstimateLevel = level;
 }
 

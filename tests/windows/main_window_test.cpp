@@ -269,11 +269,19 @@ class MainWindowTest : public QObject {
     QVERIFY(w.N8->actionGroup() != nullptr && w.N8->actionGroup()->isExclusive());
     QCOMPARE(items[5]->objectName(), QStringLiteral("SettingsDialogAction"));
     QCOMPARE(w.N8->text(), QStringLiteral("Строгая оценка"));
+    // The level is shown under the command's button too; with no file named yet the status bar
+    // says how to begin.
+    auto* level = w.findChild<QLabel*>(QStringLiteral("LevelLabel"));
+    QVERIFY(level != nullptr);
+    QCOMPARE(level->text(), QStringLiteral("Быстрая оценка"));
+    QCOMPARE(w.StatusText(), QStringLiteral("Откройте снимок или выберите три файла"));
     w.N8->trigger();
     QVERIFY(!w.N4->isChecked() && !w.N6->isChecked() && !w.N7->isChecked() && w.N8->isChecked());
     QCOMPARE(w.State().Settings.EstimateLevel, 4);
+    QCOMPARE(level->text(), QStringLiteral("Строгая оценка"));
 
     h.UseCase(std::string(ZELV_TEST_DATA_DIR) + "/realdata/zhang/image1");
+    QCOMPARE(w.StatusText(), QString());
     QVERIFY(w.PrecisionGroup->isHidden());
     w.Button2Click();
     QVERIFY(h.ui.messages.empty());
