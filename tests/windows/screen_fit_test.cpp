@@ -15,6 +15,7 @@
 #include "app/windows/Orient_form.h"
 #include "app/windows/Orientparamform.h"
 #include "app/windows/photo_window.h"
+#include "app/windows/residuals_window.h"
 #include "fake_ui.h"
 #include "windows/when_modal_opens.h"
 
@@ -86,6 +87,11 @@ class ScreenFitTest : public QObject {
     w.raise();
     w.activateWindow();
     Shot(QStringLiteral("main"));
+    w.N17Click();
+    QVERIFY(w.Residuals() != nullptr);
+    QVERIFY2(Inside(w.Residuals()), qPrintable(Where(w.Residuals())));
+    Shot(QStringLiteral("residuals"));
+    w.Residuals()->close();
 
     w.ShowDebugGroup(true);
     QVERIFY2(Inside(&w), qPrintable(Where(&w)));
