@@ -559,7 +559,7 @@ void TOrientation_Form::N18Click() {
   FileDialogRequest request;
   request.filters = {
       {"Снимки (*.png *.jpg *.jpeg *.tif *.tiff *.bmp)", "*.png *.jpg *.jpeg *.tif *.tiff *.bmp"},
-      {"All Files (*)", "*"}};
+      {"Все файлы (*)", "*"}};
   request.startFolder = crdStartFolder_;
   request.owner = SelfOwner();
   if (const std::optional<std::string> chosen = ui_->ChooseOpenFile(request)) OpenPhoto(*chosen);
@@ -631,8 +631,8 @@ void TOrientation_Form::PickFile(bool camera, std::string& member, QLineEdit* ed
     // A calibration file may stand in for the camera file; the first filter shows both.
     request.filters = {{"Camera Files (*.cam *.yml *.yaml *.xml *.json *.txt)",
                         "*.cam *.yml *.yaml *.xml *.json *.txt"},
-                       {"ZELV Camera Files (*.cam)", "*.cam"},
-                       {"OpenCV and COLMAP Calibrations (*.yml *.yaml *.xml *.json *.txt)",
+                       {"Файлы камеры ZELV (*.cam)", "*.cam"},
+                       {"Калибровки OpenCV и COLMAP (*.yml *.yaml *.xml *.json *.txt)",
                         "*.yml *.yaml *.xml *.json *.txt"},
                        {"All Files (*)", "*"}};
     request.defaultSuffix = "cam";

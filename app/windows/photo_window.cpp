@@ -53,7 +53,7 @@ constexpr int kPhotoAllocationLimitMb = 2048;  // a 50-megapixel photograph need
 
 FileDialogRequest CrdRequest(const std::string& proposed, const std::string& folder, Owner owner) {
   FileDialogRequest request;
-  request.filters = {{"Coordinate Files (*.crd)", "*.crd"}, {"All Files (*)", "*"}};
+  request.filters = {{"Файлы координат (*.crd)", "*.crd"}, {"Все файлы (*)", "*"}};
   request.defaultSuffix = "crd";
   request.proposedName = proposed;
   request.startFolder = folder;

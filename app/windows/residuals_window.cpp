@@ -269,7 +269,7 @@ void ResidualsWindow::SelectPoint(int number) {
 void ResidualsWindow::SaveButtonClick() {
   if (!report_) return;
   FileDialogRequest request;
-  request.filters = {{"CSV Files (*.csv)", "*.csv"}, {"All Files (*)", "*"}};
+  request.filters = {{"Таблицы CSV (*.csv)", "*.csv"}, {"Все файлы (*)", "*"}};
   request.defaultSuffix = "csv";
   request.proposedName = report_->csvName;
   request.owner = SelfOwner();
