@@ -379,8 +379,10 @@ void PhotoWindow::ShowOverlay(const std::optional<PhotoOverlay>& overlay) {
   RebuildItems();
   if (overlay_) {
     const char separator = RegionalDecimalSeparator();
+    // Measured on the photograph (raw pixels), not in the corrected frame of the residuals
+    // window, whose largest residual differs by the lens correction.
     ResidualLegend->setText(
-        QStringLiteral("Невязки ×%1 (наибольшая %2 пикс.)")
+        QStringLiteral("Невязки ×%1 (наибольшая на снимке %2 пикс.)")
             .arg(QString::fromStdString(FormatGeneral(overlay_->magnification, separator)),
                  QString::fromStdString(FormatFixed4(overlay_->largest, separator))));
   } else {

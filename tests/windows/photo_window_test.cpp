@@ -567,7 +567,8 @@ class PhotoWindowTest : public QObject {
       QVERIFY(Distance(p.measured, measured[static_cast<std::size_t>(p.number - 1)]) < 1e-9);
       QVERIFY(Distance(p.projected, p.measured) < 1e-6);
     }
-    QCOMPARE(photo->ResidualLegend->text(), QStringLiteral("Невязки ×1 (наибольшая 0.0000 пикс.)"));
+    QCOMPARE(photo->ResidualLegend->text(),
+             QStringLiteral("Невязки ×1 (наибольшая на снимке 0.0000 пикс.)"));
     MaybeSave(photo, "photo-square-overlay.png");
   }
 
