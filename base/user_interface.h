@@ -52,6 +52,15 @@ class UserInterface {
                                   Owner owner) {
     return AskYesNo(text, caption, owner) ? Answer::Yes : Answer::No;
   }
+  // The question about data not yet saved (a window closing, other data opened over them, a
+  // computation from edited points): save (Yes), don't save (No) or cancel, naming `file` (empty
+  // while the data have no file). Esc and the box's close button cancel. Without a box of its
+  // own, it is AskYesNoOrCancel.
+  virtual Answer AskToSave(const std::string& text, const std::string& caption,
+                           const std::string& file, Owner owner) {
+    static_cast<void>(file);
+    return AskYesNoOrCancel(text, caption, owner);
+  }
   // The open dialog; the chosen full path, or nothing when cancelled. Confirming makes the
   // chosen file's folder the process's current directory.
   virtual std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) = 0;

@@ -41,6 +41,12 @@ class FakeUi : public UserInterface {
     choices.pop_front();
     return answer;
   }
+  // Recorded with the file it names, then answered as AskYesNoOrCancel.
+  Answer AskToSave(const std::string& text, const std::string& caption, const std::string& file,
+                   Owner owner) override {
+    questionFiles.push_back(file);
+    return AskYesNoOrCancel(text, caption, owner);
+  }
   std::optional<std::string> ChooseOpenFile(const FileDialogRequest& request) override {
     openRequests.push_back(request);
     return NextFile();
@@ -64,6 +70,8 @@ class FakeUi : public UserInterface {
 
   std::vector<Message> messages;
   std::vector<Message> questions;
+  // The file each AskToSave named.
+  std::vector<std::string> questionFiles;
   std::vector<FileDialogRequest> openRequests;
   std::vector<FileDialogRequest> saveRequests;
   std::vector<std::string> statusTexts;

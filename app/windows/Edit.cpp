@@ -14,6 +14,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QShowEvent>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QToolBar>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "app/windows/editor_icons.h"
+#include "app/windows/screen_fit.h"
 #include "base/zelv_error.h"
 #include "files/camera_file.h"
 #include "files/editor_data.h"
@@ -264,6 +266,9 @@ class CellEditDelegate : public QStyledItemDelegate {
     editor_ = editor;
     return editor;
   }
+
+  // A cell editor is open (until its queued close has run).
+  bool Editing() const { return editor_ != nullptr; }
 
   // Writes the open editor's text into its cell and closes the editor; nothing when none is
   // open. The view ignores an editor that it has already closed.
@@ -707,8 +712,8 @@ void TRedForm::N6Click() { close(); }
 
 void TRedForm::closeEvent(QCloseEvent* event) {
   CommitOpenEditor();
-  const Answer answer = Modified ? ui_.AskYesNoOrCancel("Данные не сохранены. Сохранить?",
-                                                        "Предупреждение", OwnerWindow())
+  const Answer answer = Modified ? ui_.AskToSave("Данные не сохранены. Сохранить?",
+                                                 "Предупреждение", DataFileName, OwnerWindow())
                                  : Answer::No;
   // Esc or the box's close button: no decision, so the data stay.
   if (answer == Answer::Cancel) {
@@ -727,7 +732,10 @@ void TRedForm::closeEvent(QCloseEvent* event) {
 }
 
 bool TRedForm::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == StringGrid1 && event->type() == QEvent::KeyPress) {
+  // A key the open cell editor has had goes on to the grid when the editor leaves it (its line
+  // edit leaves Enter): the delegate has counted it and queued the move down already, and a
+  // second move would skip a row.
+  if (watched == StringGrid1 && event->type() == QEvent::KeyPress && !delegate_->Editing()) {
     StringGrid1KeyDown();
     if (IsEnterKey(static_cast<QKeyEvent*>(event))) {
       MoveDown();
@@ -953,6 +961,11 @@ void ReleaseDataEditors() {
   std::vector<QPointer<TRedForm>> editors;
   editors.swap(OpenEditors());
   for (const QPointer<TRedForm>& editor : editors) delete editor.data();
+}
+
+void TRedForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FitToScreen(this);
 }
 
 }  // namespace zelv

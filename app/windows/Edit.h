@@ -140,6 +140,8 @@ class TRedForm : public QMainWindow {
   // window stays open when nothing was written, No closes and discards.
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Opens inside the screen's available area, shrunk to fit it.
+  void showEvent(QShowEvent* event) override;
 
  private:
   void CreateActions();

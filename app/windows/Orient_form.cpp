@@ -1,6 +1,7 @@
 #include "app/windows/Orient_form.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QClipboard>
 #include <QCloseEvent>
@@ -18,6 +19,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <QStringList>
 #include <QTimer>
@@ -35,6 +37,7 @@
 #include "app/windows/photo_window.h"
 #include "app/windows/qt_user_interface.h"
 #include "app/windows/residuals_window.h"
+#include "app/windows/screen_fit.h"
 #include "files/calibration_file.h"
 #include "files/point_table.h"
 
@@ -53,6 +56,27 @@ constexpr int kStartUpPictureMs = 4000;
 QString FileNamePart(const std::string& path) {
   const auto slash = path.rfind('/');
   return QString::fromStdString(slash == std::string::npos ? path : path.substr(slash + 1));
+}
+
+// `name` as an absolute path: a relative one is taken in the current directory as it is now, so
+// that a later change of the current directory (every confirmed open dialog makes one) cannot
+// make the name point at a file elsewhere.
+std::string AbsolutePath(const std::string& name) {
+  if (name.empty()) return name;
+  return QDir::cleanPath(QDir::current().absoluteFilePath(QString::fromStdString(name)))
+      .toStdString();
+}
+
+// The text of a file edit the window last set or took itself; a key that leaves the text as it
+// was (an arrow, Tab, a modifier) takes nothing again.
+constexpr char kTakenText[] = "zelvTakenText";
+
+// Shows the file `path` in its edit: the file's name, with the whole path in the tooltip.
+void ShowFileField(QLineEdit* edit, const std::string& path) {
+  const QString name = FileNamePart(path);
+  edit->setProperty(kTakenText, name);
+  edit->setToolTip(QString::fromStdString(path));
+  edit->setText(name);
 }
 
 // The Cyrillic letter on the key that carries J in the Russian keyboard layout, so Ctrl+J works
@@ -120,13 +144,21 @@ TOrientation_Form::TOrientation_Form(UserInterface* ui, QWidget* parent) : QMain
   StatusBar1->setSizeGripEnabled(false);
   panelLayout->addWidget(StatusBar1);
   centralLayout->addWidget(Panel1);
-  setCentralWidget(central);
+  // On a small or strongly scaled screen the window is shrunk to fit it, and the panel scrolls.
+  auto* scroller = new QScrollArea(this);
+  scroller->setObjectName(QStringLiteral("PanelScroller"));
+  scroller->setFrameShape(QFrame::NoFrame);
+  scroller->setWidgetResizable(true);
+  scroller->setWidget(central);
+  setCentralWidget(scroller);
 
   state_.StartDirectory = QDir::currentPath().toStdString();
   ResetDialogFolders(state_.StartDirectory);
 
   N10->setEnabled(false);
   Button2->setEnabled(false);
+  levelLabel_->setText(N4->text());
+  Edit1Change();
   GroupBox3->hide();
   setMinimumSize(kMinimumWidth, kMinimumHeight);
   resize(650, kMinimumHeight);
@@ -166,7 +198,13 @@ void TOrientation_Form::CreateActions() {
   N6 = make("N6", QStringLiteral("Оценка"));
   N7 = make("N7", QStringLiteral("Точная оценка"));
   N8 = make("N8", QStringLiteral("Строгая оценка"));
-  for (QAction* level : {N4, N6, N7, N8}) level->setCheckable(true);
+  // One level at a time: radio items.
+  auto* levels = new QActionGroup(this);
+  levels->setExclusive(true);
+  for (QAction* level : {N4, N6, N7, N8}) {
+    level->setCheckable(true);
+    levels->addAction(level);
+  }
   N4->setChecked(true);
   connect(N4, &QAction::triggered, this, &TOrientation_Form::N4Click);
   connect(N6, &QAction::triggered, this, &TOrientation_Form::N6Click);
@@ -207,6 +245,12 @@ void TOrientation_Form::CreateMenus() {
   settings->addAction(N6);
   settings->addAction(N7);
   settings->addAction(N8);
+  settings->addSeparator();
+  // The settings dialog from the menu too. Ctrl+J is the window's own key (seen whichever
+  // control has the focus), so the item only shows it.
+  QAction* dialog = settings->addAction(QStringLiteral("Параметры...\tCtrl+J"));
+  dialog->setObjectName(QStringLiteral("SettingsDialogAction"));
+  connect(dialog, &QAction::triggered, this, &TOrientation_Form::OpenSettingsDialog);
 
   QMenu* command = menuBar()->addMenu(QStringLiteral("Счёт"));
   command->setObjectName(QStringLiteral("CommandMenu"));
@@ -255,8 +299,14 @@ QWidget* TOrientation_Form::CreateInputGroup() {
   Button2->setToolTip(QStringLiteral("Расчет параметров ориентации"));
   Button2->setMinimumWidth(96);
   connect(Button2, &QPushButton::clicked, this, &TOrientation_Form::Button2Click);
+  // The estimate the command will run, under its button: the level is otherwise seen only in
+  // the menu.
+  levelLabel_ = new QLabel(group);
+  levelLabel_->setObjectName(QStringLiteral("LevelLabel"));
+  levelLabel_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
   grid->setColumnMinimumWidth(3, 12);
-  grid->addWidget(Button2, 0, 4, 3, 1, Qt::AlignVCenter);
+  grid->addWidget(Button2, 0, 4, 2, 1, Qt::AlignBottom);
+  grid->addWidget(levelLabel_, 2, 4);
   grid->setColumnStretch(1, 1);
   return group;
 }
@@ -365,26 +415,13 @@ void TOrientation_Form::ShowDebugGroup(bool show) {
     GroupBox3->hide();
     setMinimumSize(kMinimumWidth, kMinimumHeight);
     resize(kMinimumWidth, kMinimumHeight);
+    if (isVisible()) KeepOnScreen();
   }
 }
 
 QString TOrientation_Form::StatusText() const { return StatusBar1->currentMessage(); }
 
-void TOrientation_Form::KeepOnScreen() {
-  const QScreen* shown = screen();
-  if (shown == nullptr) return;
-  const QRect area = shown->availableGeometry();
-  // The size the window is growing to: on some platforms a resize is carried out later.
-  QRect frame = frameGeometry();
-  frame.setSize(frame.size() - size() + size().expandedTo(minimumSize()));
-  QPoint topLeft = frame.topLeft();
-  // The bottom edge moves up into the screen; the title bar never leaves it at the top.
-  if (frame.bottom() > area.bottom()) topLeft.setY(area.bottom() - frame.height() + 1);
-  if (frame.right() > area.right()) topLeft.setX(area.right() - frame.width() + 1);
-  topLeft.setY(std::max(topLeft.y(), area.top()));
-  topLeft.setX(std::max(topLeft.x(), area.left()));
-  if (topLeft != frame.topLeft()) move(topLeft);
-}
+void TOrientation_Form::KeepOnScreen() { FitToScreen(this); }
 
 // ---------------------------------------------------------------- the orientation command
 
@@ -423,6 +460,13 @@ void TOrientation_Form::Edit1Change() {
       !Edit6->text().isEmpty() && !Edit4->text().isEmpty() && !Edit1->text().isEmpty();
   N10->setEnabled(complete);
   Button2->setEnabled(complete);
+  // While no file is named, the status bar says how to begin.
+  const QString hint = QStringLiteral("Откройте снимок или выберите три файла");
+  const bool none = Edit6->text().isEmpty() && Edit4->text().isEmpty() && Edit1->text().isEmpty();
+  if (none && StatusBar1->currentMessage().isEmpty())
+    StatusBar1->showMessage(hint);
+  else if (!none && StatusBar1->currentMessage() == hint)
+    StatusBar1->clearMessage();
 }
 
 void TOrientation_Form::ShowStatus(const std::string& text) {
@@ -535,7 +579,7 @@ void TOrientation_Form::N18Click() {
   FileDialogRequest request;
   request.filters = {
       {"Снимки (*.png *.jpg *.jpeg *.tif *.tiff *.bmp)", "*.png *.jpg *.jpeg *.tif *.tiff *.bmp"},
-      {"All Files (*)", "*"}};
+      {"Все файлы (*)", "*"}};
   request.startFolder = crdStartFolder_;
   request.owner = SelfOwner();
   if (const std::optional<std::string> chosen = ui_->ChooseOpenFile(request)) OpenPhoto(*chosen);
@@ -549,25 +593,25 @@ void TOrientation_Form::OpenPhoto(const std::string& photoFile) {
     });
     connect(photoWindow_, &PhotoWindow::FilesSaved, this,
             [this](const QString& points, const QString& scene) {
-              state_.ImageFileName = points.toStdString();
-              Edit6->setText(FileNamePart(state_.ImageFileName));
+              state_.ImageFileName = AbsolutePath(points.toStdString());
+              ShowFileField(Edit6, state_.ImageFileName);
               if (scene.isEmpty()) return;
-              state_.SceneFileName = scene.toStdString();
-              Edit4->setText(FileNamePart(state_.SceneFileName));
+              state_.SceneFileName = AbsolutePath(scene.toStdString());
+              ShowFileField(Edit4, state_.SceneFileName);
             });
     LinkPointSelection();
   }
-  const PhotoCompanions found = FindPhotoCompanions(photoFile);
+  const std::string photo = AbsolutePath(photoFile);
+  const PhotoCompanions found = FindPhotoCompanions(photo);
   const auto take = [this](std::string& member, QLineEdit* edit, const std::string& file) {
     if (!edit->text().isEmpty() || file.empty()) return;
-    member = file;
-    edit->setText(FileNamePart(member));
+    member = AbsolutePath(file);
+    ShowFileField(edit, member);
   };
   take(state_.CameraFileName, Edit1, found.camera);
   take(state_.ImageFileName, Edit6, found.image);
   take(state_.SceneFileName, Edit4, found.scene);
-  if (!photoWindow_->OpenPhoto(photoFile, Edit6->text().isEmpty() ? "" : state_.ImageFileName))
-    return;
+  if (!photoWindow_->OpenPhoto(photo, Edit6->text().isEmpty() ? "" : state_.ImageFileName)) return;
   photoWindow_->ShowOverlay(overlay_);
   photoWindow_->show();
   photoWindow_->raise();
@@ -607,8 +651,8 @@ void TOrientation_Form::PickFile(bool camera, std::string& member, QLineEdit* ed
     // A calibration file may stand in for the camera file; the first filter shows both.
     request.filters = {{"Camera Files (*.cam *.yml *.yaml *.xml *.json *.txt)",
                         "*.cam *.yml *.yaml *.xml *.json *.txt"},
-                       {"ZELV Camera Files (*.cam)", "*.cam"},
-                       {"OpenCV and COLMAP Calibrations (*.yml *.yaml *.xml *.json *.txt)",
+                       {"Файлы камеры ZELV (*.cam)", "*.cam"},
+                       {"Калибровки OpenCV и COLMAP (*.yml *.yaml *.xml *.json *.txt)",
                         "*.yml *.yaml *.xml *.json *.txt"},
                        {"All Files (*)", "*"}};
     request.defaultSuffix = "cam";
@@ -625,8 +669,8 @@ void TOrientation_Form::PickFile(bool camera, std::string& member, QLineEdit* ed
   const std::optional<std::string> chosen = ui_->ChooseOpenFile(request);
   if (!chosen) return;
   ResetDialogFolders(std::string());
-  member = *chosen;
-  edit->setText(FileNamePart(member));
+  member = AbsolutePath(*chosen);
+  ShowFileField(edit, member);
   ClearShownResults();
 }
 
@@ -636,15 +680,17 @@ void TOrientation_Form::Button4Click() { PickFile(false, state_.SceneFileName, E
 
 void TOrientation_Form::TakeTypedName(QLineEdit* edit, std::string& member) {
   const std::string text = edit->text().toStdString();
-  if (text.empty()) return;
-  // A name typed with a folder is a path of its own (relative to the current directory when not
-  // absolute); only a bare name goes into the previous file's folder.
-  if (text.find('/') != std::string::npos) {
-    member = text;
-    return;
-  }
+  if (text.empty() || edit->property(kTakenText).toString() == edit->text()) return;
+  edit->setProperty(kTakenText, edit->text());
+  // A name typed with a folder is a path of its own (relative to the current directory as it is
+  // while typing); only a bare name goes into the previous file's folder. Either way the member
+  // holds the absolute path from now on.
   const auto slash = member.rfind('/');
-  member = slash == std::string::npos ? text : member.substr(0, slash + 1) + text;
+  if (text.find('/') != std::string::npos || slash == std::string::npos)
+    member = AbsolutePath(text);
+  else
+    member = AbsolutePath(member.substr(0, slash + 1) + text);
+  edit->setToolTip(QString::fromStdString(member));
 }
 
 void TOrientation_Form::Edit1KeyUp() { TakeTypedName(Edit1, state_.CameraFileName); }
@@ -701,9 +747,9 @@ void TOrientation_Form::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  const Answer answer =
-      state_.ResultSaved ? Answer::No
-                         : ui_->AskYesNoOrCancel("Сохранить результат?", "Сохранение", SelfOwner());
+  const Answer answer = state_.ResultSaved
+                            ? Answer::No
+                            : ui_->AskToSave("Сохранить результат?", "Сохранение", "", SelfOwner());
   // Esc or the box's close button: the user has not decided, so the window stays with its result.
   if (answer == Answer::Cancel) {
     event->ignore();
@@ -730,6 +776,8 @@ void TOrientation_Form::SetEstimateLevel(int level) {
   N6->setChecked(level == 1);
   N7->setChecked(level == 3);
   N8->setChecked(level == kRigorousLevel);
+  for (const QAction* item : {N4, N6, N7, N8})
+    if (item->isChecked()) levelLabel_->setText(item->text());
   state_.Settings.EstimateLevel = level;
 }
 
@@ -818,6 +866,7 @@ void TOrientation_Form::showEvent(QShowEvent* event) {
     frame.moveCenter(shown->availableGeometry().center());
     move(frame.topLeft());
   }
+  FitToScreen(this);
 }
 
 }  // namespace zelv

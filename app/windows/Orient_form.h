@@ -219,6 +219,7 @@ class TOrientation_Form : public QMainWindow {
   // The residuals of the result shown, taken right after it was computed: a later run that fails
   // while reading refills the point lists but leaves that result on show.
   std::optional<ResidualsReport> residuals_;
+  QLabel* levelLabel_ = nullptr;  // the estimate level, under the "Счет" button
   bool centred_ = false;
   // The key press last seen by the filter, to recognise it again on its way up to the window.
   struct SeenKey {

@@ -10,12 +10,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QShowEvent>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <cmath>
 #include <optional>
 
 #include "app/windows/Orient_form.h"
+#include "app/windows/screen_fit.h"
 #include "base/angles.h"
 #include "base/number_text.h"
 
@@ -78,7 +81,14 @@ TOrientNForm::TOrientNForm(TOrientation_Form& mainWindow)
   PageControl1->addTab(ComputationPage, QStringLiteral("Параметры счёта"));
   PageControl1->addTab(RefinementPage, QStringLiteral("Параметры уточнения"));
   PageControl1->setCurrentWidget(RefinementPage);
-  layout->addWidget(PageControl1);
+  // As large as the pages ask where the screen has room; on a small or strongly scaled screen
+  // the dialog is shrunk to fit it and the pages scroll rather than cut their labels short.
+  auto* scroller = new QScrollArea(this);
+  scroller->setObjectName(QStringLiteral("PagesScroller"));
+  scroller->setFrameShape(QFrame::NoFrame);
+  scroller->setWidgetResizable(true);
+  scroller->setWidget(PageControl1);
+  layout->addWidget(scroller);
 
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
@@ -301,5 +311,14 @@ void TOrientNForm::Button1Click() {
 }
 
 void TOrientNForm::Button2Click() { reject(); }
+
+void TOrientNForm::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  // The scroll area asks for less than the pages need; the dialog opens at the pages' full size,
+  // then fits the screen.
+  if (const auto* scroller = findChild<QScrollArea*>(QStringLiteral("PagesScroller")))
+    resize(sizeHint() + (PageControl1->sizeHint() - scroller->sizeHint()).expandedTo({0, 0}));
+  FitToScreen(this);
+}
 
 }  // namespace zelv

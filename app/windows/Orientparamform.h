@@ -69,6 +69,10 @@ class TOrientNForm : public QDialog {
   void Button1Click();
   void Button2Click();
 
+ protected:
+  // Opens inside the screen's available area, shrunk to fit it.
+  void showEvent(QShowEvent* event) override;
+
  private:
   QWidget* CreateComputationPage();
   QWidget* CreateRefinementPage();

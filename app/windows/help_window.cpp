@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QRegularExpression>
+#include <QShowEvent>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QTextBrowser>
@@ -15,6 +16,8 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <algorithm>
+
+#include "app/windows/screen_fit.h"
 
 namespace zelv {
 namespace {
@@ -174,6 +177,11 @@ void HelpWindow::LoadContentsAndIndex(const QString& folder) {
 void HelpWindow::FilterIndex(const QString& text) {
   for (int i = 0; i < Index->count(); ++i)
     Index->item(i)->setHidden(!Index->item(i)->text().startsWith(text, Qt::CaseInsensitive));
+}
+
+void HelpWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  FitToScreen(this);
 }
 
 }  // namespace zelv

@@ -37,6 +37,10 @@ class HelpWindow : public QWidget {
   QListWidget* Index = nullptr;
   QTextBrowser* Browser = nullptr;
 
+ protected:
+  // Opens inside the screen's available area, shrunk to fit it.
+  void showEvent(QShowEvent* event) override;
+
  private:
   void LoadContentsAndIndex(const QString& folder);
   void FilterIndex(const QString& text);

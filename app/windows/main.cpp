@@ -2,6 +2,7 @@
 // box (both hidden), and the event loop until the main window closes.
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QLocale>
 #include <QMessageBox>
 #include <exception>
 
@@ -21,21 +22,16 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/zelv/zelv.png")));
     // Data editor windows may stay open; closing the main window still ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
-    // Qt's own texts in the user's language: Yes and No, the file dialogs.
-    app.LoadQtTranslation();
+    // Qt's own texts (Yes and No, the file dialogs) in the language of the rest of the program,
+    // whatever the locale.
+    app.LoadQtTranslation(QLocale(QLocale::Russian, QLocale::Russia));
 
-    zelv::TOrientation_Form mainWindow;
-    auto* settings = new zelv::TOrientNForm(mainWindow);
-    auto* about = new zelv::TOrientAboutBox(&mainWindow);
-    mainWindow.SetDialogs(settings, about);
-    QObject::connect(&mainWindow, &zelv::TOrientation_Form::Closed, &app,
-                     &zelv::ZelvApplication::EndWhenLastWindowCloses, Qt::QueuedConnection);
-    mainWindow.show();
-
-    // "zelv PHOTO" or "zelv --photo PHOTO" opens the photograph in the workspace.
+    // "zelv PHOTO" or "zelv --photo PHOTO" opens the photograph in the workspace; --help and
+    // --version answer before any window opens.
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral("Вычисление параметров внешней ориентации"));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption photo(QStringLiteral("photo"),
                                    QStringLiteral("Открыть снимок в окне «Снимок»."),
                                    QStringLiteral("FILE"));
@@ -45,6 +41,15 @@ int main(int argc, char** argv) {
     QString photoFile = parser.value(photo);
     if (photoFile.isEmpty() && !parser.positionalArguments().isEmpty())
       photoFile = parser.positionalArguments().front();
+
+    zelv::TOrientation_Form mainWindow;
+    auto* settings = new zelv::TOrientNForm(mainWindow);
+    auto* about = new zelv::TOrientAboutBox(&mainWindow);
+    mainWindow.SetDialogs(settings, about);
+    QObject::connect(&mainWindow, &zelv::TOrientation_Form::Closed, &app,
+                     &zelv::ZelvApplication::EndWhenLastWindowCloses, Qt::QueuedConnection);
+    mainWindow.show();
+
     if (!photoFile.isEmpty()) mainWindow.OpenPhoto(photoFile.toStdString());
     return app.exec();
   } catch (const std::exception& error) {

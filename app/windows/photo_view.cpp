@@ -87,6 +87,15 @@ void PhotoView::wheelEvent(QWheelEvent* event) {
 }
 
 void PhotoView::mousePressEvent(QMouseEvent* event) {
+  // The middle button, or the left one with Space held, pans in every mode, also over a point
+  // and while clicks add points.
+  if (event->button() == Qt::MiddleButton || (event->button() == Qt::LeftButton && spaceHeld_)) {
+    panning_ = true;
+    panFrom_ = event->position().toPoint();
+    viewport()->setCursor(Qt::ClosedHandCursor);
+    event->accept();
+    return;
+  }
   const bool ctrl = event->modifiers().testFlag(Qt::ControlModifier);
   if (event->button() == Qt::LeftButton && (ctrl || adding_)) {
     emit AddRequested(viewportTransform().inverted().map(event->position()),
@@ -105,10 +114,27 @@ void PhotoView::mousePressEvent(QMouseEvent* event) {
 
 void PhotoView::mouseMoveEvent(QMouseEvent* event) {
   emit CursorMoved(viewportTransform().inverted().map(event->position()));
+  if (panning_) {
+    const QPoint at = event->position().toPoint();
+    horizontalScrollBar()->setValue(horizontalScrollBar()->value() - (at.x() - panFrom_.x()));
+    verticalScrollBar()->setValue(verticalScrollBar()->value() - (at.y() - panFrom_.y()));
+    panFrom_ = at;
+    event->accept();
+    return;
+  }
   QGraphicsView::mouseMoveEvent(event);
 }
 
 void PhotoView::mouseReleaseEvent(QMouseEvent* event) {
+  if (panning_ && (event->button() == Qt::MiddleButton || event->button() == Qt::LeftButton)) {
+    panning_ = false;
+    if (spaceHeld_)
+      viewport()->setCursor(Qt::OpenHandCursor);
+    else
+      viewport()->unsetCursor();
+    event->accept();
+    return;
+  }
   if (addPress_ && event->button() == Qt::LeftButton) {
     addPress_ = false;
     event->accept();
@@ -124,6 +150,13 @@ void PhotoView::mouseReleaseEvent(QMouseEvent* event) {
 
 void PhotoView::keyPressEvent(QKeyEvent* event) {
   switch (event->key()) {
+    case Qt::Key_Space:
+      if (!event->isAutoRepeat()) {
+        spaceHeld_ = true;
+        if (!panning_) viewport()->setCursor(Qt::OpenHandCursor);
+      }
+      event->accept();
+      return;
     case Qt::Key_Plus:
     case Qt::Key_Equal:
       ZoomIn();
@@ -152,6 +185,22 @@ void PhotoView::keyPressEvent(QKeyEvent* event) {
     default:
       QGraphicsView::keyPressEvent(event);
   }
+}
+
+void PhotoView::focusOutEvent(QFocusEvent* event) {
+  spaceHeld_ = false;
+  if (!panning_) viewport()->unsetCursor();
+  QGraphicsView::focusOutEvent(event);
+}
+
+void PhotoView::keyReleaseEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Space && !event->isAutoRepeat()) {
+    spaceHeld_ = false;
+    if (!panning_) viewport()->unsetCursor();
+    event->accept();
+    return;
+  }
+  QGraphicsView::keyReleaseEvent(event);
 }
 
 }  // namespace zelv

@@ -1,6 +1,7 @@
 #pragma once
 // The photograph workspace's view: smooth zoom (wheel about the cursor, + and -, fit, 1:1), pan
-// (drag on the picture, the scroll bars, arrow keys while no point is selected), and the mouse
+// (drag on the picture, the middle button or Space + drag in every mode, the scroll bars, arrow
+// keys while no point is selected), and the mouse
 // gestures of measuring: Ctrl+click adds a point there, Ctrl+Shift+click adds it at the refined
 // corner, a click in the adding mode does the same as Ctrl+click.
 
@@ -47,6 +48,9 @@ class PhotoView : public QGraphicsView {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  // Space let go in another window must not leave clicks panning here.
+  void focusOutEvent(QFocusEvent* event) override;
   // A fitted photograph stays fitted as the window changes size.
   void resizeEvent(QResizeEvent* event) override;
 
@@ -54,7 +58,10 @@ class PhotoView : public QGraphicsView {
   bool adding_ = false;
   bool fitted_ = false;  // the last zoom was "fit to window"
   bool draggingPoint_ = false;
-  bool addPress_ = false;  // the press added a point: its release must not clear the selection
+  bool addPress_ = false;   // the press added a point: its release must not clear the selection
+  bool spaceHeld_ = false;  // Space is down: a left drag pans, whatever the mode
+  bool panning_ = false;    // a pan by the middle button or Space + left button is under way
+  QPoint panFrom_;          // viewport pixels, where the pan's last move ended
 };
 
 }  // namespace zelv

@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShowEvent>
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
@@ -27,6 +28,7 @@
 #include "app/windows/photo_items.h"
 #include "app/windows/photo_point_model.h"
 #include "app/windows/photo_view.h"
+#include "app/windows/screen_fit.h"
 #include "base/number_text.h"
 #include "base/zelv_error.h"
 #include "files/text_file.h"
@@ -36,12 +38,22 @@ namespace {
 
 const char kUnsavedQuestion[] = "Данные не сохранены. Сохранить?";
 const char kUnsavedCaption[] = "Предупреждение";
+
+// How finely a position is known, in photograph pixels: a click or a drag to a hundredth (a
+// screen pixel at the largest zoom is 1/64), a corner found on the picture to a thousandth. The
+// file then holds what was measured, not the binary noise of the conversions.
+constexpr double kPointedStep = 0.01;
+constexpr double kCornerStep = 0.001;
+
+RawPoint Measured(RawPoint at, double step) {
+  return RawPoint{std::round(at.x / step) * step, std::round(at.y / step) * step};
+}
 constexpr int kNudgeMergeKey = 1;
 constexpr int kPhotoAllocationLimitMb = 2048;  // a 50-megapixel photograph needs 200 MB
 
 FileDialogRequest CrdRequest(const std::string& proposed, const std::string& folder, Owner owner) {
   FileDialogRequest request;
-  request.filters = {{"Coordinate Files (*.crd)", "*.crd"}, {"All Files (*)", "*"}};
+  request.filters = {{"Файлы координат (*.crd)", "*.crd"}, {"Все файлы (*)", "*"}};
   request.defaultSuffix = "crd";
   request.proposedName = proposed;
   request.startFolder = folder;
@@ -100,7 +112,7 @@ PhotoWindow::PhotoWindow(UserInterface& ui, QWidget* owner)
   statusBar()->addPermanentWidget(ScaleLabel);
 
   connect(View, &PhotoView::AddRequested, this, [this](QPointF at, bool refine) {
-    AddPoint(RawPoint{at.x(), at.y()}, refine);
+    AddPoint(Measured(RawPoint{at.x(), at.y()}, kPointedStep), refine);
   });
   connect(View, &PhotoView::NudgeRequested, this, &PhotoWindow::NudgeSelected);
   connect(View, &PhotoView::PointsDragged, this, &PhotoWindow::TakeDraggedPositions);
@@ -217,8 +229,13 @@ void PhotoWindow::CreateMenus() {
   QToolBar* tools = addToolBar(QStringLiteral("Снимок"));
   tools->setObjectName(QStringLiteral("PhotoToolBar"));
   tools->setMovable(false);
+  // The two zooms first: a narrow window moves the tool bar's last buttons into its overflow
+  // menu, and these are the ones wanted at any moment.
+  tools->addAction(FitAction);
+  tools->addAction(ActualSizeAction);
+  tools->addSeparator();
   for (QAction* action : {SaveAction, UndoAction, RedoAction, AddModeAction, DeleteAction,
-                          RefineAction, ChessboardAction, FitAction, ActualSizeAction})
+                          RefineAction, ChessboardAction})
     tools->addAction(action);
 }
 
@@ -362,8 +379,10 @@ void PhotoWindow::ShowOverlay(const std::optional<PhotoOverlay>& overlay) {
   RebuildItems();
   if (overlay_) {
     const char separator = RegionalDecimalSeparator();
+    // Measured on the photograph (raw pixels), not in the corrected frame of the residuals
+    // window, whose largest residual differs by the lens correction.
     ResidualLegend->setText(
-        QStringLiteral("Невязки ×%1 (наибольшая %2 пикс.)")
+        QStringLiteral("Невязки ×%1 (наибольшая на снимке %2 пикс.)")
             .arg(QString::fromStdString(FormatGeneral(overlay_->magnification, separator)),
                  QString::fromStdString(FormatFixed4(overlay_->largest, separator))));
   } else {
@@ -453,7 +472,7 @@ void PhotoWindow::AddPoint(RawPoint at, bool refine) {
   }
   if (refine) {
     if (const std::optional<RawPoint> corner = RefineCorner(Grey(), at))
-      at = *corner;
+      at = Measured(*corner, kCornerStep);
     else
       statusBar()->showMessage(
           QStringLiteral("Угол рядом не найден: точка поставлена, где был щелчок."), 4000);
@@ -462,6 +481,9 @@ void PhotoWindow::AddPoint(RawPoint at, bool refine) {
   after.points = WithPointAdded(edit_.points, at);
   Push(QStringLiteral("Добавление точки"), std::move(after));
   SelectPoint(static_cast<int>(edit_.points.size()));
+  // The list lays its new row out only later: scrolled now, it would stop a row short of it.
+  List->doItemsLayout();
+  List->scrollTo(Model->index(static_cast<int>(edit_.points.size()) - 1, 0));
 }
 
 void PhotoWindow::DeleteSelected() {
@@ -493,8 +515,9 @@ void PhotoWindow::TakeDraggedPositions() {
   bool moved = false;
   for (std::size_t i = 0; i < items_.size(); ++i) {
     const RawPoint at{items_[i]->pos().x(), items_[i]->pos().y()};
+    // Only the dragged points are taken, to what a drag measures; the others keep their digits.
     if (!(at == after.points[i])) {
-      after.points = WithPointMoved(after.points, i, at);
+      after.points = WithPointMoved(after.points, i, Measured(at, kPointedStep));
       moved = true;
     }
   }
@@ -535,7 +558,7 @@ void PhotoWindow::RefineSelected() {
   for (int n : numbers) {
     const std::size_t i = static_cast<std::size_t>(n - 1);
     if (const std::optional<RawPoint> corner = RefineCorner(Grey(), after.points[i]))
-      after.points = WithPointMoved(after.points, i, *corner);
+      after.points = WithPointMoved(after.points, i, Measured(*corner, kCornerStep));
     else
       ++missed;
   }
@@ -558,6 +581,7 @@ bool PhotoWindow::FindChessboard(int columns, int rows, double squareSize) {
     return false;
   }
   PhotoEdit after;
+  for (RawPoint& corner : *corners) corner = Measured(corner, kCornerStep);
   after.points = *corners;
   after.scene = ChessboardScenePoints(columns, rows, squareSize, *corners);
   Push(QStringLiteral("Шахматная мишень"), std::move(after));
@@ -575,11 +599,11 @@ void PhotoWindow::ChessboardClick() {
 }
 
 void PhotoWindow::OrientClick() {
-  if (Modified() &&
-      ui_.AskYesNo("Точки снимка изменены. Сохранить их перед счётом?", "Предупреждение",
-                   SelfOwner()) &&
-      !Save())
-    return;
+  if (Modified()) {
+    const Answer answer = ui_.AskToSave("Точки снимка изменены. Сохранить их перед счётом?",
+                                        "Предупреждение", pointsFile_, SelfOwner());
+    if (answer == Answer::Cancel || (answer == Answer::Yes && !Save())) return;
+  }
   emit OrientationRequested();
 }
 
@@ -630,6 +654,10 @@ bool PhotoWindow::Save() {
   }
   UndoStack->setClean();
   UpdateTitle();
+  statusBar()->showMessage(
+      QStringLiteral("Сохранено в ") + QString::fromStdString(pointsFile_) +
+          (sceneToWrite ? QStringLiteral(" и ") + QString::fromStdString(sceneFile_) : QString()),
+      8000);
   emit FilesSaved(QString::fromStdString(pointsFile_),
                   sceneToWrite ? QString::fromStdString(sceneFile_) : QString());
   return true;
@@ -651,7 +679,10 @@ bool PhotoWindow::SaveAs() {
 
 bool PhotoWindow::MaybeSave() {
   if (!Modified()) return true;
-  if (!ui_.AskYesNo(kUnsavedQuestion, kUnsavedCaption, SelfOwner())) return true;
+  const Answer answer = ui_.AskToSave(kUnsavedQuestion, kUnsavedCaption, pointsFile_, SelfOwner());
+  // Esc or the box's close button: no decision, so the points stay on show.
+  if (answer == Answer::Cancel) return false;
+  if (answer == Answer::No) return true;
   // The user asked for the points to be kept: a save that did not happen keeps them on show.
   return Save();
 }
@@ -665,6 +696,11 @@ void PhotoWindow::closeEvent(QCloseEvent* event) {
   UndoStack->clear();
   UpdateTitle();
   event->accept();
+}
+
+void PhotoWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  FitToScreen(this);
 }
 
 }  // namespace zelv

@@ -125,6 +125,8 @@ class PhotoWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Opens inside the screen's available area, shrunk to fit it.
+  void showEvent(QShowEvent* event) override;
 
  private:
   void CreateActions();

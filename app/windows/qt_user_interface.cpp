@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QSplitter>
 #include <QStringList>
@@ -163,6 +164,25 @@ bool QtUserInterface::AskYesNo(const std::string& text, const std::string& capti
 Answer QtUserInterface::AskYesNoOrCancel(const std::string& text, const std::string& caption,
                                          Owner owner) {
   WithdrawableQuestion box(Text(caption), Text(text), OwnerWidget(owner));
+  PlaceWithoutOwner(&box, owner);
+  const int result = box.exec();
+  if (box.Withdrawn()) return Answer::Cancel;
+  if (result == QMessageBox::Yes) return Answer::Yes;
+  if (result == QMessageBox::No) return Answer::No;
+  return Answer::Cancel;
+}
+
+Answer QtUserInterface::AskToSave(const std::string& text, const std::string& caption,
+                                  const std::string& file, Owner owner) {
+  WithdrawableQuestion box(Text(caption), Text(text), OwnerWidget(owner));
+  box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  box.setDefaultButton(QMessageBox::Yes);
+  box.setEscapeButton(QMessageBox::Cancel);
+  // Each button says what it does with the data, whatever translation of Qt is loaded.
+  box.button(QMessageBox::Yes)->setText(QStringLiteral("Сохранить"));
+  box.button(QMessageBox::No)->setText(QStringLiteral("Не сохранять"));
+  box.button(QMessageBox::Cancel)->setText(QStringLiteral("Отмена"));
+  if (!file.empty()) box.setInformativeText(QStringLiteral("Файл: ") + Text(file));
   PlaceWithoutOwner(&box, owner);
   const int result = box.exec();
   if (box.Withdrawn()) return Answer::Cancel;

@@ -40,6 +40,8 @@ class QtUserInterface : public UserInterface {
   // A modal Yes/No box; true for Yes.
   bool AskYesNo(const std::string& text, const std::string& caption, Owner owner) override;
   // A modal Yes/No box; Esc and the close button give Cancel, never No.
+  Answer AskToSave(const std::string& text, const std::string& caption, const std::string& file,
+                   Owner owner) override;
   Answer AskYesNoOrCancel(const std::string& text, const std::string& caption,
                           Owner owner) override;
   // The open dialog; confirming makes the chosen file's folder the current directory.

@@ -1,5 +1,6 @@
 #include "app/windows/residual_picture.h"
 
+#include <QFontMetricsF>
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
@@ -57,6 +58,33 @@ void DrawArrow(QPainter& painter, QPointF from, QPointF to) {
 }
 
 }  // namespace
+
+std::vector<QRectF> PlaceNumberLabels(const std::vector<QPointF>& dots,
+                                      const std::vector<QSizeF>& sizes,
+                                      const std::vector<bool>& first) {
+  constexpr double kGap = 4;  // screen pixels between the dot and its number
+  std::vector<QRectF> placed(dots.size());
+  std::vector<QRectF> taken;
+  for (const bool pass : {true, false})
+    for (std::size_t i = 0; i < dots.size(); ++i) {
+      if (first[i] != pass) continue;
+      const QPointF at = dots[i];
+      const double w = sizes[i].width(), h = sizes[i].height();
+      for (const QPointF corner :
+           {QPointF(at.x() + kGap, at.y() - kGap - h),
+            QPointF(at.x() - kGap - w, at.y() - kGap - h), QPointF(at.x() + kGap, at.y() + kGap),
+            QPointF(at.x() - kGap - w, at.y() + kGap)}) {
+        const QRectF label(corner, QSizeF(w, h));
+        if (std::none_of(taken.begin(), taken.end(),
+                         [&](const QRectF& other) { return other.intersects(label); })) {
+          placed[i] = label;
+          taken.push_back(label);
+          break;
+        }
+      }
+    }
+  return placed;
+}
 
 ResidualPicture::ResidualPicture(QWidget* parent) : QWidget(parent) {
   setObjectName(QStringLiteral("ResidualPicture"));
@@ -180,6 +208,11 @@ void ResidualPicture::paintEvent(QPaintEvent*) {
     }
     painter.drawImage(0, 0, layer);
   } else {
+    const QFontMetricsF metrics(font);
+    std::vector<QPointF> dots;
+    std::vector<QSizeF> sizes;
+    std::vector<bool> flagged;
+    std::vector<QString> names;
     for (const PointResidual& p : points) {
       const QColor colour = p.flagged ? kFlagged : kArrow;
       const QPointF at = map(p.x, p.y);
@@ -188,9 +221,18 @@ void ResidualPicture::paintEvent(QPaintEvent*) {
       painter.setPen(Qt::NoPen);
       painter.setBrush(p.flagged ? kFlagged : QColor(Qt::black));
       painter.drawEllipse(at, kDotRadius, kDotRadius);
-      painter.setPen(p.flagged ? kFlagged : QColor(Qt::black));
-      painter.drawText(at + QPointF(5, -5),
-                       p.id.empty() ? QString::number(p.number) : QString::fromStdString(p.id));
+      names.push_back(p.id.empty() ? QString::number(p.number) : QString::fromStdString(p.id));
+      dots.push_back(at);
+      sizes.push_back(metrics.boundingRect(names.back()).size());
+      flagged.push_back(p.flagged);
+    }
+    // Numbers that would cover one another are moved round their dots, or left out where
+    // the points crowd too closely for any of them to be read.
+    const std::vector<QRectF> labels = PlaceNumberLabels(dots, sizes, flagged);
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+      if (labels[i].isEmpty()) continue;
+      painter.setPen(flagged[i] ? kFlagged : QColor(Qt::black));
+      painter.drawText(labels[i], Qt::AlignLeft | Qt::AlignVCenter, names[i]);
     }
   }
   painter.setRenderHint(QPainter::Antialiasing, true);

@@ -4,12 +4,24 @@
 // magnified so that the longest is about a tenth of the frame. Flagged points are red. The
 // picture keeps its aspect ratio as the widget is resized.
 
+#include <QPointF>
+#include <QRectF>
+#include <QSizeF>
 #include <QWidget>
 #include <optional>
+#include <vector>
 
 #include "app/orientation_residuals.h"
 
 namespace zelv {
+
+// Where the point numbers go (screen pixels): label i, of size sizes[i], at one of the four
+// corners around dots[i], the first that overlaps no label placed before it; an empty rectangle
+// where all four are taken, and that number is left out. Labels with first[i] set are placed
+// before the others, so a flagged point's number is the last to be left out.
+std::vector<QRectF> PlaceNumberLabels(const std::vector<QPointF>& dots,
+                                      const std::vector<QSizeF>& sizes,
+                                      const std::vector<bool>& first);
 
 class ResidualPicture : public QWidget {
   Q_OBJECT

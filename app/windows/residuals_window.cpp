@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QShowEvent>
 #include <QSignalBlocker>
 #include <QSplitter>
 #include <QTableView>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "app/windows/residual_picture.h"
+#include "app/windows/screen_fit.h"
 #include "files/text_file.h"
 
 namespace zelv {
@@ -267,7 +269,7 @@ void ResidualsWindow::SelectPoint(int number) {
 void ResidualsWindow::SaveButtonClick() {
   if (!report_) return;
   FileDialogRequest request;
-  request.filters = {{"CSV Files (*.csv)", "*.csv"}, {"All Files (*)", "*"}};
+  request.filters = {{"Таблицы CSV (*.csv)", "*.csv"}, {"Все файлы (*)", "*"}};
   request.defaultSuffix = "csv";
   request.proposedName = report_->csvName;
   request.owner = SelfOwner();
@@ -288,6 +290,11 @@ void ResidualsWindow::SaveButtonClick() {
                        file.commit();
   if (!written)
     ui_.ShowMessage("Ошибка записи CSV-файла!", "Ошибка!", MessageIcon::None, SelfOwner());
+}
+
+void ResidualsWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  FitToScreen(this);
 }
 
 }  // namespace zelv

@@ -47,6 +47,10 @@ class ResidualsWindow : public QWidget {
   // A row was selected: its point number (0 when none is).
   void PointSelected(int number);
 
+ protected:
+  // Opens inside the screen's available area, shrunk to fit it.
+  void showEvent(QShowEvent* event) override;
+
  private:
   void FillTable();
   Owner SelfOwner() { return Owner{static_cast<QWidget*>(this)}; }

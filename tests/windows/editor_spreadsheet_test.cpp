@@ -231,6 +231,45 @@ class EditorSpreadsheetTest : public QObject {
     QCOMPARE(form.menuBar()->actions().first()->text(), QStringLiteral("&Файл"));
   }
 
+  // In a freshly opened five-row file every Enter that ends a typed value moves exactly one row
+  // down, the first one included, whether typing or F2 opened the cell editor.
+  void enterAfterAnEditMovesOneRowInAFiveRowFile() {
+    QTemporaryDir dir;
+    FakeUi ui;
+    Shown shown(ui);
+    const QByteArray five = "1;1\r\n2;2\r\n3;3\r\n4;4\r\n5;5\r\n";
+    QVERIFY(shown.Open(WriteFile(dir, "five.crd", five).toStdString(), zelv::kPointFileType));
+    TRedForm& form = shown.form;
+    form.SetCurrentCell(1, 1);
+    const auto typeAndEnter = [&](const char* text, bool withF2) {
+      if (withF2)
+        QTest::keyClick(form.StringGrid1, Qt::Key_F2);
+      else
+        QTest::keyClicks(form.StringGrid1, QString::fromLatin1(text).left(1));
+      auto* editor = form.StringGrid1->viewport()->findChild<QLineEdit*>();
+      QVERIFY(editor != nullptr);
+      if (withF2) {
+        editor->selectAll();
+        QTest::keyClicks(editor, text);
+      } else {
+        QTest::keyClicks(editor, QString::fromLatin1(text).mid(1));
+      }
+      QTest::keyClick(editor, Qt::Key_Return);
+      QCoreApplication::processEvents();
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    };
+    typeAndEnter("70", false);
+    QCOMPARE(form.Cell(1, 1), QStringLiteral("70"));
+    QCOMPARE(form.Row(), 2);
+    typeAndEnter("80", false);
+    QCOMPARE(form.Cell(2, 1), QStringLiteral("80"));
+    QCOMPARE(form.Row(), 3);
+    typeAndEnter("90", true);
+    QCOMPARE(form.Cell(3, 1), QStringLiteral("90"));
+    QCOMPARE(form.Row(), 4);
+    QCOMPARE(PointRows(form), (QStringList{"1:70|1", "2:80|2", "3:90|3", "4:4|4", "5:5|5"}));
+  }
+
   // The right mouse button offers the cell commands and, in the point mode, the row commands.
   void theContextMenuOffersTheRowCommands() {
     FakeUi ui;
@@ -315,7 +354,7 @@ class EditorSpreadsheetTest : public QObject {
         true);
     QVERIFY(!form.close());
     QVERIFY(form.isVisible());
-    QCOMPARE(buttons, 2);
+    QCOMPARE(buttons, 3);  // "Сохранить", "Не сохранять", "Отмена"
     QCOMPARE(PointRows(form), QStringList{"1:1|2"});
     QVERIFY(form.Modified);
 

@@ -162,7 +162,7 @@ class MainWindowSafetyTest : public QObject {
     });
     QVERIFY(!w.close());
     QCOMPARE(question, QStringLiteral("Сохранить результат?"));
-    QCOMPARE(buttons.size(), 2);
+    QCOMPARE(buttons.size(), 3);  // "Сохранить", "Не сохранять", "Отмена"
     QVERIFY(w.isVisible());
     QCOMPARE(w.ResultEdits[zelv::kCentreX]->text(), centre);
     QVERIFY(w.Button1->isEnabled());
@@ -188,11 +188,12 @@ class MainWindowSafetyTest : public QObject {
     w.Button4Click();
     w.Edit4->clear();
     QTest::keyClicks(w.Edit4, "../names/scene.crd");
-    QCOMPARE(w.State().SceneFileName, std::string("../names/scene.crd"));
+    const QString names = QDir::cleanPath(QDir::current().absoluteFilePath("../names"));
+    QCOMPARE(w.State().SceneFileName, (names + "/scene.crd").toStdString());
     // A bare name typed afterwards goes into that folder.
     w.Edit4->clear();
     QTest::keyClicks(w.Edit4, "b.crd");
-    QCOMPARE(w.State().SceneFileName, std::string("../names/b.crd"));
+    QCOMPARE(w.State().SceneFileName, (names + "/b.crd").toStdString());
     w.Edit4->clear();
     QTest::keyClicks(w.Edit4, "/tmp/c.crd");
     QCOMPARE(w.State().SceneFileName, std::string("/tmp/c.crd"));
@@ -271,7 +272,8 @@ class MainWindowSafetyTest : public QObject {
     w.move(area.left() + 10, area.bottom() - w.frameGeometry().height() - 2);
     QTRY_COMPARE(w.frameGeometry().top(), area.bottom() - w.frameGeometry().height() - 2);
     w.ShowDebugGroup(true);
-    QTRY_VERIFY(w.height() >= 750);
+    // As tall as the debug group needs, or as the screen allows (then the panel scrolls).
+    QTRY_VERIFY(w.height() > 545 && w.height() >= w.minimumHeight());
     const QRect frame = w.frameGeometry();
     QVERIFY2(frame.top() >= area.top(), qPrintable(QString::number(frame.top())));
     if (frame.height() <= area.height())

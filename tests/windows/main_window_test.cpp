@@ -1,6 +1,7 @@
 // The main window driven as a user would: the input edits and pickers, Enter and Ctrl+J, the
 // estimate level, the start-up picture, a full orientation, the save flows and the close question.
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -208,13 +209,13 @@ class MainWindowTest : public QObject {
     w.State().SigmaCount = 2.5;
 
     int opened = 0;
-    QPoint position;
+    QRect frame;
     QString sigma;
     auto closeWhenShown = [&] {
       WhenModalOpens([&](QWidget* modal) {
         if (auto* dialog = qobject_cast<zelv::TOrientNForm*>(modal)) {
           ++opened;
-          position = dialog->pos();
+          frame = dialog->frameGeometry();
           sigma = dialog->Edit1->text();
         }
         static_cast<QDialog*>(modal)->reject();
@@ -223,7 +224,10 @@ class MainWindowTest : public QObject {
     closeWhenShown();
     QTest::keyClick(w.Edit6, Qt::Key_J, Qt::ControlModifier);
     QCOMPARE(opened, 1);
-    QCOMPARE(position, QPoint(400, 300));
+    // At (400, 300), moved left as far as the dialog would otherwise run past the screen.
+    const QRect area = w.screen()->availableGeometry();
+    QCOMPARE(frame.top(), 300);
+    QCOMPARE(frame.left(), std::min(400, area.right() + 1 - frame.width()));
     QCOMPARE(sigma, QStringLiteral("2.5"));
 
     // Shift and Alt are not looked at; J alone does nothing.
@@ -258,15 +262,26 @@ class MainWindowTest : public QObject {
     auto* settings = w.menuBar()->findChild<QMenu*>(QStringLiteral("SettingsMenu"));
     QVERIFY(settings != nullptr);
     const QList<QAction*> items = settings->actions();
-    QCOMPARE(items.size(), 4);
+    // The four levels as radio items, then the settings dialog's item.
+    QCOMPARE(items.size(), 6);
     QCOMPARE(items[2], w.N7);
     QCOMPARE(items[3], w.N8);
+    QVERIFY(w.N8->actionGroup() != nullptr && w.N8->actionGroup()->isExclusive());
+    QCOMPARE(items[5]->objectName(), QStringLiteral("SettingsDialogAction"));
     QCOMPARE(w.N8->text(), QStringLiteral("Строгая оценка"));
+    // The level is shown under the command's button too; with no file named yet the status bar
+    // says how to begin.
+    auto* level = w.findChild<QLabel*>(QStringLiteral("LevelLabel"));
+    QVERIFY(level != nullptr);
+    QCOMPARE(level->text(), QStringLiteral("Быстрая оценка"));
+    QCOMPARE(w.StatusText(), QStringLiteral("Откройте снимок или выберите три файла"));
     w.N8->trigger();
     QVERIFY(!w.N4->isChecked() && !w.N6->isChecked() && !w.N7->isChecked() && w.N8->isChecked());
     QCOMPARE(w.State().Settings.EstimateLevel, 4);
+    QCOMPARE(level->text(), QStringLiteral("Строгая оценка"));
 
     h.UseCase(std::string(ZELV_TEST_DATA_DIR) + "/realdata/zhang/image1");
+    QCOMPARE(w.StatusText(), QString());
     QVERIFY(w.PrecisionGroup->isHidden());
     w.Button2Click();
     QVERIFY(h.ui.messages.empty());
@@ -471,8 +486,9 @@ class MainWindowTest : public QObject {
     Harness h;
     h.ShowPanel();
     TOrientation_Form& w = *h.window;
+    // With no file before it, a typed name is taken in the current directory at once.
     QTest::keyClicks(w.Edit4, "b.crd");
-    QCOMPARE(w.State().SceneFileName, std::string("b.crd"));
+    QCOMPARE(w.State().SceneFileName, QDir::current().filePath("b.crd").toStdString());
 
     h.ui.files.push_back(std::string("/data/a.crd"));
     w.Button3Click();

@@ -17,10 +17,12 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 #include <QUndoStack>
 #include <QtTest>
 #include <cmath>
@@ -230,6 +232,67 @@ class PhotoWindowTest : public QObject {
     QVERIFY(w.window->Points().empty());
     w.window->FitAction->trigger();
     QVERIFY(view->Scale() < 1.5);
+  }
+
+  // The middle button, and the left one with Space held, pan in every mode: in the adding mode
+  // they add no point. The two zooms lead the tool bar, so a narrow window keeps them.
+  void theMiddleButtonAndSpaceDragPanInEveryMode() {
+    Workspace w;
+    w.OpenBoard(RenderedBoard{});
+    PhotoView* view = w.window->View;
+    view->ZoomBy(8, view->viewport()->rect().center());
+    w.window->AddModeAction->setChecked(true);
+    const auto drag = [view](Qt::MouseButton button, QPoint from, QPoint to) {
+      QTest::mousePress(view->viewport(), button, {}, from);
+      QMouseEvent move(QEvent::MouseMove, QPointF(to), view->viewport()->mapToGlobal(QPointF(to)),
+                       Qt::NoButton, button, Qt::NoModifier);
+      QApplication::sendEvent(view->viewport(), &move);
+      QTest::mouseRelease(view->viewport(), button, {}, to);
+    };
+    int x = view->horizontalScrollBar()->value();
+    int y = view->verticalScrollBar()->value();
+    drag(Qt::MiddleButton, QPoint(300, 200), QPoint(260, 170));
+    QCOMPARE(view->horizontalScrollBar()->value(), x + 40);
+    QCOMPARE(view->verticalScrollBar()->value(), y + 30);
+    QVERIFY(w.window->Points().empty());
+
+    view->setFocus();
+    x = view->horizontalScrollBar()->value();
+    QTest::keyPress(view, Qt::Key_Space);
+    drag(Qt::LeftButton, QPoint(300, 200), QPoint(250, 200));
+    QTest::keyRelease(view, Qt::Key_Space);
+    QCOMPARE(view->horizontalScrollBar()->value(), x + 50);
+    QVERIFY(w.window->Points().empty());
+    // Space let go, a click adds a point again, at what a click measures: a hundredth.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(301, 203));
+    QCOMPARE(w.window->Points().size(), 1u);
+    for (double v : {w.window->Points()[0].x, w.window->Points()[0].y})
+      QVERIFY2(std::fabs(v * 100 - std::round(v * 100)) < 1e-6,
+               qPrintable(QString::number(v, 'g', 17)));
+
+    auto* tools = w.window->findChild<QToolBar*>(QStringLiteral("PhotoToolBar"));
+    QVERIFY(tools != nullptr);
+    QCOMPARE(tools->actions().value(0), w.window->FitAction);
+    QCOMPARE(tools->actions().value(1), w.window->ActualSizeAction);
+  }
+
+  // A point added below a long list shows its row, and saving says where it went.
+  void aNewPointsRowScrollsIntoViewAndSavingSaysWhere() {
+    Workspace w;
+    RawPoints many;
+    for (int i = 0; i < 80; ++i) many.push_back(RawPoint{10.0 + i, 20.0 + i});
+    w.OpenBoard(RenderedBoard{}, &many);
+    w.window->resize(700, 400);
+    QCoreApplication::processEvents();
+    w.window->List->scrollToTop();
+    w.window->AddPoint(RawPoint{300, 200}, false);
+    QCoreApplication::processEvents();
+    const QRect row = w.window->List->visualRect(w.window->List->model()->index(80, 0));
+    QVERIFY2(w.window->List->viewport()->rect().contains(row.center()),
+             qPrintable(QStringLiteral("row at %1").arg(row.y())));
+    QVERIFY(w.window->Save());
+    QCOMPARE(w.window->statusBar()->currentMessage(),
+             QStringLiteral("Сохранено в ") + Q(w.Path("image.crd")));
   }
 
   void pointsAreAddedMovedRenumberedAndDeletedWithUndo() {
@@ -504,7 +567,8 @@ class PhotoWindowTest : public QObject {
       QVERIFY(Distance(p.measured, measured[static_cast<std::size_t>(p.number - 1)]) < 1e-9);
       QVERIFY(Distance(p.projected, p.measured) < 1e-6);
     }
-    QCOMPARE(photo->ResidualLegend->text(), QStringLiteral("Невязки ×1 (наибольшая 0.0000 пикс.)"));
+    QCOMPARE(photo->ResidualLegend->text(),
+             QStringLiteral("Невязки ×1 (наибольшая на снимке 0.0000 пикс.)"));
     MaybeSave(photo, "photo-square-overlay.png");
   }
 

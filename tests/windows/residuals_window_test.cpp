@@ -135,6 +135,37 @@ class ResidualsWindowTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The numbers of crowded points never cover one another, each stays beside its own dot, and
+  // a flagged point's number is the one kept; apart, every number sits up and to the right.
+  void crowdedPointNumbersDoNotOverlap() {
+    std::vector<QPointF> dots;
+    std::vector<QSizeF> sizes;
+    std::vector<bool> flagged;
+    for (int i = 0; i < 30; ++i) {
+      dots.emplace_back(100 + (i % 6) * 6, 100 + (i / 6) * 6);
+      sizes.emplace_back(14, 12);
+      flagged.push_back(i == 14);
+    }
+    const std::vector<QRectF> labels = zelv::PlaceNumberLabels(dots, sizes, flagged);
+    QCOMPARE(labels.size(), dots.size());
+    QVERIFY(!labels[14].isEmpty());
+    int shown = 0;
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+      if (labels[i].isEmpty()) continue;
+      ++shown;
+      QVERIFY(labels[i].adjusted(-5, -5, 5, 5).contains(dots[i]));
+      for (std::size_t j = 0; j < i; ++j) QVERIFY(!labels[i].intersects(labels[j]));
+    }
+    QVERIFY(shown >= 4);
+
+    const std::vector<QRectF> apart =
+        zelv::PlaceNumberLabels({{10, 100}, {200, 100}}, {{14, 12}, {14, 12}}, {false, false});
+    for (std::size_t i = 0; i < 2; ++i) {
+      const QPointF dot = i == 0 ? QPointF(10, 100) : QPointF(200, 100);
+      QVERIFY(apart[i].left() > dot.x() && apart[i].bottom() < dot.y());
+    }
+  }
+
   void menuItemIsEnabledOnlyWhileAResultIsShown() {
     Harness h;
     TOrientation_Form& w = *h.window;
