@@ -31,6 +31,10 @@ const char kAxisMissesPlane[] =
 const char kNonPositiveFocalLength[] =
     "Строгая оценка: фокусное расстояние в cam-файле должно быть больше нуля (или не задано — "
     "тогда оно оценивается по реперным точкам).";
+const char kNoConsensus[] =
+    "Строгая оценка: ни одно положение камеры не согласуется хотя бы с половиной реперных точек. "
+    "Проверьте, что точки изображения и сцены перечислены в одном порядке и относятся к одному "
+    "снимку, и исправьте или удалите ошибочные точки.";
 const char kDegenerate[] =
     "Строгая оценка: положение камеры по реперным точкам не определяется (точки лежат на одной "
     "прямой, совпадают или не согласуются между собой). Проверьте входные данные.";
@@ -147,6 +151,9 @@ bool RigorousPose(OrientationState& state, UserInterface& ui,
       return false;
     case RigorousFailure::kFocalLengthUndetermined:
       ui.ShowMessage(kFocalLengthUndetermined, kRefusalCaption, MessageIcon::Exclamation, Owner{});
+      return false;
+    case RigorousFailure::kNoConsensus:
+      ui.ShowMessage(kNoConsensus, kRefusalCaption, MessageIcon::Exclamation, Owner{});
       return false;
     case RigorousFailure::kTooFewPoints:
     case RigorousFailure::kDegenerate:
