@@ -1,5 +1,6 @@
 #include "solver/distributions.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace zelv {
@@ -85,28 +86,65 @@ double ChiSquareUpperTail(double x, int dof) {
 
 double ChiSquareQuantile(double p, int dof) {
   if (dof < 1 || !(p > 0)) return 0;
-  // Bisection on the monotone tail: 200 halvings reach double precision from any bracket.
-  double low = 0, high = dof + 20 * std::sqrt(2.0 * dof) + 100;
-  while (1 - ChiSquareUpperTail(high, dof) < p && high < 1e300) high *= 2;
-  for (int k = 0; k < 200 && high - low > 1e-15 * high; ++k) {
-    const double mid = 0.5 * (low + high);
-    (1 - ChiSquareUpperTail(mid, dof) < p ? low : high) = mid;
+  // Newton on the lower tail from the Wilson–Hilferty value, kept inside a bisection bracket.
+  const double v = dof, a = 0.5 * v;
+  const auto lower = [dof](double x) { return 1 - ChiSquareUpperTail(x, dof); };
+  const auto density = [a](double x) {
+    return std::exp((a - 1) * std::log(x) - 0.5 * x - a * std::log(2.0) - std::lgamma(a));
+  };
+  double low = 0, high = v + 20 * std::sqrt(2 * v) + 100;
+  while (lower(high) < p && high < 1e300) high *= 2;
+  // The normal quantile of p, by bisection on erfc: a start value only.
+  double zl = -40, zh = 40;
+  for (int k = 0; k < 60; ++k) {
+    const double zm = 0.5 * (zl + zh);
+    (0.5 * std::erfc(-zm / std::sqrt(2.0)) < p ? zl : zh) = zm;
   }
-  return 0.5 * (low + high);
+  const double normal = 0.5 * (zl + zh), c = 2 / (9 * v);
+  double x = v * std::pow(std::max(1 - c + normal * std::sqrt(c), 1e-3), 3);
+  x = std::clamp(x, low, high);
+  for (int k = 0; k < 100; ++k) {
+    const double f = lower(x) - p;
+    if (f < 0)
+      low = x;
+    else
+      high = x;
+    const double d = density(x);
+    double next = d > 0 ? x - f / d : 0.5 * (low + high);
+    if (!(next > low && next < high)) next = 0.5 * (low + high);
+    if (std::fabs(next - x) <= 1e-14 * x) return next;
+    x = next;
+  }
+  return x;
 }
 
 double StudentTQuantile(double p, int dof) {
   if (dof < 1 || !(p > 0.5)) return 0;
-  // P(T > t) = I_{v/(v+t²)}(v/2, 1/2) / 2; bisection on t.
+  // P(T > t) = I_{v/(v+t²)}(v/2, 1/2) / 2; Newton on it with the density, inside a bisection
+  // bracket.
   const double v = dof, tail = 1 - p;
   const auto upper = [v](double t) { return 0.5 * IncompleteBeta(0.5 * v, 0.5, v / (v + t * t)); };
+  const double logNorm = std::lgamma(0.5 * (v + 1)) - std::lgamma(0.5 * v) -
+                         0.5 * std::log(v * 3.14159265358979323846);
+  const auto density = [v, logNorm](double t) {
+    return std::exp(logNorm - 0.5 * (v + 1) * std::log1p(t * t / v));
+  };
   double low = 0, high = 10;
   while (upper(high) > tail && high < 1e300) high *= 2;
-  for (int k = 0; k < 200 && high - low > 1e-15 * high; ++k) {
-    const double mid = 0.5 * (low + high);
-    (upper(mid) > tail ? low : high) = mid;
+  double t = std::min(2.0, high);
+  for (int k = 0; k < 100; ++k) {
+    const double f = upper(t) - tail;  // decreasing in t
+    if (f > 0)
+      low = t;
+    else
+      high = t;
+    const double d = density(t);
+    double next = d > 0 ? t + f / d : 0.5 * (low + high);
+    if (!(next > low && next < high)) next = 0.5 * (low + high);
+    if (std::fabs(next - t) <= 1e-14 * t) return next;
+    t = next;
   }
-  return 0.5 * (low + high);
+  return t;
 }
 
 }  // namespace zelv
