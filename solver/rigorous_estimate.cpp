@@ -332,7 +332,8 @@ bool AllFinite(const std::array<double, kResultCount>& values) {
 // points (normal matrix N of `parameters` unknowns, Σ of squared residuals `cost`): vᵀ·Q⁻¹·v over
 // σ̂², with Q the cofactor of the residual — I − J·N⁻¹·Jᵀ for a used point, whose σ̂ then leaves
 // it out; I + J·N⁻¹·Jᵀ for a left-out point, the error of its prediction — follows 2·F(2, dof) for
-// a good point. Each point is tested at kFalseBlunderProbability over all points. False when the
+// a good point. Each point is tested at kFalseBlunderProbability over all points; a left-out point
+// that passes comes back, and of the used points that fail only the worst leaves. False when the
 // fit has too little redundancy to test.
 bool SnoopedPoints(const Model& m, const std::vector<PlanarCorrespondence>& points,
                    const std::vector<bool>& used, const Matrix7& N, double cost, int parameters,
@@ -348,6 +349,8 @@ bool SnoopedPoints(const Model& m, const std::vector<PlanarCorrespondence>& poin
   const double leftOutLimit = std::pow(BlunderSigmas(dof, n), 2);
   const Eigen::Vector3d RC = m.R * m.C;
   next.assign(n, false);
+  int worst = -1;
+  double worstExcess = 1;
   for (int i = 0; i < n; ++i) {
     double eu, ev;
     Eigen::Vector3d q;
@@ -368,8 +371,15 @@ bool SnoopedPoints(const Model& m, const std::vector<PlanarCorrespondence>& poin
     const double quadratic = v.dot(Q.inverse() * v);
     const double s2 = std::max(used[i] ? (cost - quadratic) / (dof - 2) : cost / dof,
                                kNegligibleLength * kNegligibleLength);
-    next[i] = quadratic / s2 <= (used[i] ? usedLimit : leftOutLimit);
+    const double excess = quadratic / s2 / (used[i] ? usedLimit : leftOutLimit);
+    next[i] = used[i] || excess <= 1;
+    if (used[i] && excess > 1 && excess > worstExcess) {
+      worstExcess = excess;
+      worst = i;
+    }
   }
+  // One blunder inflates the residuals of the others: only the worst used point goes per round.
+  if (worst >= 0) next[worst] = false;
   return true;
 }
 
@@ -563,7 +573,7 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
   Matrix7 N;
   Vector7 g;
   double cost = 0;
-  for (int round = 0; round < 5; ++round) {
+  for (int round = 0; round < 10; ++round) {
     for (int i = 0; i < n; ++i) weight[i] = used[i] ? 1.0 : 0.0;
     Model m = best;
     Refine(m, points, weight, varyF, 100, NoReweight);
@@ -577,10 +587,14 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
     used = next;
   }
   for (int i = 0; i < n; ++i) weight[i] = used[i] ? 1.0 : 0.0;
-  // The other minima refined on the same points: one of them may now fit better.
+  // The other minima refined on the same points: one of them may now fit better. A start that
+  // already stands within a milliradian and a thousandth of the distance of the result is its
+  // own minimum, not another.
   std::vector<double> minimaCost;
   for (Model& m : minima) {
-    minimaCost.push_back(WeightedCost(m, points, weight) < std::numeric_limits<double>::infinity()
+    const double turn = Eigen::AngleAxisd(best.R.transpose() * m.R).angle();
+    const bool same = turn < 1e-3 && (m.C - best.C).norm() < 1e-3 * best.C.norm();
+    minimaCost.push_back(!same && std::isfinite(WeightedCost(m, points, weight))
                              ? Refine(m, points, weight, varyF, 100, NoReweight)
                              : std::numeric_limits<double>::infinity());
   }
