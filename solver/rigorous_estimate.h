@@ -71,7 +71,7 @@ inline constexpr double kVerdictSignificance = 0.01;
 // A triangle of points whose height is below this share of its longest side is nearly a line.
 inline constexpr double kNearCollinearRatio = 0.1;
 // An estimated focal length needs a tilt of at least this many of its σ.
-inline constexpr double kTiltSigmas = 6;
+inline constexpr double kTiltSigmas = 8;
 
 // Settings of the rigorous estimate.
 struct RigorousOptions {
