@@ -23,22 +23,31 @@ struct View {
   std::vector<ControlPoint> points;  // exact
 };
 
-// `count` pairs seen from the stand pose with focal length F: image points at random pixels of a
-// 1600 × 1200 frame (seeded), scene points where their rays meet the plane.
-View MakeView(const StandPose& pose, int count, unsigned seed, double F = kF) {
+// The pair of the image point (x, y) seen from the stand pose with focal length F: the scene point
+// where its ray meets the plane; false when the ray misses it.
+bool PairOf(const StandPose& pose, double x, double y, double F, ControlPoint& pair) {
   const Rotation r = AnglesToRotation(pose.Al, pose.Bet, pose.Hi);
   const double cx = pose.Sx + r.xZ * pose.L, cy = pose.Sy + r.yZ * pose.L, cz = r.zZ * pose.L;
+  const double dx = x * r.xX + y * r.xY - F * r.xZ;
+  const double dy = x * r.yX + y * r.yY - F * r.yZ;
+  const double dz = x * r.zX + y * r.zY - F * r.zZ;
+  if (!(dz < 0)) return false;
+  const double t = -cz / dz;
+  pair = {x, y, cx + t * dx, cy + t * dy};
+  return true;
+}
+
+// `count` pairs seen from the stand pose with focal length F: image points at random pixels of a
+// `width` × `height` patch of the frame centre (seeded; the whole 1600 × 1200 frame but a tenth).
+View MakeView(const StandPose& pose, int count, unsigned seed, double F = kF, double width = 1440,
+              double height = 1080) {
   std::mt19937 random(seed);
-  std::uniform_real_distribution<double> ux(-720, 720), uy(-540, 540);
+  std::uniform_real_distribution<double> ux(-width / 2, width / 2), uy(-height / 2, height / 2);
   View view{pose, {}};
   while (static_cast<int>(view.points.size()) < count) {
     const double x = ux(random), y = uy(random);
-    const double dx = x * r.xX + y * r.xY - F * r.xZ;
-    const double dy = x * r.yX + y * r.yY - F * r.yZ;
-    const double dz = x * r.zX + y * r.zY - F * r.zZ;
-    if (!(dz < 0)) continue;
-    const double t = -cz / dz;
-    view.points.push_back({x, y, cx + t * dx, cy + t * dy});
+    ControlPoint pair;
+    if (PairOf(pose, x, y, F, pair)) view.points.push_back(pair);
   }
   return view;
 }
@@ -291,20 +300,10 @@ TEST(RigorousEstimate, AlmostPerpendicularViewWithUnknownFocalLengthIsRefused) {
 
 TEST(RigorousEstimate, MirrorPoseThatFitsAsWellIsReportedBesideTheResult) {
   // Eight points in an 80-pixel patch: the plane's two poses fit almost equally well.
-  const Rotation r = AnglesToRotation(kTilted.Al, kTilted.Bet, kTilted.Hi);
-  const double cx = kTilted.Sx + r.xZ * kTilted.L, cy = kTilted.Sy + r.yZ * kTilted.L,
-               cz = r.zZ * kTilted.L;
+  View patch = MakeView(kTilted, 8, 3, kF, 80, 80);
   std::mt19937 random(3);
-  std::uniform_real_distribution<double> patch(-40, 40);
-  std::normal_distribution<double> noise(0, 0.5);
-  std::vector<ControlPoint> points;
-  while (points.size() < 8) {
-    const double x = patch(random), y = patch(random);
-    const double dx = x * r.xX + y * r.xY - kF * r.xZ, dy = x * r.yX + y * r.yY - kF * r.yZ,
-                 dz = x * r.zX + y * r.zY - kF * r.zZ;
-    const double t = -cz / dz;
-    points.push_back({x + noise(random), y + noise(random), cx + t * dx, cy + t * dy});
-  }
+  AddNoise(patch.points, random, 0.5);
+  const std::vector<ControlPoint>& points = patch.points;
   const RigorousResult result = RigorousEstimate(points, kF);
   ASSERT_EQ(result.failure, RigorousFailure::kNone);
   ASSERT_TRUE(result.alternative.present);
@@ -332,23 +331,8 @@ TEST(RigorousEstimate, FourPointsThreeOnALineAreSolvedFromTheStartAndFlaggedWeak
   // Three of four points on one line fix no homography, but eight coordinates still fix the six
   // pose parameters: the given start reaches the pose, and the layout is flagged.
   View view = MakeView(kTilted, 4, 47);
-  view.points[2].x = 0.5 * (view.points[0].x + view.points[1].x);
-  view.points[2].y = 0.5 * (view.points[0].y + view.points[1].y);
-  view = [&] {
-    // The scene point of the moved image point, on its ray.
-    View v = MakeView(kTilted, 0, 0);
-    const Rotation r = AnglesToRotation(kTilted.Al, kTilted.Bet, kTilted.Hi);
-    const double cx = kTilted.Sx + r.xZ * kTilted.L, cy = kTilted.Sy + r.yZ * kTilted.L,
-                 cz = r.zZ * kTilted.L;
-    for (ControlPoint p : view.points) {
-      const double dx = p.x * r.xX + p.y * r.xY - kF * r.xZ,
-                   dy = p.x * r.yX + p.y * r.yY - kF * r.yZ,
-                   dz = p.x * r.zX + p.y * r.zY - kF * r.zZ;
-      const double t = -cz / dz;
-      v.points.push_back({p.x, p.y, cx + t * dx, cy + t * dy});
-    }
-    return v;
-  }();
+  ASSERT_TRUE(PairOf(kTilted, 0.5 * (view.points[0].x + view.points[1].x),
+                     0.5 * (view.points[0].y + view.points[1].y), kF, view.points[2]));
   StandPose start = kTilted;
   start.Al += 0.03;
   start.L *= 1.02;
