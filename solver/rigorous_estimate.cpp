@@ -522,12 +522,16 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
   // Every start refined to the end; beyond 64 points a few steps tell the minima apart, and the
   // best is then refined to the end.
   const int selectionSteps = n <= 64 ? 100 : 4;
+  // The planar poses are the plane's two minima; the given start (the fast estimate's pose) lies
+  // in one of their basins and is kept as a candidate minimum only where there are none.
+  const std::size_t planarStarts = starts.size() - (start ? 1 : 0);
   std::vector<Model> minima;
-  for (Model m : starts) {
+  for (std::size_t k = 0; k < starts.size(); ++k) {
+    Model m = starts[k];
     if (!std::isfinite(WeightedCost(m, points, weight))) continue;
     const double cost = Refine(m, points, weight, varyF, selectionSteps, NoReweight);
     if (!std::isfinite(cost)) continue;
-    minima.push_back(m);
+    if (k < planarStarts || planarStarts == 0) minima.push_back(m);
     if (cost < bestCost) {
       bestCost = cost;
       best = m;
