@@ -39,6 +39,10 @@ const char kAxisMissesPlane[] =
 const char kNonPositiveFocalLength[] =
     "Строгая оценка: фокусное расстояние в cam-файле должно быть больше нуля (или не задано — "
     "тогда оно оценивается по реперным точкам).";
+const char kNoConsensus[] =
+    "Строгая оценка: ни одно положение камеры не согласуется хотя бы с половиной реперных точек. "
+    "Проверьте, что точки изображения и сцены перечислены в одном порядке и относятся к одному "
+    "снимку, и исправьте или удалите ошибочные точки.";
 const char kDegenerate[] =
     "Строгая оценка: положение камеры по реперным точкам не определяется (точки лежат на одной "
     "прямой, совпадают или не согласуются между собой). Проверьте входные данные.";
@@ -149,6 +153,8 @@ Expected<void> RigorousPose(OrientationRun& state, const std::vector<ControlPoin
       return Refusal(kAxisMissesPlane);
     case RigorousFailure::kFocalLengthUndetermined:
       return Refusal(kFocalLengthUndetermined);
+    case RigorousFailure::kNoConsensus:
+      return Refusal(kNoConsensus);
     case RigorousFailure::kTooFewPoints:
     case RigorousFailure::kDegenerate:
       return Refusal(kDegenerate);

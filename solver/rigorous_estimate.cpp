@@ -7,6 +7,7 @@
 #include <limits>
 #include <random>
 
+#include "solver/distributions.h"
 #include "solver/planar_pose.h"
 #include "solver/pose.h"
 #include "solver/refinement.h"
@@ -17,9 +18,6 @@ namespace {
 using Vector7 = Eigen::Matrix<double, 7, 1>;
 using Matrix7 = Eigen::Matrix<double, 7, 7>;
 
-// √(χ²₂ at 0.999): a point whose residual length exceeds this many σ is a blunder, where σ is
-// known (the search); BlunderSigmas widens it for a σ estimated with few degrees of freedom.
-constexpr double kBlunderSigmas = 3.7169;
 // The chance that a scene without blunders loses a good point to the blunder test.
 constexpr double kFalseBlunderProbability = 0.001;
 // The Cauchy constant of the reweighted refinement, in σ of one coordinate (95 % efficiency).
@@ -30,9 +28,13 @@ constexpr double kMedianLength = 1.1774100225154747;
 constexpr double kNegligibleLength = 1e-6;
 // The random search: the seed, the fewest and the most four-point samples, its confidence.
 constexpr std::uint32_t kSearchSeed = 20260412u;
-constexpr int kMinSamples = 24;
+// ln(1 − 0.999) / ln(1 − 0.5⁴): a sample of four good points at 99.9 % with half of them blunders.
+constexpr int kMinSamples = 108;
 constexpr int kMaxSamples = 500;
 constexpr double kSearchConfidence = 0.999;
+// The consensus truncation is doubled up to this many times less one while fewer than half of the
+// points agree: from 6 a-priori σ to 96.
+constexpr int kConsensusWidenings = 5;
 
 // The pose being fitted, with the focal length (pixels).
 struct Model {
@@ -81,6 +83,28 @@ std::vector<double> ResidualLengths(const Model& m,
   return lengths;
 }
 
+// The derivatives of the projection (u, v) of a point at q = R·(P − C) in the camera frame by
+// the parameters: three small rotation angles about the camera axes, the centre, and F.
+inline void PointDerivatives(const Model& m, const Eigen::Vector3d& q, double ju[7], double jv[7]) {
+  const Eigen::Matrix3d& R = m.R;
+  const double iz = 1 / q(2);
+  const double fu = m.F * iz, pu = q(0) * iz, pv = q(1) * iz;
+  // d(projection)/dq = fu·(1, 0, −pu) and fu·(0, 1, −pv); dq/dδ = −[q]× (R ← exp(δ)·R) and
+  // dq/dC = −R.
+  ju[0] = fu * (-pu * q(1));
+  ju[1] = fu * (q(2) + pu * q(0));
+  ju[2] = fu * (-q(1));
+  jv[0] = fu * (-q(2) - pv * q(1));
+  jv[1] = fu * (pv * q(0));
+  jv[2] = fu * q(0);
+  for (int k = 0; k < 3; ++k) {
+    ju[3 + k] = -fu * (R(0, k) - pu * R(2, k));
+    jv[3 + k] = -fu * (R(1, k) - pv * R(2, k));
+  }
+  ju[6] = pu;
+  jv[6] = pv;
+}
+
 // The normal equations N·d = g of the weighted least squares in the parameters (three small
 // rotation angles about the camera axes, the centre, and F when `varyF`), and the cost.
 bool NormalEquations(const Model& m, const std::vector<PlanarCorrespondence>& points,
@@ -92,7 +116,6 @@ bool NormalEquations(const Model& m, const std::vector<PlanarCorrespondence>& po
   cost = 0;
   const int count = varyF ? 7 : 6;
   const Eigen::Vector3d RC = m.R * m.C;
-  const Eigen::Matrix3d& R = m.R;
   Eigen::Vector3d q;
   double ju[7], jv[7];
   for (std::size_t i = 0; i < points.size(); ++i) {
@@ -100,22 +123,7 @@ bool NormalEquations(const Model& m, const std::vector<PlanarCorrespondence>& po
     if (w <= 0) continue;
     double eu, ev;
     if (!PointError(m, RC, points[i], eu, ev, q)) return false;
-    const double iz = 1 / q(2);
-    const double fu = m.F * iz, pu = q(0) * iz, pv = q(1) * iz;
-    // d(projection)/dq = fu·(1, 0, −pu) and fu·(0, 1, −pv); dq/dδ = −[q]× (R ← exp(δ)·R) and
-    // dq/dC = −R.
-    ju[0] = fu * (-pu * q(1));
-    ju[1] = fu * (q(2) + pu * q(0));
-    ju[2] = fu * (-q(1));
-    jv[0] = fu * (-q(2) - pv * q(1));
-    jv[1] = fu * (pv * q(0));
-    jv[2] = fu * q(0);
-    for (int k = 0; k < 3; ++k) {
-      ju[3 + k] = -fu * (R(0, k) - pu * R(2, k));
-      jv[3 + k] = -fu * (R(1, k) - pv * R(2, k));
-    }
-    ju[6] = pu;
-    jv[6] = pv;
+    PointDerivatives(m, q, ju, jv);
     const double weu = w * eu, wev = w * ev;
     for (int a = 0; a < 7; ++a) {
       const double wa = w * ju[a], wb = w * jv[a];
@@ -219,23 +227,21 @@ double RobustSigma(const std::vector<double>& lengths, int parameters) {
   return dof * Median(lengths) / kMedianLength;
 }
 
-// σ of one image coordinate from the median of squared residual lengths of a normal error
-// (2 ln 2 σ²), with the small-sample factor of the least-median estimators for `others` points.
-double SigmaOfMedianSquare(double medianSquare, int others) {
-  return (1 + 5.0 / std::max(others, 1)) * std::sqrt(medianSquare / (2 * std::log(2.0)));
-}
-
-// The random four-point search: the indices of the pairs that agree with the best homography.
-// Each sample's homography is scored by the median squared transfer error of the other points,
-// which it does not fit by construction (least median of squares); the best one's median gives
-// the scale, and the points within kBlunderSigmas of it agree.
-std::vector<int> ConsensusSet(const std::vector<PlanarCorrespondence>& points) {
+// The random four-point search: the indices of the pairs that agree with the best homography
+// (all of them when no sample fixes one), or nothing when no homography agrees with half of the
+// pairs or more. Each sample's homography is
+// scored over every pair by its squared transfer error truncated at `truncation` (pixels): MSAC,
+// whose best sample is the one that most points fit and fit best, up to the breakdown point of
+// half the points. The samples are drawn until one without blunders comes at kSearchConfidence
+// for the share of agreeing points found so far, and never fewer than kMinSamples, enough for half
+// the points being blunders.
+std::optional<std::vector<int>> ConsensusSet(const std::vector<PlanarCorrespondence>& points,
+                                             double truncation) {
   const int n = static_cast<int>(points.size());
+  const double limit = truncation * truncation;
   std::mt19937 random(kSearchSeed);
-  double bestMedian = std::numeric_limits<double>::infinity();
+  double bestScore = std::numeric_limits<double>::infinity();
   Eigen::Matrix3d bestH;
-  std::vector<double> squared(n), others;
-  others.reserve(n);
   int needed = kMaxSamples;
   int samples = 0;
   for (int attempt = 0;
@@ -253,43 +259,41 @@ std::vector<int> ConsensusSet(const std::vector<PlanarCorrespondence>& points) {
     const std::optional<Eigen::Matrix3d> H = HomographyOfFour(points, pick);
     if (!H) continue;
     ++samples;
-    others.clear();
-    for (int i = 0; i < n; ++i) {
+    double score = 0;
+    int agreeing = 0;
+    // A sample that has already lost to the best is not scored to the end.
+    for (int i = 0; i < n && score < bestScore; ++i) {
       double u, v;
-      squared[i] =
+      const double squared =
           TransferPoint(*H, points[i].X, points[i].Y, u, v)
               ? (u - points[i].u) * (u - points[i].u) + (v - points[i].v) * (v - points[i].v)
-              : std::numeric_limits<double>::infinity();
-      if (i != pick[0] && i != pick[1] && i != pick[2] && i != pick[3])
-        others.push_back(squared[i]);
+              : limit;
+      score += std::min(squared, limit);
+      agreeing += squared < limit ? 1 : 0;
     }
-    const double median = Median(others);
-    if (median < bestMedian) {
-      bestMedian = median;
+    if (score < bestScore) {
+      bestScore = score;
       bestH = *H;
-      const double threshold =
-          std::max(kBlunderSigmas * SigmaOfMedianSquare(median, n - 4), kNegligibleLength);
-      int agreeing = 0;
-      for (double s : squared) agreeing += s <= threshold * threshold ? 1 : 0;
       const double w4 = std::pow(static_cast<double>(agreeing) / n, 4);
       needed = w4 >= 1 ? 0
                        : static_cast<int>(std::ceil(std::log(1 - kSearchConfidence) /
                                                     std::log(1 - std::max(w4, 1e-9))));
     }
   }
-  std::vector<int> all(n);
-  for (int i = 0; i < n; ++i) all[i] = i;
-  if (!std::isfinite(bestMedian)) return all;
-  const double threshold =
-      std::max(kBlunderSigmas * SigmaOfMedianSquare(bestMedian, n - 4), kNegligibleLength);
   std::vector<int> agree;
+  // No four points fix a homography: the degeneracy is the fit's to report, not a disagreement.
+  if (!std::isfinite(bestScore)) {
+    for (int i = 0; i < n; ++i) agree.push_back(i);
+    return agree;
+  }
   for (int i = 0; i < n; ++i) {
     double u, v;
     if (TransferPoint(bestH, points[i].X, points[i].Y, u, v) &&
-        std::hypot(u - points[i].u, v - points[i].v) <= threshold)
+        (u - points[i].u) * (u - points[i].u) + (v - points[i].v) * (v - points[i].v) < limit)
       agree.push_back(i);
   }
-  return agree.size() >= 4 ? agree : all;
+  if (static_cast<int>(agree.size()) < std::max(4, (n + 1) / 2)) return std::nullopt;
+  return agree;
 }
 
 // The stand pose of a camera; false when the camera is behind the plane or its axis misses it.
@@ -322,6 +326,102 @@ bool AllFinite(const std::array<double, kResultCount>& values) {
   for (double v : values)
     if (!std::isfinite(v)) return false;
   return true;
+}
+
+// The points that pass the test of their studentised residual against the fit `m` on the `used`
+// points (normal matrix N of `parameters` unknowns, Σ of squared residuals `cost`): vᵀ·Q⁻¹·v over
+// σ̂², with Q the cofactor of the residual — I − J·N⁻¹·Jᵀ for a used point, whose σ̂ then leaves
+// it out; I + J·N⁻¹·Jᵀ for a left-out point, the error of its prediction — follows 2·F(2, dof) for
+// a good point. Each point is tested at kFalseBlunderProbability over all points; a left-out point
+// that passes comes back, and of the used points that fail only the worst leaves. False when the
+// fit has too little redundancy to test.
+bool SnoopedPoints(const Model& m, const std::vector<PlanarCorrespondence>& points,
+                   const std::vector<bool>& used, const Matrix7& N, double cost, int parameters,
+                   std::vector<bool>& next) {
+  const int n = static_cast<int>(points.size());
+  const int dof = 2 * static_cast<int>(std::count(used.begin(), used.end(), true)) - parameters;
+  if (dof < 3) return false;
+  const Eigen::MatrixXd Ninv = N.topLeftCorner(parameters, parameters)
+                                   .ldlt()
+                                   .solve(Eigen::MatrixXd::Identity(parameters, parameters));
+  if (!Ninv.allFinite()) return false;
+  const double usedLimit = std::pow(BlunderSigmas(dof - 2, n), 2);
+  const double leftOutLimit = std::pow(BlunderSigmas(dof, n), 2);
+  const Eigen::Vector3d RC = m.R * m.C;
+  next.assign(n, false);
+  int worst = -1;
+  double worstExcess = 1;
+  for (int i = 0; i < n; ++i) {
+    double eu, ev;
+    Eigen::Vector3d q;
+    if (!PointError(m, RC, points[i], eu, ev, q)) continue;
+    double ju[7], jv[7];
+    PointDerivatives(m, q, ju, jv);
+    const Eigen::Map<const Eigen::VectorXd> a(ju, parameters), b(jv, parameters);
+    const Eigen::VectorXd Na = Ninv * a, Nb = Ninv * b;
+    const double sign = used[i] ? -1 : 1;
+    Eigen::Matrix2d Q;
+    Q << 1 + sign * a.dot(Na), sign * a.dot(Nb), sign * b.dot(Na), 1 + sign * b.dot(Nb);
+    // A used point that its own fit follows exactly cannot be tested: it stays.
+    if (!(Q.determinant() > 1e-9)) {
+      next[i] = used[i];
+      continue;
+    }
+    const Eigen::Vector2d v(eu, ev);
+    const double quadratic = v.dot(Q.inverse() * v);
+    const double s2 = std::max(used[i] ? (cost - quadratic) / (dof - 2) : cost / dof,
+                               kNegligibleLength * kNegligibleLength);
+    const double excess = quadratic / s2 / (used[i] ? usedLimit : leftOutLimit);
+    next[i] = used[i] || excess <= 1;
+    if (used[i] && excess > 1 && excess > worstExcess) {
+      worstExcess = excess;
+      worst = i;
+    }
+  }
+  // One blunder inflates the residuals of the others: only the worst used point goes per round.
+  if (worst >= 0) next[worst] = false;
+  return true;
+}
+
+// The standard deviations of the 21 values of the pose: G·Σ·Gᵀ with G the central differences of
+// the values in the six pose parameters. False when a difference leaves the valid poses.
+bool ValueSigmas(const Model& best, const StandPose& pose, const Eigen::MatrixXd& covariance,
+                 std::array<double, kResultCount>& sigma) {
+  Eigen::Matrix<double, kResultCount, 6> G;
+  const double step[6] = {1e-6, 1e-6, 1e-6, 1e-6 * pose.L, 1e-6 * pose.L, 1e-6 * pose.L};
+  for (int k = 0; k < 6; ++k) {
+    Vector7 d = Vector7::Zero();
+    d(k) = step[k];
+    StandPose plus, minus;
+    if (StandPoseOf(Apply(best, d), plus) != RigorousFailure::kNone ||
+        StandPoseOf(Apply(best, -d), minus) != RigorousFailure::kNone)
+      return false;
+    const std::array<double, kResultCount> vp = StandPoseValues(plus), vm = StandPoseValues(minus);
+    for (int j = 0; j < kResultCount; ++j) G(j, k) = (vp[j] - vm[j]) / (2 * step[k]);
+  }
+  const Eigen::Matrix<double, kResultCount, kResultCount> valueCovariance =
+      G * covariance.topLeftCorner(6, 6) * G.transpose();
+  for (int j = 0; j < kResultCount; ++j) sigma[j] = std::sqrt(std::max(0.0, valueCovariance(j, j)));
+  return true;
+}
+
+// The smallest height of a triangle of the scene points `use`, over its longest side: 0 for three
+// on one line, 0.87 for an equilateral triangle. 1 with fewer than three points.
+double WeakestTriangle(const std::vector<PlanarCorrespondence>& points,
+                       const std::vector<int>& use) {
+  double weakest = 1;
+  const std::size_t count = use.size();
+  for (std::size_t a = 0; a < count; ++a)
+    for (std::size_t b = a + 1; b < count; ++b)
+      for (std::size_t c = b + 1; c < count; ++c) {
+        const PlanarCorrespondence &p = points[use[a]], &q = points[use[b]], &r = points[use[c]];
+        const double area2 = std::fabs((q.X - p.X) * (r.Y - p.Y) - (q.Y - p.Y) * (r.X - p.X));
+        const double longest2 = std::max({(q.X - p.X) * (q.X - p.X) + (q.Y - p.Y) * (q.Y - p.Y),
+                                          (r.X - p.X) * (r.X - p.X) + (r.Y - p.Y) * (r.Y - p.Y),
+                                          (r.X - q.X) * (r.X - q.X) + (r.Y - q.Y) * (r.Y - q.Y)});
+        weakest = std::min(weakest, longest2 > 0 ? area2 / longest2 : 0.0);
+      }
+  return weakest;
 }
 
 }  // namespace
@@ -357,30 +457,46 @@ std::array<double, kResultCount> StandPoseValues(const StandPose& pose) {
 }
 
 RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double focalLength,
-                                const std::optional<StandPose>& start) {
+                                const std::optional<StandPose>& start,
+                                const RigorousOptions& options) {
   RigorousResult result;
   const int n = static_cast<int>(input.size());
   if (n < 4) {
     result.failure = RigorousFailure::kTooFewPoints;
     return result;
   }
+  const double imageSigma = options.imageSigma > 0 && std::isfinite(options.imageSigma)
+                                ? options.imageSigma
+                                : RigorousOptions{}.imageSigma;
   std::vector<PlanarCorrespondence> points(n);
   for (int i = 0; i < n; ++i) points[i] = {input[i].x, -input[i].y, input[i].X, input[i].Y};
   const bool varyF = !(focalLength > 0);
   const int parameters = varyF ? 7 : 6;
 
-  // The points that agree, and the homography of those.
-  std::vector<int> all(n);
-  for (int i = 0; i < n; ++i) all[i] = i;
-  const std::vector<int> agree = n >= 6 ? ConsensusSet(points) : all;
-  const std::optional<Eigen::Matrix3d> H = FitHomography(points, agree);
-  if (!H) {
-    result.failure = RigorousFailure::kDegenerate;
-    return result;
+  // The points that agree, and the homography of those. A truncation too tight for the points'
+  // real precision leaves good points out of every consensus: it is widened until half of them
+  // agree, and the verdict then tells of the precision.
+  std::vector<int> agree(n);
+  for (int i = 0; i < n; ++i) agree[i] = i;
+  if (n >= 6) {
+    std::optional<std::vector<int>> found;
+    for (int widening = 0; widening < kConsensusWidenings && !found; ++widening)
+      found = ConsensusSet(points, kConsensusSigmas * imageSigma * std::ldexp(1.0, widening));
+    if (!found) {
+      result.failure = RigorousFailure::kNoConsensus;
+      return result;
+    }
+    agree = *found;
   }
+  const std::optional<Eigen::Matrix3d> H = FitHomography(points, agree);
   double F = focalLength;
   if (varyF) {
-    const std::optional<double> estimate = FocalLengthFromHomography(*H);
+    const std::optional<double> estimate =
+        H ? FocalLengthFromHomography(*H) : std::optional<double>();
+    if (!H) {
+      result.failure = RigorousFailure::kDegenerate;
+      return result;
+    }
     if (!estimate) {
       result.failure = RigorousFailure::kFocalLengthUndetermined;
       return result;
@@ -388,10 +504,12 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
     F = *estimate;
   }
 
-  // Every start refined on the agreeing points; the lowest cost wins.
+  // Every start refined on the agreeing points; the lowest cost wins. Without a homography (four
+  // points, three of them on one line) the given start alone may still reach the pose.
   std::vector<Model> starts;
-  for (const CameraPose& pose : PlanarPoses(*H, F, points, agree))
-    starts.push_back({pose.R, pose.C, F});
+  if (H)
+    for (const CameraPose& pose : PlanarPoses(*H, F, points, agree))
+      starts.push_back({pose.R, pose.C, F});
   if (start) starts.push_back(ModelOf(*start, F));
   if (starts.empty()) {
     result.failure = RigorousFailure::kDegenerate;
@@ -404,9 +522,16 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
   // Every start refined to the end; beyond 64 points a few steps tell the minima apart, and the
   // best is then refined to the end.
   const int selectionSteps = n <= 64 ? 100 : 4;
-  for (Model m : starts) {
+  // The planar poses are the plane's two minima; the given start (the fast estimate's pose) lies
+  // in one of their basins and is kept as a candidate minimum only where there are none.
+  const std::size_t planarStarts = starts.size() - (start ? 1 : 0);
+  std::vector<Model> minima;
+  for (std::size_t k = 0; k < starts.size(); ++k) {
+    Model m = starts[k];
     if (!std::isfinite(WeightedCost(m, points, weight))) continue;
     const double cost = Refine(m, points, weight, varyF, selectionSteps, NoReweight);
+    if (!std::isfinite(cost)) continue;
+    if (k < planarStarts || planarStarts == 0) minima.push_back(m);
     if (cost < bestCost) {
       bestCost = cost;
       best = m;
@@ -418,7 +543,7 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
     return result;
   }
 
-  // The reweighted refinement over all points decides which are blunders.
+  // The reweighted refinement over all points proposes which are blunders.
   std::vector<bool> used(n, true);
   if (n >= 6) {
     const auto cauchy = [&points, parameters](const Model& m, std::vector<double>& w) {
@@ -441,44 +566,55 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
     }
     std::vector<bool> agreeing(n, false);
     for (int i : agree) agreeing[i] = true;
-    if (count < std::max(4, (n + 1) / 2)) std::fill(used.begin(), used.end(), true);
+    // Fewer than half kept: the consensus stands.
+    if (count < std::max(4, (n + 1) / 2)) used = agreeing;
     // Kept points other than the agreeing ones: the reweighted pose is the nearer start.
     if (used != agreeing) best = robust;
   }
 
-  // The final unweighted fit on the points kept; the points are judged again against its σ0
-  // until the set stands.
+  // The final unweighted fit on the points kept; every point is then tested against it by its
+  // studentised residual until the set stands.
   Matrix7 N;
   Vector7 g;
   double cost = 0;
-  int usedCount = 0;
-  for (int round = 0; round < 5; ++round) {
+  for (int round = 0; round < 10; ++round) {
     for (int i = 0; i < n; ++i) weight[i] = used[i] ? 1.0 : 0.0;
     Model m = best;
     Refine(m, points, weight, varyF, 100, NoReweight);
-    usedCount = static_cast<int>(std::count(used.begin(), used.end(), true));
     if (!NormalEquations(m, points, weight, varyF, N, g, cost)) break;
     best = m;
     if (n < 6) break;
-    const int dof = 2 * usedCount - parameters;
-    const double sigma0 = std::sqrt(cost / dof);
-    const double threshold = std::max(BlunderSigmas(dof, n) * sigma0, kNegligibleLength);
-    const std::vector<double> lengths = ResidualLengths(best, points);
-    std::vector<bool> next(n);
-    int count = 0;
-    for (int i = 0; i < n; ++i) {
-      next[i] = lengths[i] <= threshold;
-      count += next[i] ? 1 : 0;
-    }
+    std::vector<bool> next;
+    if (!SnoopedPoints(best, points, used, N, cost, parameters, next)) break;
+    const int count = static_cast<int>(std::count(next.begin(), next.end(), true));
     if (next == used || count < std::max(4, (n + 1) / 2)) break;
     used = next;
   }
   for (int i = 0; i < n; ++i) weight[i] = used[i] ? 1.0 : 0.0;
+  // The other minima refined on the same points: one of them may now fit better. A start that
+  // already stands within a milliradian and a thousandth of the distance of the result is its
+  // own minimum, not another.
+  std::vector<double> minimaCost;
+  for (Model& m : minima) {
+    const double turn = Eigen::AngleAxisd(best.R.transpose() * m.R).angle();
+    const bool same = turn < 1e-3 && (m.C - best.C).norm() < 1e-3 * best.C.norm();
+    minimaCost.push_back(!same && std::isfinite(WeightedCost(m, points, weight))
+                             ? Refine(m, points, weight, varyF, 100, NoReweight)
+                             : std::numeric_limits<double>::infinity());
+  }
+  double lowest = WeightedCost(best, points, weight) * (1 - 1e-9);
+  for (std::size_t k = 0; k < minima.size(); ++k) {
+    StandPose pose;
+    if (minimaCost[k] < lowest && StandPoseOf(minima[k], pose) == RigorousFailure::kNone) {
+      lowest = minimaCost[k];
+      best = minima[k];
+    }
+  }
   if (!NormalEquations(best, points, weight, varyF, N, g, cost)) {
     result.failure = RigorousFailure::kDegenerate;
     return result;
   }
-  usedCount = static_cast<int>(std::count(used.begin(), used.end(), true));
+  const int usedCount = static_cast<int>(std::count(used.begin(), used.end(), true));
   for (int i = 0; i < n; ++i)
     if (!used[i]) result.outliers.push_back(i);
 
@@ -509,37 +645,103 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
   result.focalLength = best.F;
   result.focalLengthEstimated = varyF;
   result.focalLengthSigma = varyF ? std::sqrt(std::max(0.0, covariance(6, 6))) : 0.0;
-  // A focal length known to no better than a quarter of itself is not determined by the view.
-  if (varyF && !(result.focalLengthSigma <= 0.25 * result.focalLength)) {
-    result.failure = RigorousFailure::kFocalLengthUndetermined;
-    return result;
+
+  // The tilt: the plane's normal in the camera frame is n = R·e_Z; its part s across the optical
+  // axis has length sin(tilt) and moves by ds = rows 0, 1 of −[n]×·dδ with the rotation.
+  const Eigen::Vector3d normal = best.R.col(2);
+  const Eigen::Vector2d across(normal(0), normal(1));
+  Eigen::Matrix<double, 2, 3> dAcross;
+  dAcross << 0, normal(2), -normal(1), -normal(2), 0, normal(0);
+  const Eigen::Matrix2d acrossCovariance =
+      dAcross * covariance.topLeftCorner(3, 3) * dAcross.transpose();
+  const double tilt = std::atan2(across.norm(), std::fabs(normal(2)));
+  result.geometry.tiltDegrees = ToDegrees(tilt);
+  if (across.norm() > 0) {
+    const Eigen::Vector2d direction = across / across.norm();
+    result.geometry.tiltSigmaDegrees =
+        ToDegrees(std::sqrt(std::max(0.0, direction.dot(acrossCovariance * direction))) /
+                  std::max(std::cos(tilt), 1e-12));
+  }
+  // With the focal length free, it is told from the distance only by the plane's tilt: the tilt
+  // must stand out of its own uncertainty (Mahalanobis distance of s from 0), whatever F̂.
+  if (varyF) {
+    const Eigen::LDLT<Eigen::Matrix2d> ldlt(acrossCovariance);
+    const double distance2 = ldlt.info() == Eigen::Success ? across.dot(ldlt.solve(across)) : 0.0;
+    if (!(std::isfinite(distance2) && distance2 >= kTiltSigmas * kTiltSigmas)) {
+      result = RigorousResult{};
+      result.failure = RigorousFailure::kFocalLengthUndetermined;
+      return result;
+    }
   }
   result.rmsResidual = std::sqrt(cost / usedCount);
   result.values = StandPoseValues(result.pose);
-
-  // The values' covariance: G·Σ·Gᵀ with G the central differences of the 21 values in the six
-  // pose parameters.
-  Eigen::Matrix<double, kResultCount, 6> G;
-  const double step[6] = {
-      1e-6, 1e-6, 1e-6, 1e-6 * result.pose.L, 1e-6 * result.pose.L, 1e-6 * result.pose.L};
-  for (int k = 0; k < 6; ++k) {
-    Vector7 d = Vector7::Zero();
-    d(k) = step[k];
-    StandPose plus, minus;
-    if (StandPoseOf(Apply(best, d), plus) != RigorousFailure::kNone ||
-        StandPoseOf(Apply(best, -d), minus) != RigorousFailure::kNone) {
-      result.failure = RigorousFailure::kDegenerate;
-      return result;
-    }
-    const std::array<double, kResultCount> vp = StandPoseValues(plus), vm = StandPoseValues(minus);
-    for (int j = 0; j < kResultCount; ++j) G(j, k) = (vp[j] - vm[j]) / (2 * step[k]);
+  if (!ValueSigmas(best, result.pose, covariance, result.sigma)) {
+    result = RigorousResult{};
+    result.failure = RigorousFailure::kDegenerate;
+    return result;
   }
-  const Eigen::Matrix<double, kResultCount, kResultCount> valueCovariance =
-      G * covariance.topLeftCorner(6, 6) * G.transpose();
-  for (int j = 0; j < kResultCount; ++j)
-    result.sigma[j] = std::sqrt(std::max(0.0, valueCovariance(j, j)));
+  result.tQuantile95 = result.redundancy >= 1 ? StudentTQuantile(0.975, result.redundancy) : 0.0;
+
+  // The verdict.
+  RigorousVerdict& verdict = result.verdict;
+  verdict.imageSigma = imageSigma;
+  if (result.redundancy >= 1) {
+    verdict.chiSquare =
+        result.redundancy * (result.sigma0 / imageSigma) * (result.sigma0 / imageSigma);
+    verdict.chiSquareLimit = ChiSquareQuantile(1 - kVerdictSignificance, result.redundancy);
+    verdict.pValue = ChiSquareUpperTail(verdict.chiSquare, result.redundancy);
+    if (verdict.chiSquare > verdict.chiSquareLimit)
+      verdict.reasons.push_back(RigorousSuspicion::kSigma0TooLarge);
+  }
+
+  // The mirror pose: the lowest other minimum that differs from the result by more than 3 σ in a
+  // coordinate of the centre or a stand angle.
+  const double sigma2 = std::max(result.sigma0 * result.sigma0, imageSigma * imageSigma);
+  for (std::size_t k = 0; k < minima.size(); ++k) {
+    StandPose pose;
+    if (!std::isfinite(minimaCost[k]) || StandPoseOf(minima[k], pose) != RigorousFailure::kNone)
+      continue;
+    const std::array<double, kResultCount> values = StandPoseValues(pose);
+    bool distinct = false;
+    for (int j : {kCentreX, kCentreY, kCentreZ, kStandAl, kStandBet, kStandHi}) {
+      double difference = std::fabs(values[j] - result.values[j]);
+      if (j >= kStandAl && j <= kStandHi) difference = std::min(difference, 360 - difference);
+      distinct = distinct || difference > 3 * result.sigma[j];
+    }
+    const double difference = std::max(0.0, (minimaCost[k] - cost) / sigma2);
+    if (!distinct || !AllFinite(values) ||
+        (result.alternative.present && difference >= result.alternative.chiSquareDifference))
+      continue;
+    RigorousAlternative& alternative = result.alternative;
+    alternative.present = true;
+    alternative.pose = pose;
+    alternative.values = values;
+    alternative.focalLength = minima[k].F;
+    alternative.sigma0 = std::sqrt(minimaCost[k] / result.redundancy);
+    alternative.chiSquareDifference = difference;
+    alternative.distinguishable = difference > ChiSquareQuantile(0.95, 1);
+  }
+  if (result.alternative.present && !result.alternative.distinguishable)
+    verdict.reasons.push_back(RigorousSuspicion::kMirrorPoseFits);
+
+  // Four or five points: a triangle of them nearly on one line leaves the pose weakly fixed.
+  if (usedCount <= 5) {
+    std::vector<int> kept;
+    for (int i = 0; i < n; ++i)
+      if (used[i]) kept.push_back(i);
+    result.geometry.weakestTriangle = WeakestTriangle(points, kept);
+    if (result.geometry.weakestTriangle < kNearCollinearRatio) {
+      result.geometry.nearCollinear = true;
+      verdict.reasons.push_back(RigorousSuspicion::kNearCollinear);
+    }
+  }
+  verdict.suspect = !verdict.reasons.empty();
+
   if (!AllFinite(result.values) || !AllFinite(result.sigma) || !std::isfinite(result.sigma0) ||
-      !std::isfinite(result.focalLength) || !std::isfinite(result.focalLengthSigma)) {
+      !std::isfinite(result.focalLength) || !std::isfinite(result.focalLengthSigma) ||
+      !std::isfinite(verdict.chiSquare) || !std::isfinite(result.geometry.tiltSigmaDegrees) ||
+      !AllFinite(result.alternative.values) || !std::isfinite(result.alternative.sigma0) ||
+      !std::isfinite(result.alternative.chiSquareDifference)) {
     result = RigorousResult{};
     result.failure = RigorousFailure::kDegenerate;
   }

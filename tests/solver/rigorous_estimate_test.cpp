@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -22,22 +23,31 @@ struct View {
   std::vector<ControlPoint> points;  // exact
 };
 
-// `count` pairs seen from the stand pose with focal length F: image points at random pixels of a
-// 1600 × 1200 frame (seeded), scene points where their rays meet the plane.
-View MakeView(const StandPose& pose, int count, unsigned seed, double F = kF) {
+// The pair of the image point (x, y) seen from the stand pose with focal length F: the scene point
+// where its ray meets the plane; false when the ray misses it.
+bool PairOf(const StandPose& pose, double x, double y, double F, ControlPoint& pair) {
   const Rotation r = AnglesToRotation(pose.Al, pose.Bet, pose.Hi);
   const double cx = pose.Sx + r.xZ * pose.L, cy = pose.Sy + r.yZ * pose.L, cz = r.zZ * pose.L;
+  const double dx = x * r.xX + y * r.xY - F * r.xZ;
+  const double dy = x * r.yX + y * r.yY - F * r.yZ;
+  const double dz = x * r.zX + y * r.zY - F * r.zZ;
+  if (!(dz < 0)) return false;
+  const double t = -cz / dz;
+  pair = {x, y, cx + t * dx, cy + t * dy};
+  return true;
+}
+
+// `count` pairs seen from the stand pose with focal length F: image points at random pixels of a
+// `width` × `height` patch of the frame centre (seeded; the whole 1600 × 1200 frame but a tenth).
+View MakeView(const StandPose& pose, int count, unsigned seed, double F = kF, double width = 1440,
+              double height = 1080) {
   std::mt19937 random(seed);
-  std::uniform_real_distribution<double> ux(-720, 720), uy(-540, 540);
+  std::uniform_real_distribution<double> ux(-width / 2, width / 2), uy(-height / 2, height / 2);
   View view{pose, {}};
   while (static_cast<int>(view.points.size()) < count) {
     const double x = ux(random), y = uy(random);
-    const double dx = x * r.xX + y * r.xY - F * r.xZ;
-    const double dy = x * r.yX + y * r.yY - F * r.yZ;
-    const double dz = x * r.zX + y * r.zY - F * r.zZ;
-    if (!(dz < 0)) continue;
-    const double t = -cz / dz;
-    view.points.push_back({x, y, cx + t * dx, cy + t * dy});
+    ControlPoint pair;
+    if (PairOf(pose, x, y, F, pair)) view.points.push_back(pair);
   }
   return view;
 }
@@ -210,6 +220,130 @@ TEST(RigorousEstimate, ResultDoesNotDependOnTheStartGiven) {
                 1e-6 * std::max(1.0, std::fabs(plain.values[i])));
   // Repeated, bit for bit.
   EXPECT_EQ(RigorousEstimate(view.points, kF).values, plain.values);
+}
+
+TEST(RigorousEstimate, FortyPercentBlundersAreFoundListedAndTheVerdictStaysOk) {
+  View view = MakeView(kTilted, 20, 40);
+  std::mt19937 random(40);
+  AddNoise(view.points, random, 0.5);
+  const std::vector<ControlPoint> clean = view.points;
+  // Eight blunders of 20 to 60 pixels: beyond what the median of the points outside a sample
+  // could hold.
+  const std::vector<int> blunders{1, 4, 6, 9, 12, 15, 17, 19};
+  std::uniform_real_distribution<double> size(20, 60), angle(0, 2 * M_PI);
+  for (int i : blunders) {
+    const double s = size(random), a = angle(random);
+    view.points[i].x += s * std::cos(a);
+    view.points[i].y += s * std::sin(a);
+  }
+  const RigorousResult r = RigorousEstimate(view.points, kF);
+  ASSERT_EQ(r.failure, RigorousFailure::kNone);
+  EXPECT_EQ(r.outliers, blunders);
+  EXPECT_FALSE(r.verdict.suspect);
+  std::vector<ControlPoint> kept;
+  for (int i = 0; i < 20; ++i)
+    if (!std::binary_search(blunders.begin(), blunders.end(), i)) kept.push_back(clean[i]);
+  const RigorousResult reference = RigorousEstimate(kept, kF);
+  for (int i : {kCentreX, kCentreY, kCentreZ})
+    EXPECT_NEAR(r.values[i], reference.values[i], 1e-6 * kTilted.L);
+  // The 95 % intervals take Student's t with the redundancy: 2·12 − 6 = 18.
+  EXPECT_EQ(r.redundancy, 18);
+  EXPECT_NEAR(r.tQuantile95, 2.1009, 1e-4);
+}
+
+TEST(RigorousEstimate, NoPoseAgreeingWithHalfThePointsIsARefusal) {
+  // Image points of one view paired with scene points in another order: nothing agrees.
+  View view = MakeView(kTilted, 12, 41);
+  std::vector<ControlPoint> shuffled = view.points;
+  for (int i = 0; i < 12; ++i) {
+    shuffled[i].X = view.points[(i * 5) % 12].X;
+    shuffled[i].Y = view.points[(i * 5) % 12].Y;
+  }
+  const RigorousResult r = RigorousEstimate(shuffled, kF);
+  EXPECT_EQ(r.failure, RigorousFailure::kNoConsensus);
+  for (double v : r.values) EXPECT_TRUE(std::isfinite(v));
+}
+
+TEST(RigorousEstimate, Sigma0FarAboveTheImagePrecisionIsSuspect) {
+  View view = MakeView(kTilted, 12, 42);
+  std::mt19937 random(42);
+  AddNoise(view.points, random, 3);
+  RigorousResult r = RigorousEstimate(view.points, kF);
+  ASSERT_EQ(r.failure, RigorousFailure::kNone);
+  EXPECT_TRUE(r.verdict.suspect);
+  EXPECT_EQ(r.verdict.reasons, std::vector<RigorousSuspicion>{RigorousSuspicion::kSigma0TooLarge});
+  EXPECT_EQ(r.verdict.imageSigma, 0.5);
+  EXPECT_NEAR(r.verdict.chiSquare, r.redundancy * r.sigma0 * r.sigma0 / 0.25, 1e-9);
+  EXPECT_GT(r.verdict.chiSquare, r.verdict.chiSquareLimit);
+  EXPECT_LT(r.verdict.pValue, kVerdictSignificance);
+  // Measured with 3 pixels, the same points are as precise as said.
+  RigorousOptions options;
+  options.imageSigma = 3;
+  r = RigorousEstimate(view.points, kF, std::nullopt, options);
+  ASSERT_EQ(r.failure, RigorousFailure::kNone);
+  EXPECT_FALSE(r.verdict.suspect);
+  EXPECT_GT(r.verdict.pValue, kVerdictSignificance);
+}
+
+TEST(RigorousEstimate, AlmostPerpendicularViewWithUnknownFocalLengthIsRefused) {
+  // A tilt of about 0.13°: the perspective is there, the focal length is not separable from the
+  // distance.
+  for (unsigned seed : {43u, 44u, 45u}) {
+    View view = MakeView({0.002, -0.001, 0.7, 2000, 30, 40}, 16, seed);
+    std::mt19937 random(seed);
+    AddNoise(view.points, random, 0.5);
+    EXPECT_EQ(RigorousEstimate(view.points, -1).failure, RigorousFailure::kFocalLengthUndetermined)
+        << seed;
+    EXPECT_EQ(RigorousEstimate(view.points, kF).failure, RigorousFailure::kNone) << seed;
+  }
+}
+
+TEST(RigorousEstimate, MirrorPoseThatFitsAsWellIsReportedBesideTheResult) {
+  // Eight points in an 80-pixel patch: the plane's two poses fit almost equally well.
+  View patch = MakeView(kTilted, 8, 3, kF, 80, 80);
+  std::mt19937 random(3);
+  AddNoise(patch.points, random, 0.5);
+  const std::vector<ControlPoint>& points = patch.points;
+  const RigorousResult result = RigorousEstimate(points, kF);
+  ASSERT_EQ(result.failure, RigorousFailure::kNone);
+  ASSERT_TRUE(result.alternative.present);
+  EXPECT_FALSE(result.alternative.distinguishable);
+  EXPECT_LT(result.alternative.chiSquareDifference, 3.84);
+  EXPECT_TRUE(result.verdict.suspect);
+  EXPECT_EQ(result.verdict.reasons,
+            std::vector<RigorousSuspicion>{RigorousSuspicion::kMirrorPoseFits});
+  // The two poses are the plane tilted either way about the line of sight.
+  EXPECT_NEAR(result.pose.Al, kTilted.Al, 0.05);
+  EXPECT_NEAR(result.alternative.pose.Al, -kTilted.Al, 0.05);
+  EXPECT_NEAR(result.alternative.values[kDistance], kTilted.L, 0.05 * kTilted.L);
+
+  // Spread over the frame, the same view tells the mirror apart.
+  View spread = MakeView(kTilted, 8, 46);
+  std::mt19937 random2(46);
+  AddNoise(spread.points, random2, 0.5);
+  const RigorousResult told = RigorousEstimate(spread.points, kF);
+  ASSERT_EQ(told.failure, RigorousFailure::kNone);
+  EXPECT_FALSE(told.verdict.suspect);
+  EXPECT_TRUE(!told.alternative.present || told.alternative.distinguishable);
+}
+
+TEST(RigorousEstimate, FourPointsThreeOnALineAreSolvedFromTheStartAndFlaggedWeak) {
+  // Three of four points on one line fix no homography, but eight coordinates still fix the six
+  // pose parameters: the given start reaches the pose, and the layout is flagged.
+  View view = MakeView(kTilted, 4, 47);
+  ASSERT_TRUE(PairOf(kTilted, 0.5 * (view.points[0].x + view.points[1].x),
+                     0.5 * (view.points[0].y + view.points[1].y), kF, view.points[2]));
+  StandPose start = kTilted;
+  start.Al += 0.03;
+  start.L *= 1.02;
+  const RigorousResult r = RigorousEstimate(view.points, kF, start);
+  ASSERT_EQ(r.failure, RigorousFailure::kNone);
+  EXPECT_NEAR(r.pose.L, kTilted.L, 1e-6 * kTilted.L);
+  EXPECT_TRUE(r.geometry.nearCollinear);
+  EXPECT_LT(r.geometry.weakestTriangle, 1e-9);
+  EXPECT_TRUE(r.verdict.suspect);
+  // Without a start nothing reaches it.
+  EXPECT_EQ(RigorousEstimate(view.points, kF).failure, RigorousFailure::kDegenerate);
 }
 
 }  // namespace
