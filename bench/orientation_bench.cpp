@@ -374,6 +374,12 @@ int main(int argc, char** argv) {
         "FMA division of one point-evaluation (1 reciprocal + 2 quotients): %.4f ns CPU;"
         " FMA floor = point-evaluations x that\n",
         1e9 * fmaEvaluation);
+  const CostInstructions kernel = BestCostInstructions();
+  std::printf("the shipped kernel divides with %s\n",
+              kernel == CostInstructions::kAvx512Fma ? "the FMA units (AVX-512)"
+              : kernel == CostInstructions::kAvx512  ? "vdivpd (AVX-512)"
+              : kernel == CostInstructions::kAvx2    ? "vdivpd (AVX2)"
+                                                     : "scalar divisions");
   std::printf("%-28s %10s %10s %9s %10s %9s %10s %9s\n", "shipped", "CPU ms", "floor CPU",
               "CPU/floor", "FMA floor", "CPU/FMA", "wall ms", "wall/floor");
   for (const Row& row : rows) {
