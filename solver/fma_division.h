@@ -22,7 +22,7 @@
 // 1. The reciprocal is y = RN(1/b). vrcp14pd gives |δ₀| < 2⁻¹⁴ where δ = 1 − b·y. A step takes
 //    the exact z = y(1 + e) to 1 − b·z = δ² − δε(1 − δ) with |ε| ≤ 2⁻⁵³ the error of e, and
 //    y' = RN(z) adds at most 2⁻⁵³ relative: |δ₁| < 2⁻²⁷·⁹, and after the second step's exact z,
-//    |1 − b·z| < 2⁻⁵⁵·⁸, so |z − 1/b| < 2⁻⁵⁵, under half an ulp of 1/b ∈ (½, 1): y₂ = RN(z) is
+//    |1 − b·z| < 2⁻⁵⁵·⁷, so |z − 1/b| < 2⁻⁵⁵, under half an ulp of 1/b ∈ (½, 1): y₂ = RN(z) is
 //    one of the two doubles around 1/b. Then |δ₂| < 2⁻⁵², a multiple of 2⁻¹⁰⁵, so e = δ₂ exactly
 //    and the third step's z = y₂(1 + δ₂) has 1 − b·z = δ₂², z = 1/b − δ₂²/b just below 1/b. It
 //    rounds to RN(1/b) unless a midpoint m (an odd multiple of 2⁻⁵⁴) lies in [z, 1/b). But
@@ -54,7 +54,7 @@
 //    a < b ≤ 2 − 3·2⁻⁵², so a ≤ 2 − 2⁻⁵⁰ and t ≥ 2⁻¹⁰⁴ = 4·2⁻⁵³·u > |v − x|: v stays above m,
 //    and q = RN(x) = d + u.
 // (Markstein 1990 and Cornea-Hasegan, Golliver & Markstein 1999 give 4.; Harrison's IA-64
-// proofs the reciprocal. The test tests/core/fma_division_test.cpp compares with vdivpd on the
+// division proofs treat the reciprocal. The test tests/core/fma_division_test.cpp compares with vdivpd on the
 // hard cases: largest significands, near-midpoint quotients, b near a, the gate's edges.)
 
 #if defined(__x86_64__) && !defined(ZELV_NO_VECTOR_KERNELS)
