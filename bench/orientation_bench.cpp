@@ -313,6 +313,19 @@ double DivisionSeconds() {
   return (ThreadCpuSeconds() - start) / static_cast<double>(divisions);
 }
 
+// Seconds the FMA units need for the division work of one point-evaluation in the AVX-512
+// kernel's FMA division (solver/fma_division.h): one reciprocal of D (vrcp14pd and three Newton
+// steps, 7 operations) and the two quotients nx/D and ny/D (3 each), for one lane, measured like
+// the divider: eight independent chains of whole vectors. 0 where there is no AVX-512.
+double FmaPointEvaluationSeconds() {
+  if (!Supports(CostInstructions::kAvx512)) return 0;
+  const long rounds = 2000000;
+  const double start = ThreadCpuSeconds();
+  const double sink = RunDivisionWork(true, rounds);
+  benchmark::DoNotOptimize(sink);
+  return (ThreadCpuSeconds() - start) / static_cast<double>(rounds * 64);
+}
+
 struct Row {
   std::string name;
   int level;  // -1: read and fast estimate
@@ -348,15 +361,28 @@ int main(int argc, char** argv) {
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
-  // The floor: two divisions for every point-evaluation the shipped path makes, at the
-  // divider's rate, on one core (CPU) and spread over every core (wall; the precise estimate's
-  // thirty iterations can use up to thirty).
+  // The floors: two divisions for every point-evaluation the shipped path makes, at the
+  // divider's rate, and (with AVX-512) the FMA division's work for each, at the FMA units' rate;
+  // on one core (CPU) and spread over every core (wall; the precise estimate's thirty iterations
+  // can use up to thirty).
   const double division = DivisionSeconds();
+  const double fmaEvaluation = FmaPointEvaluationSeconds();
   const double cores = std::max(1u, std::thread::hardware_concurrency());
-  std::printf("\none division: %.4f ns CPU; floor = point-evaluations x 2 divisions\n",
+  std::printf("\none division: %.4f ns CPU; divider floor = point-evaluations x 2 divisions\n",
               1e9 * division);
-  std::printf("%-28s %12s %12s %10s %10s %9s\n", "shipped", "CPU ms", "floor CPU", "CPU/floor",
-              "wall ms", "wall/floor");
+  if (fmaEvaluation > 0)
+    std::printf(
+        "FMA division of one point-evaluation (1 reciprocal + 2 quotients): %.4f ns CPU;"
+        " FMA floor = point-evaluations x that\n",
+        1e9 * fmaEvaluation);
+  const CostInstructions kernel = BestCostInstructions();
+  std::printf("the shipped kernel divides with %s\n",
+              kernel == CostInstructions::kAvx512Fma ? "the FMA units (AVX-512)"
+              : kernel == CostInstructions::kAvx512  ? "vdivpd (AVX-512)"
+              : kernel == CostInstructions::kAvx2    ? "vdivpd (AVX2)"
+                                                     : "scalar divisions");
+  std::printf("%-28s %10s %10s %9s %10s %9s %10s %9s\n", "shipped", "CPU ms", "floor CPU",
+              "CPU/floor", "FMA floor", "CPU/FMA", "wall ms", "wall/floor");
   for (const Row& row : rows) {
     const std::string name = "shipped/" + row.name;
     const auto cpu = reporter.cpuMedians.find(name);
@@ -366,14 +392,20 @@ int main(int argc, char** argv) {
         wall == reporter.medians.end())
       continue;
     const double floor = 1000 * evaluations->second * 2 * division;
-    // The fast level makes no cost evaluations: it has no divider floor to compare with.
+    const double fmaFloor = 1000 * evaluations->second * fmaEvaluation;
+    // The fast level makes no cost evaluations: it has no floor to compare with.
     if (!(floor > 0)) {
-      std::printf("%-28s %12.2f %12s %10s %10.2f %9s\n", row.name.c_str(), cpu->second, "-", "-",
-                  wall->second, "-");
+      std::printf("%-28s %10.2f %10s %9s %10s %9s %10.2f %9s\n", row.name.c_str(), cpu->second, "-",
+                  "-", "-", "-", wall->second, "-");
       continue;
     }
-    std::printf("%-28s %12.2f %12.2f %10.2f %10.2f %9.2f\n", row.name.c_str(), cpu->second, floor,
-                cpu->second / floor, wall->second,
+    char fma[2][16] = {"-", "-"};
+    if (fmaFloor > 0) {
+      std::snprintf(fma[0], sizeof fma[0], "%.2f", fmaFloor);
+      std::snprintf(fma[1], sizeof fma[1], "%.2f", cpu->second / fmaFloor);
+    }
+    std::printf("%-28s %10.2f %10.2f %9.2f %10s %9s %10.2f %9.2f\n", row.name.c_str(), cpu->second,
+                floor, cpu->second / floor, fma[0], fma[1], wall->second,
                 wall->second / (floor / std::min(cores, row.level == 3 ? 30.0 : 1.0)));
   }
 

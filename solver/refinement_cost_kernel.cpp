@@ -11,10 +11,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "base/zelv_error.h"
+#include "solver/fma_division.h"
 #include "solver/projection.h"
 
 namespace zelv {
@@ -38,7 +42,8 @@ inline void ScalarSum(const PointArrays& a, std::size_t from, const ProjectionTe
 
 #if ZELV_COST_VECTORS
 // Every vector variant uses the operations of ReprojectionError in its order (IEEE multiply,
-// add, subtract and divide, never fused), so every lane gives the scalar bits:
+// add, subtract and divide, never fused; a division formed by the FMA units gives the IEEE
+// quotient's bits, solver/fma_division.h), so every lane gives the scalar bits:
 //   D  = (sa·X + L) − k5·Y,  ex = x − (F·(k1·X + k2·Y)) / D,  ey = y − (F·(k3·X + k4·Y)) / D
 // and adds |ex| + |ey| to its evaluation's sum point by point from 0. A denominator that is 0 or
 // not finite is found in the vector and reported by returning false.
@@ -121,8 +126,36 @@ __attribute__((target("avx2"), optimize("no-tree-slp-vectorize"))) bool Avx2Poin
   return true;
 }
 
+// The AVX-512 kernels divide in one of two ways, with the same bits (solver/fma_division.h):
+// by `vdivpd`, or, where the rounding mode is the default one, by the FMA units from one
+// reciprocal of D shared by nx/D and ny/D (and by every evaluation with the same D), for each
+// vector whose lanes all pass the gate; a vector with any lane outside it takes `vdivpd`.
+
+// D's reciprocal where every lane of D passes the gate (`fits`), for Quotients512.
+struct Reciprocal512 {
+  bool fits;
+  __m512d y;
+};
+__attribute__((target("avx512f,avx512dq"), always_inline)) inline Reciprocal512 ReciprocalOf(
+    __m512d D) {
+  if (fma_division::FitsDenominator(D) != 0xFF) return {false, D};
+  return {true, fma_division::Reciprocal(D)};
+}
+// nx/D and ny/D, with D's reciprocal r.
+__attribute__((target("avx512f,avx512dq"), always_inline)) inline void Quotients512(
+    __m512d nx, __m512d ny, __m512d D, const Reciprocal512& r, __m512d& qx, __m512d& qy) {
+  if (r.fits && (fma_division::FitsNumerator(nx) & fma_division::FitsNumerator(ny)) == 0xFF) {
+    qx = fma_division::Quotient(nx, D, r.y);
+    qy = fma_division::Quotient(ny, D, r.y);
+  } else {
+    qx = _mm512_div_pd(nx, D);
+    qy = _mm512_div_pd(ny, D);
+  }
+}
+
 // (Without the pairing of the sums into one register, which would keep them in memory.)
-template <int M, Shared S = Shared::kNothing>
+// Fma: the quotients by the FMA units (where the gate admits), else by vdivpd.
+template <int M, Shared S = Shared::kNothing, bool Fma = false>
 __attribute__((target("avx512f,avx512dq"), optimize("no-tree-slp-vectorize"))) bool
 Avx512PointLanes(const PointArrays& a, const ProjectionTerms* k, double* sums) {
   __m512d sa[M], L[M], k1[M], k2[M], k3[M], k4[M], k5[M], F[M];
@@ -152,9 +185,11 @@ Avx512PointLanes(const PointArrays& a, const ProjectionTerms* k, double* sums) {
       nx0 = _mm512_mul_pd(F[0], _mm512_add_pd(_mm512_mul_pd(k1[0], vX), _mm512_mul_pd(k2[0], vY)));
       ny0 = _mm512_mul_pd(F[0], _mm512_add_pd(_mm512_mul_pd(k3[0], vX), _mm512_mul_pd(k4[0], vY)));
     }
+    Reciprocal512 r0{false, D0};
     if constexpr (S == Shared::kDenominator) {
       D0 = _mm512_sub_pd(_mm512_add_pd(_mm512_mul_pd(sa[0], vX), L[0]), _mm512_mul_pd(k5[0], vY));
       bad |= _mm512_fpclass_pd_mask(D0, 0x01 | 0x02 | 0x04 | 0x08 | 0x10 | 0x80);
+      if constexpr (Fma) r0 = ReciprocalOf(D0);
     }
     for (int e = 0; e < M; ++e) {
       __m512d D = D0, nx = nx0, ny = ny0;
@@ -169,8 +204,15 @@ Avx512PointLanes(const PointArrays& a, const ProjectionTerms* k, double* sums) {
         nx = _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k1[e], vX), _mm512_mul_pd(k2[e], vY)));
         ny = _mm512_mul_pd(F[e], _mm512_add_pd(_mm512_mul_pd(k3[e], vX), _mm512_mul_pd(k4[e], vY)));
       }
-      const __m512d ex = _mm512_sub_pd(vx, _mm512_div_pd(nx, D));
-      const __m512d ey = _mm512_sub_pd(vy, _mm512_div_pd(ny, D));
+      __m512d qx, qy;
+      if constexpr (Fma) {
+        Quotients512(nx, ny, D, S == Shared::kDenominator ? r0 : ReciprocalOf(D), qx, qy);
+      } else {
+        qx = _mm512_div_pd(nx, D);
+        qy = _mm512_div_pd(ny, D);
+      }
+      const __m512d ex = _mm512_sub_pd(vx, qx);
+      const __m512d ey = _mm512_sub_pd(vy, qy);
       _mm512_store_pd(t[e], _mm512_add_pd(_mm512_abs_pd(ex), _mm512_abs_pd(ey)));
     }
     for (int lane = 0; lane < 8; ++lane)
@@ -206,7 +248,8 @@ struct alignas(64) LaneTerms {
   }
 };
 
-template <int G>
+// Fma: the quotients by the FMA units (where the gate admits), else by vdivpd.
+template <int G, bool Fma = false>
 __attribute__((target("avx512f,avx512dq"))) bool Avx512EvaluationLanes(const PointArrays& a,
                                                                        const LaneTerms<8>* k,
                                                                        double F, double* sums) {
@@ -235,8 +278,15 @@ __attribute__((target("avx512f,avx512dq"))) bool Avx512EvaluationLanes(const Poi
           _mm512_mul_pd(vF, _mm512_add_pd(_mm512_mul_pd(k1[g], vX), _mm512_mul_pd(k2[g], vY)));
       const __m512d ny =
           _mm512_mul_pd(vF, _mm512_add_pd(_mm512_mul_pd(k3[g], vX), _mm512_mul_pd(k4[g], vY)));
-      const __m512d ex = _mm512_sub_pd(vx, _mm512_div_pd(nx, D));
-      const __m512d ey = _mm512_sub_pd(vy, _mm512_div_pd(ny, D));
+      __m512d qx, qy;
+      if constexpr (Fma) {
+        Quotients512(nx, ny, D, ReciprocalOf(D), qx, qy);
+      } else {
+        qx = _mm512_div_pd(nx, D);
+        qy = _mm512_div_pd(ny, D);
+      }
+      const __m512d ex = _mm512_sub_pd(vx, qx);
+      const __m512d ey = _mm512_sub_pd(vy, qy);
       s[g] = _mm512_add_pd(s[g], _mm512_add_pd(_mm512_abs_pd(ex), _mm512_abs_pd(ey)));
     }
   }
@@ -306,18 +356,35 @@ Shared SharedBy(const ProjectionTerms* k, int count) {
 bool VectorSums(CostInstructions instructions, const PointArrays& a, const ProjectionTerms* k,
                 int count, double* sums) {
   using PointLanes = bool (*)(const PointArrays&, const ProjectionTerms*, double*);
-  static const PointLanes avx512Points[3][3] = {
-      {Avx512PointLanes<1>, Avx512PointLanes<2>, Avx512PointLanes<3>},
-      {Avx512PointLanes<1>, Avx512PointLanes<2, Shared::kAngles>,
-       Avx512PointLanes<3, Shared::kAngles>},
-      {Avx512PointLanes<1>, Avx512PointLanes<2, Shared::kDenominator>,
-       Avx512PointLanes<3, Shared::kDenominator>}};
+  using EvaluationLanes = bool (*)(const PointArrays&, const LaneTerms<8>*, double, double*);
+  // [FMA division][what the evaluations share][evaluations − 1]
+  static const PointLanes avx512Points[2][3][3] = {
+      {{Avx512PointLanes<1>, Avx512PointLanes<2>, Avx512PointLanes<3>},
+       {Avx512PointLanes<1>, Avx512PointLanes<2, Shared::kAngles>,
+        Avx512PointLanes<3, Shared::kAngles>},
+       {Avx512PointLanes<1>, Avx512PointLanes<2, Shared::kDenominator>,
+        Avx512PointLanes<3, Shared::kDenominator>}},
+      {{Avx512PointLanes<1, Shared::kNothing, true>, Avx512PointLanes<2, Shared::kNothing, true>,
+        Avx512PointLanes<3, Shared::kNothing, true>},
+       {Avx512PointLanes<1, Shared::kNothing, true>, Avx512PointLanes<2, Shared::kAngles, true>,
+        Avx512PointLanes<3, Shared::kAngles, true>},
+       {Avx512PointLanes<1, Shared::kNothing, true>,
+        Avx512PointLanes<2, Shared::kDenominator, true>,
+        Avx512PointLanes<3, Shared::kDenominator, true>}}};
+  // [FMA division][vectors − 1]
+  static const EvaluationLanes avx512Evaluations[2][2] = {
+      {Avx512EvaluationLanes<1>, Avx512EvaluationLanes<2>},
+      {Avx512EvaluationLanes<1, true>, Avx512EvaluationLanes<2, true>}};
   static const PointLanes avx2Points[3][3] = {
       {Avx2PointLanes<1>, Avx2PointLanes<2>, Avx2PointLanes<3>},
       {Avx2PointLanes<1>, Avx2PointLanes<2, Shared::kAngles>, Avx2PointLanes<3, Shared::kAngles>},
       {Avx2PointLanes<1>, Avx2PointLanes<2, Shared::kDenominator>,
        Avx2PointLanes<3, Shared::kDenominator>}};
-  const bool wide = instructions == CostInstructions::kAvx512;
+  const bool wide =
+      instructions == CostInstructions::kAvx512 || instructions == CostInstructions::kAvx512Fma;
+  // The FMA division's argument needs round to nearest without flush-to-zero or
+  // denormals-are-zero: under any other mode every quotient takes vdivpd.
+  const int fma = instructions == CostInstructions::kAvx512Fma && RoundingIsDefault();
   int first = 0;
   if (wide) {
     LaneTerms<8> terms[2];
@@ -327,9 +394,7 @@ bool VectorSums(CostInstructions instructions, const PointArrays& a, const Proje
       const int m = left >= 15 ? std::min(16, left) : std::min(8, left);
       terms[0].Fill(k + first, std::min(m, 8));
       if (m > 8) terms[1].Fill(k + first + 8, m - 8);
-      const bool ok = m > 8 ? Avx512EvaluationLanes<2>(a, terms, k[0].F, laneSums)
-                            : Avx512EvaluationLanes<1>(a, terms, k[0].F, laneSums);
-      if (!ok) return false;
+      if (!avx512Evaluations[fma][m > 8](a, terms, k[0].F, laneSums)) return false;
       std::copy(laneSums, laneSums + m, sums + first);
       first += m;
     }
@@ -348,7 +413,7 @@ bool VectorSums(CostInstructions instructions, const PointArrays& a, const Proje
     const int left = count - first;
     const int m = left == 4 ? 2 : std::min(3, left);
     const int shared = static_cast<int>(SharedBy(k + first, m));
-    const PointLanes f = wide ? avx512Points[shared][m - 1] : avx2Points[shared][m - 1];
+    const PointLanes f = wide ? avx512Points[fma][shared][m - 1] : avx2Points[shared][m - 1];
     if (!f(a, k + first, sums + first)) return false;
     first += m;
   }
@@ -362,12 +427,14 @@ bool Supports(CostInstructions instructions) {
   switch (instructions) {
 #if ZELV_COST_VECTORS
     case CostInstructions::kAvx512:
+    case CostInstructions::kAvx512Fma:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
              __builtin_cpu_supports("avx2");
     case CostInstructions::kAvx2:
       return __builtin_cpu_supports("avx2");
 #else
     case CostInstructions::kAvx512:
+    case CostInstructions::kAvx512Fma:
     case CostInstructions::kAvx2:
       return false;
 #endif
@@ -377,8 +444,86 @@ bool Supports(CostInstructions instructions) {
   return false;
 }
 
+#if ZELV_COST_VECTORS
+namespace {
+
+// One point-evaluation's division work, `rounds` times over eight independent chains of whole
+// vectors: two vdivpd, or (Fma) one reciprocal and two quotients by the FMA units.
+template <bool Fma>
+__attribute__((target("avx512f,avx512dq"), noinline)) double DivisionWork(long rounds) {
+  __m512d qx[8], qy[8], d[8];
+  for (int i = 0; i < 8; ++i) {
+    qx[i] = _mm512_set1_pd(1e300 + i);
+    qy[i] = _mm512_set1_pd(-1e300 - i);
+    d[i] = _mm512_set1_pd(1.0000001 + 1e-9 * i);
+  }
+  for (long k = 0; k < rounds; ++k)
+    for (int i = 0; i < 8; ++i) {
+      asm volatile("" : "+v"(d[i]));  // a new denominator every round, as in the kernel
+      if constexpr (Fma) {
+        const __m512d y = fma_division::Reciprocal(d[i]);
+        qx[i] = fma_division::Quotient(qx[i], d[i], y);
+        qy[i] = fma_division::Quotient(qy[i], d[i], y);
+      } else {
+        qx[i] = _mm512_div_pd(qx[i], d[i]);
+        qy[i] = _mm512_div_pd(qy[i], d[i]);
+      }
+    }
+  __m512d sum = _mm512_setzero_pd();
+  for (int i = 0; i < 8; ++i) sum = _mm512_add_pd(sum, _mm512_add_pd(qx[i], qy[i]));
+  alignas(64) double lanes[8];
+  _mm512_store_pd(lanes, sum);
+  return lanes[0];
+}
+
+double DivisionWorkSeconds(bool fma, long rounds) {
+  const auto start = std::chrono::steady_clock::now();
+  volatile double sink = fma ? DivisionWork<true>(rounds) : DivisionWork<false>(rounds);
+  (void)sink;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Whether the FMA division is clearly cheaper than the divider on this processor: best of five
+// alternating short measurements (about 0.3 ms in all), FMA work under three quarters of the
+// divider's. (On a Xeon the FMA units are about twice the divider's rate; on AMD's Zen 4, whose
+// divider is fast and whose FMA units take 512-bit vectors in two halves, they are not, and
+// the kernel with the FMA division ran at twice the time.)
+bool FmaDivisionPays() {
+  double divider = 1e9, fma = 1e9;
+  for (int trial = 0; trial < 5; ++trial) {
+    divider = std::min(divider, DivisionWorkSeconds(false, 1000));
+    fma = std::min(fma, DivisionWorkSeconds(true, 1000));
+  }
+  return fma < 0.75 * divider;
+}
+
+}  // namespace
+#endif
+
+double RunDivisionWork(bool fma, long rounds) {
+#if ZELV_COST_VECTORS
+  if (Supports(CostInstructions::kAvx512))
+    return fma ? DivisionWork<true>(rounds) : DivisionWork<false>(rounds);
+#endif
+  (void)fma;
+  (void)rounds;
+  return 0;
+}
+
 CostInstructions BestCostInstructions() {
-  if (Supports(CostInstructions::kAvx512)) return CostInstructions::kAvx512;
+#if ZELV_COST_VECTORS
+  if (Supports(CostInstructions::kAvx512)) {
+    // ZELV_COST_DIVISION=fma or =divider sets the choice (for tests and measurements); the
+    // results are the same bits either way.
+    static const bool fma = [] {
+      const char* forced = std::getenv("ZELV_COST_DIVISION");
+      if (forced != nullptr && std::strcmp(forced, "fma") == 0) return true;
+      if (forced != nullptr && std::strcmp(forced, "divider") == 0) return false;
+      return FmaDivisionPays();
+    }();
+    return fma ? CostInstructions::kAvx512Fma : CostInstructions::kAvx512;
+  }
+#endif
   if (Supports(CostInstructions::kAvx2)) return CostInstructions::kAvx2;
   return CostInstructions::kScalar;
 }

@@ -17,13 +17,22 @@
 
 namespace zelv {
 
-// The instruction sets the per-point terms can be computed with.
-enum class CostInstructions { kScalar, kAvx2, kAvx512 };
+// The instruction sets the per-point terms can be computed with. kAvx512Fma is kAvx512 with the
+// divisions by the FMA units (solver/fma_division.h) wherever the gate admits a vector and the
+// rounding mode is the default one: the same bits as vdivpd, faster where the FMA units outrun
+// the divider.
+enum class CostInstructions { kScalar, kAvx2, kAvx512, kAvx512Fma };
 
 // Whether this processor runs the instruction set (only kScalar off x86-64).
 bool Supports(CostInstructions instructions);
-// The widest instruction set this processor runs.
+// The widest instruction set this processor runs; with AVX-512, kAvx512Fma where a short
+// measurement at the first call finds the FMA division clearly cheaper than the divider
+// (the environment variable ZELV_COST_DIVISION=fma or =divider sets the choice instead).
 CostInstructions BestCostInstructions();
+// For measurements: one point-evaluation's division work, `rounds` times over eight independent
+// chains of 8-lane vectors (64 point-evaluations a round): two vdivpd, or (fma) one reciprocal
+// and two quotients by the FMA units. Returns a sum of the results; does nothing without AVX-512.
+double RunDivisionWork(bool fma, long rounds);
 
 // The cost over copies of the two lists taken at construction (later changes to the lists are
 // not seen). A scene list shorter than the image list raises ZelvError at every evaluation, as
