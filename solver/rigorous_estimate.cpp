@@ -11,12 +11,17 @@
 #include "solver/planar_pose.h"
 #include "solver/pose.h"
 #include "solver/refinement.h"
+#include "solver/rigorous_model.h"
 
 namespace zelv {
 namespace {
 
-using Vector7 = Eigen::Matrix<double, 7, 1>;
-using Matrix7 = Eigen::Matrix<double, 7, 7>;
+using rigorous::Apply;
+using rigorous::Matrix7;
+using rigorous::Model;
+using rigorous::PointDerivatives;
+using rigorous::PointError;
+using rigorous::Vector7;
 
 // The chance that a scene without blunders loses a good point to the blunder test.
 constexpr double kFalseBlunderProbability = 0.001;
@@ -35,24 +40,6 @@ constexpr double kSearchConfidence = 0.999;
 // The consensus truncation is doubled up to this many times less one while fewer than half of the
 // points agree: from 6 a-priori σ to 96.
 constexpr int kConsensusWidenings = 5;
-
-// The pose being fitted, with the focal length (pixels).
-struct Model {
-  Eigen::Matrix3d R = Eigen::Matrix3d::Identity();
-  Eigen::Vector3d C = Eigen::Vector3d::Zero();
-  double F = 0;
-};
-
-// The reprojection error (measured − projected) of one pair; false when the point is not in
-// front of the camera.
-inline bool PointError(const Model& m, const Eigen::Vector3d& RC, const PlanarCorrespondence& p,
-                       double& eu, double& ev, Eigen::Vector3d& q) {
-  q = p.X * m.R.col(0) + p.Y * m.R.col(1) - RC;
-  if (!(q(2) > 0)) return false;
-  eu = p.u - m.F * q(0) / q(2);
-  ev = p.v - m.F * q(1) / q(2);
-  return true;
-}
 
 // Σ w·(eu² + ev²) over the pairs of weight above 0; infinity when one of them is not in front.
 double WeightedCost(const Model& m, const std::vector<PlanarCorrespondence>& points,
@@ -81,28 +68,6 @@ std::vector<double> ResidualLengths(const Model& m,
                                                          : std::numeric_limits<double>::infinity();
   }
   return lengths;
-}
-
-// The derivatives of the projection (u, v) of a point at q = R·(P − C) in the camera frame by
-// the parameters: three small rotation angles about the camera axes, the centre, and F.
-inline void PointDerivatives(const Model& m, const Eigen::Vector3d& q, double ju[7], double jv[7]) {
-  const Eigen::Matrix3d& R = m.R;
-  const double iz = 1 / q(2);
-  const double fu = m.F * iz, pu = q(0) * iz, pv = q(1) * iz;
-  // d(projection)/dq = fu·(1, 0, −pu) and fu·(0, 1, −pv); dq/dδ = −[q]× (R ← exp(δ)·R) and
-  // dq/dC = −R.
-  ju[0] = fu * (-pu * q(1));
-  ju[1] = fu * (q(2) + pu * q(0));
-  ju[2] = fu * (-q(1));
-  jv[0] = fu * (-q(2) - pv * q(1));
-  jv[1] = fu * (pv * q(0));
-  jv[2] = fu * q(0);
-  for (int k = 0; k < 3; ++k) {
-    ju[3 + k] = -fu * (R(0, k) - pu * R(2, k));
-    jv[3 + k] = -fu * (R(1, k) - pv * R(2, k));
-  }
-  ju[6] = pu;
-  jv[6] = pv;
 }
 
 // The normal equations N·d = g of the weighted least squares in the parameters (three small
@@ -139,16 +104,6 @@ bool NormalEquations(const Model& m, const std::vector<PlanarCorrespondence>& po
     for (int b = a; b < count; ++b) N(a, b) = N(b, a) = n[a][b];
   }
   return std::isfinite(cost) && N.allFinite() && g.allFinite();
-}
-
-Model Apply(const Model& m, const Vector7& d) {
-  Model next = m;
-  const Eigen::Vector3d delta = d.head<3>();
-  const double angle = delta.norm();
-  if (angle > 0) next.R = Eigen::AngleAxisd(angle, delta / angle).toRotationMatrix() * m.R;
-  next.C = m.C + d.segment<3>(3);
-  next.F = m.F + d(6);
-  return next;
 }
 
 // Levenberg–Marquardt on the weighted cost from `m`, at most `maxIterations` accepted steps.
