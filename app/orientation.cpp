@@ -62,13 +62,49 @@ std::string SigmaText(double sigma, char separator) {
 }
 
 // A focal length (pixels) with one decimal.
-std::string PixelsText(double value, char separator) {
+// A value in fixed notation with `decimals` decimals (a focal length in pixels: one).
+std::string FixedText(double value, int decimals, char separator) {
+  if (!std::isfinite(value)) return "—";
   char text[64];
-  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 1).ptr;
+  const auto end =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
   std::string out(text, end);
   for (char& c : out)
     if (c == '.') c = separator;
   return out;
+}
+
+std::string PixelsText(double value, char separator) { return FixedText(value, 1, separator); }
+
+bool Suspected(const ResultPrecision& p, RigorousSuspicion reason) {
+  return std::find(p.verdict.reasons.begin(), p.verdict.reasons.end(), reason) !=
+         p.verdict.reasons.end();
+}
+
+// The warnings of a suspect rigorous result, one per reason.
+std::vector<std::string> SuspicionTexts(const ResultPrecision& p, int pointCount, char s) {
+  std::vector<std::string> texts;
+  if (Suspected(p, RigorousSuspicion::kSigma0TooLarge))
+    texts.push_back("Результат сомнителен: σ0 = " + SigmaText(p.sigma0, s) +
+                    " пикс. значительно больше заданной точности измерения " +
+                    SigmaText(p.verdict.imageSigma, s) +
+                    " пикс. (χ² = " + FixedText(p.verdict.chiSquare, 1, s) + " при пороге " +
+                    FixedText(p.verdict.chiSquareLimit, 1, s) +
+                    ", избыточных измерений: " + std::to_string(p.redundancy) +
+                    "). Проверьте точки на грубые ошибки, таблицу коррекции и заданную точность "
+                    "измерения.");
+  if (Suspected(p, RigorousSuspicion::kMirrorPoseFits))
+    texts.push_back(
+        "Результат сомнителен: зеркальное положение камеры (плоскость сцены наклонена в другую "
+        "сторону) согласуется с точками почти так же хорошо (разность χ² = " +
+        FixedText(p.alternative.chiSquareDifference, 2, s) + " при пороге " +
+        FixedText(3.84, 2, s) +
+        "). Добавьте реперные точки, охватывающие больше кадра, или проверьте второе решение.");
+  if (Suspected(p, RigorousSuspicion::kNearCollinear))
+    texts.push_back("Результат сомнителен: три из " + std::to_string(pointCount) +
+                    " реперных точек лежат почти на одной прямой, положение камеры определено "
+                    "ненадёжно. Добавьте точку в стороне от этой прямой.");
+  return texts;
 }
 
 std::vector<ControlPoint> Mirrored(std::vector<ControlPoint> points) {
@@ -121,7 +157,8 @@ Expected<void> ProvideFocalLength(OrientationRun& state) {
   // The focal length does not depend on the scene frame's handedness: a mirrored frame is
   // mirrored back for the estimate, and warned about later.
   if (SceneFrameLooksMirrored(points)) points = Mirrored(std::move(points));
-  const RigorousResult estimate = RigorousEstimate(points, -1);
+  const RigorousResult estimate =
+      RigorousEstimate(points, -1, std::nullopt, RigorousOptions{state.ImageSigma});
   if (estimate.failure != RigorousFailure::kNone) return Refusal(kFocalLengthUndetermined);
   state.Geometry.FocalLength = estimate.focalLength;
   state.FocalLength = {estimate.focalLength, estimate.focalLengthSigma, true};
@@ -129,6 +166,13 @@ Expected<void> ProvideFocalLength(OrientationRun& state) {
                   PixelsText(estimate.focalLength, state.DecimalSeparator) + " ± " +
                   SigmaText(estimate.focalLengthSigma, state.DecimalSeparator) + " пикс.");
   return Success();
+}
+
+void WarnIfSuspect(OrientationRun& run) {
+  const int used = std::min(run.ImagePoints.Count(), run.ScenePoints.Count()) -
+                   static_cast<int>(run.Precision.outliers.size());
+  for (const std::string& text : SuspicionTexts(run.Precision, used, run.DecimalSeparator))
+    Warn(run, text);
 }
 
 void WarnIfSceneMirrored(OrientationRun& run) {
@@ -143,7 +187,8 @@ Expected<void> RigorousPose(OrientationRun& state, const std::vector<ControlPoin
   // With an estimated focal length the rigorous fit varies it as its seventh parameter.
   const double F = state.FocalLength.estimated ? -1 : state.Geometry.FocalLength;
   if (!state.FocalLength.estimated && !(F > 0)) return Refusal(kNonPositiveFocalLength);
-  const RigorousResult rigorous = RigorousEstimate(points, F, start);
+  const RigorousResult rigorous =
+      RigorousEstimate(points, F, start, RigorousOptions{state.ImageSigma});
   switch (rigorous.failure) {
     case RigorousFailure::kNone:
       break;
@@ -203,6 +248,11 @@ Expected<void> RigorousPose(OrientationRun& state, const std::vector<ControlPoin
   state.Precision.redundancy = rigorous.redundancy;
   state.Precision.outliers.clear();
   for (int index : rigorous.outliers) state.Precision.outliers.push_back(index + 1);
+  state.Precision.tQuantile95 = rigorous.tQuantile95;
+  state.Precision.verdict = rigorous.verdict;
+  state.Precision.alternative = rigorous.alternative;
+  state.Precision.geometry = rigorous.geometry;
+  WarnIfSuspect(state);
   return Success();
 }
 
@@ -234,6 +284,25 @@ std::vector<std::string> PrecisionLines(const Orientation& state) {
   group("σ фотограмметрических углов, градусы", kPhotoAlpha, 3);
   group("σ стендовых углов, градусы", kStandAl, 3);
   group("σ направляющих косинусов", kCosXX, 9);
+  lines.push_back(p.redundancy > 0 && p.tQuantile95 > 0
+                      ? "95 % интервалы: ± " + FixedText(p.tQuantile95, 2, s) +
+                            "·σ (t Стьюдента для " + std::to_string(p.redundancy) +
+                            " избыточных измерений)"
+                      : "Избыточных измерений нет: интервалы не определены");
+  lines.push_back(p.verdict.suspect ? "Проверка: результат сомнителен (см. предупреждения)"
+                                    : "Проверка: σ0 согласуется с заданной точностью " +
+                                          SigmaText(p.verdict.imageSigma, s) + " пикс. (χ² = " +
+                                          FixedText(p.verdict.chiSquare, 1, s) + " при пороге " +
+                                          FixedText(p.verdict.chiSquareLimit, 1, s) + ")");
+  if (p.alternative.present) {
+    const auto& v = p.alternative.values;
+    lines.push_back("Второе решение: центр проекции X=" + FixedText(v[kCentreX], 4, s) +
+                    " Y=" + FixedText(v[kCentreY], 4, s) + " Z=" + FixedText(v[kCentreZ], 4, s) +
+                    ", σ0 = " + SigmaText(p.alternative.sigma0, s) +
+                    " пикс., разность χ² = " + FixedText(p.alternative.chiSquareDifference, 2, s) +
+                    (p.alternative.distinguishable ? " (различимы на уровне 95 %)"
+                                                   : " (неразличимы на уровне 95 %)"));
+  }
   return lines;
 }
 
@@ -488,6 +557,7 @@ void TakeRequest(OrientationRun& run, const OrientationRequest& request,
   run.StartDirectory = request.startDirectory;
   run.Settings = request.settings;
   run.SigmaCount = request.sigmaCount;
+  run.ImageSigma = request.imageSigma;
   run.DecimalSeparator = request.decimalSeparator;
   run.progress = progress;
 }
@@ -504,6 +574,8 @@ std::optional<std::string> OrientationRequest::Check() const {
     return "the estimate level must be 0, 1, 3 or 4";
   if (cameraId < 0) return "the camera id must be 0 or more";
   if (!(sigmaCount >= 0) || !std::isfinite(sigmaCount)) return "the sigma count must be 0 or more";
+  if (!(imageSigma > 0) || !std::isfinite(imageSigma))
+    return "the image sigma must be a number above 0";
   if (decimalSeparator != '.' && decimalSeparator != ',')
     return "the decimal separator must be '.' or ','";
   for (double value :

@@ -20,6 +20,7 @@
 #include "solver/pose_conventions.h"
 #include "solver/refinement_settings.h"
 #include "solver/residuals.h"
+#include "solver/rigorous_estimate.h"
 
 namespace zelv {
 
@@ -33,6 +34,8 @@ struct OrientationRequest {
   // settings; KeepLog writes the refinement log to `logPath`.
   RefinementSettings settings;
   double sigmaCount = 3.0;  // residuals beyond sigmaCount · σ are flagged
+  // The a-priori σ of one image coordinate, pixels: the rigorous level tests σ0 against it.
+  double imageSigma = 0.5;
   char decimalSeparator = RegionalDecimalSeparator();  // of the texts, the log and the files
   // Where the refinement log goes when it is kept; empty: startDirectory + "/" + Log1FileName.
   std::string logPath;
@@ -65,14 +68,20 @@ struct OrientationProgress {
 };
 
 // The rigorous estimate's figures of a result: the standard deviations of the 21 values (their
-// units), σ0 (pixels, a posteriori) with its redundancy, and the points it left out as blunders
-// (numbers from 1). Valid when `known`.
+// units), σ0 (pixels, a posteriori) with its redundancy, the points it left out as blunders
+// (numbers from 1), Student's t for the 95 % intervals (± t·σ; 0 without redundancy), the
+// verdict on σ0 and the layout, and the mirror pose where it is a distinct minimum (its
+// `values` in the result's units). Valid when `known`.
 struct ResultPrecision {
   bool known = false;
   std::array<double, kResultCount> sigma{};
   double sigma0 = 0;
   int redundancy = 0;
   std::vector<int> outliers;
+  double tQuantile95 = 0;
+  RigorousVerdict verdict;
+  RigorousAlternative alternative;
+  RigorousGeometry geometry;
 };
 
 // The focal length the orientation used (pixels): the camera file's, or where it gives none the

@@ -28,6 +28,7 @@ struct OrientationRun {
   std::string StartDirectory;
   RefinementSettings Settings;
   double SigmaCount = 3.0;
+  double ImageSigma = 0.5;  // pixels
   char DecimalSeparator = RegionalDecimalSeparator();
   OrientationProgress progress;
 
@@ -123,6 +124,9 @@ std::string UncoveredPointsWarning(const std::vector<int>& numbers,
 // it for this orientation (run.Geometry.FocalLength) and warns that it did; where the view
 // cannot fix it, returns the refusal. Records run.FocalLength either way.
 Expected<void> ProvideFocalLength(OrientationRun& run);
+
+// At the rigorous level: warns of each reason the result is suspect (run.Precision.verdict).
+void WarnIfSuspect(OrientationRun& run);
 
 // At the fast, normal and precise levels: warns when the camera must stand on the −Z side of the
 // scene plane, naming the likely cause (an axis of the scene file reversed).

@@ -49,6 +49,50 @@ void AddGroups(Json& out, const std::array<double, kResultCount>& values) {
                                           : Numbers(&values[group.first], group.count);
 }
 
+const char* SuspicionName(RigorousSuspicion reason) {
+  switch (reason) {
+    case RigorousSuspicion::kSigma0TooLarge:
+      return "sigma0_too_large";
+    case RigorousSuspicion::kMirrorPoseFits:
+      return "mirror_pose_fits";
+    case RigorousSuspicion::kNearCollinear:
+      return "near_collinear";
+  }
+  return "";
+}
+
+Json PoseJson(const StandardPose& pose);
+
+// The rigorous level's verdict, intervals and second solution.
+void AddVerdictMembers(Json& out, const ResultPrecision& p) {
+  out["quality"] = p.verdict.suspect ? "suspect" : "ok";
+  Json reasons = Json::array();
+  for (RigorousSuspicion reason : p.verdict.reasons) reasons.push_back(SuspicionName(reason));
+  out["verdict"] = {{"reasons", reasons},
+                    {"image_sigma_px", JsonNumber(p.verdict.imageSigma)},
+                    {"chi_square", JsonNumber(p.verdict.chiSquare)},
+                    {"chi_square_limit", JsonNumber(p.verdict.chiSquareLimit)},
+                    {"p_value", JsonNumber(p.verdict.pValue)},
+                    {"redundancy", p.redundancy}};
+  out["interval95_t"] = JsonNumber(p.tQuantile95);
+  if (p.alternative.present) {
+    Json alternative = Json::object();
+    AddGroups(alternative, p.alternative.values);
+    const std::array<double, kResultCount>& v = p.alternative.values;
+    const Rotation M{v[kCosXX], v[kCosXY], v[kCosXZ], v[kCosYX], v[kCosYY],
+                     v[kCosYZ], v[kCosZX], v[kCosZY], v[kCosZZ]};
+    alternative["pose"] =
+        PoseJson(StandardPoseOf(M, TPoint3(v[kCentreX], v[kCentreY], v[kCentreZ])));
+    alternative["focal_length"] = JsonNumber(p.alternative.focalLength);
+    alternative["sigma0_px"] = JsonNumber(p.alternative.sigma0);
+    alternative["chi_square_difference"] = JsonNumber(p.alternative.chiSquareDifference);
+    alternative["distinguishable"] = p.alternative.distinguishable;
+    out["alternative"] = alternative;
+  } else {
+    out["alternative"] = nullptr;
+  }
+}
+
 Json PoseJson(const StandardPose& pose) {
   Json out = Json::object();
   out["R"] = Numbers(pose.R.data(), 9);
@@ -82,6 +126,8 @@ const char kEstimateOptionsHelp[] =
     "  --residuals               also print each control point's residual (pixels) and their\n"
     "                            summary; with --json as \"residuals\" and \"residual_summary\"\n"
     "  --sigma-count K           flag a point whose residual exceeds K sigma (default 3)\n"
+    "  --image-sigma S           the precision of an image coordinate in pixels (default 0.5);\n"
+    "                            the rigorous level tests its sigma0 against it (\"quality\")\n"
     "  --decimal-separator C     '.' or ',' in the printed values and the written files; the\n"
     "                            default is that of the LC_NUMERIC locale\n";
 
@@ -94,6 +140,7 @@ void AddEstimateOptions(CLI::App& app, EstimateOptions& options) {
   app.add_option("--final-offsets", options.finalOffsets);
   app.add_flag("--residuals", options.residuals);
   app.add_option("--sigma-count", options.sigmaCount);
+  app.add_option("--image-sigma", options.imageSigma);
   app.add_option("--decimal-separator", options.decimalSeparator);
 }
 
@@ -129,6 +176,14 @@ std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const Estim
     if (v.find(',') != std::string::npos || !(k = ParseNumber(v)) || !(*k >= 0))
       return "--sigma-count needs a number of 0 or more";
     request.sigmaCount = *k;
+  }
+  if (given("--image-sigma")) {
+    const std::string& v = options.imageSigma;
+    std::optional<double> s;
+    if (v.find(',') != std::string::npos || !(s = ParseNumber(v)) || !(*s > 0) ||
+        !std::isfinite(*s))
+      return "--image-sigma needs a number above 0";
+    request.imageSigma = *s;
   }
   if (given("--decimal-separator")) {
     if (options.decimalSeparator != "." && options.decimalSeparator != ",")
@@ -268,6 +323,7 @@ void AddResultMembers(Json& out, const Orientation& orientation, bool residualsW
     out["sigma"] = sigma;
     out["sigma0_px"] = JsonNumber(orientation.precision.sigma0);
     out["outliers"] = orientation.precision.outliers;
+    AddVerdictMembers(out, orientation.precision);
   }
   out["pose"] = PoseJson(orientation.pose);
   out["cost"] = orientation.values.costKnown ? JsonNumber(orientation.values.cost) : Json(nullptr);

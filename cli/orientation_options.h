@@ -24,6 +24,7 @@ struct EstimateOptions {
   std::string decimalSeparator;
   std::string cameraId;
   std::string sigmaCount;
+  std::string imageSigma;
   bool residuals = false;
 };
 
@@ -31,7 +32,7 @@ struct EstimateOptions {
 extern const char kEstimateOptionsHelp[];
 
 // Registers --camera-id, --level, --first-values, --vary-hi, --initial-offsets, --final-offsets,
-// --residuals, --sigma-count and --decimal-separator.
+// --residuals, --sigma-count, --image-sigma and --decimal-separator.
 void AddEstimateOptions(CLI::App& app, EstimateOptions& options);
 
 // Checks the options given and puts them into the request's settings, camera id, sigma count and

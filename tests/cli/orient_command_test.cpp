@@ -242,5 +242,34 @@ TEST(OrientCommandTest, ResidualsNameThePointsOfTablesWithIdentifiers) {
   EXPECT_FALSE(nlohmann::json::parse(plain.out)["residuals"][0].contains("id"));
 }
 
+TEST(OrientCommandTest, TheRigorousLevelJudgesItsResultAgainstTheImagePrecision) {
+  const std::string zhang = std::string(ZELV_EXAMPLES_DIR) + "/zhang/";
+  const std::string in = Quote(zhang + "calibration.yml") + " " + Quote(zhang + "image-raw.crd") +
+                         " " + Quote(zhang + "scene.crd") + " --level 4 --json";
+  const CliRun ok = RunOrient(in);
+  ASSERT_EQ(ok.exitCode, 0) << ok.err;
+  const nlohmann::json result = nlohmann::json::parse(ok.out);
+  EXPECT_EQ(result["quality"], "ok") << ok.out;
+  EXPECT_TRUE(result["verdict"]["reasons"].empty());
+  EXPECT_TRUE(result.contains("alternative"));
+  // 256 corners: Student's t is all but the normal quantile.
+  EXPECT_NEAR(result["interval95_t"].get<double>(), 1.97, 0.01);
+
+  // Points measured to a hundredth of a pixel would fit far better: the result is suspect,
+  // said in the warnings and on standard error, and still computed.
+  const CliRun strict = RunOrient(in + " --image-sigma 0.01");
+  ASSERT_EQ(strict.exitCode, 0) << strict.err;
+  const nlohmann::json suspect = nlohmann::json::parse(strict.out);
+  EXPECT_EQ(suspect["quality"], "suspect");
+  EXPECT_EQ(suspect["verdict"]["reasons"], nlohmann::json::array({"sigma0_too_large"}));
+  ASSERT_FALSE(suspect["warnings"].empty());
+  EXPECT_EQ(suspect["warnings"].back().get<std::string>().rfind("Результат сомнителен: σ0 = ", 0),
+            0u);
+  EXPECT_NE(strict.err.find("Результат сомнителен"), std::string::npos);
+
+  for (const char* wrong : {"0", "-1", "x", "0,5"})
+    EXPECT_EQ(RunOrient(in + " --image-sigma " + Quote(wrong)).exitCode, 2) << wrong;
+}
+
 }  // namespace
 }  // namespace zelv
