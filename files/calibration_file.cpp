@@ -2,13 +2,13 @@
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <opencv2/core.hpp>
 #include <sstream>
 
 #include "base/number_text.h"
 #include "base/zelv_error.h"
 #include "files/coordinate_file.h"
+#include "files/text_file.h"
 
 namespace zelv {
 namespace {
@@ -18,6 +18,10 @@ const char kReadError[] = "Ошибка чтения файла калибров
 // A calibration file is small; a larger one is not a calibration and is refused before it is
 // parsed, so that a wrong file named by mistake costs no time or memory.
 constexpr std::size_t kLargestCalibrationFile = 1024 * 1024;
+
+// The bytes the format detection looks at: the first line of a COLMAP list or the header of an
+// OpenCV file, after blanks.
+constexpr std::size_t kDetectionHead = 4096;
 
 // OpenCV's parsers descend one call per nesting level and overflow the stack on a few thousand;
 // a calibration nests three deep. Text nested deeper than these limits is refused unparsed.
@@ -31,17 +35,20 @@ constexpr double kLargestCoefficient = 1e6;
 
 [[noreturn]] void Fail(const std::string& reason) { throw ZelvError(kReadError + reason + "!"); }
 
+// The bytes of a calibration file, through the guarded open of every input (files/text_file.h).
 std::string ReadBytes(const std::string& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail("файл не открывается");
-  std::string bytes;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (bytes.size() > limit) Fail("файл слишком велик для файла калибровки");
+  try {
+    return ReadInputFile(path, limit);
+  } catch (const InputFileError& error) {
+    switch (error.reason()) {
+      case InputFileError::Reason::kCannotOpen:
+        Fail("файл не открывается");
+      case InputFileError::Reason::kTooLarge:
+        Fail("файл слишком велик для файла калибровки");
+      default:
+        Fail("файл не читается");
+    }
   }
-  if (in.bad()) Fail("файл не читается");
-  return bytes;
 }
 
 // The text after a UTF-8 byte-order mark and leading blanks.
@@ -337,11 +344,11 @@ LensCalibration ParseColmapCameras(const std::string& text, int cameraId) {
 }  // namespace
 
 CameraFileFormat DetectCameraFileFormat(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return CameraFileFormat::CamFile;
-  char head[4096];
-  in.read(head, sizeof head);
-  return FormatOf(std::string_view(head, static_cast<std::size_t>(in.gcount())));
+  try {
+    return FormatOf(ReadInputHead(path, kDetectionHead));
+  } catch (const ZelvError&) {
+    return CameraFileFormat::CamFile;
+  }
 }
 
 LensCalibration LoadCalibrationFile(const std::string& path, int cameraId) {

@@ -15,7 +15,9 @@ namespace zelv {
 
 // The format of the file by its first bytes: an OpenCV file begins (after blanks and a UTF-8
 // byte-order mark) with "%YAML", "---", "<?xml", "<opencv_storage>" or "{"; a COLMAP list with a
-// "#" comment or a line "CAMERA_ID MODEL ...". A file that cannot be opened counts as a camera
+// "#" comment or a line "CAMERA_ID MODEL ...". The bytes come through the guarded open of every
+// input (ReadInputHead, files/text_file.h): a FIFO never blocks, and a pipe is read once, its
+// bytes kept for the reader that follows. A file that cannot be opened or read counts as a camera
 // file, whose reader then reports it.
 CameraFileFormat DetectCameraFileFormat(const std::string& path);
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <limits.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "base/zelv_error.h"
 
@@ -177,43 +179,108 @@ class FileDescriptor {
   int fd_;
 };
 
-// Reads a whole regular file. Opened without blocking, so that a FIFO cannot hold the reader
-// before it is refused; anything but a regular file, and a file beyond kLargestDataFile (also
-// one that grows beyond it while it is read), is refused before its content is read.
-std::string ReadWholeFile(const std::string& path) {
+// The `head` of ReadInput that reads the whole input.
+constexpr std::size_t kWholeInput = static_cast<std::size_t>(-1);
+
+// How long a pipe may stay silent while it is read before it is taken for one that never ends.
+constexpr int kPipeSilenceMs = 5000;
+
+// The last pipe the format detection read whole: the reader that follows gets its bytes, for the
+// pipe itself has none left. Taken by that one read.
+struct KeptPipe {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool held = false;
+  std::string bytes;
+};
+std::mutex keptPipeMutex;
+KeptPipe keptPipe;
+
+[[noreturn]] void FailInput(InputFileError::Reason reason, const std::string& message) {
+  throw InputFileError(reason, message);
+}
+
+// The bytes of an input, read through one guarded open (see ReadInputFile). With `head` set, a
+// regular file is read only up to that many bytes, and a pipe is read whole and kept for the
+// next read of it.
+std::string ReadInput(const std::string& path, std::size_t largest, std::size_t head) {
+  using Reason = InputFileError::Reason;
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) throw ZelvError(SystemError("Не удалось открыть файл", path));
+  if (fd.get() < 0) FailInput(Reason::kCannotOpen, SystemError("Не удалось открыть файл", path));
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0)
-    throw ZelvError(SystemError("Не удалось прочитать файл", path));
-  if (S_ISDIR(info.st_mode)) throw ZelvError("Не удалось прочитать файл " + path + ": это папка");
-  if (!S_ISREG(info.st_mode))
-    throw ZelvError("Не удалось прочитать файл " + path + ": это не обычный файл");
-  const auto tooLarge = [&path] {
-    return ZelvError("Не удалось прочитать файл " + path + ": файл больше " +
-                     std::to_string(kLargestDataFile >> 20) + " МБ");
+    FailInput(Reason::kCannotRead, SystemError("Не удалось прочитать файл", path));
+  if (S_ISDIR(info.st_mode))
+    FailInput(Reason::kNotAFile, "Не удалось прочитать файл " + path + ": это папка");
+  const bool pipe = S_ISFIFO(info.st_mode);
+  const auto notAFile = [&path] {
+    FailInput(Reason::kNotAFile, "Не удалось прочитать файл " + path + ": это не обычный файл");
   };
-  if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > kLargestDataFile)
-    throw tooLarge();
-  // One byte more than the size, so that the end shows up in the first pass; a file that reports
-  // no size (as some system files do) starts with a small buffer.
-  const std::size_t size = static_cast<std::size_t>(info.st_size);
-  std::string bytes(size > 0 ? size + 1 : std::size_t{1} << 16, '\0');
+  if (!S_ISREG(info.st_mode) && !pipe) notAFile();
+  const auto tooLarge = [&path, largest] {
+    FailInput(Reason::kTooLarge,
+              "Не удалось прочитать файл " + path + ": файл больше " +
+                  (largest >= (std::size_t{1} << 20) ? std::to_string(largest >> 20) + " МБ"
+                                                     : std::to_string(largest >> 10) + " КБ"));
+  };
+  if (pipe) {
+    std::lock_guard<std::mutex> lock(keptPipeMutex);
+    if (keptPipe.held && keptPipe.device == info.st_dev && keptPipe.inode == info.st_ino) {
+      if (keptPipe.bytes.size() > largest) tooLarge();
+      // Another look at the head keeps the bytes for the reader; the reader takes them.
+      if (head != kWholeInput) return keptPipe.bytes.substr(0, head);
+      keptPipe.held = false;
+      return std::exchange(keptPipe.bytes, std::string());
+    }
+  } else if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > largest) {
+    tooLarge();
+  }
+  const std::size_t wanted = pipe ? largest : std::min(largest, head);
+  // One byte more than the size, so that the end shows up in the first pass; a pipe, or a file
+  // that reports no size (as some system files do), starts with a small buffer.
+  const std::size_t size = pipe ? 0 : static_cast<std::size_t>(info.st_size);
+  std::string bytes(std::min(size > 0 ? size + 1 : std::size_t{1} << 16, wanted + 1), '\0');
   std::size_t have = 0;
   for (;;) {
     if (have == bytes.size()) {
-      if (have > kLargestDataFile) throw tooLarge();
-      bytes.resize(std::min(2 * bytes.size(), kLargestDataFile + 1));
+      if (have > wanted) {
+        if (head != kWholeInput && !pipe) break;
+        tooLarge();
+      }
+      bytes.resize(std::min(2 * bytes.size(), wanted + 1));
     }
     const ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw ZelvError(SystemError("Не удалось прочитать файл", path));
+      if (errno == EAGAIN && pipe) {
+        // A writer is there but silent: wait for it a while, never for ever.
+        struct pollfd wait {};
+        wait.fd = fd.get();
+        wait.events = POLLIN;
+        const int ready = ::poll(&wait, 1, kPipeSilenceMs);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0)
+          FailInput(Reason::kCannotRead,
+                    "Не удалось прочитать файл " + path + ": канал не передаёт данных");
+        continue;
+      }
+      FailInput(Reason::kCannotRead, SystemError("Не удалось прочитать файл", path));
     }
     if (n == 0) break;
     have += static_cast<std::size_t>(n);
   }
-  bytes.resize(have);
+  bytes.resize(std::min(have, wanted));
+  // A FIFO that no program writes reads as empty at once: it is refused as before, not taken for
+  // an empty file.
+  if (pipe && bytes.empty()) notAFile();
+  if (pipe && head != kWholeInput) {
+    std::lock_guard<std::mutex> lock(keptPipeMutex);
+    keptPipe.device = info.st_dev;
+    keptPipe.inode = info.st_ino;
+    keptPipe.held = true;
+    keptPipe.bytes = bytes;
+    bytes.resize(std::min(bytes.size(), head));
+  }
   return bytes;
 }
 
@@ -476,7 +543,23 @@ bool IsSpecialFile(const std::string& path) {
          !S_ISDIR(info.st_mode);
 }
 
-std::string LoadText(const std::string& path) { return DecodeText(ReadWholeFile(path)); }
+std::string ReadInputFile(const std::string& path, std::size_t largest) {
+  return ReadInput(path, largest, kWholeInput);
+}
+
+std::string ReadInputHead(const std::string& path, std::size_t count, std::size_t largest) {
+  return ReadInput(path, largest, count);
+}
+
+std::vector<std::string> ReadInputLines(const std::string& path, std::size_t largest) {
+  const std::string bytes = ReadInputFile(path, largest);
+  std::string_view text = bytes;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const std::vector<std::string_view> views = SplitLines(text);
+  return std::vector<std::string>(views.begin(), views.end());
+}
+
+std::string LoadText(const std::string& path) { return DecodeText(ReadInputFile(path)); }
 
 bool LineCursor::Next(std::string_view& line) {
   const std::size_t size = text_.size();
