@@ -185,27 +185,39 @@ double ImageSide(const cv::FileStorage& storage, const char* key) {
   return node.real();
 }
 
-// True when the text nests no deeper than kDeepestNesting in brackets, braces or XML elements
-// and indents no line by more than kWidestIndent (YAML's block nesting). Quotes are not looked
-// at: a calibration has no brackets in its texts.
+// True when the text nests no deeper than kDeepestNesting in brackets, braces, XML elements or
+// YAML's block indicators, and indents no line by more than kWidestIndent (YAML's block nesting).
+// A "- " (or "? ") opens a level of its own as YAML's block sequences (and complex keys) do, also
+// many on one line ("- - - 1", or after a key), so each one that follows the line's start, a
+// blank, a ':' or another indicator counts; a '-' of a number ("-0.2") is followed by no blank and
+// does not. Quotes are not looked at: a calibration has no brackets in its texts.
 bool ShallowEnough(std::string_view text) {
   int brackets = 0;
   int elements = 0;
+  int indicators = 0;  // block indicators on the current line
   std::size_t indent = 0;
   bool lineStart = true;
+  char previous = '\n';
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char ch = text[i];
-    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    const char next = i + 1 < text.size() ? text[i + 1] : '\n';
     if (ch == '\n') {
       lineStart = true;
       indent = 0;
+      indicators = 0;
+      previous = ch;
       continue;
     }
     if (lineStart && (ch == ' ' || ch == '\t')) {
       if (++indent > kWidestIndent) return false;
+      previous = ch;
       continue;
     }
     lineStart = false;
+    if ((ch == '-' || ch == '?') && (next == ' ' || next == '\t' || next == '\r' || next == '\n') &&
+        (previous == ' ' || previous == '\t' || previous == '\n' || previous == ':')) {
+      if (++indicators > kDeepestNesting) return false;
+    }
     if (ch == '[' || ch == '{') ++brackets;
     if (ch == ']' || ch == '}') --brackets;
     if (ch == '<' && next == '/')
@@ -213,7 +225,10 @@ bool ShallowEnough(std::string_view text) {
     else if (ch == '<' && next != '?' && next != '!')
       ++elements;
     if (ch == '/' && next == '>') --elements;
-    if (brackets > kDeepestNesting || elements > kDeepestNesting) return false;
+    if (brackets > kDeepestNesting || elements > kDeepestNesting ||
+        brackets + indicators > kDeepestNesting)
+      return false;
+    previous = ch;
   }
   return true;
 }
