@@ -300,18 +300,44 @@ void WriteAll(int fd, const std::string& bytes, const std::string& path) {
 
 // ---------------------------------------------------------------- temporary files and signals
 
-// The temporary files of the saves under way, removed by the handler of SIGINT and SIGTERM. A
-// slot is 0 when free, 1 while it is being filled, 2 while it names a temporary file.
-struct TemporarySlot {
+// The temporary files of the saves under way, removed by the handler of the cleanup signals. The
+// list only grows, one entry for the most saves ever under way at once; a save takes a free entry
+// or adds one, so any number of saves is tracked and the handler walks it without locks or
+// allocation. An entry's state is 0 when free, 1 while it is being filled, 2 while it names a
+// temporary file (from before that file is made until it is renamed or removed).
+struct TemporaryEntry {
   std::atomic<int> state{0};
   char path[PATH_MAX];
+  TemporaryEntry* next = nullptr;  // set before the entry joins the list, never changed after
 };
-constexpr int kTemporarySlots = 16;
-TemporarySlot temporarySlots[kTemporarySlots];
+std::atomic<TemporaryEntry*> temporaryEntries{nullptr};
 
-constexpr int kCleanupSignals[2] = {SIGINT, SIGTERM};
-struct sigaction previousActions[2];
-bool handlerInstalled[2] = {false, false};
+// Set by the cleanup handler when the signal is about to end the process.
+std::atomic<bool> processEnding{false};
+// The threads between naming a temporary file for removal and having made it. The handler waits
+// for them: a file made after its walk would outlive the process, whose other threads the kernel
+// lets finish the call they are in before it ends them.
+std::atomic<int> temporariesBeingMade{0};
+
+// An entry in state 1, free or new.
+TemporaryEntry* ClaimTemporaryEntry() {
+  for (TemporaryEntry* e = temporaryEntries.load(); e != nullptr; e = e->next) {
+    int expected = 0;
+    if (e->state.compare_exchange_strong(expected, 1)) return e;
+  }
+  auto* entry = new TemporaryEntry;  // kept for reuse for the rest of the process
+  entry->state.store(1);
+  entry->next = temporaryEntries.load();
+  while (!temporaryEntries.compare_exchange_weak(entry->next, entry)) {
+  }
+  return entry;
+}
+
+// An interrupt, a termination, and a reader of the output that went away (`... | head -1`).
+constexpr int kCleanupSignals[3] = {SIGINT, SIGTERM, SIGPIPE};
+constexpr int kCleanupSignalCount = 3;
+struct sigaction previousActions[kCleanupSignalCount];
+bool handlerInstalled[kCleanupSignalCount] = {false, false, false};
 std::mutex signalMutex;
 int savesUnderWay = 0;
 
@@ -319,21 +345,36 @@ int savesUnderWay = 0;
 // signal again, which that disposition then handles (by default: the process ends). Uses only
 // async-signal-safe calls.
 extern "C" void RemoveTemporariesOnSignal(int signal) {
-  for (TemporarySlot& slot : temporarySlots)
-    if (slot.state.load() == 2) ::unlink(slot.path);
-  const int i = signal == kCleanupSignals[0] ? 0 : 1;
-  ::sigaction(signal, &previousActions[i], nullptr);
+  const struct sigaction* previous = nullptr;
+  for (int i = 0; i < kCleanupSignalCount; ++i)
+    if (kCleanupSignals[i] == signal) previous = &previousActions[i];
+  // The default disposition of these signals ends the process: from now on no other thread may
+  // leave a new temporary file behind or report a save that this cleanup broke.
+  if (previous == nullptr || previous->sa_handler == SIG_DFL) {
+    processEnding.store(true);
+    // Bounded, so that a thread stopped inside open() cannot hold the signal for ever.
+    for (long spin = 0; spin < 200000000L && temporariesBeingMade.load() != 0; ++spin) {
+    }
+  }
+  for (TemporaryEntry* e = temporaryEntries.load(); e != nullptr; e = e->next)
+    if (e->state.load() == 2) ::unlink(e->path);
+  if (previous != nullptr) ::sigaction(signal, previous, nullptr);
   ::raise(signal);  // delivered when this handler returns, under the old disposition
 }
 
-// While one exists, SIGINT and SIGTERM remove the temporary files of the saves under way (a
+// Waits for the end of the process that a cleanup signal has begun.
+[[noreturn]] void AwaitProcessEnd() {
+  for (;;) ::pause();
+}
+
+// While one exists, the cleanup signals remove the temporary files of the saves under way (a
 // signal the program ignores stays ignored).
 class SignalCleanup {
  public:
   SignalCleanup() {
     std::lock_guard<std::mutex> lock(signalMutex);
     if (savesUnderWay++ > 0) return;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < kCleanupSignalCount; ++i) {
       struct sigaction current {};
       handlerInstalled[i] = false;
       if (::sigaction(kCleanupSignals[i], nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
@@ -349,7 +390,7 @@ class SignalCleanup {
   ~SignalCleanup() {
     std::lock_guard<std::mutex> lock(signalMutex);
     if (--savesUnderWay > 0) return;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < kCleanupSignalCount; ++i) {
       if (!handlerInstalled[i]) continue;
       struct sigaction current {};
       // Put back only what is still ours: a handler set meanwhile by the program stays.
@@ -363,7 +404,7 @@ class SignalCleanup {
   SignalCleanup& operator=(const SignalCleanup&) = delete;
 };
 
-// Blocks SIGINT and SIGTERM in this thread while it lives, so that a temporary file is created
+// Blocks the cleanup signals in this thread while it lives, so that a temporary file is created
 // and registered for removal as one step.
 class SignalsBlocked {
  public:
@@ -407,19 +448,31 @@ class TemporaryFile {
       }
       path_ = folder + "." + shortName + suffix;
       SignalsBlocked blocked;
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ < 0) {
-        if (errno != EEXIST) break;
-        continue;
+      // Named for removal before it exists, and made while the handler of a signal taken by
+      // another thread waits: its walk then finds the file, or this thread sees the process end
+      // and makes none.
+      temporariesBeingMade.fetch_add(1);
+      if (processEnding.load()) {
+        temporariesBeingMade.fetch_sub(1);
+        AwaitProcessEnd();
       }
       Register();
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      temporariesBeingMade.fetch_sub(1);
+      if (fd_ < 0) {
+        const int error = errno;
+        Unregister();
+        errno = error;
+        if (error != EEXIST) break;
+        continue;
+      }
     }
     if (fd_ < 0) throw ZelvError(SystemError("Не удалось записать файл", path));
   }
   ~TemporaryFile() {
     if (fd_ >= 0) ::close(fd_);
     if (!renamed_) ::unlink(path_.c_str());
-    if (slot_ != nullptr) slot_->state.store(0);
+    Unregister();
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -433,34 +486,30 @@ class TemporaryFile {
   }
   void Renamed() {
     renamed_ = true;
-    if (slot_ != nullptr) slot_->state.store(0);
-    slot_ = nullptr;
+    Unregister();
   }
 
  private:
   void Register() {
-    if (path_.size() >= PATH_MAX) return;
-    for (TemporarySlot& slot : temporarySlots) {
-      int expected = 0;
-      if (slot.state.compare_exchange_strong(expected, 1)) {
-        std::memcpy(slot.path, path_.c_str(), path_.size() + 1);
-        slot.state.store(2);
-        slot_ = &slot;
-        return;
-      }
-    }
+    if (path_.size() >= PATH_MAX) return;  // open refuses such a name anyway
+    entry_ = ClaimTemporaryEntry();
+    std::memcpy(entry_->path, path_.c_str(), path_.size() + 1);
+    entry_->state.store(2);
+  }
+  void Unregister() {
+    if (entry_ != nullptr) entry_->state.store(0);
+    entry_ = nullptr;
   }
 
   std::string path_;
   int fd_ = -1;
   bool renamed_ = false;
-  TemporarySlot* slot_ = nullptr;
+  TemporaryEntry* entry_ = nullptr;
 };
 
-// The file a save writes for `path`: the name itself, or the end of its chain of symbolic links,
-// also when that end does not exist yet (a dangling link gets its file). Links that never end
-// are refused.
-std::string SaveTarget(const std::string& path) {
+}  // namespace
+
+std::string WriteTarget(const std::string& path) {
   std::string current = path;
   for (int hop = 0; hop <= 40; ++hop) {
     struct stat info {};
@@ -481,8 +530,6 @@ std::string SaveTarget(const std::string& path) {
   throw ZelvError("Не удалось записать файл " + path +
                   ": символические ссылки замыкаются в кольцо");
 }
-
-}  // namespace
 
 std::string Utf8ToCp1251(const std::string& utf8) { return Utf8ToCp1251Bytes(utf8); }
 
@@ -607,7 +654,7 @@ void SaveTextLines(const std::string& path, const std::vector<std::string>& line
 
 void ReplaceFile(const std::string& path, const std::string& bytes) {
   // Replace what the name leads to: a link keeps pointing at the new text.
-  const std::string target = SaveTarget(path);
+  const std::string target = WriteTarget(path);
   struct stat info {};
   bool exists = false;
   if (::stat(target.c_str(), &info) == 0) {
@@ -625,13 +672,20 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
   // A new file gets the usual permissions (0666 less the umask, applied by open); a replaced one
   // keeps its own.
   TemporaryFile temp(folder, name, shown);
-  if (exists && ::fchmod(temp.fd(), info.st_mode & 07777) != 0)
-    throw ZelvError(SystemError("Не удалось записать файл", shown));
-  WriteAll(temp.fd(), bytes, shown);
-  if (::fsync(temp.fd()) != 0) throw ZelvError(SystemError("Не удалось записать файл", shown));
-  if (!temp.Close()) throw ZelvError(SystemError("Не удалось записать файл", shown));
-  if (::rename(temp.path().c_str(), target.c_str()) != 0)
-    throw ZelvError(SystemError("Не удалось записать файл", shown));
+  try {
+    if (exists && ::fchmod(temp.fd(), info.st_mode & 07777) != 0)
+      throw ZelvError(SystemError("Не удалось записать файл", shown));
+    WriteAll(temp.fd(), bytes, shown);
+    if (::fsync(temp.fd()) != 0) throw ZelvError(SystemError("Не удалось записать файл", shown));
+    if (!temp.Close()) throw ZelvError(SystemError("Не удалось записать файл", shown));
+    if (::rename(temp.path().c_str(), target.c_str()) != 0)
+      throw ZelvError(SystemError("Не удалось записать файл", shown));
+  } catch (const ZelvError&) {
+    // The cleanup removed the temporary file under this save: not a failure to report, for the
+    // process is ending.
+    if (processEnding.load()) AwaitProcessEnd();
+    throw;
+  }
   temp.Renamed();
   // Make the rename itself durable; a folder that cannot be synced does not undo the save.
   FileDescriptor dir(

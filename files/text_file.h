@@ -110,6 +110,11 @@ void SaveTextLines(const std::string& path, const std::vector<std::string>& line
 // failure.
 void ReplaceFile(const std::string& path, const std::string& bytes);
 
+// The file a save to `path` writes: the name itself, or the end of its chain of symbolic links,
+// also when that end does not exist yet (a dangling link gets its file). Raises ZelvError for
+// links that run in a circle.
+std::string WriteTarget(const std::string& path);
+
 // Converts between UTF-8 and Windows-1251; raise TextEncodingError on invalid input.
 std::string Utf8ToCp1251(const std::string& utf8);
 std::string Cp1251ToUtf8(const std::string& cp1251);
