@@ -318,19 +318,24 @@ LensCalibration ParseColmapCamera(const std::vector<std::string_view>& t, long l
       Fail("не читается параметр " + std::to_string(i + 1) + " камеры " + std::to_string(id));
 
   const std::string& name = c.modelName;
+  double cx = 0, cy = 0;
   if (name == "SIMPLE_PINHOLE" || name == "SIMPLE_RADIAL" || name == "RADIAL") {
     c.fx = c.fy = p[0];
-    c.cx = p[1];
-    c.cy = p[2];
+    cx = p[1];
+    cy = p[2];
     if (name == "SIMPLE_RADIAL") c.coefficients = {p[3], 0, 0, 0};
     if (name == "RADIAL") c.coefficients = {p[3], p[4], 0, 0};
   } else {
     c.fx = p[0];
     c.fy = p[1];
-    c.cx = p[2];
-    c.cy = p[3];
+    cx = p[2];
+    cy = p[3];
     c.coefficients.assign(p.begin() + 4, p.end());
   }
+  // COLMAP puts the centre of the top-left pixel at (0.5, 0.5), ZELV at (0, 0)
+  // (files/lens_model.h).
+  c.cx = cx - kColmapPixelOffset;
+  c.cy = cy - kColmapPixelOffset;
   c.kind = name == "OPENCV_FISHEYE" ? LensModelKind::Fisheye
            : c.coefficients.empty() ? LensModelKind::Pinhole
                                     : LensModelKind::OpenCv;

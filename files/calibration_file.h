@@ -24,7 +24,8 @@ CameraFileFormat DetectCameraFileFormat(const std::string& path);
 // Reads camera `cameraId` of a COLMAP list (0: the first one listed), or the one camera of an
 // OpenCV file (where `cameraId` must be 0), and checks its values: finite, focal lengths and
 // image size above 0, a camera matrix of the form [fx skew cx; 0 fy cy; 0 0 1], a coefficient
-// count the model knows. Raises ZelvError with the message to show ("Ошибка чтения файла
+// count the model knows. A COLMAP principal point is taken into ZELV's pixel convention
+// (files/lens_model.h). Raises ZelvError with the message to show ("Ошибка чтения файла
 // калибровки камеры: ...!"); every OpenCV exception is caught here.
 LensCalibration LoadCalibrationFile(const std::string& path, int cameraId);
 
