@@ -28,9 +28,11 @@ struct PointGeometry {
 };
 
 // The relative distance below which two points count as one, or a point as lying on a line: a
-// fraction of the set's extent (the largest distance from its first point). Only sets degenerate
-// to within rounding are refused; a real survey is off a line by far more.
-inline constexpr double kPointGeometryTolerance = 1e-9;
+// fraction of the set's extent (the largest distance from its first point). Points of a line
+// written with five or more significant digits of the extent (millimetres over tens of metres,
+// thousandths of a pixel) stay within it, so a row of targets read from a file is still told as
+// a line; a survey that can fix a pose is off any line by far more.
+inline constexpr double kPointGeometryTolerance = 1e-5;
 
 // Checks the points of one list. `which` names the list in the reason, in the genitive
 // ("изображения", "сцены"). O(n).

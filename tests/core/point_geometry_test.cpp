@@ -121,6 +121,20 @@ TEST(PointGeometryTest, SetsThatFixTheTransformationPass) {
   EXPECT_EQ(Check(grid).reason, "");
 }
 
+TEST(PointGeometryTest, ALineWrittenToAFewDecimalsIsStillALine) {
+  // A slanted row of scene points in metres to the millimetre, and its image to 0.001 px: the
+  // rounding moves them off the line by far less than the tolerance.
+  Points scene, image;
+  for (int i = 0; i < 24; ++i) {
+    scene.Add(std::round((12.3456 + 3.7 * i) * 1000) / 1000,
+              std::round((-4.321 + 1.3 * i) * 1000) / 1000);
+    image.Add(std::round((812.3 - 17.13 * i) * 1000) / 1000,
+              std::round((95.7 + 9.41 * i) * 1000) / 1000);
+  }
+  EXPECT_EQ(Check(scene).problem, PointGeometryProblem::kCollinear);
+  EXPECT_EQ(Check(image).problem, PointGeometryProblem::kCollinear);
+}
+
 TEST(PointGeometryTest, APointListIsCheckedAsItsCoordinates) {
   VT_Points points(1);
   const Points p = Collinear(24);
