@@ -21,13 +21,15 @@ namespace {
 void PairInputs(OrientationState& state, UserInterface& ui,
                 const std::vector<std::string>& imageIds,
                 const std::vector<std::string>& sceneIds) {
-  const PointPairing pairing = PairPoints(state.ImagePoints, imageIds, state.ScenePoints, sceneIds);
-  state.PointIds = pairing.ids;
+  PointPairing pairing = PairPoints(state.ImagePoints, imageIds, state.ScenePoints, sceneIds);
+  state.PointIds = std::move(pairing.ids);  // not copied: millions of identifiers are no small copy
   if (!pairing.byIdentifier) return;
   std::vector<int> uncovered;
+  // The reader lists the uncovered points in file order, ascending: a search, not a scan per
+  // point, so millions of points with identifiers are not paired in quadratic time.
   for (std::size_t i = 0; i < pairing.imageIndex.size(); ++i)
-    if (std::find(state.UncoveredPoints.begin(), state.UncoveredPoints.end(),
-                  pairing.imageIndex[i] + 1) != state.UncoveredPoints.end())
+    if (std::binary_search(state.UncoveredPoints.begin(), state.UncoveredPoints.end(),
+                           pairing.imageIndex[i] + 1))
       uncovered.push_back(static_cast<int>(i) + 1);
   state.UncoveredPoints = std::move(uncovered);
   for (const std::string& warning : PairingWarnings(pairing)) Warn(state, ui, warning);
