@@ -315,13 +315,15 @@ namespace {
 // image points follow the pairing.
 void PairInputs(OrientationRun& run, const std::vector<std::string>& imageIds,
                 const std::vector<std::string>& sceneIds) {
-  const PointPairing pairing = PairPoints(run.ImagePoints, imageIds, run.ScenePoints, sceneIds);
-  run.PointIds = pairing.ids;
+  PointPairing pairing = PairPoints(run.ImagePoints, imageIds, run.ScenePoints, sceneIds);
+  run.PointIds = std::move(pairing.ids);  // not copied: millions of identifiers are no small copy
   if (!pairing.byIdentifier) return;
   std::vector<int> uncovered;
+  // The reader lists the uncovered points in file order, ascending: a search, not a scan per
+  // point, so millions of points with identifiers are not paired in quadratic time.
   for (std::size_t i = 0; i < pairing.imageIndex.size(); ++i)
-    if (std::find(run.UncoveredPoints.begin(), run.UncoveredPoints.end(),
-                  pairing.imageIndex[i] + 1) != run.UncoveredPoints.end())
+    if (std::binary_search(run.UncoveredPoints.begin(), run.UncoveredPoints.end(),
+                           pairing.imageIndex[i] + 1))
       uncovered.push_back(static_cast<int>(i) + 1);
   run.UncoveredPoints = std::move(uncovered);
   for (const std::string& warning : PairingWarnings(pairing)) Warn(run, warning);

@@ -271,7 +271,10 @@ int RunBatchCommand(int argc, char** argv) {
   for (const Job& job : jobs)
     inputs.insert(inputs.end(), {job.cameraPath, job.imagePath, job.scenePath});
   if (!manifest.empty()) inputs.push_back(manifest);
-  if (const std::optional<std::string> clash = OutputOverwritingInput(outputs, inputs))
+  std::vector<std::string> cameras;
+  for (const Job& job : jobs) cameras.push_back(job.cameraPath);
+  if (const std::optional<std::string> clash =
+          OutputOverwritingInput(outputs, InputsWithTables(std::move(inputs), cameras)))
     return UsageError("batch", *clash, usage);
   if (!outDir.empty()) fs::create_directories(outDir, ignored);
 

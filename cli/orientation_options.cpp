@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string_view>
 
 #include "base/angles.h"
@@ -14,6 +15,9 @@
 #include "base/version.h"
 #include "cli/camera_id.h"
 #include "cli/standard_output.h"
+#include "files/calibration_file.h"
+#include "files/camera_file.h"
+#include "files/text_file.h"
 
 namespace zelv::cli {
 namespace {
@@ -255,12 +259,31 @@ std::optional<int> ParseCommandLine(CLI::App& app, int argc, char** argv, const 
   return std::nullopt;
 }
 
+std::vector<std::string> InputsWithTables(std::vector<std::string> inputs,
+                                          const std::vector<std::string>& cameraFiles) {
+  std::set<std::string> looked;
+  for (const std::string& camera : cameraFiles)
+    if (looked.insert(camera).second && FileExists(camera) &&
+        DetectCameraFileFormat(camera) == CameraFileFormat::CamFile)
+      if (std::optional<std::string> table = CorrectionTablePath(camera))
+        inputs.push_back(std::move(*table));
+  return inputs;
+}
+
 std::optional<std::string> OutputOverwritingInput(const std::vector<std::string>& outputs,
                                                   const std::vector<std::string>& inputs) {
   // Each name once to a key: a file that exists by its device and inode (what
   // std::filesystem::equivalent compares), any other by its weakly canonical path, which for
   // an existing file is its own. A batch of many jobs then costs one look-up per name.
-  const auto key = [](const std::string& name) {
+  const auto key = [](const std::string& written, bool output) {
+    // An output is the file a save would write: the end of its links, also of a dangling one.
+    std::string name = written;
+    if (output) {
+      try {
+        name = WriteTarget(written);
+      } catch (const ZelvError&) {
+      }
+    }
     const auto file = [](const std::string& path) -> std::optional<std::string> {
       struct stat info {};
       if (::stat(path.c_str(), &info) != 0) return std::nullopt;
@@ -276,11 +299,11 @@ std::optional<std::string> OutputOverwritingInput(const std::vector<std::string>
   };
   std::map<std::string, std::string> inputKeys;
   for (const std::string& input : inputs)
-    if (!input.empty()) inputKeys.emplace(key(input), input);
+    if (!input.empty()) inputKeys.emplace(key(input, false), input);
   std::map<std::string, std::string> outputKeys;
   for (const std::string& output : outputs) {
     if (output.empty()) continue;
-    const std::string k = key(output);
+    const std::string k = key(output, true);
     if (const auto input = inputKeys.find(k); input != inputKeys.end())
       return "the output " + output + " is the input " + input->second;
     if (const auto [other, added] = outputKeys.emplace(k, output); !added)

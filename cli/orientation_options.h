@@ -55,9 +55,15 @@ int UsageError(const char* command, const std::string& what, const char* usage);
 
 // The usage error's text when an output file (nonempty names in `outputs`) is one of the
 // `inputs` or another output: the same file when both exist, the same weakly canonical path
-// otherwise.
+// otherwise. An output that is a symbolic link counts as the file it leads to, also when that
+// file does not exist yet.
 std::optional<std::string> OutputOverwritingInput(const std::vector<std::string>& outputs,
                                                   const std::vector<std::string>& inputs);
+
+// `inputs` and the correction table each of the camera files names (files/camera_file.h), each
+// camera file looked at once: the table is an input no output may replace.
+std::vector<std::string> InputsWithTables(std::vector<std::string> inputs,
+                                          const std::vector<std::string>& cameraFiles);
 
 // The name of an estimate level, as --level takes it.
 const char* LevelName(int level);

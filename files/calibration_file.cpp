@@ -2,13 +2,13 @@
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <opencv2/core.hpp>
 #include <sstream>
 
 #include "base/number_text.h"
 #include "base/zelv_error.h"
 #include "files/coordinate_file.h"
+#include "files/text_file.h"
 
 namespace zelv {
 namespace {
@@ -18,6 +18,10 @@ const char kReadError[] = "Ошибка чтения файла калибров
 // A calibration file is small; a larger one is not a calibration and is refused before it is
 // parsed, so that a wrong file named by mistake costs no time or memory.
 constexpr std::size_t kLargestCalibrationFile = 1024 * 1024;
+
+// The bytes the format detection looks at: the first line of a COLMAP list or the header of an
+// OpenCV file, after blanks.
+constexpr std::size_t kDetectionHead = 4096;
 
 // OpenCV's parsers descend one call per nesting level and overflow the stack on a few thousand;
 // a calibration nests three deep. Text nested deeper than these limits is refused unparsed.
@@ -31,17 +35,20 @@ constexpr double kLargestCoefficient = 1e6;
 
 [[noreturn]] void Fail(const std::string& reason) { throw ZelvError(kReadError + reason + "!"); }
 
+// The bytes of a calibration file, through the guarded open of every input (files/text_file.h).
 std::string ReadBytes(const std::string& path, std::size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) Fail("файл не открывается");
-  std::string bytes;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-    bytes.append(buffer, static_cast<std::size_t>(in.gcount()));
-    if (bytes.size() > limit) Fail("файл слишком велик для файла калибровки");
+  try {
+    return ReadInputFile(path, limit);
+  } catch (const InputFileError& error) {
+    switch (error.reason()) {
+      case InputFileError::Reason::kCannotOpen:
+        Fail("файл не открывается");
+      case InputFileError::Reason::kTooLarge:
+        Fail("файл слишком велик для файла калибровки");
+      default:
+        Fail("файл не читается");
+    }
   }
-  if (in.bad()) Fail("файл не читается");
-  return bytes;
 }
 
 // The text after a UTF-8 byte-order mark and leading blanks.
@@ -178,27 +185,39 @@ double ImageSide(const cv::FileStorage& storage, const char* key) {
   return node.real();
 }
 
-// True when the text nests no deeper than kDeepestNesting in brackets, braces or XML elements
-// and indents no line by more than kWidestIndent (YAML's block nesting). Quotes are not looked
-// at: a calibration has no brackets in its texts.
+// True when the text nests no deeper than kDeepestNesting in brackets, braces, XML elements or
+// YAML's block indicators, and indents no line by more than kWidestIndent (YAML's block nesting).
+// A "- " (or "? ") opens a level of its own as YAML's block sequences (and complex keys) do, also
+// many on one line ("- - - 1", or after a key), so each one that follows the line's start, a
+// blank, a ':' or another indicator counts; a '-' of a number ("-0.2") is followed by no blank and
+// does not. Quotes are not looked at: a calibration has no brackets in its texts.
 bool ShallowEnough(std::string_view text) {
   int brackets = 0;
   int elements = 0;
+  int indicators = 0;  // block indicators on the current line
   std::size_t indent = 0;
   bool lineStart = true;
+  char previous = '\n';
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char ch = text[i];
-    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    const char next = i + 1 < text.size() ? text[i + 1] : '\n';
     if (ch == '\n') {
       lineStart = true;
       indent = 0;
+      indicators = 0;
+      previous = ch;
       continue;
     }
     if (lineStart && (ch == ' ' || ch == '\t')) {
       if (++indent > kWidestIndent) return false;
+      previous = ch;
       continue;
     }
     lineStart = false;
+    if ((ch == '-' || ch == '?') && (next == ' ' || next == '\t' || next == '\r' || next == '\n') &&
+        (previous == ' ' || previous == '\t' || previous == '\n' || previous == ':')) {
+      if (++indicators > kDeepestNesting) return false;
+    }
     if (ch == '[' || ch == '{') ++brackets;
     if (ch == ']' || ch == '}') --brackets;
     if (ch == '<' && next == '/')
@@ -206,7 +225,10 @@ bool ShallowEnough(std::string_view text) {
     else if (ch == '<' && next != '?' && next != '!')
       ++elements;
     if (ch == '/' && next == '>') --elements;
-    if (brackets > kDeepestNesting || elements > kDeepestNesting) return false;
+    if (brackets > kDeepestNesting || elements > kDeepestNesting ||
+        brackets + indicators > kDeepestNesting)
+      return false;
+    previous = ch;
   }
   return true;
 }
@@ -296,19 +318,24 @@ LensCalibration ParseColmapCamera(const std::vector<std::string_view>& t, long l
       Fail("не читается параметр " + std::to_string(i + 1) + " камеры " + std::to_string(id));
 
   const std::string& name = c.modelName;
+  double cx = 0, cy = 0;
   if (name == "SIMPLE_PINHOLE" || name == "SIMPLE_RADIAL" || name == "RADIAL") {
     c.fx = c.fy = p[0];
-    c.cx = p[1];
-    c.cy = p[2];
+    cx = p[1];
+    cy = p[2];
     if (name == "SIMPLE_RADIAL") c.coefficients = {p[3], 0, 0, 0};
     if (name == "RADIAL") c.coefficients = {p[3], p[4], 0, 0};
   } else {
     c.fx = p[0];
     c.fy = p[1];
-    c.cx = p[2];
-    c.cy = p[3];
+    cx = p[2];
+    cy = p[3];
     c.coefficients.assign(p.begin() + 4, p.end());
   }
+  // COLMAP puts the centre of the top-left pixel at (0.5, 0.5), ZELV at (0, 0)
+  // (files/lens_model.h).
+  c.cx = cx - kColmapPixelOffset;
+  c.cy = cy - kColmapPixelOffset;
   c.kind = name == "OPENCV_FISHEYE" ? LensModelKind::Fisheye
            : c.coefficients.empty() ? LensModelKind::Pinhole
                                     : LensModelKind::OpenCv;
@@ -337,11 +364,11 @@ LensCalibration ParseColmapCameras(const std::string& text, int cameraId) {
 }  // namespace
 
 CameraFileFormat DetectCameraFileFormat(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return CameraFileFormat::CamFile;
-  char head[4096];
-  in.read(head, sizeof head);
-  return FormatOf(std::string_view(head, static_cast<std::size_t>(in.gcount())));
+  try {
+    return FormatOf(ReadInputHead(path, kDetectionHead));
+  } catch (const ZelvError&) {
+    return CameraFileFormat::CamFile;
+  }
 }
 
 LensCalibration LoadCalibrationFile(const std::string& path, int cameraId) {

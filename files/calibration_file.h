@@ -14,14 +14,17 @@ namespace zelv {
 
 // The format of the file by its first bytes: an OpenCV file begins (after blanks and a UTF-8
 // byte-order mark) with "%YAML", "---", "<?xml", "<opencv_storage>" or "{"; a COLMAP list with a
-// "#" comment or a line "CAMERA_ID MODEL ...". A file that cannot be opened counts as a camera
+// "#" comment or a line "CAMERA_ID MODEL ...". The bytes come through the guarded open of every
+// input (ReadInputHead, files/text_file.h): a FIFO never blocks, and a pipe is read once, its
+// bytes kept for the reader that follows. A file that cannot be opened or read counts as a camera
 // file, whose reader then reports it.
 CameraFileFormat DetectCameraFileFormat(const std::string& path);
 
 // Reads camera `cameraId` of a COLMAP list (0: the first one listed), or the one camera of an
 // OpenCV file (where `cameraId` must be 0), and checks its values: finite, focal lengths and
 // image size above 0, a camera matrix of the form [fx skew cx; 0 fy cy; 0 0 1], a coefficient
-// count the model knows. Raises ZelvError with the message to show ("Ошибка чтения файла
+// count the model knows. A COLMAP principal point is taken into ZELV's pixel convention
+// (files/lens_model.h). Raises ZelvError with the message to show ("Ошибка чтения файла
 // калибровки камеры: ...!"); every OpenCV exception is caught here.
 LensCalibration LoadCalibrationFile(const std::string& path, int cameraId);
 

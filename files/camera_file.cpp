@@ -61,7 +61,23 @@ std::string TableName(const std::string& line) {
   return name;
 }
 
+// No camera file is larger: the check of the outputs never reads a large file to find a table.
+constexpr std::size_t kLargestCameraFileLooked = 64 * 1024;
+
 }  // namespace
+
+std::optional<std::string> CorrectionTablePath(const std::string& cameraFile) {
+  // A pipe is left to its reader, which alone may read it.
+  if (!FileExists(cameraFile)) return std::nullopt;
+  try {
+    const std::string text = DecodeText(ReadInputFile(cameraFile, kLargestCameraFileLooked));
+    const std::vector<std::string_view> lines = SplitLines(text);
+    if (lines.size() < 3) return std::nullopt;
+    return CameraFolder(cameraFile) + TableName(std::string(lines[2]));
+  } catch (const ZelvError&) {
+    return std::nullopt;
+  }
+}
 
 Expected<void> CheckFileExists(const std::string& name) {
   // A FIFO or a device exists: the reader then refuses it with its own message.

@@ -41,4 +41,9 @@ Expected<void> CheckFileExists(const std::string& name);
 // keeps its old lines when its file cannot be loaded.
 Expected<void> ReadCameraFile(const std::string& name, InteriorGeometry& geometry);
 
+// The path of the correction table a camera file names (its line 3, taken against the camera
+// file's folder as ReadCameraFile takes it), so that no output may replace it; nothing when the
+// file does not read or names none. Shows nothing.
+std::optional<std::string> CorrectionTablePath(const std::string& cameraFile);
+
 }  // namespace zelv

@@ -5,10 +5,12 @@
 // projected points back with CorrectedToRaw.
 //
 // Frames of the lens model (the orientation's own frames are stated in solver/conventions.h):
-//   raw pixels        as measured on the photograph: x right, y down, in the frame of the
-//                     calibration's principal point (cx, cy). COLMAP's principal point is taken
-//                     as written, with no half-pixel shift: the image points and the calibration
-//                     must be measured in the same pixel frame.
+//   raw pixels        as measured on the photograph: x right, y down, in ZELV's pixel
+//                     convention (solver/conventions.h: the centre of the top-left pixel is
+//                     (0, 0)), OpenCV's too. COLMAP puts that centre at (0.5, 0.5): its principal
+//                     point is read less kColmapPixelOffset in x and y, so a COLMAP camera and
+//                     the equivalent OpenCV calibration take the same raw points to the same
+//                     corrected ones.
 //   normalised        the lens model's ideal pinhole coordinates, x right, y down, no unit:
 //                     OpenCV's (x', y'), where the distorted (x'', y'') give the raw pixel by
 //                     u = fx·x'' + skew·y'' + cx, v = fy·y'' + cy.
@@ -27,6 +29,9 @@
 #include <vector>
 
 namespace zelv {
+
+// COLMAP's pixel coordinates less ZELV's (and OpenCV's) for the same point, in x and in y.
+inline constexpr double kColmapPixelOffset = 0.5;
 
 enum class CameraFileFormat {
   CamFile,        // ZELV's own ".cam" file (and anything that is neither of the others)
@@ -47,7 +52,7 @@ struct LensCalibration {
   std::string modelName;  // COLMAP's model name ("OPENCV", ...); "OpenCV" or "OpenCV fisheye"
   int cameraId = 0;       // COLMAP's CAMERA_ID; 0 for an OpenCV file
   double fx = 0, fy = 0;  // focal lengths, pixels
-  double cx = 0, cy = 0;  // principal point, raw pixels
+  double cx = 0, cy = 0;  // principal point, raw pixels in ZELV's convention (not COLMAP's)
   double skew = 0;        // camera matrix element (0, 1), pixels
   std::vector<double> coefficients;        // in OpenCV's order for the kind (empty: pinhole)
   double imageWidth = 0, imageHeight = 0;  // pixels

@@ -1,9 +1,11 @@
 #include "files/point_table.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
 #include <optional>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "base/number_text.h"
 #include "files/text_file.h"
@@ -168,6 +170,144 @@ std::optional<std::string_view> NumericValue(std::string_view id) {
   return id;
 }
 
+// The most of a file looked at to tell a point table by its first line.
+constexpr std::size_t kFirstLineLooked = 64 * 1024;
+
+// At most this many fields of a line are kept: a point has three; a line with more is refused
+// by its count alone.
+constexpr std::size_t kMostFields = 4;
+
+// The fields of a line without quotes, as Fields splits it, as views into the line: at most
+// kMostFields kept, all counted.
+std::size_t SplitFields(std::string_view line, Separator separator,
+                        std::string_view (&fields)[kMostFields]) {
+  std::size_t count = 0;
+  const auto keep = [&](std::string_view field) {
+    if (count < kMostFields) fields[count] = field;
+    ++count;
+  };
+  if (separator == Separator::kBlank) {
+    std::size_t at = 0;
+    while (at < line.size()) {
+      while (at < line.size() && IsBlank(line[at])) ++at;
+      const std::size_t start = at;
+      while (at < line.size() && !IsBlank(line[at])) ++at;
+      if (at > start) keep(line.substr(start, at - start));
+    }
+    return count;
+  }
+  const char sep = separator == Separator::kComma       ? ','
+                   : separator == Separator::kSemicolon ? ';'
+                                                        : '\t';
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = line.find(sep, start);
+    keep(Trimmed(line.substr(start, end == std::string_view::npos ? end : end - start)));
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  return count;
+}
+
+// The identifiers seen so far, as indices into the table's list, in an open-addressing hash
+// table: a slot holds the index and 32 bits of the identifier's hash, so a probe that meets
+// another identifier is told by the slot alone, without reading that identifier. Eight bytes a
+// slot, at most 70 % full: some twelve bytes a point where a set of strings takes some sixty.
+class IdSet {
+ public:
+  explicit IdSet(const std::vector<std::string>& ids) : ids_(ids) {}
+  void Reserve(std::size_t count) {
+    std::size_t size = 16;
+    while (size * 7 < count * 10) size *= 2;
+    if (size > slots_.size()) Rehash(size);
+  }
+  // An identifier met again: its index in the list and its line.
+  struct Repeat {
+    std::size_t index;
+    int line;
+  };
+
+  // Adds ids[index], read at `line`. The slot it goes to is fetched from memory now and the
+  // identifier put there a few identifiers later, so that the table's memory is read while the
+  // next lines are parsed. Returns the repeated identifier found among those put in, if any.
+  std::optional<Repeat> Add(std::size_t index, int line) {
+    if ((count_ + queued_ + 1) * 10 > slots_.size() * 7)
+      Rehash(std::max<std::size_t>(16, 2 * slots_.size()));
+    const std::uint64_t hash = std::hash<std::string_view>()(ids_[index]);
+    __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+    std::optional<Repeat> repeat;
+    if (queued_ == kQueue) repeat = PutOldest();
+    queue_[(first_ + queued_) % kQueue] = {index, line, hash};
+    ++queued_;
+    return repeat;
+  }
+  // Puts in every queued identifier; the first repeated one, if any.
+  std::optional<Repeat> Flush() {
+    while (queued_ > 0)
+      if (std::optional<Repeat> repeat = PutOldest()) return repeat;
+    return std::nullopt;
+  }
+
+ private:
+  static constexpr std::size_t kQueue = 16;
+  struct Queued {
+    std::size_t index;
+    int line;
+    std::uint64_t hash;
+  };
+
+  std::optional<Repeat> PutOldest() {
+    const Queued q = queue_[first_];
+    first_ = (first_ + 1) % kQueue;
+    --queued_;
+    if (!Insert(q.index, q.hash)) return Repeat{q.index, q.line};
+    return std::nullopt;
+  }
+
+  // Adds ids[index]; false when an equal identifier is already there.
+  bool Insert(std::size_t index, std::uint64_t hash) {
+    const std::string& id = ids_[index];
+    const std::uint64_t tag = hash >> 32 << 32;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
+      const std::uint64_t slot = slots_[at];
+      if (slot == 0) {
+        slots_[at] = tag | (index + 1);
+        ++count_;
+        return true;
+      }
+      if ((slot & kTagBits) == tag && ids_[(slot & kIndexBits) - 1] == id) return false;
+    }
+  }
+
+  static constexpr std::uint64_t kIndexBits = 0xFFFFFFFFu;
+  static constexpr std::uint64_t kTagBits = ~kIndexBits;
+
+  void Rehash(std::size_t size) {
+    std::vector<std::uint64_t> old(size, 0);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const std::uint64_t slot : old) {
+      if (slot == 0) continue;
+      std::size_t at = std::hash<std::string_view>()(ids_[(slot & kIndexBits) - 1]) & mask;
+      while (slots_[at] != 0) at = (at + 1) & mask;
+      slots_[at] = slot;
+    }
+  }
+
+  const std::vector<std::string>& ids_;
+  std::vector<std::uint64_t> slots_;
+  std::size_t count_ = 0;
+  Queued queue_[kQueue] = {};
+  std::size_t first_ = 0;
+  std::size_t queued_ = 0;
+};
+
+PointTableError RepeatedId(const std::string& id, int line, const std::string& name) {
+  return PointTableError("Повторяющийся номер точки «" + id + "» " + Where(line, name) +
+                         ": номера точек должны быть разными.");
+}
+
 }  // namespace
 
 bool IsPointTable(const std::string& name, std::string_view text) {
@@ -192,7 +332,12 @@ bool IsPointTable(const std::string& name, std::string_view text) {
 bool IsPointTableFile(const std::string& path) {
   if (HasTableExtension(path)) return true;
   try {
-    return IsPointTable(path, LoadText(path));
+    // Only the first line decides: its bytes are read, through the guarded open that keeps a
+    // pipe's bytes for its reader, up to the end of that line.
+    std::string head = ReadInputHead(path, kFirstLineLooked);
+    const std::size_t end = head.find_first_of("\r\n");
+    if (end != std::string::npos) head.resize(end);
+    return IsPointTable(path, DecodeText(std::move(head)));
   } catch (const ZelvError&) {
     return false;
   }
@@ -200,61 +345,97 @@ bool IsPointTableFile(const std::string& path) {
 
 PointTable ParsePointTable(std::string_view text, const std::string& name) {
   PointTable table;
+  // Room for every line at once: a table of millions of points is not copied as it grows.
+  std::size_t lineCount = 1;
+  for (const char* at = text.data();
+       (at = static_cast<const char*>(std::memchr(at, '\n', text.data() + text.size() - at))) !=
+       nullptr;
+       ++at)
+    ++lineCount;
   LineCursor cursor(text);
   std::optional<Separator> separator;
   std::vector<Column> columns;
-  std::unordered_set<std::string> ids;
+  IdSet ids(table.ids);
   int lineNumber = 0;
-  for (std::string_view line; cursor.Next(line);) {
-    ++lineNumber;
-    if (Trimmed(line).empty() || IsComment(line)) continue;
-    if (!separator) separator = SeparatorOf(line);
-    const std::vector<std::string> fields = Fields(line, *separator, lineNumber, name);
-    if (columns.empty()) {
-      if (fields.size() < 2 || fields.size() > 3)
-        throw PointTableError("Неверное число значений (" + std::to_string(fields.size()) + ") " +
-                              Where(lineNumber, name) +
-                              ": у точки должны быть номер, x и y или только x и y.");
-      // The first line: a heading when it names the columns, and refused as one when none of
-      // its values is a number.
-      if (const std::optional<std::vector<Column>> heading = HeadingColumns(fields)) {
-        columns = *heading;
-        continue;
+  std::vector<std::string> slowFields;
+  std::string_view fields[kMostFields];
+  std::string heldId;
+  try {
+    for (std::string_view line; cursor.Next(line);) {
+      ++lineNumber;
+      if (Trimmed(line).empty() || IsComment(line)) continue;
+      if (!separator) separator = SeparatorOf(line);
+      std::size_t count = 0;
+      // A line without quotes is split in place; one with quotes, and the first line (which may
+      // be the heading), by Fields.
+      const bool quoted = line.find('"') != std::string_view::npos;
+      if (quoted || columns.empty()) {
+        slowFields = Fields(line, *separator, lineNumber, name);
+        count = slowFields.size();
+        for (std::size_t i = 0; i < count && i < kMostFields; ++i) fields[i] = slowFields[i];
+      } else {
+        count = SplitFields(line, *separator, fields);
       }
-      if (std::none_of(fields.begin(), fields.end(), IsNumber))
-        throw PointTableError("Заголовок " + Where(lineNumber, name) +
-                              " не читается: назовите столбцы id, x, y (или x, y) либо "
-                              "уберите заголовок.");
-      columns = fields.size() == 2 ? std::vector<Column>{Column::kX, Column::kY}
-                                   : std::vector<Column>{Column::kId, Column::kX, Column::kY};
-    }
-    if (fields.size() != columns.size())
-      throw PointTableError("Неверное число значений (" + std::to_string(fields.size()) + ") " +
-                            Where(lineNumber, name) + ": в таблице " +
-                            std::to_string(columns.size()) +
-                            " столбца, у всех точек должно быть столько же значений.");
-    PointTable::Point point;
-    for (std::size_t c = 0; c < columns.size(); ++c) {
-      const std::string& field = fields[c];
-      if (columns[c] == Column::kId) {
-        if (field.empty())
-          throw PointTableError("Нет номера точки " + Where(lineNumber, name) +
-                                ": у каждой точки должен быть номер.");
-        if (!ids.insert(field).second)
-          throw PointTableError("Повторяющийся номер точки «" + field + "» " +
-                                Where(lineNumber, name) + ": номера точек должны быть разными.");
-        table.ids.push_back(field);
-        continue;
+      if (columns.empty()) {
+        if (count < 2 || count > 3)
+          throw PointTableError("Неверное число значений (" + std::to_string(count) + ") " +
+                                Where(lineNumber, name) +
+                                ": у точки должны быть номер, x и y или только x и y.");
+        // The first line: a heading when it names the columns, and refused as one when none of
+        // its values is a number.
+        const std::optional<std::vector<Column>> heading = HeadingColumns(slowFields);
+        if (heading) {
+          columns = *heading;
+        } else if (std::none_of(slowFields.begin(), slowFields.end(), IsNumber)) {
+          throw PointTableError("Заголовок " + Where(lineNumber, name) +
+                                " не читается: назовите столбцы id, x, y (или x, y) либо "
+                                "уберите заголовок.");
+        } else {
+          columns = count == 2 ? std::vector<Column>{Column::kX, Column::kY}
+                               : std::vector<Column>{Column::kId, Column::kX, Column::kY};
+        }
+        table.points.reserve(lineCount);
+        table.lines.reserve(lineCount);
+        if (std::find(columns.begin(), columns.end(), Column::kId) != columns.end()) {
+          table.ids.reserve(lineCount);
+          ids.Reserve(lineCount);
+        }
+        if (heading) continue;
       }
-      const std::optional<double> value = ParseNumber(field);
-      if (!value)
-        throw PointTableError("Значение «" + field + "» " + Where(lineNumber, name) +
-                              " не число: координаты точки должны быть числами.");
-      (columns[c] == Column::kX ? point.x : point.y) = *value;
+      if (count != columns.size())
+        throw PointTableError("Неверное число значений (" + std::to_string(count) + ") " +
+                              Where(lineNumber, name) + ": в таблице " +
+                              std::to_string(columns.size()) +
+                              " столбца, у всех точек должно быть столько же значений.");
+      PointTable::Point point;
+      for (std::size_t c = 0; c < columns.size(); ++c) {
+        const std::string_view field = fields[c];
+        if (columns[c] == Column::kId) {
+          if (field.empty())
+            throw PointTableError("Нет номера точки " + Where(lineNumber, name) +
+                                  ": у каждой точки должен быть номер.");
+          table.ids.emplace_back(field);
+          if (const std::optional<IdSet::Repeat> repeat = ids.Add(table.ids.size() - 1, lineNumber))
+            throw RepeatedId(table.ids[repeat->index], repeat->line, name);
+          continue;
+        }
+        const std::optional<double> value = ParseNumber(field);
+        if (!value)
+          throw PointTableError("Значение «" + std::string(field) + "» " + Where(lineNumber, name) +
+                                " не число: координаты точки должны быть числами.");
+        (columns[c] == Column::kX ? point.x : point.y) = *value;
+      }
+      table.points.push_back(point);
+      table.lines.push_back(lineNumber);
     }
-    table.points.push_back(point);
-    table.lines.push_back(lineNumber);
+  } catch (const PointTableError&) {
+    // An identifier repeated on an earlier line, still queued, is the first fault of the file.
+    if (const std::optional<IdSet::Repeat> repeat = ids.Flush())
+      throw RepeatedId(table.ids[repeat->index], repeat->line, name);
+    throw;
   }
+  if (const std::optional<IdSet::Repeat> repeat = ids.Flush())
+    throw RepeatedId(table.ids[repeat->index], repeat->line, name);
   return table;
 }
 

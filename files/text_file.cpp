@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <limits.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "base/zelv_error.h"
 
@@ -177,43 +179,108 @@ class FileDescriptor {
   int fd_;
 };
 
-// Reads a whole regular file. Opened without blocking, so that a FIFO cannot hold the reader
-// before it is refused; anything but a regular file, and a file beyond kLargestDataFile (also
-// one that grows beyond it while it is read), is refused before its content is read.
-std::string ReadWholeFile(const std::string& path) {
+// The `head` of ReadInput that reads the whole input.
+constexpr std::size_t kWholeInput = static_cast<std::size_t>(-1);
+
+// How long a pipe may stay silent while it is read before it is taken for one that never ends.
+constexpr int kPipeSilenceMs = 5000;
+
+// The last pipe the format detection read whole: the reader that follows gets its bytes, for the
+// pipe itself has none left. Taken by that one read.
+struct KeptPipe {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool held = false;
+  std::string bytes;
+};
+std::mutex keptPipeMutex;
+KeptPipe keptPipe;
+
+[[noreturn]] void FailInput(InputFileError::Reason reason, const std::string& message) {
+  throw InputFileError(reason, message);
+}
+
+// The bytes of an input, read through one guarded open (see ReadInputFile). With `head` set, a
+// regular file is read only up to that many bytes, and a pipe is read whole and kept for the
+// next read of it.
+std::string ReadInput(const std::string& path, std::size_t largest, std::size_t head) {
+  using Reason = InputFileError::Reason;
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-  if (fd.get() < 0) throw ZelvError(SystemError("Не удалось открыть файл", path));
+  if (fd.get() < 0) FailInput(Reason::kCannotOpen, SystemError("Не удалось открыть файл", path));
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0)
-    throw ZelvError(SystemError("Не удалось прочитать файл", path));
-  if (S_ISDIR(info.st_mode)) throw ZelvError("Не удалось прочитать файл " + path + ": это папка");
-  if (!S_ISREG(info.st_mode))
-    throw ZelvError("Не удалось прочитать файл " + path + ": это не обычный файл");
-  const auto tooLarge = [&path] {
-    return ZelvError("Не удалось прочитать файл " + path + ": файл больше " +
-                     std::to_string(kLargestDataFile >> 20) + " МБ");
+    FailInput(Reason::kCannotRead, SystemError("Не удалось прочитать файл", path));
+  if (S_ISDIR(info.st_mode))
+    FailInput(Reason::kNotAFile, "Не удалось прочитать файл " + path + ": это папка");
+  const bool pipe = S_ISFIFO(info.st_mode);
+  const auto notAFile = [&path] {
+    FailInput(Reason::kNotAFile, "Не удалось прочитать файл " + path + ": это не обычный файл");
   };
-  if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > kLargestDataFile)
-    throw tooLarge();
-  // One byte more than the size, so that the end shows up in the first pass; a file that reports
-  // no size (as some system files do) starts with a small buffer.
-  const std::size_t size = static_cast<std::size_t>(info.st_size);
-  std::string bytes(size > 0 ? size + 1 : std::size_t{1} << 16, '\0');
+  if (!S_ISREG(info.st_mode) && !pipe) notAFile();
+  const auto tooLarge = [&path, largest] {
+    FailInput(Reason::kTooLarge,
+              "Не удалось прочитать файл " + path + ": файл больше " +
+                  (largest >= (std::size_t{1} << 20) ? std::to_string(largest >> 20) + " МБ"
+                                                     : std::to_string(largest >> 10) + " КБ"));
+  };
+  if (pipe) {
+    std::lock_guard<std::mutex> lock(keptPipeMutex);
+    if (keptPipe.held && keptPipe.device == info.st_dev && keptPipe.inode == info.st_ino) {
+      if (keptPipe.bytes.size() > largest) tooLarge();
+      // Another look at the head keeps the bytes for the reader; the reader takes them.
+      if (head != kWholeInput) return keptPipe.bytes.substr(0, head);
+      keptPipe.held = false;
+      return std::exchange(keptPipe.bytes, std::string());
+    }
+  } else if (info.st_size < 0 || static_cast<std::uint64_t>(info.st_size) > largest) {
+    tooLarge();
+  }
+  const std::size_t wanted = pipe ? largest : std::min(largest, head);
+  // One byte more than the size, so that the end shows up in the first pass; a pipe, or a file
+  // that reports no size (as some system files do), starts with a small buffer.
+  const std::size_t size = pipe ? 0 : static_cast<std::size_t>(info.st_size);
+  std::string bytes(std::min(size > 0 ? size + 1 : std::size_t{1} << 16, wanted + 1), '\0');
   std::size_t have = 0;
   for (;;) {
     if (have == bytes.size()) {
-      if (have > kLargestDataFile) throw tooLarge();
-      bytes.resize(std::min(2 * bytes.size(), kLargestDataFile + 1));
+      if (have > wanted) {
+        if (head != kWholeInput && !pipe) break;
+        tooLarge();
+      }
+      bytes.resize(std::min(2 * bytes.size(), wanted + 1));
     }
     const ssize_t n = ::read(fd.get(), bytes.data() + have, bytes.size() - have);
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw ZelvError(SystemError("Не удалось прочитать файл", path));
+      if (errno == EAGAIN && pipe) {
+        // A writer is there but silent: wait for it a while, never for ever.
+        struct pollfd wait {};
+        wait.fd = fd.get();
+        wait.events = POLLIN;
+        const int ready = ::poll(&wait, 1, kPipeSilenceMs);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0)
+          FailInput(Reason::kCannotRead,
+                    "Не удалось прочитать файл " + path + ": канал не передаёт данных");
+        continue;
+      }
+      FailInput(Reason::kCannotRead, SystemError("Не удалось прочитать файл", path));
     }
     if (n == 0) break;
     have += static_cast<std::size_t>(n);
   }
-  bytes.resize(have);
+  bytes.resize(std::min(have, wanted));
+  // A FIFO that no program writes reads as empty at once: it is refused as before, not taken for
+  // an empty file.
+  if (pipe && bytes.empty()) notAFile();
+  if (pipe && head != kWholeInput) {
+    std::lock_guard<std::mutex> lock(keptPipeMutex);
+    keptPipe.device = info.st_dev;
+    keptPipe.inode = info.st_ino;
+    keptPipe.held = true;
+    keptPipe.bytes = bytes;
+    bytes.resize(std::min(bytes.size(), head));
+  }
   return bytes;
 }
 
@@ -233,18 +300,44 @@ void WriteAll(int fd, const std::string& bytes, const std::string& path) {
 
 // ---------------------------------------------------------------- temporary files and signals
 
-// The temporary files of the saves under way, removed by the handler of SIGINT and SIGTERM. A
-// slot is 0 when free, 1 while it is being filled, 2 while it names a temporary file.
-struct TemporarySlot {
+// The temporary files of the saves under way, removed by the handler of the cleanup signals. The
+// list only grows, one entry for the most saves ever under way at once; a save takes a free entry
+// or adds one, so any number of saves is tracked and the handler walks it without locks or
+// allocation. An entry's state is 0 when free, 1 while it is being filled, 2 while it names a
+// temporary file (from before that file is made until it is renamed or removed).
+struct TemporaryEntry {
   std::atomic<int> state{0};
   char path[PATH_MAX];
+  TemporaryEntry* next = nullptr;  // set before the entry joins the list, never changed after
 };
-constexpr int kTemporarySlots = 16;
-TemporarySlot temporarySlots[kTemporarySlots];
+std::atomic<TemporaryEntry*> temporaryEntries{nullptr};
 
-constexpr int kCleanupSignals[2] = {SIGINT, SIGTERM};
-struct sigaction previousActions[2];
-bool handlerInstalled[2] = {false, false};
+// Set by the cleanup handler when the signal is about to end the process.
+std::atomic<bool> processEnding{false};
+// The threads between naming a temporary file for removal and having made it. The handler waits
+// for them: a file made after its walk would outlive the process, whose other threads the kernel
+// lets finish the call they are in before it ends them.
+std::atomic<int> temporariesBeingMade{0};
+
+// An entry in state 1, free or new.
+TemporaryEntry* ClaimTemporaryEntry() {
+  for (TemporaryEntry* e = temporaryEntries.load(); e != nullptr; e = e->next) {
+    int expected = 0;
+    if (e->state.compare_exchange_strong(expected, 1)) return e;
+  }
+  auto* entry = new TemporaryEntry;  // kept for reuse for the rest of the process
+  entry->state.store(1);
+  entry->next = temporaryEntries.load();
+  while (!temporaryEntries.compare_exchange_weak(entry->next, entry)) {
+  }
+  return entry;
+}
+
+// An interrupt, a termination, and a reader of the output that went away (`... | head -1`).
+constexpr int kCleanupSignals[3] = {SIGINT, SIGTERM, SIGPIPE};
+constexpr int kCleanupSignalCount = 3;
+struct sigaction previousActions[kCleanupSignalCount];
+bool handlerInstalled[kCleanupSignalCount] = {false, false, false};
 std::mutex signalMutex;
 int savesUnderWay = 0;
 
@@ -252,21 +345,36 @@ int savesUnderWay = 0;
 // signal again, which that disposition then handles (by default: the process ends). Uses only
 // async-signal-safe calls.
 extern "C" void RemoveTemporariesOnSignal(int signal) {
-  for (TemporarySlot& slot : temporarySlots)
-    if (slot.state.load() == 2) ::unlink(slot.path);
-  const int i = signal == kCleanupSignals[0] ? 0 : 1;
-  ::sigaction(signal, &previousActions[i], nullptr);
+  const struct sigaction* previous = nullptr;
+  for (int i = 0; i < kCleanupSignalCount; ++i)
+    if (kCleanupSignals[i] == signal) previous = &previousActions[i];
+  // The default disposition of these signals ends the process: from now on no other thread may
+  // leave a new temporary file behind or report a save that this cleanup broke.
+  if (previous == nullptr || previous->sa_handler == SIG_DFL) {
+    processEnding.store(true);
+    // Bounded, so that a thread stopped inside open() cannot hold the signal for ever.
+    for (long spin = 0; spin < 200000000L && temporariesBeingMade.load() != 0; ++spin) {
+    }
+  }
+  for (TemporaryEntry* e = temporaryEntries.load(); e != nullptr; e = e->next)
+    if (e->state.load() == 2) ::unlink(e->path);
+  if (previous != nullptr) ::sigaction(signal, previous, nullptr);
   ::raise(signal);  // delivered when this handler returns, under the old disposition
 }
 
-// While one exists, SIGINT and SIGTERM remove the temporary files of the saves under way (a
+// Waits for the end of the process that a cleanup signal has begun.
+[[noreturn]] void AwaitProcessEnd() {
+  for (;;) ::pause();
+}
+
+// While one exists, the cleanup signals remove the temporary files of the saves under way (a
 // signal the program ignores stays ignored).
 class SignalCleanup {
  public:
   SignalCleanup() {
     std::lock_guard<std::mutex> lock(signalMutex);
     if (savesUnderWay++ > 0) return;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < kCleanupSignalCount; ++i) {
       struct sigaction current {};
       handlerInstalled[i] = false;
       if (::sigaction(kCleanupSignals[i], nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
@@ -282,7 +390,7 @@ class SignalCleanup {
   ~SignalCleanup() {
     std::lock_guard<std::mutex> lock(signalMutex);
     if (--savesUnderWay > 0) return;
-    for (int i = 0; i < 2; ++i) {
+    for (int i = 0; i < kCleanupSignalCount; ++i) {
       if (!handlerInstalled[i]) continue;
       struct sigaction current {};
       // Put back only what is still ours: a handler set meanwhile by the program stays.
@@ -296,7 +404,7 @@ class SignalCleanup {
   SignalCleanup& operator=(const SignalCleanup&) = delete;
 };
 
-// Blocks SIGINT and SIGTERM in this thread while it lives, so that a temporary file is created
+// Blocks the cleanup signals in this thread while it lives, so that a temporary file is created
 // and registered for removal as one step.
 class SignalsBlocked {
  public:
@@ -340,19 +448,31 @@ class TemporaryFile {
       }
       path_ = folder + "." + shortName + suffix;
       SignalsBlocked blocked;
-      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-      if (fd_ < 0) {
-        if (errno != EEXIST) break;
-        continue;
+      // Named for removal before it exists, and made while the handler of a signal taken by
+      // another thread waits: its walk then finds the file, or this thread sees the process end
+      // and makes none.
+      temporariesBeingMade.fetch_add(1);
+      if (processEnding.load()) {
+        temporariesBeingMade.fetch_sub(1);
+        AwaitProcessEnd();
       }
       Register();
+      fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      temporariesBeingMade.fetch_sub(1);
+      if (fd_ < 0) {
+        const int error = errno;
+        Unregister();
+        errno = error;
+        if (error != EEXIST) break;
+        continue;
+      }
     }
     if (fd_ < 0) throw ZelvError(SystemError("Не удалось записать файл", path));
   }
   ~TemporaryFile() {
     if (fd_ >= 0) ::close(fd_);
     if (!renamed_) ::unlink(path_.c_str());
-    if (slot_ != nullptr) slot_->state.store(0);
+    Unregister();
   }
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
@@ -366,34 +486,30 @@ class TemporaryFile {
   }
   void Renamed() {
     renamed_ = true;
-    if (slot_ != nullptr) slot_->state.store(0);
-    slot_ = nullptr;
+    Unregister();
   }
 
  private:
   void Register() {
-    if (path_.size() >= PATH_MAX) return;
-    for (TemporarySlot& slot : temporarySlots) {
-      int expected = 0;
-      if (slot.state.compare_exchange_strong(expected, 1)) {
-        std::memcpy(slot.path, path_.c_str(), path_.size() + 1);
-        slot.state.store(2);
-        slot_ = &slot;
-        return;
-      }
-    }
+    if (path_.size() >= PATH_MAX) return;  // open refuses such a name anyway
+    entry_ = ClaimTemporaryEntry();
+    std::memcpy(entry_->path, path_.c_str(), path_.size() + 1);
+    entry_->state.store(2);
+  }
+  void Unregister() {
+    if (entry_ != nullptr) entry_->state.store(0);
+    entry_ = nullptr;
   }
 
   std::string path_;
   int fd_ = -1;
   bool renamed_ = false;
-  TemporarySlot* slot_ = nullptr;
+  TemporaryEntry* entry_ = nullptr;
 };
 
-// The file a save writes for `path`: the name itself, or the end of its chain of symbolic links,
-// also when that end does not exist yet (a dangling link gets its file). Links that never end
-// are refused.
-std::string SaveTarget(const std::string& path) {
+}  // namespace
+
+std::string WriteTarget(const std::string& path) {
   std::string current = path;
   for (int hop = 0; hop <= 40; ++hop) {
     struct stat info {};
@@ -414,8 +530,6 @@ std::string SaveTarget(const std::string& path) {
   throw ZelvError("Не удалось записать файл " + path +
                   ": символические ссылки замыкаются в кольцо");
 }
-
-}  // namespace
 
 std::string Utf8ToCp1251(const std::string& utf8) { return Utf8ToCp1251Bytes(utf8); }
 
@@ -476,7 +590,23 @@ bool IsSpecialFile(const std::string& path) {
          !S_ISDIR(info.st_mode);
 }
 
-std::string LoadText(const std::string& path) { return DecodeText(ReadWholeFile(path)); }
+std::string ReadInputFile(const std::string& path, std::size_t largest) {
+  return ReadInput(path, largest, kWholeInput);
+}
+
+std::string ReadInputHead(const std::string& path, std::size_t count, std::size_t largest) {
+  return ReadInput(path, largest, count);
+}
+
+std::vector<std::string> ReadInputLines(const std::string& path, std::size_t largest) {
+  const std::string bytes = ReadInputFile(path, largest);
+  std::string_view text = bytes;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const std::vector<std::string_view> views = SplitLines(text);
+  return std::vector<std::string>(views.begin(), views.end());
+}
+
+std::string LoadText(const std::string& path) { return DecodeText(ReadInputFile(path)); }
 
 bool LineCursor::Next(std::string_view& line) {
   const std::size_t size = text_.size();
@@ -524,7 +654,7 @@ void SaveTextLines(const std::string& path, const std::vector<std::string>& line
 
 void ReplaceFile(const std::string& path, const std::string& bytes) {
   // Replace what the name leads to: a link keeps pointing at the new text.
-  const std::string target = SaveTarget(path);
+  const std::string target = WriteTarget(path);
   struct stat info {};
   bool exists = false;
   if (::stat(target.c_str(), &info) == 0) {
@@ -542,13 +672,20 @@ void ReplaceFile(const std::string& path, const std::string& bytes) {
   // A new file gets the usual permissions (0666 less the umask, applied by open); a replaced one
   // keeps its own.
   TemporaryFile temp(folder, name, shown);
-  if (exists && ::fchmod(temp.fd(), info.st_mode & 07777) != 0)
-    throw ZelvError(SystemError("Не удалось записать файл", shown));
-  WriteAll(temp.fd(), bytes, shown);
-  if (::fsync(temp.fd()) != 0) throw ZelvError(SystemError("Не удалось записать файл", shown));
-  if (!temp.Close()) throw ZelvError(SystemError("Не удалось записать файл", shown));
-  if (::rename(temp.path().c_str(), target.c_str()) != 0)
-    throw ZelvError(SystemError("Не удалось записать файл", shown));
+  try {
+    if (exists && ::fchmod(temp.fd(), info.st_mode & 07777) != 0)
+      throw ZelvError(SystemError("Не удалось записать файл", shown));
+    WriteAll(temp.fd(), bytes, shown);
+    if (::fsync(temp.fd()) != 0) throw ZelvError(SystemError("Не удалось записать файл", shown));
+    if (!temp.Close()) throw ZelvError(SystemError("Не удалось записать файл", shown));
+    if (::rename(temp.path().c_str(), target.c_str()) != 0)
+      throw ZelvError(SystemError("Не удалось записать файл", shown));
+  } catch (const ZelvError&) {
+    // The cleanup removed the temporary file under this save: not a failure to report, for the
+    // process is ending.
+    if (processEnding.load()) AwaitProcessEnd();
+    throw;
+  }
   temp.Renamed();
   // Make the rename itself durable; a folder that cannot be synced does not undo the save.
   FileDescriptor dir(

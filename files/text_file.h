@@ -22,6 +22,39 @@ class TextEncodingError : public ZelvError {
   using ZelvError::ZelvError;
 };
 
+// An input that cannot be opened or read, is no file or is too large; `reason` says which, so a
+// reader can give its own message.
+class InputFileError : public ZelvError {
+ public:
+  enum class Reason { kCannotOpen, kNotAFile, kTooLarge, kCannotRead };
+  InputFileError(Reason reason, const std::string& message) : ZelvError(message), reason_(reason) {}
+  Reason reason() const { return reason_; }
+
+ private:
+  Reason reason_;
+};
+
+// The bytes of an input, through the one guarded open every reader uses: the name is opened
+// without blocking and the opened descriptor is what is checked and read, so no name can change
+// between the check and the read. A regular file (or a link to one) is read when it is no larger
+// than `largest` bytes (also one that grows while it is read). A pipe given on purpose (a shell's
+// "<(...)") is read to its end, up to `largest` bytes; a FIFO that no program writes, or a writer
+// silent for seconds, is refused at once, never waited for. A folder, a device and a socket are
+// refused unread. Raises InputFileError.
+std::string ReadInputFile(const std::string& path, std::size_t largest = kLargestDataFile);
+
+// The first `count` bytes of an input (fewer when it is shorter), through the same guarded open,
+// for telling its format. A pipe is read whole here (its first bytes cannot be put back) and its
+// bytes are kept for the next ReadInputFile of the same pipe, so the reader that follows the
+// detection gets them: a pipe is read once. Raises InputFileError.
+std::string ReadInputHead(const std::string& path, std::size_t count,
+                          std::size_t largest = kLargestDataFile);
+
+// The lines of an input read by ReadInputFile, as its bytes stand (no code-page conversion: for
+// lists of file names, such as a batch manifest), a leading UTF-8 byte-order mark dropped, split
+// as SplitLines splits. Raises InputFileError.
+std::vector<std::string> ReadInputLines(const std::string& path, std::size_t largest);
+
 // True when a regular file (or a link to one) of that name exists.
 bool FileExists(const std::string& path);
 
@@ -29,9 +62,10 @@ bool FileExists(const std::string& path);
 // (a FIFO, a device, a socket): the readers take it as existing and then refuse to read it.
 bool IsSpecialFile(const std::string& path);
 
-// Loads a data file as UTF-8 lines. A CR, an LF or a CR LF ends a line; a final line end makes
-// no extra empty line. Raises ZelvError when the file cannot be read, is not a regular file, is
-// larger than kLargestDataFile, or is text in neither code page (see DecodeText).
+// Loads a data file as UTF-8 lines, read by ReadInputFile. A CR, an LF or a CR LF ends a line; a
+// final line end makes no extra empty line. Raises ZelvError when the file cannot be read, is not
+// a regular file or a pipe, is larger than kLargestDataFile, or is text in neither code page (see
+// DecodeText).
 std::vector<std::string> LoadTextLines(const std::string& path);
 
 // The same file as one UTF-8 text, for readers that split it themselves (SplitLines).
@@ -75,6 +109,11 @@ void SaveTextLines(const std::string& path, const std::vector<std::string>& line
 // file in the same folder, following links, cleaned up on a signal). Raises ZelvError on any
 // failure.
 void ReplaceFile(const std::string& path, const std::string& bytes);
+
+// The file a save to `path` writes: the name itself, or the end of its chain of symbolic links,
+// also when that end does not exist yet (a dangling link gets its file). Raises ZelvError for
+// links that run in a circle.
+std::string WriteTarget(const std::string& path);
 
 // Converts between UTF-8 and Windows-1251; raise TextEncodingError on invalid input.
 std::string Utf8ToCp1251(const std::string& utf8);

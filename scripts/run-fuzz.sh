@@ -18,8 +18,13 @@ for target in "$build"/*_fuzz; do
   mkdir -p "$work" "$out/$name/artifacts"
   cp -n "$top/tests/fuzz/corpus/$name"/* "$work"/ 2>/dev/null
   cp -n "$top/tests/fuzz/regressions/$name"/* "$work"/ 2>/dev/null
+  # Long enough for each reader's own limits to be reached: a calibration's hundred-kilobyte
+  # nesting (50 000 "- " on one line) lies far beyond libFuzzer's default length.
   max_len=4096
   [ "$name" = number_text ] && max_len=64
+  [ "$name" = calibration ] && max_len=262144
+  [ "$name" = camera_file ] || [ "$name" = coordinate_file ] || [ "$name" = correction ] &&
+    max_len=65536
   log="$out/$name/run.log"
   ASAN_OPTIONS=detect_leaks=1 "$target" "$work" -max_total_time="$seconds" -timeout=10 \
     -rss_limit_mb=2048 -max_len="$max_len" -artifact_prefix="$out/$name/artifacts/" \

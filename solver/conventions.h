@@ -4,8 +4,10 @@
 // what the program computes.
 //
 // Raw image frame
-//   Pixels as measured on the photograph and held by the image coordinate file: origin at the
-//   top-left corner, x to the right, y down.
+//   Pixels as measured on the photograph and held by the image coordinate file: x to the right,
+//   y down, whole numbers at pixel CENTRES: the centre of the top-left pixel is (0, 0) and its
+//   top-left corner (−0.5, −0.5), as in OpenCV. A COLMAP camera (centre of the top-left pixel at
+//   (0.5, 0.5)) is shifted into this convention when it is read (files/lens_model.h).
 //
 // Corrected image frame
 //   What the solver works in: pixels after the correction table (or the lens model of a

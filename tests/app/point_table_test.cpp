@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <random>
 
 #include "app/orientation_residuals.h"
 #include "app/orientation_session.h"
+#include "app/point_pairing.h"
 #include "fake_ui.h"
 #include "files/coordinate_file.h"
 #include "files/text_file.h"
@@ -196,6 +198,78 @@ TEST(PointPairingTest, PointsOfOneFileOnlyAreLeftOutWithAWarningNamingThem) {
   EXPECT_EQ(state.ImagePoints.Count(), count - 1);
   EXPECT_EQ(state.ScenePoints.Count(), count - 1);
   EXPECT_EQ(state.PointIds[2], "20");
+}
+
+TEST(PointTableTest, PlainAndQuotedLinesReadAlikeAndADuplicateIsFoundAmongMany) {
+  // Plain lines are split in place, quoted ones field by field: both give the same points.
+  std::string plain = "id;x;y\n";
+  std::string quoted = "id;x;y\n";
+  for (int i = 0; i < 100000; ++i) {
+    std::string id = i % 3 == 0 ? "P" : "";
+    id += std::to_string(i * 7);
+    const std::string x = std::to_string(i) + ".25";
+    plain += id + " ; " + x + ";-" + std::to_string(i) + "\n";
+    quoted += "\"" + id + "\";\"" + x + "\"; -" + std::to_string(i) + "\n";
+  }
+  const PointTable a = ParsePointTable(plain, "a.csv");
+  const PointTable b = ParsePointTable(quoted, "b.csv");
+  ASSERT_EQ(a.points.size(), 100000u);
+  EXPECT_EQ(a.ids, b.ids);
+  EXPECT_EQ(a.lines, b.lines);
+  for (std::size_t i = 0; i < a.points.size(); ++i) {
+    EXPECT_EQ(a.points[i].x, b.points[i].x);
+    EXPECT_EQ(a.points[i].y, b.points[i].y);
+  }
+  EXPECT_EQ(a.ids[3], "P21");
+  EXPECT_EQ(a.points[3].x, 3.25);
+  // The one repeated identifier, at the end of a long table, is named at its second line.
+  try {
+    ParsePointTable(plain + "P693 ; 1 ; 2\n", "a.csv");
+    ADD_FAILURE() << "read";
+  } catch (const PointTableError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "Повторяющийся номер точки «P693» в строке 100002 файла a.csv: номера точек "
+              "должны быть разными.");
+  }
+}
+
+TEST(PointPairingTest, ManyIdentifiersPairInPointIdLessOrderAsAnOrderedMapWould) {
+  // Identifiers of digits (leading zeros too) and of letters, shuffled in each file, some in
+  // one file only: the pairing is the walk of two ordered maps.
+  std::mt19937 random(29);
+  std::vector<std::string> image, scene;
+  for (int i = 0; i < 20000; ++i) {
+    std::string id = i % 5 == 0 ? "A" : i % 7 == 0 ? "0" : "";
+    id += std::to_string(i);
+    if (i % 11 != 0) image.push_back(id);
+    if (i % 13 != 0) scene.push_back(id);
+  }
+  std::shuffle(image.begin(), image.end(), random);
+  std::shuffle(scene.begin(), scene.end(), random);
+  VT_Points imagePoints(1), scenePoints(1);
+  for (std::size_t i = 0; i < image.size(); ++i) imagePoints.Emplace(static_cast<double>(i), 0.0);
+  for (std::size_t i = 0; i < scene.size(); ++i) scenePoints.Emplace(0.0, static_cast<double>(i));
+  const PointPairing pairing = PairPoints(imagePoints, image, scenePoints, scene);
+
+  const auto less = [](const std::string& a, const std::string& b) { return PointIdLess(a, b); };
+  std::map<std::string, int, decltype(less)> imageIndex(less), sceneIndex(less);
+  for (std::size_t i = 0; i < image.size(); ++i) imageIndex.emplace(image[i], static_cast<int>(i));
+  for (std::size_t i = 0; i < scene.size(); ++i) sceneIndex.emplace(scene[i], static_cast<int>(i));
+  std::vector<std::string> ids, onlyInImage, onlyInScene;
+  for (const auto& [id, i] : imageIndex)
+    (sceneIndex.count(id) != 0 ? ids : onlyInImage).push_back(id);
+  for (const auto& entry : sceneIndex)
+    if (imageIndex.count(entry.first) == 0) onlyInScene.push_back(entry.first);
+  EXPECT_TRUE(pairing.byIdentifier);
+  EXPECT_EQ(pairing.ids, ids);
+  EXPECT_EQ(pairing.onlyInImage, onlyInImage);
+  EXPECT_EQ(pairing.onlyInScene, onlyInScene);
+  ASSERT_EQ(imagePoints.Count(), static_cast<int>(ids.size()));
+  ASSERT_EQ(scenePoints.Count(), static_cast<int>(ids.size()));
+  for (std::size_t k = 0; k < ids.size(); ++k) {
+    EXPECT_EQ(imagePoints.Get(static_cast<int>(k))->x, imageIndex.at(ids[k]));
+    EXPECT_EQ(scenePoints.Get(static_cast<int>(k))->y, sceneIndex.at(ids[k]));
+  }
 }
 
 }  // namespace

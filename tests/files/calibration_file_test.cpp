@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -65,7 +66,7 @@ const char kColmap[] =
     "#   CAMERA_ID, MODEL, WIDTH, HEIGHT, PARAMS[]\n"
     "# Number of cameras: 2\n"
     "7 OPENCV 1600 1200 1500 1530 810.5 590.25 -0.2 0.05 0.001 -0.0005\n"
-    "3 SIMPLE_RADIAL 800 600 700 400 300 -0.1\n";
+    "3 SIMPLE_RADIAL 800 600 700 400.5 300.5 -0.1\n";
 
 // The OpenCV camera model written out (Brown–Conrady with k1 k2 p1 p2 k3, then the camera matrix
 // with its skew): the raw pixel (x right, y down) of the ideal normalised point (x, y).
@@ -152,37 +153,37 @@ TEST(CalibrationFileTest, EachColmapModelGivesItsParametersInOpenCvsOrder) {
     LensModelKind kind;
   };
   const Case cases[] = {
-      {"1 SIMPLE_PINHOLE 640 480 500 320 240", 500, 500, 320, 240, {}, LensModelKind::Pinhole},
-      {"1 PINHOLE 640 480 500 501 320 240", 500, 501, 320, 240, {}, LensModelKind::Pinhole},
-      {"1 SIMPLE_RADIAL 640 480 500 320 240 0.1",
+      {"1 SIMPLE_PINHOLE 640 480 500 320.5 240.5", 500, 500, 320, 240, {}, LensModelKind::Pinhole},
+      {"1 PINHOLE 640 480 500 501 320.5 240.5", 500, 501, 320, 240, {}, LensModelKind::Pinhole},
+      {"1 SIMPLE_RADIAL 640 480 500 320.5 240.5 0.1",
        500,
        500,
        320,
        240,
        {0.1, 0, 0, 0},
        LensModelKind::OpenCv},
-      {"1 RADIAL 640 480 500 320 240 0.1 0.2",
+      {"1 RADIAL 640 480 500 320.5 240.5 0.1 0.2",
        500,
        500,
        320,
        240,
        {0.1, 0.2, 0, 0},
        LensModelKind::OpenCv},
-      {"1 OPENCV 640 480 500 501 320 240 1 2 3 4",
+      {"1 OPENCV 640 480 500 501 320.5 240.5 1 2 3 4",
        500,
        501,
        320,
        240,
        {1, 2, 3, 4},
        LensModelKind::OpenCv},
-      {"1 FULL_OPENCV 640 480 500 501 320 240 1 2 3 4 5 6 7 8",
+      {"1 FULL_OPENCV 640 480 500 501 320.5 240.5 1 2 3 4 5 6 7 8",
        500,
        501,
        320,
        240,
        {1, 2, 3, 4, 5, 6, 7, 8},
        LensModelKind::OpenCv},
-      {"1 OPENCV_FISHEYE 640 480 500 501 320 240 1 2 3 4",
+      {"1 OPENCV_FISHEYE 640 480 500 501 320.5 240.5 1 2 3 4",
        500,
        501,
        320,
@@ -289,6 +290,80 @@ TEST(CalibrationFileTest, AFileThatCannotServeGivesItsReasonAndLeavesTheGeometry
                     folder.Write("big.yml", "%YAML:1.0\n" + std::string(2 * 1024 * 1024, '#')), 0,
                     geometry)));
   EXPECT_EQ(OnlyMessage(ui), p + "файл слишком велик для файла калибровки!");
+}
+
+TEST(CalibrationFileTest, AColmapCameraAndTheEquivalentOpenCvFileGiveTheSamePose) {
+  // COLMAP's principal point is half a pixel more than OpenCV's for the same camera: the centre
+  // of the top-left pixel is (0.5, 0.5) there and (0, 0) here.
+  ScratchFolder folder;
+  const std::string yaml = folder.Write(
+      "c.yml",
+      "%YAML:1.0\n---\nimage_width: 640\nimage_height: 480\ncamera_matrix: !!opencv-matrix\n"
+      "   rows: 3\n   cols: 3\n   dt: d\n   data: [ 800., 0., 318.25, 0., 805., 241.75, 0., 0., 1. "
+      "]\n"
+      "distortion_coefficients: !!opencv-matrix\n   rows: 1\n   cols: 4\n   dt: d\n"
+      "   data: [ -0.1, 0.02, 0.001, -0.002 ]\n");
+  const std::string colmap = folder.Write(
+      "cameras.txt", "1 OPENCV 640 480 800 805 318.75 242.25 -0.1 0.02 0.001 -0.002\n");
+  const LensCalibration a = LoadCalibrationFile(yaml, 0);
+  const LensCalibration b = LoadCalibrationFile(colmap, 0);
+  EXPECT_EQ(a.cx, b.cx);
+  EXPECT_EQ(a.cy, b.cy);
+
+  // A 5 × 5 target 2000 units in front of the camera, imaged through the lens to raw pixels.
+  std::vector<PixelPoint> corrected;
+  std::string scene;
+  for (int i = 0; i < 5; ++i)
+    for (int j = 0; j < 5; ++j) {
+      const double X = -400 + 200.0 * i;
+      const double Y = -300 + 150.0 * j;
+      const double depth = 2000 - 0.2 * X + 0.1 * Y;
+      corrected.push_back({800 * X / depth, 800 * Y / depth});
+      scene += std::to_string(X) + " ; " + std::to_string(Y) + "\r\n";
+    }
+  std::string image;
+  char line[96];
+  for (const PixelPoint& p : CorrectedToRaw(a, corrected)) {
+    std::snprintf(line, sizeof line, "%.6f ; %.6f\r\n", p.x, p.y);
+    image += line;
+  }
+  const std::string imageFile = folder.Write("image.crd", image);
+  const std::string sceneFile = folder.Write("scene.crd", scene);
+  for (const int level : {0, 1}) {
+    SCOPED_TRACE(level);
+    OrientationState fromYaml, fromColmap;
+    for (OrientationState* state : {&fromYaml, &fromColmap}) {
+      state->CameraFileName = state == &fromYaml ? yaml : colmap;
+      state->ImageFileName = imageFile;
+      state->SceneFileName = sceneFile;
+      state->Settings.EstimateLevel = level;
+      FakeUi ui;
+      ASSERT_TRUE(RunOrientation(*state, ui));
+    }
+    for (int i = 0; i < kResultCount; ++i)
+      EXPECT_EQ(fromYaml.Values.values[i], fromColmap.Values.values[i]) << i;
+  }
+}
+
+TEST(CalibrationFileTest, YamlSequenceIndicatorsNestedBeyondTheLimitAreRefusedUnparsed) {
+  // Fifty thousand "- " overflowed the parser's stack; refused before it is parsed, on the key's
+  // line or on a line of their own.
+  ScratchFolder folder;
+  const std::string head =
+      "%YAML:1.0\n---\nimage_width: 640\nimage_height: 480\ndistortion_coefficients:";
+  std::string dashes;
+  for (int i = 0; i < 50000; ++i) dashes += "- ";
+  for (const std::string& text : {head + " " + dashes + "\n", head + "\n" + dashes + "0.1\n",
+                                  head + "\n" + std::string("? ") + dashes + "\n"}) {
+    FakeUi ui;
+    InteriorGeometry geometry;
+    EXPECT_FALSE(ReadCalibrationFile(folder.Write("deep.yml", text), 0, geometry, ui));
+    EXPECT_EQ(OnlyMessage(ui),
+              "Ошибка чтения файла калибровки камеры: файл не разбирается как файл OpenCV!");
+  }
+  // A sequence of numbers, negative ones included, still reads.
+  const std::string flat = std::string(kYaml);
+  EXPECT_NO_THROW(LoadCalibrationFile(folder.Write("flat.yml", flat), 0));
 }
 
 TEST(LensModelTest, SkewAndUnequalFocalLengthsAreFoldedIntoTheOneFocalLengthFrame) {
