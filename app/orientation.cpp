@@ -12,6 +12,7 @@
 #include "files/calibration_file.h"
 #include "files/coordinate_file.h"
 #include "files/text_file.h"
+#include "solver/point_geometry.h"
 #include "solver/point_spread.h"
 #include "solver/refinement.h"
 
@@ -477,12 +478,36 @@ std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed) {
          std::to_string(seconds / 60 % 60) + " : " + std::to_string(seconds % 60);
 }
 
+Expected<void> CheckLayout(const OrientationRun& run) {
+  const int count = std::min(run.ImagePoints.Count(), run.ScenePoints.Count());
+  const bool rigorous = run.Settings.EstimateLevel == kRigorousLevel;
+  for (const bool image : {true, false}) {
+    const VT_Points& list = image ? run.ImagePoints : run.ScenePoints;
+    std::vector<double> x(static_cast<std::size_t>(count)), y(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+      x[static_cast<std::size_t>(i)] = list.Get(i)->x;
+      y[static_cast<std::size_t>(i)] = list.Get(i)->y;
+    }
+    const PointGeometry geometry = CheckPointGeometry(x, y, image ? "изображения" : "сцены");
+    // The projective transformation of levels 0, 1 and 3 needs four points in general position;
+    // the rigorous level still fixes the pose from a line and one point off it, and judges that
+    // layout itself.
+    const bool refused = geometry.problem != PointGeometryProblem::kNone &&
+                         !(rigorous && geometry.problem == PointGeometryProblem::kAllButOneOnLine);
+    if (refused)
+      return Failure{geometry.reason, "Ошибка!", MessageIcon::None,
+                     image ? FailedInput::kImage : FailedInput::kScene};
+  }
+  return Success();
+}
+
 Expected<void> RunSteps(OrientationRun& run, const std::string& logPath, int threads) {
   run.StartTime = std::chrono::system_clock::now();
   run.Warnings.clear();
   if (Expected<void> read = LoadInputs(run); !read) return read;
   if (run.ImagePoints.Count() < 4 || run.ScenePoints.Count() < 4)
     return Failure{"Недостаточно точек! Процедура прервана!"};
+  if (Expected<void> layout = CheckLayout(run); !layout) return layout;
   bool spread = false;
   try {
     spread = CheckPointSpread(run.ImagePoints, run.Geometry.ImageWidth, run.Geometry.ImageHeight);

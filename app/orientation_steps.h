@@ -99,13 +99,19 @@ void OrientFromCoefficients(OrientationRun& run, const PoseOptions& options = {}
 Expected<void> ComputePose(OrientationRun& run, const PoseOptions& options = {});
 
 // The steps in order: StartTime, LoadInputs, fewer than 4 points -> "Недостаточно точек!
-// Процедура прервана!" / "Ошибка!", the spread warning (a spread check that overflows ends the
-// run as a failing computation does), the warning about image points no correction band covers,
-// the focal length estimated where the camera file gives none (or the refusal), the
+// Процедура прервана!" / "Ошибка!", CheckLayout, the spread warning (a spread check that overflows
+// ends the run as a failing computation does), the warning about image points no correction band
+// covers, the focal length estimated where the camera file gives none (or the refusal), the
 // mirrored-scene warning (levels 0, 1, 3), ClearResults and progress.computing, the status
 // "Подождите. Идёт счёт...", then ComputePose with the elapsed time as progress. `logPath` and
 // `threads` as OrientationRequest's.
 Expected<void> RunSteps(OrientationRun& run, const std::string& logPath = "", int threads = 0);
+
+// The layout check at every level: image and scene points (the pairs, up to the shorter list)
+// that lie all on one line or hold fewer than four distinct points are refused, naming the
+// problem; all but one point on a line is refused too below the rigorous level, whose estimate
+// still fixes a pose from it.
+Expected<void> CheckLayout(const OrientationRun& run);
 
 // Keeps a warning ("Предупреждение!") in run.Warnings and reports it through run.progress.
 void Warn(OrientationRun& run, const std::string& text, std::vector<int> points = {});
