@@ -1,5 +1,6 @@
 #include "solver/pose.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 
@@ -58,6 +59,39 @@ TPoint3 ProjectionCentreFromRotation(const Rotation& r, double sightingX, double
                                      double distance) {
   return TPoint3(Finite(sightingX + r.xZ * distance), Finite(sightingY + r.yZ * distance),
                  Finite(r.zZ * distance));
+}
+
+void DeriveResultValues(double Al, double Bet, double Hi, double L, double Sx, double Sy,
+                        ValueGuard guard, const std::function<void(ResultIndex, double)>& keep,
+                        Rotation* rotation, TPoint3* centre) {
+  const bool raise = guard == ValueGuard::kRaise;
+  const auto arcsine = [raise](double v) {
+    return raise ? CheckedAsin(v) : std::asin(std::clamp(v, -1.0, 1.0));
+  };
+  const auto quotient = [raise](double n, double d) { return raise ? Divide(n, d) : n / d; };
+  keep(kDistance, L);
+  keep(kStandAl, ToDegrees(Al));
+  keep(kStandBet, ToDegrees(Bet));
+  keep(kStandHi, ToDegrees(Hi));
+
+  const Rotation r = AnglesToRotation(Al, Bet, Hi);
+  if (rotation != nullptr) *rotation = r;
+  const TPoint3 c = raise ? ProjectionCentreFromRotation(r, Sx, Sy, L)
+                          : TPoint3(Sx + r.xZ * L, Sy + r.yZ * L, r.zZ * L);
+  if (centre != nullptr) *centre = c;
+  keep(kCentreX, c.x);
+  keep(kCentreY, c.y);
+  keep(kCentreZ, c.z);
+  const double cosines[9] = {r.xX, r.xY, r.xZ, r.yX, r.yY, r.yZ, r.zX, r.zY, r.zZ};
+  for (int i = 0; i < 9; ++i) keep(static_cast<ResultIndex>(kCosXX + i), cosines[i]);
+
+  // Photogrammetric angles (radians).
+  const double omega = arcsine(-r.yZ);
+  const double alpha = arcsine(quotient(-r.xZ, std::cos(omega)));
+  const double kappa = std::atan(quotient(r.yX, r.yY));
+  keep(kPhotoAlpha, ToDegrees(alpha));
+  keep(kPhotoOmega, ToDegrees(omega));
+  keep(kPhotoKappa, ToDegrees(kappa));
 }
 
 void PoseFromCoefficients(const TransformCoefficients& a, const VT_Points& imagePoints,
@@ -122,29 +156,11 @@ void PoseFromCoefficients(const TransformCoefficients& a, const VT_Points& image
   result.Bet = Bet;
   result.Hi = Hi;
 
-  Keep(result, kDistance, L);
-  Keep(result, kStandAl, ToDegrees(Al));
-  Keep(result, kStandBet, ToDegrees(Bet));
-  Keep(result, kStandHi, ToDegrees(Hi));
-
   // From here on the rotation is the orthonormal one of the final angles.
-  const Rotation r = AnglesToRotation(Al, Bet, Hi);
-  result.rotation = r;
-  const TPoint3 centre = ProjectionCentreFromRotation(r, result.sightingX, result.sightingY, L);
-  result.centre = centre;
-  Keep(result, kCentreX, centre.x);
-  Keep(result, kCentreY, centre.y);
-  Keep(result, kCentreZ, centre.z);
-  const double cosines[9] = {r.xX, r.xY, r.xZ, r.yX, r.yY, r.yZ, r.zX, r.zY, r.zZ};
-  for (int i = 0; i < 9; ++i) Keep(result, static_cast<ResultIndex>(kCosXX + i), cosines[i]);
-
-  // Photogrammetric angles (radians).
-  const double omega = CheckedAsin(-r.yZ);
-  const double alpha = CheckedAsin(Divide(-r.xZ, std::cos(omega)));
-  const double kappa = std::atan(Divide(r.yX, r.yY));
-  Keep(result, kPhotoAlpha, ToDegrees(alpha));
-  Keep(result, kPhotoOmega, ToDegrees(omega));
-  Keep(result, kPhotoKappa, ToDegrees(kappa));
+  DeriveResultValues(
+      Al, Bet, Hi, L, result.sightingX, result.sightingY, ValueGuard::kRaise,
+      [&result](ResultIndex index, double value) { Keep(result, index, value); }, &result.rotation,
+      &result.centre);
 
   // The cost is reported beside the result; at level 0 nothing else needs it, so a point that
   // projects to infinity there must not cost the user the result.

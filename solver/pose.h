@@ -32,6 +32,23 @@ Rotation AnglesToRotation(double Al, double Bet, double Hi);
 TPoint3 ProjectionCentreFromRotation(const Rotation& r, double sightingX, double sightingY,
                                      double distance);
 
+// How DeriveResultValues treats an arcsine beyond ±1 and a value that is not finite: the
+// pattern-search levels raise ZelvError (an arithmetic fault of their computation); the rigorous
+// level, whose angles come from an orthonormal rotation, clamps the arcsine and leaves the check
+// of the values to its caller.
+enum class ValueGuard { kRaise, kClamp };
+
+// The one derivation of the 21 values from a pose: the stand angles Al, Bet, Hi (radians), the
+// distance L and the sighting point (Sx, Sy) (scene units), which the caller keeps itself. Each
+// other value goes to `keep` in the order the desktop computes them: the distance and the stand
+// angles (degrees), then — from the rotation of the angles, stored in `*rotation` when given — the
+// projection centre (stored in `*centre` when given), the nine direction cosines and the
+// photogrammetric angles (degrees). With ValueGuard::kRaise a fault raises after the values
+// before it were kept.
+void DeriveResultValues(double Al, double Bet, double Hi, double L, double Sx, double Sy,
+                        ValueGuard guard, const std::function<void(ResultIndex, double)>& keep,
+                        Rotation* rotation = nullptr, TPoint3* centre = nullptr);
+
 // How the pose computation reaches outside its inputs.
 struct PoseSolveOptions {
   // Called once at the start of every refinement round (see RefinementContext::progress).

@@ -383,31 +383,10 @@ double WeakestTriangle(const std::vector<PlanarCorrespondence>& points,
 
 std::array<double, kResultCount> StandPoseValues(const StandPose& pose) {
   std::array<double, kResultCount> v{};
-  const Rotation r = AnglesToRotation(pose.Al, pose.Bet, pose.Hi);
-  v[kDistance] = pose.L;
-  v[kStandAl] = ToDegrees(pose.Al);
-  v[kStandBet] = ToDegrees(pose.Bet);
-  v[kStandHi] = ToDegrees(pose.Hi);
   v[kSightingX] = pose.Sx;
   v[kSightingY] = pose.Sy;
-  v[kCentreX] = pose.Sx + r.xZ * pose.L;
-  v[kCentreY] = pose.Sy + r.yZ * pose.L;
-  v[kCentreZ] = r.zZ * pose.L;
-  v[kCosXX] = r.xX;
-  v[kCosXY] = r.xY;
-  v[kCosXZ] = r.xZ;
-  v[kCosYX] = r.yX;
-  v[kCosYY] = r.yY;
-  v[kCosYZ] = r.yZ;
-  v[kCosZX] = r.zX;
-  v[kCosZY] = r.zY;
-  v[kCosZZ] = r.zZ;
-  const double omega = std::asin(std::clamp(-r.yZ, -1.0, 1.0));
-  const double alpha = std::asin(std::clamp(-r.xZ / std::cos(omega), -1.0, 1.0));
-  const double kappa = std::atan(r.yX / r.yY);
-  v[kPhotoAlpha] = ToDegrees(alpha);
-  v[kPhotoOmega] = ToDegrees(omega);
-  v[kPhotoKappa] = ToDegrees(kappa);
+  DeriveResultValues(pose.Al, pose.Bet, pose.Hi, pose.L, pose.Sx, pose.Sy, ValueGuard::kClamp,
+                     [&v](ResultIndex index, double value) { v[index] = value; });
   return v;
 }
 
