@@ -52,18 +52,18 @@ double InvertAxis(Correct correct, double target, double start) {
 
 }  // namespace
 
-RawPoint RawFromCorrected(const InteriorGeometry& geometry, double x, double y) {
+PixelPoint RawFromCorrected(const InteriorGeometry& geometry, double x, double y) {
   // A calibration file's lens model maps back through its own forward model.
   if (geometry.Lens) {
     const PixelPoint raw = CorrectedToRaw(*geometry.Lens, {PixelPoint{x, y}}).front();
-    return RawPoint{raw.x, raw.y};
+    return PixelPoint{raw.x, raw.y};
   }
   CorrectionTableParser table(geometry.CorrectionTable);
   const double cx = geometry.ImageCentreX, cy = geometry.ImageCentreY;
   // First guesses: the identity correction, x = raw - cx and y = cy - raw.
   const double rawX = InvertAxis([&](double r) { return table.CorrectX(r, cx); }, x, cx + x);
   const double rawY = InvertAxis([&](double r) { return table.CorrectY(r, cy); }, y, cy - y);
-  return RawPoint{rawX, rawY};
+  return PixelPoint{rawX, rawY};
 }
 
 std::optional<PhotoOverlay> PhotoOverlayOf(const Residuals& residuals,
@@ -98,9 +98,9 @@ RawPoints ChessboardScenePoints(int columns, int rows, double squareSize,
   if (columns < 2 || rows < 2 || !(squareSize > 0) || !std::isfinite(squareSize) ||
       corners.size() != static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows))
     throw ZelvError("Неверные размеры мишени");
-  const RawPoint& first = corners[0];
-  const RawPoint& alongRow = corners[1];
-  const RawPoint& acrossRows = corners[static_cast<std::size_t>(columns)];
+  const PixelPoint& first = corners[0];
+  const PixelPoint& alongRow = corners[1];
+  const PixelPoint& acrossRows = corners[static_cast<std::size_t>(columns)];
   const double ux = alongRow.x - first.x, uy = alongRow.y - first.y;
   const double vx = acrossRows.x - first.x, vy = acrossRows.y - first.y;
   // Raw y points down: a positive raw cross product is a negative one in the corrected frame, so
@@ -110,7 +110,7 @@ RawPoints ChessboardScenePoints(int columns, int rows, double squareSize,
   scene.reserve(corners.size());
   for (int r = 0; r < rows; ++r)
     for (int c = 0; c < columns; ++c)
-      scene.push_back(RawPoint{c * squareSize, ySign * (r * squareSize) + 0.0});  // no -0
+      scene.push_back(PixelPoint{c * squareSize, ySign * (r * squareSize) + 0.0});  // no -0
   return scene;
 }
 

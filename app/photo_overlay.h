@@ -20,12 +20,12 @@ namespace zelv {
 // calibration file, its lens model) is the corrected point (x, y) (pixels, origin at the image
 // centre, y up). Raises ZelvError when the table does not read or no raw coordinate within a band
 // corrects to the point.
-RawPoint RawFromCorrected(const InteriorGeometry& geometry, double x, double y);
+PixelPoint RawFromCorrected(const InteriorGeometry& geometry, double x, double y);
 
 struct OverlayPoint {
   int number = 0;        // line number in the coordinate files, from 1
-  RawPoint measured;     // the image point the orientation used, raw pixels
-  RawPoint projected;    // its scene point projected through the result, raw pixels
+  PixelPoint measured;   // the image point the orientation used, raw pixels
+  PixelPoint projected;  // its scene point projected through the result, raw pixels
   bool flagged = false;  // beyond the σ count of the residuals
   bool outlier = false;  // left out as a blunder by the rigorous estimate
 };

@@ -16,7 +16,7 @@ void CheckIndex(const RawPoints& points, std::size_t index) {
   if (index >= points.size()) throw ZelvError("Нет точки с номером " + std::to_string(index + 1));
 }
 
-RawPoint Checked(RawPoint point) {
+PixelPoint Checked(PixelPoint point) {
   if (!std::isfinite(point.x) || !std::isfinite(point.y))
     throw ZelvError("Координаты точки вне допустимого диапазона");
   return point;
@@ -24,13 +24,13 @@ RawPoint Checked(RawPoint point) {
 
 }  // namespace
 
-RawPoints WithPointAdded(const RawPoints& points, RawPoint point) {
+RawPoints WithPointAdded(const RawPoints& points, PixelPoint point) {
   RawPoints edited = points;
   edited.push_back(Checked(point));
   return edited;
 }
 
-RawPoints WithPointMoved(const RawPoints& points, std::size_t index, RawPoint to) {
+RawPoints WithPointMoved(const RawPoints& points, std::size_t index, PixelPoint to) {
   CheckIndex(points, index);
   RawPoints edited = points;
   edited[index] = Checked(to);
@@ -39,7 +39,7 @@ RawPoints WithPointMoved(const RawPoints& points, std::size_t index, RawPoint to
 
 RawPoints WithPointShifted(const RawPoints& points, std::size_t index, double dx, double dy) {
   CheckIndex(points, index);
-  return WithPointMoved(points, index, RawPoint{points[index].x + dx, points[index].y + dy});
+  return WithPointMoved(points, index, PixelPoint{points[index].x + dx, points[index].y + dy});
 }
 
 RawPoints WithPointsRemoved(const RawPoints& points, std::vector<std::size_t> indexes) {
@@ -80,7 +80,7 @@ RawPoints ReadPointFile(const std::string& name) {
       const SplitLine split = SplitAtFirstSemicolon(line);
       const double x = ReadNumber(split.first);
       const double y = ReadNumber(split.rest);
-      points.push_back(Checked(RawPoint{x, y}));
+      points.push_back(Checked(PixelPoint{x, y}));
     }
     return points;
   } catch (const std::exception&) {
@@ -91,7 +91,7 @@ RawPoints ReadPointFile(const std::string& name) {
 std::vector<std::string> PointLines(const RawPoints& points, char decimalSeparator) {
   std::vector<std::string> lines;
   lines.reserve(points.size());
-  for (const RawPoint& p : points)
+  for (const PixelPoint& p : points)
     lines.push_back(FormatGeneral(Checked(p).x, decimalSeparator) + " ; " +
                     FormatGeneral(p.y, decimalSeparator));
   return lines;

@@ -15,22 +15,18 @@
 #include <vector>
 
 #include "base/number_text.h"
+#include "points/pixel_point.h"
 
 namespace zelv {
 
-struct RawPoint {
-  double x = 0;  // pixels, to the right
-  double y = 0;  // pixels, downwards
-  friend bool operator==(const RawPoint&, const RawPoint&) = default;
-};
-
-using RawPoints = std::vector<RawPoint>;
+// The points of a photograph in raw pixels (x right, y down).
+using RawPoints = std::vector<PixelPoint>;
 
 // The list with `point` appended (it gets the number size + 1).
-RawPoints WithPointAdded(const RawPoints& points, RawPoint point);
+RawPoints WithPointAdded(const RawPoints& points, PixelPoint point);
 
 // The list with point `index` at `to`.
-RawPoints WithPointMoved(const RawPoints& points, std::size_t index, RawPoint to);
+RawPoints WithPointMoved(const RawPoints& points, std::size_t index, PixelPoint to);
 
 // The list with point `index` shifted by (dx, dy) pixels.
 RawPoints WithPointShifted(const RawPoints& points, std::size_t index, double dx, double dy);

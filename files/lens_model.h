@@ -28,6 +28,8 @@
 #include <string>
 #include <vector>
 
+#include "points/pixel_point.h"
+
 namespace zelv {
 
 // COLMAP's pixel coordinates less ZELV's (and OpenCV's) for the same point, in x and in y.
@@ -56,11 +58,6 @@ struct LensCalibration {
   double skew = 0;        // camera matrix element (0, 1), pixels
   std::vector<double> coefficients;        // in OpenCV's order for the kind (empty: pinhole)
   double imageWidth = 0, imageHeight = 0;  // pixels
-};
-
-struct PixelPoint {
-  double x = 0;
-  double y = 0;
 };
 
 // Raw pixels (x right, y down) to corrected pixels (origin at the principal point, y up, in

@@ -22,7 +22,7 @@ constexpr int kSearchSide = 2400;  // pixels: larger photographs are searched at
 
 QImage GreyOf(const QImage& photo) { return photo.convertToFormat(QImage::Format_Grayscale8); }
 
-std::optional<RawPoint> RefineCorner(const QImage& grey, RawPoint guess, int radius) {
+std::optional<PixelPoint> RefineCorner(const QImage& grey, PixelPoint guess, int radius) {
   if (grey.isNull() || grey.format() != QImage::Format_Grayscale8 || radius < 2)
     return std::nullopt;
   if (!std::isfinite(guess.x) || !std::isfinite(guess.y)) return std::nullopt;
@@ -38,8 +38,8 @@ std::optional<RawPoint> RefineCorner(const QImage& grey, RawPoint guess, int rad
       cv::Point2f(static_cast<float>(guess.x - left), static_cast<float>(guess.y - top))};
   cv::cornerSubPix(patch, corner, cv::Size(radius, radius), cv::Size(-1, -1),
                    cv::TermCriteria(cv::TermCriteria::EPS + cv::TermCriteria::COUNT, 60, 1e-4));
-  const RawPoint found{left + static_cast<double>(corner[0].x),
-                       top + static_cast<double>(corner[0].y)};
+  const PixelPoint found{left + static_cast<double>(corner[0].x),
+                         top + static_cast<double>(corner[0].y)};
   const double dx = found.x - guess.x, dy = found.y - guess.y;
   if (!std::isfinite(found.x) || !std::isfinite(found.y) || std::sqrt(dx * dx + dy * dy) > radius)
     return std::nullopt;
@@ -92,10 +92,10 @@ std::optional<RawPoints> FindChessboard(const QImage& grey, int columns, int row
   points.reserve(corners.size());
   for (const cv::Point2f& c : corners) {
     // INTER_AREA maps pixel centres as (x + 0.5) / scale - 0.5.
-    RawPoint p{(c.x + 0.5) / scale - 0.5, (c.y + 0.5) / scale - 0.5};
+    PixelPoint p{(c.x + 0.5) / scale - 0.5, (c.y + 0.5) / scale - 0.5};
     if (scale < 1) {
       const int radius = std::max(3, static_cast<int>(std::lround(2 / scale)));
-      if (const std::optional<RawPoint> refined = RefineCorner(grey, p, radius)) p = *refined;
+      if (const std::optional<PixelPoint> refined = RefineCorner(grey, p, radius)) p = *refined;
     }
     points.push_back(p);
   }

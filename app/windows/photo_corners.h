@@ -17,7 +17,7 @@ QImage GreyOf(const QImage& photo);
 // The corner nearest to `guess` within `radius` pixels, to a fraction of a pixel
 // (cv::cornerSubPix on the neighbourhood). Nothing when the neighbourhood leaves the picture or
 // the refinement runs away from the guess (no corner there).
-std::optional<RawPoint> RefineCorner(const QImage& grey, RawPoint guess, int radius = 7);
+std::optional<PixelPoint> RefineCorner(const QImage& grey, PixelPoint guess, int radius = 7);
 
 // The `columns` × `rows` inner corners of a chessboard (cv::findChessboardCornersSB), row by row
 // in the order OpenCV finds them. A large photograph is searched at a reduced size and each corner

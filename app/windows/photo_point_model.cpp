@@ -44,7 +44,7 @@ int PhotoPointModel::columnCount(const QModelIndex& parent) const {
 
 QVariant PhotoPointModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
-  const RawPoint& p = points_[static_cast<std::size_t>(index.row())];
+  const PixelPoint& p = points_[static_cast<std::size_t>(index.row())];
   const int number = index.row() + 1;
   const auto residual = residuals_.find(number);
   if (role == Qt::DisplayRole) {

@@ -45,8 +45,8 @@ const char kUnsavedCaption[] = "Предупреждение";
 constexpr double kPointedStep = 0.01;
 constexpr double kCornerStep = 0.001;
 
-RawPoint Measured(RawPoint at, double step) {
-  return RawPoint{std::round(at.x / step) * step, std::round(at.y / step) * step};
+PixelPoint Measured(PixelPoint at, double step) {
+  return PixelPoint{std::round(at.x / step) * step, std::round(at.y / step) * step};
 }
 constexpr int kNudgeMergeKey = 1;
 constexpr int kPhotoAllocationLimitMb = 2048;  // a 50-megapixel photograph needs 200 MB
@@ -112,7 +112,7 @@ PhotoWindow::PhotoWindow(UserInterface& ui, QWidget* owner)
   statusBar()->addPermanentWidget(ScaleLabel);
 
   connect(View, &PhotoView::AddRequested, this, [this](QPointF at, bool refine) {
-    AddPoint(Measured(RawPoint{at.x(), at.y()}, kPointedStep), refine);
+    AddPoint(Measured(PixelPoint{at.x(), at.y()}, kPointedStep), refine);
   });
   connect(View, &PhotoView::NudgeRequested, this, &PhotoWindow::NudgeSelected);
   connect(View, &PhotoView::PointsDragged, this, &PhotoWindow::TakeDraggedPositions);
@@ -463,7 +463,7 @@ const QImage& PhotoWindow::Grey() {
   return grey_;
 }
 
-void PhotoWindow::AddPoint(RawPoint at, bool refine) {
+void PhotoWindow::AddPoint(PixelPoint at, bool refine) {
   if (photo_.isNull()) return;
   const QRectF photo(-0.5, -0.5, photo_.width(), photo_.height());
   if (!photo.contains(QPointF(at.x, at.y))) {
@@ -471,7 +471,7 @@ void PhotoWindow::AddPoint(RawPoint at, bool refine) {
     return;
   }
   if (refine) {
-    if (const std::optional<RawPoint> corner = RefineCorner(Grey(), at))
+    if (const std::optional<PixelPoint> corner = RefineCorner(Grey(), at))
       at = Measured(*corner, kCornerStep);
     else
       statusBar()->showMessage(
@@ -514,7 +514,7 @@ void PhotoWindow::TakeDraggedPositions() {
   PhotoEdit after = edit_;
   bool moved = false;
   for (std::size_t i = 0; i < items_.size(); ++i) {
-    const RawPoint at{items_[i]->pos().x(), items_[i]->pos().y()};
+    const PixelPoint at{items_[i]->pos().x(), items_[i]->pos().y()};
     // Only the dragged points are taken, to what a drag measures; the others keep their digits.
     if (!(at == after.points[i])) {
       after.points = WithPointMoved(after.points, i, Measured(at, kPointedStep));
@@ -557,7 +557,7 @@ void PhotoWindow::RefineSelected() {
   int missed = 0;
   for (int n : numbers) {
     const std::size_t i = static_cast<std::size_t>(n - 1);
-    if (const std::optional<RawPoint> corner = RefineCorner(Grey(), after.points[i]))
+    if (const std::optional<PixelPoint> corner = RefineCorner(Grey(), after.points[i]))
       after.points = WithPointMoved(after.points, i, Measured(*corner, kCornerStep));
     else
       ++missed;
@@ -581,7 +581,7 @@ bool PhotoWindow::FindChessboard(int columns, int rows, double squareSize) {
     return false;
   }
   PhotoEdit after;
-  for (RawPoint& corner : *corners) corner = Measured(corner, kCornerStep);
+  for (PixelPoint& corner : *corners) corner = Measured(corner, kCornerStep);
   after.points = *corners;
   after.scene = ChessboardScenePoints(columns, rows, squareSize, *corners);
   Push(QStringLiteral("Шахматная мишень"), std::move(after));

@@ -67,7 +67,7 @@ class PhotoWindow : public QMainWindow {
   std::vector<int> SelectedPoints() const;
 
   // The edits, each one undo step.
-  void AddPoint(RawPoint at, bool refine);
+  void AddPoint(PixelPoint at, bool refine);
   void DeleteSelected();
   void NudgeSelected(double dx, double dy);
   void RenumberSelected(int newNumber);

@@ -36,7 +36,7 @@ TEST(PhotoPointEditTest, EachEditReturnsTheEditedListAndKeepsTheNumbersInOrder) 
   EXPECT_EQ(WithPointAdded(kFour, {9, 10}), (RawPoints{{1, 2}, {3, 4}, {5, 6}, {7, 8}, {9, 10}}));
   EXPECT_EQ(WithPointMoved(kFour, 2, {0.5, -0.25}),
             (RawPoints{{1, 2}, {3, 4}, {0.5, -0.25}, {7, 8}}));
-  EXPECT_EQ(WithPointShifted(kFour, 0, 0.1, -0.1)[0], (RawPoint{1 + 0.1, 2 - 0.1}));
+  EXPECT_EQ(WithPointShifted(kFour, 0, 0.1, -0.1)[0], (PixelPoint{1 + 0.1, 2 - 0.1}));
   // Indexes in any order, repeated: each point goes once.
   EXPECT_EQ(WithPointsRemoved(kFour, {3, 0, 3}), (RawPoints{{3, 4}, {5, 6}}));
   EXPECT_EQ(WithPointsRemoved(kFour, {}), kFour);
@@ -155,7 +155,7 @@ TEST(RawFromCorrectedTest, ACalibrationFileMapsBackThroughItsLensModel) {
   // The table the camera file would give is not looked at: a lens and no table still maps.
   for (const PixelPoint raw : {PixelPoint{40, 30}, PixelPoint{320, 240}, PixelPoint{610, 455}}) {
     const PixelPoint corrected = RawToCorrected(lens, {raw}).front();
-    const RawPoint back = RawFromCorrected(geometry, corrected.x, corrected.y);
+    const PixelPoint back = RawFromCorrected(geometry, corrected.x, corrected.y);
     EXPECT_NEAR(back.x, raw.x, 1e-6);
     EXPECT_NEAR(back.y, raw.y, 1e-6);
   }
@@ -164,16 +164,17 @@ TEST(RawFromCorrectedTest, ACalibrationFileMapsBackThroughItsLensModel) {
 TEST(RawFromCorrectedTest, InvertsTheCorrectionOfTheImageReader) {
   // The identity table: raw x = cx + x, raw y = cy - y.
   const InteriorGeometry identity = Camera({"1", "0 0 4000 4000 X 0 1 - Y 0 1 - ; "});
-  EXPECT_EQ(RawFromCorrected(identity, -220, 190), (RawPoint{100, 50}));
+  EXPECT_EQ(RawFromCorrected(identity, -220, 190), (PixelPoint{100, 50}));
   // A divisor, a quadratic term and a negative power in two bands (rising over their joint, so
   // each corrected value has one raw one): every raw point comes back.
   const InteriorGeometry bent =
       Camera({"2", "0 0 300 4000 X 1 1.01 0.0001 - 2 Y -3 0.98 0.00005 - ; ",
               "300 0 4000 4000 X 10 1.03 - Y -3 0.98 0.00005 - ; "});
-  for (const RawPoint raw : {RawPoint{12.5, 7.25}, RawPoint{299.9, 479}, RawPoint{600, 0.5}}) {
+  for (const PixelPoint raw :
+       {PixelPoint{12.5, 7.25}, PixelPoint{299.9, 479}, PixelPoint{600, 0.5}}) {
     const double x = CorrectImageX(raw.x, bent.CorrectionTable, bent.ImageCentreX);
     const double y = CorrectImageY(raw.y, bent.CorrectionTable, bent.ImageCentreY);
-    const RawPoint back = RawFromCorrected(bent, x, y);
+    const PixelPoint back = RawFromCorrected(bent, x, y);
     EXPECT_NEAR(back.x, raw.x, 1e-7);
     EXPECT_NEAR(back.y, raw.y, 1e-7);
   }
@@ -206,9 +207,9 @@ TEST(PhotoOverlayTest, ProjectionsGoToRawPixelsWithTheArrowMagnification) {
   ASSERT_TRUE(overlay);
   ASSERT_EQ(overlay->points.size(), 2u);
   EXPECT_EQ(overlay->points[0].number, 1);
-  EXPECT_EQ(overlay->points[0].measured, (RawPoint{100, 50}));
+  EXPECT_EQ(overlay->points[0].measured, (PixelPoint{100, 50}));
   // Corrected projection (-220.5, 190.25): raw y runs down.
-  EXPECT_EQ(overlay->points[0].projected, (RawPoint{99.5, 49.75}));
+  EXPECT_EQ(overlay->points[0].projected, (PixelPoint{99.5, 49.75}));
   EXPECT_EQ(overlay->points[1].number, 3);
   EXPECT_TRUE(overlay->points[1].flagged);
   EXPECT_FALSE(overlay->points[0].flagged);
@@ -233,7 +234,7 @@ TEST(ChessboardScenePointsTest, TheSceneKeepsTheHandednessOfTheCorrectedImage) {
   EXPECT_EQ(PointLines(scene, '.')[0], "0 ; 0");  // no "-0"
   // The same board found with the rows going up: Y runs along the rows.
   const RawPoints up = {{100, 110}, {110, 110}, {120, 110}, {100, 100}, {110, 100}, {120, 100}};
-  EXPECT_EQ(ChessboardScenePoints(3, 2, 2.5, up)[4], (RawPoint{2.5, 2.5}));
+  EXPECT_EQ(ChessboardScenePoints(3, 2, 2.5, up)[4], (PixelPoint{2.5, 2.5}));
   EXPECT_FALSE(ErrorOf([&] { ChessboardScenePoints(3, 3, 1, down); }).empty());
   EXPECT_FALSE(ErrorOf([&] { ChessboardScenePoints(3, 2, 0, down); }).empty());
   EXPECT_FALSE(ErrorOf([&] { ChessboardScenePoints(1, 6, 1, down); }).empty());

@@ -41,7 +41,7 @@
 
 using zelv::PhotoView;
 using zelv::PhotoWindow;
-using zelv::RawPoint;
+using zelv::PixelPoint;
 using zelv::RawPoints;
 using zelv::TOrientation_Form;
 using zelv::testing::FakeUi;
@@ -90,13 +90,13 @@ struct RenderedBoard {
     for (int r = 0; r < rows; ++r)
       for (int c = 0; c < columns; ++c) {
         const QPointF p = Placement().map(QPointF(c * square, r * square));
-        corners.push_back(RawPoint{p.x() - 0.5, p.y() - 0.5});
+        corners.push_back(PixelPoint{p.x() - 0.5, p.y() - 0.5});
       }
     return corners;
   }
 };
 
-double Distance(RawPoint a, RawPoint b) { return std::hypot(a.x - b.x, a.y - b.y); }
+double Distance(PixelPoint a, PixelPoint b) { return std::hypot(a.x - b.x, a.y - b.y); }
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 
@@ -123,7 +123,7 @@ void SelectRow(QAbstractItemView* view, int row) {
 }
 
 // The viewport position of a photograph pixel.
-QPoint ViewportAt(PhotoView* view, RawPoint p) {
+QPoint ViewportAt(PhotoView* view, PixelPoint p) {
   return view->viewportTransform().map(QPointF(p.x, p.y)).toPoint();
 }
 
@@ -280,12 +280,12 @@ class PhotoWindowTest : public QObject {
   void aNewPointsRowScrollsIntoViewAndSavingSaysWhere() {
     Workspace w;
     RawPoints many;
-    for (int i = 0; i < 80; ++i) many.push_back(RawPoint{10.0 + i, 20.0 + i});
+    for (int i = 0; i < 80; ++i) many.push_back(PixelPoint{10.0 + i, 20.0 + i});
     w.OpenBoard(RenderedBoard{}, &many);
     w.window->resize(700, 400);
     QCoreApplication::processEvents();
     w.window->List->scrollToTop();
-    w.window->AddPoint(RawPoint{300, 200}, false);
+    w.window->AddPoint(PixelPoint{300, 200}, false);
     QCoreApplication::processEvents();
     const QRect row = w.window->List->visualRect(w.window->List->model()->index(80, 0));
     QVERIFY2(w.window->List->viewport()->rect().contains(row.center()),
@@ -303,7 +303,7 @@ class PhotoWindowTest : public QObject {
     view->centerOn(320, 240);
 
     // Ctrl+click adds a point where the click was.
-    const RawPoint first{300, 200}, second{350, 260};
+    const PixelPoint first{300, 200}, second{350, 260};
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
                       ViewportAt(view, first));
     QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::ControlModifier,
@@ -315,11 +315,11 @@ class PhotoWindowTest : public QObject {
     QVERIFY(w.window->windowTitle().endsWith(QStringLiteral("[*]")));
     QCOMPARE(w.window->SelectedPoints(), std::vector<int>{2});  // the new point is selected
     // A click outside the photograph adds nothing.
-    w.window->AddPoint(RawPoint{-3, 10}, false);
+    w.window->AddPoint(PixelPoint{-3, 10}, false);
     QCOMPARE(w.window->Points().size(), 2u);
 
     // The arrow keys move the selected point by a tenth of a pixel; the presses undo as one.
-    const RawPoint placed = w.window->Points()[1];
+    const PixelPoint placed = w.window->Points()[1];
     view->setFocus();
     QTest::keyClick(view, Qt::Key_Right);
     QTest::keyClick(view, Qt::Key_Right);
@@ -341,7 +341,7 @@ class PhotoWindowTest : public QObject {
       QApplication::sendEvent(view->viewport(), &move);
     }
     QTest::mouseRelease(view->viewport(), Qt::LeftButton, {}, grab + QPoint(20, 12));
-    QVERIFY(Distance(w.window->Points()[0], RawPoint{first.x + 20, first.y + 12}) <= 0.75);
+    QVERIFY(Distance(w.window->Points()[0], PixelPoint{first.x + 20, first.y + 12}) <= 0.75);
     QCOMPARE(w.window->UndoStack->undoText(), QStringLiteral("Перемещение точки"));
 
     // Renumbering moves point 2 to number 1; the dialog asks for the number.
@@ -380,9 +380,9 @@ class PhotoWindowTest : public QObject {
     w.OpenBoard(board);
     w.window->AddModeAction->setChecked(true);
     w.window->ActualSizeAction->trigger();
-    const RawPoint corner = board.Corners()[13];
+    const PixelPoint corner = board.Corners()[13];
     w.window->View->centerOn(corner.x, corner.y);
-    const RawPoint click{corner.x + 2.6, corner.y - 1.8};
+    const PixelPoint click{corner.x + 2.6, corner.y - 1.8};
     // In the adding mode a plain click adds; with Shift it goes to the refined corner.
     QTest::mouseClick(w.window->View->viewport(), Qt::LeftButton, Qt::ShiftModifier,
                       ViewportAt(w.window->View, click));
@@ -390,14 +390,14 @@ class PhotoWindowTest : public QObject {
     QVERIFY2(Distance(w.window->Points()[0], corner) < 0.1,
              qPrintable(QString::number(Distance(w.window->Points()[0], corner))));
     // "Уточнить по углу" does the same for a point put by hand, as one undo step.
-    w.window->AddPoint(RawPoint{board.Corners()[20].x - 1.5, board.Corners()[20].y + 2}, false);
+    w.window->AddPoint(PixelPoint{board.Corners()[20].x - 1.5, board.Corners()[20].y + 2}, false);
     w.window->RefineAction->trigger();
     QVERIFY(Distance(w.window->Points()[1], board.Corners()[20]) < 0.1);
     QCOMPARE(w.window->UndoStack->undoText(), QStringLiteral("Уточнение по углу"));
     // In the middle of a white square there is no corner: the point stays where it was put.
     const QPointF white = board.Placement().map(QPointF(1.5 * board.square, 0.5 * board.square));
-    w.window->AddPoint(RawPoint{white.x(), white.y()}, true);
-    QVERIFY(Distance(w.window->Points()[2], RawPoint{white.x(), white.y()}) < 1e-9);
+    w.window->AddPoint(PixelPoint{white.x(), white.y()}, true);
+    QVERIFY(Distance(w.window->Points()[2], PixelPoint{white.x(), white.y()}) < 1e-9);
   }
 
   void savingWritesTheFileAndTheCloseQuestionNeverLosesPoints() {
@@ -405,7 +405,7 @@ class PhotoWindowTest : public QObject {
     const RawPoints opened = {{10.25, 20.5}, {100, 200.125}};
     w.OpenBoard(RenderedBoard{}, &opened);
     QCOMPARE(w.window->Points(), opened);
-    w.window->AddPoint(RawPoint{123.456789, 98.7654321}, false);
+    w.window->AddPoint(PixelPoint{123.456789, 98.7654321}, false);
 
     // Close: the editor's question; Yes and a failed write keep the window and the points. (The
     // file is replaced by a folder of its name, which no save may replace.)
@@ -433,7 +433,7 @@ class PhotoWindowTest : public QObject {
     QVERIFY(w.ui.saveRequests.empty());  // its own file: no dialog
     const RawPoints read = zelv::ReadPointFile(w.Path("image.crd"));
     QCOMPARE(read.size(), 3u);
-    QCOMPARE(read[2], (RawPoint{123.456789, 98.7654321}));
+    QCOMPARE(read[2], (PixelPoint{123.456789, 98.7654321}));
     QFile file(Q(w.Path("image.crd")));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(),
@@ -442,7 +442,7 @@ class PhotoWindowTest : public QObject {
     // "Сохранить как..." asks for the name and about an existing file; No writes nothing.
     w.window->show();
     QVERIFY(w.window->OpenPhoto(w.Path("photo.png"), w.Path("image.crd")));
-    w.window->AddPoint(RawPoint{5, 6}, false);
+    w.window->AddPoint(PixelPoint{5, 6}, false);
     w.ui.files = {w.Path("image.crd")};
     w.ui.answers = {false};
     QVERIFY(!w.window->SaveAs());
@@ -456,7 +456,7 @@ class PhotoWindowTest : public QObject {
     QVERIFY(!w.window->Modified());
 
     // No discards: the window closes, and opened again it shows the file.
-    w.window->AddPoint(RawPoint{7, 8}, false);
+    w.window->AddPoint(PixelPoint{7, 8}, false);
     w.ui.answers = {false};
     QVERIFY(w.window->close());
     QVERIFY(w.window->OpenPhoto(w.Path("photo.png"), w.Path("copy.crd")));
@@ -616,7 +616,7 @@ class PhotoWindowTest : public QObject {
     MaybeSave(photo, "photo-zhang-overlay-zoom.png");
 
     // The main window's close asks about the workspace's points first; No closes both.
-    photo->AddPoint(RawPoint{10, 10}, false);
+    photo->AddPoint(PixelPoint{10, 10}, false);
     ui.answers = {false};
     QVERIFY(main.close());
     QCOMPARE(Q(ui.questions.front().text), QStringLiteral("Данные не сохранены. Сохранить?"));
@@ -642,7 +642,7 @@ class PhotoWindowTest : public QObject {
       }
       RawPoints points;
       for (int r = 0; r < 16; ++r)
-        for (int c = 0; c < 16; ++c) points.push_back(RawPoint{400.0 + c * 500, 300.0 + r * 340});
+        for (int c = 0; c < 16; ++c) points.push_back(PixelPoint{400.0 + c * 500, 300.0 + r * 340});
       painter.end();
       QVERIFY(large.save(file, "JPG", 90));
       zelv::SavePointFile(folder.filePath("large.crd").toStdString(), points, '.');

@@ -19,8 +19,8 @@
 #include "windows/when_modal_opens.h"
 
 using zelv::PhotoWindow;
+using zelv::PixelPoint;
 using zelv::QtUserInterface;
-using zelv::RawPoint;
 using zelv::TOrientation_Form;
 using zelv::TRedForm;
 
@@ -69,7 +69,7 @@ struct EditedWorkspace {
     zelv::SavePointFile(Path("image.crd"), {{10, 20}, {100, 200}}, '.');
     window.show();
     window.OpenPhoto(Path("photo.png"), Path("image.crd"));
-    window.AddPoint(RawPoint{50, 60}, false);
+    window.AddPoint(PixelPoint{50, 60}, false);
   }
 };
 
