@@ -304,7 +304,7 @@ TEST(CalibrationFileTest, YamlSequenceIndicatorsNestedBeyondTheLimitAreRefusedUn
                                   head + "\n" + std::string("? ") + dashes + "\n"}) {
     FakeUi ui;
     InteriorGeometry geometry;
-    EXPECT_FALSE(ReadCalibrationFile(folder.Write("deep.yml", text), 0, geometry, ui));
+    EXPECT_FALSE(Shown(ui, ReadCalibrationFile(folder.Write("deep.yml", text), 0, geometry)));
     EXPECT_EQ(OnlyMessage(ui),
               "Ошибка чтения файла калибровки камеры: файл не разбирается как файл OpenCV!");
   }
