@@ -18,13 +18,14 @@ namespace {
 using testing::FakeUi;
 using testing::ScratchFolder;
 
-// Two COLMAP cameras; camera 3 has one radial coefficient.
+// Two COLMAP cameras (principal points in COLMAP's pixel convention); camera 3 has one radial
+// coefficient.
 const char kColmap[] =
     "# Camera list with one line of data per camera:\n"
     "#   CAMERA_ID, MODEL, WIDTH, HEIGHT, PARAMS[]\n"
     "# Number of cameras: 2\n"
     "7 OPENCV 1600 1200 1500 1530 810.5 590.25 -0.2 0.05 0.001 -0.0005\n"
-    "3 SIMPLE_RADIAL 800 600 700 400 300 -0.1\n";
+    "3 SIMPLE_RADIAL 800 600 700 400.5 300.5 -0.1\n";
 
 TEST(CalibrationSessionTest, LoadInputsTakesTheGeometryFromTheCalibrationAndBackFromACamFile) {
   ScratchFolder folder;
@@ -37,6 +38,8 @@ TEST(CalibrationSessionTest, LoadInputsTakesTheGeometryFromTheCalibrationAndBack
   FakeUi ui;
   ASSERT_TRUE(LoadInputs(state, ui));
   EXPECT_TRUE(ui.messages.empty());
+  // COLMAP's principal point (400.5, 300.5) counts from the corner of the top-left pixel: half a
+  // pixel less from its centre.
   EXPECT_EQ(state.Geometry.ImageCentreX, 400.0);
   EXPECT_EQ(state.Geometry.ImageCentreY, 300.0);
   EXPECT_EQ(state.Geometry.FocalLength, 700.0);
