@@ -358,13 +358,6 @@ Expected<void> LoadInputs(OrientationRun& run) {
         !read)
       return read;
   } else {
-    // A camera id chooses a camera of a COLMAP list; a ".cam" file has one camera, and an id
-    // given with it is refused, as with an OpenCV file, rather than ignored.
-    if (run.CameraId != 0)
-      return Concerning(Expected<void>(Failure{"Номер камеры задаётся только для списка камер "
-                                               "COLMAP, а " +
-                                               run.CameraFileName + " — cam-файл!"}),
-                        FailedInput::kCamera);
     if (Expected<void> read =
             Concerning(ReadCameraFile(run.CameraFileName, g), FailedInput::kCamera);
         !read)
