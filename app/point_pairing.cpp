@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/shown_text.h"
 #include "files/point_table.h"
 
 namespace zelv {
@@ -98,10 +99,10 @@ void Reorder(VT_Points& points, const std::vector<int>& order) {
   }
 }
 
+// The names in quotes, long ones cut and a long list cut with a count (base/shown_text.h).
 std::string NameList(const std::vector<std::string>& names) {
-  std::string out;
-  for (std::size_t i = 0; i < names.size(); ++i) out += (i == 0 ? "«" : ", «") + names[i] + "»";
-  return out;
+  return ShownListOf(names.size(),
+                     [&names](std::size_t i) { return "«" + ShownName(names[i]) + "»"; });
 }
 
 std::string LeftOutWarning(const std::vector<std::string>& names, const char* missingFrom) {
@@ -171,10 +172,8 @@ std::string PointName(const std::vector<std::string>& ids, int number) {
 }
 
 std::string PointNameList(const std::vector<std::string>& ids, const std::vector<int>& numbers) {
-  std::string out;
-  for (std::size_t i = 0; i < numbers.size(); ++i)
-    out += (i == 0 ? "" : ", ") + PointName(ids, numbers[i]);
-  return out;
+  return ShownListOf(numbers.size(),
+                     [&](std::size_t i) { return ShownName(PointName(ids, numbers[i])); });
 }
 
 }  // namespace zelv

@@ -34,7 +34,8 @@ std::vector<std::string> PairingWarnings(const PointPairing& pairing);
 // points were paired by identifier, otherwise the number.
 std::string PointName(const std::vector<std::string>& ids, int number);
 
-// The names of the points with these numbers, separated by ", ".
+// The names of the points with these numbers, separated by ", ": a long name cut and a long
+// list cut with a count (base/shown_text.h).
 std::string PointNameList(const std::vector<std::string>& ids, const std::vector<int>& numbers);
 
 }  // namespace zelv

@@ -9,7 +9,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -23,6 +22,8 @@
 #include "cli/orientation_options.h"
 #include "cli/standard_output.h"
 #include "files/colmap_images.h"
+#include "files/table_line.h"
+#include "files/text_file.h"
 
 namespace zelv::cli {
 namespace {
@@ -36,9 +37,9 @@ const char kBatchUsageHead[] =
     "Computes many orientations in one call, side by side on the cores, and prints one JSON\n"
     "object per line (JSON Lines) in input order: \"camera\", \"image\", \"scene\" as given, then\n"
     "either the members orient --json prints or \"error\" and \"caption\", and \"warnings\".\n"
-    "A manifest has the columns camera,image,scene[,output] (a header line is optional, '#'\n"
-    "begins a comment line, names are relative to the manifest's folder); output names the\n"
-    ".ort file of that line.\n"
+    "A manifest has the columns camera,image,scene[,output] (a first line naming these columns\n"
+    "is a header, '#' begins a comment line, a name with a comma goes in double quotes, names\n"
+    "are relative to the manifest's folder); output names the .ort file of that line.\n"
     "\n"
     "  --manifest FILE.csv       the orientations to compute\n"
     "  --camera CAMERA           with --scene: the camera of every IMAGE\n"
@@ -77,73 +78,84 @@ struct JobResult {
   std::optional<StandardPose> pose;
 };
 
-// The fields of one CSV line: separated by ',', optionally in double quotes ("" for a quote),
-// blanks around a field dropped.
-std::vector<std::string> CsvFields(const std::string& line) {
-  std::vector<std::string> fields(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-        fields.back() += '"';
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      } else {
-        fields.back() += c;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      fields.emplace_back();
-    } else {
-      fields.back() += c;
-    }
-  }
-  for (std::string& field : fields) {
-    const std::size_t first = field.find_first_not_of(" \t\r");
-    const std::size_t last = field.find_last_not_of(" \t\r");
-    field = first == std::string::npos ? std::string() : field.substr(first, last - first + 1);
-  }
-  return fields;
-}
+// The largest manifest read: some hundred thousand lines of long names.
+constexpr std::size_t kLargestManifest = std::size_t{64} << 20;
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text;
 }
 
-// The jobs of a manifest, or the usage error's text.
+// True when the fields name the columns: camera,image,scene[,output] in any case. A first line
+// of file names (a camera file named "camera" too) is no header.
+bool IsManifestHeader(const std::vector<std::string>& fields) {
+  static const char* const kColumns[] = {"camera", "image", "scene", "output"};
+  if (fields.size() < 3 || fields.size() > 4) return false;
+  for (std::size_t i = 0; i < fields.size(); ++i)
+    if (Lower(fields[i]) != kColumns[i]) return false;
+  return true;
+}
+
+// Why a manifest could not be read, from the guarded open's reason.
+std::string ManifestReadError(const std::string& path, const InputFileError& error) {
+  std::string reason;
+  switch (error.reason()) {
+    case InputFileError::Reason::kCannotOpen:
+      reason = "it cannot be opened";
+      break;
+    case InputFileError::Reason::kNotAFile:
+      reason = "it is not a regular file (a folder, a device, or a FIFO no program writes)";
+      break;
+    case InputFileError::Reason::kTooLarge:
+      reason = "it is larger than " + std::to_string(kLargestManifest >> 20) + " MB";
+      break;
+    case InputFileError::Reason::kCannotRead:
+      reason = "it cannot be read";
+      break;
+  }
+  return "cannot read the manifest " + path + ": " + reason;
+}
+
+// The jobs of a manifest, or the usage error's text. The manifest is read through the guarded
+// open of every input (a FIFO never waited for, a byte-order mark dropped), and its lines split
+// as the point tables' (files/table_line.h).
 std::optional<std::string> ReadManifest(const std::string& path, std::vector<Job>& jobs) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "cannot read the manifest " + path;
+  std::vector<std::string> lines;
+  try {
+    lines = ReadInputLines(path, kLargestManifest);
+  } catch (const InputFileError& error) {
+    return ManifestReadError(path, error);
+  }
   const fs::path folder = fs::path(path).parent_path();
   const auto resolve = [&folder](const std::string& name) {
     const fs::path p(name);
     return p.is_absolute() || folder.empty() ? name : (folder / p).string();
   };
-  std::string line;
-  int number = 0;
   bool first = true;
-  while (std::getline(in, line)) {
-    ++number;
-    const std::vector<std::string> fields = CsvFields(line);
-    if (fields.size() == 1 && fields[0].empty()) continue;
-    if (!fields[0].empty() && fields[0][0] == '#') continue;
-    const bool header = first && Lower(fields[0]) == "camera";
+  for (std::size_t index = 0; index < lines.size(); ++index) {
+    const std::string& line = lines[index];
+    const std::string where = "line " + std::to_string(index + 1) + " of the manifest";
+    const std::size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos || line[start] == '#') continue;
+    TableLineFault fault = TableLineFault::kNone;
+    const std::vector<std::string> fields = SplitTableLine(line, TableSeparator::kComma, fault);
+    if (fault == TableLineFault::kUnclosedQuote)
+      return where + " has a quote left open: close it, or write a quote inside a name twice";
+    if (fault == TableLineFault::kTextAfterQuote)
+      return where + " has text after a closing quote: quote the whole name";
+    const bool header = first && IsManifestHeader(fields);
     first = false;
     if (header) continue;
     if (fields.size() < 3 || fields.size() > 4 || fields[0].empty() || fields[1].empty() ||
         fields[2].empty())
-      return "line " + std::to_string(number) +
-             " of the manifest needs camera,image,scene[,output]";
+      return where + " needs camera,image,scene[,output] (it has " + std::to_string(fields.size()) +
+             (fields.size() == 1 ? " value" : " values") +
+             (fields.size() >= 3 && fields.size() <= 4 ? ", one of them empty" : "") + ")";
     Job job{fields[0],          fields[1],          fields[2], resolve(fields[0]),
             resolve(fields[1]), resolve(fields[2]), ""};
     if (fields.size() == 4 && !fields[3].empty()) job.outPath = resolve(fields[3]);
     jobs.push_back(job);
   }
-  if (in.bad()) return "cannot read the manifest " + path;
   return std::nullopt;
 }
 
@@ -273,9 +285,17 @@ int RunBatchCommand(int argc, char** argv) {
   if (!manifest.empty()) inputs.push_back(manifest);
   std::vector<std::string> cameras;
   for (const Job& job : jobs) cameras.push_back(job.cameraPath);
+  if (const std::optional<std::string> wrong = CameraIdWithoutList(start.cameraId, cameras))
+    return UsageError("batch", *wrong, usage);
   if (const std::optional<std::string> clash =
           OutputOverwritingInput(outputs, InputsWithTables(std::move(inputs), cameras)))
     return UsageError("batch", *clash, usage);
+  // COLMAP reads a NAME up to the first blank: a name it cannot read back is refused before
+  // anything is written.
+  if (!colmapImages.empty())
+    for (const Job& job : jobs)
+      if (const std::optional<std::string> problem = ColmapNameProblem(job.image))
+        return UsageError("batch", "--colmap-images: " + *problem, usage);
   if (!outDir.empty()) fs::create_directories(outDir, ignored);
 
   // The pool: each worker takes the next job; the main thread prints the lines in input order as

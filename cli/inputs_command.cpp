@@ -131,6 +131,8 @@ int RunInputsCommand(int argc, char** argv) {
     return UsageError("inputs", *wrong, kInputsUsage);
   if (files.size() < 3) return UsageError("inputs", "three file names are needed", kInputsUsage);
   if (files.size() > 3) return UsageError("inputs", "too many file names", kInputsUsage);
+  if (const std::optional<std::string> wrong = CameraIdWithoutList(request.cameraId, {files[0]}))
+    return UsageError("inputs", *wrong, kInputsUsage);
 
   ConsoleUi ui;
   request.cameraFile = files[0];

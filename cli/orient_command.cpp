@@ -129,6 +129,8 @@ int RunOrientCommand(int argc, char** argv) {
     return UsageError("orient", "--log needs a file name", usage);
   if (files.size() < 3) return UsageError("orient", "three file names are needed", usage);
   if (files.size() > 3) return UsageError("orient", "too many file names", usage);
+  if (const std::optional<std::string> wrong = CameraIdWithoutList(request.cameraId, {files[0]}))
+    return UsageError("orient", *wrong, usage);
   if (const std::optional<std::string> clash =
           OutputOverwritingInput({outPath, logPath}, InputsWithTables(files, {files[0]})))
     return UsageError("orient", *clash, usage);

@@ -270,6 +270,21 @@ std::vector<std::string> InputsWithTables(std::vector<std::string> inputs,
   return inputs;
 }
 
+std::optional<std::string> CameraIdWithoutList(int cameraId,
+                                               const std::vector<std::string>& cameraFiles) {
+  if (cameraId <= 0) return std::nullopt;
+  std::set<std::string> looked;
+  for (const std::string& camera : cameraFiles) {
+    if (!looked.insert(camera).second || !FileExists(camera)) continue;
+    const CameraFileFormat format = DetectCameraFileFormat(camera);
+    if (format == CameraFileFormat::ColmapCameras) continue;
+    return "--camera-id chooses a camera of a COLMAP cameras.txt, and " + camera + " is " +
+           (format == CameraFileFormat::CamFile ? "a .cam file" : "an OpenCV calibration file") +
+           ": leave --camera-id out";
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> OutputOverwritingInput(const std::vector<std::string>& outputs,
                                                   const std::vector<std::string>& inputs) {
   // Each name once to a key: a file that exists by its device and inode (what

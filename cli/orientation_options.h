@@ -65,6 +65,12 @@ std::optional<std::string> OutputOverwritingInput(const std::vector<std::string>
 std::vector<std::string> InputsWithTables(std::vector<std::string> inputs,
                                           const std::vector<std::string>& cameraFiles);
 
+// The usage error's text when --camera-id was given (`cameraId` above 0) with a camera file that
+// is no COLMAP camera list (a ".cam" file or an OpenCV calibration): a camera id chooses a camera
+// of a list only. Each existing camera file is looked at once.
+std::optional<std::string> CameraIdWithoutList(int cameraId,
+                                               const std::vector<std::string>& cameraFiles);
+
 // The name of an estimate level, as --level takes it.
 const char* LevelName(int level);
 

@@ -1,11 +1,16 @@
 #include "files/calibration_file.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <opencv2/core.hpp>
+#include <optional>
 #include <sstream>
+#include <unordered_map>
 
 #include "base/number_text.h"
+#include "base/shown_text.h"
 #include "base/zelv_error.h"
 #include "files/coordinate_file.h"
 #include "files/text_file.h"
@@ -297,6 +302,20 @@ const ColmapModel kColmapModels[] = {
     {"OPENCV", 8},         {"FULL_OPENCV", 12}, {"OPENCV_FISHEYE", 8},
 };
 
+// The model's name in capitals when `token` is a model COLMAP knows written in another case
+// ("pinhole"), else nothing.
+const char* ColmapModelInCapitals(std::string_view token) {
+  for (const ColmapModel& m : kColmapModels) {
+    const std::string_view name = m.name;
+    if (token.size() != name.size() || token == name) continue;
+    bool same = true;
+    for (std::size_t i = 0; i < token.size() && same; ++i)
+      same = std::toupper(static_cast<unsigned char>(token[i])) == name[i];
+    if (same) return m.name;
+  }
+  return nullptr;
+}
+
 // One camera line: CAMERA_ID MODEL WIDTH HEIGHT PARAMS...
 LensCalibration ParseColmapCamera(const std::vector<std::string_view>& t, long long id) {
   LensCalibration c;
@@ -306,12 +325,26 @@ LensCalibration ParseColmapCamera(const std::vector<std::string_view>& t, long l
   const ColmapModel* model = nullptr;
   for (const ColmapModel& m : kColmapModels)
     if (t[1] == m.name) model = &m;
-  if (model == nullptr) Fail("модель камеры " + c.modelName + " не поддерживается");
+  if (model == nullptr) {
+    if (const char* capitals = ColmapModelInCapitals(t[1]))
+      Fail("модель камеры " + ShownName(c.modelName) +
+           " записана не заглавными буквами: COLMAP пишет " + capitals);
+    Fail("модель камеры " + ShownName(c.modelName) + " не поддерживается");
+  }
   if (t.size() != 4 + model->parameters)
     Fail("у модели " + c.modelName + " должно быть " + std::to_string(model->parameters) +
          " параметров");
-  if (!ParseDouble(t[2], c.imageWidth) || !ParseDouble(t[3], c.imageHeight))
-    Fail("не читается размер изображения камеры " + std::to_string(id));
+  // COLMAP writes the image's size in whole pixels; "640.5" is a damaged or a hand-made line.
+  for (int side = 2; side <= 3; ++side) {
+    long long pixels = 0;
+    if (!ParseInteger(t[side], pixels)) {
+      double value = 0;
+      Fail(std::string(side == 2 ? "ширина" : "высота") + " изображения камеры " +
+           std::to_string(id) + " «" + ShownName(t[side]) + "» " +
+           (ParseDouble(t[side], value) ? "не целое число пикселей" : "не число"));
+    }
+    (side == 2 ? c.imageWidth : c.imageHeight) = static_cast<double>(pixels);
+  }
   std::vector<double> p(model->parameters);
   for (std::size_t i = 0; i < p.size(); ++i)
     if (!ParseDouble(t[4 + i], p[i]))
@@ -346,6 +379,10 @@ LensCalibration ParseColmapCameras(const std::string& text, int cameraId) {
   std::istringstream in(text);
   std::string line;
   int number = 0;
+  // Every line is looked at: a CAMERA_ID given twice is an error wherever it is, not the first
+  // one taken silently.
+  std::unordered_map<long long, int> lineOfId;
+  std::optional<LensCalibration> chosen;
   while (std::getline(in, line)) {
     ++number;
     std::string_view view = line;
@@ -355,8 +392,12 @@ LensCalibration ParseColmapCameras(const std::string& text, int cameraId) {
     long long id = 0;
     if (t.size() < 4 || !ParseInteger(t[0], id) || id < 0 || id > 2147483647)
       Fail("строка " + std::to_string(number) + " не является описанием камеры");
-    if (cameraId == 0 || id == cameraId) return ParseColmapCamera(t, id);
+    if (const auto [at, added] = lineOfId.emplace(id, number); !added)
+      Fail("камера с номером " + std::to_string(id) + " описана дважды, в строках " +
+           std::to_string(at->second) + " и " + std::to_string(number));
+    if (!chosen && (cameraId == 0 || id == cameraId)) chosen = ParseColmapCamera(t, id);
   }
+  if (chosen) return *chosen;
   if (cameraId == 0) Fail("в списке нет ни одной камеры");
   Fail("в списке нет камеры с номером " + std::to_string(cameraId));
 }
@@ -369,6 +410,40 @@ CameraFileFormat DetectCameraFileFormat(const std::string& path) {
   } catch (const ZelvError&) {
     return CameraFileFormat::CamFile;
   }
+}
+
+std::optional<std::string> UnrecognisedCameraFormat(std::string_view bytes) {
+  const std::string head = "Формат файла не распознан: ";
+  // UTF-16: its byte-order mark, or the zero bytes between ASCII characters.
+  if (StartsWith(bytes, "\xFF\xFE") || StartsWith(bytes, "\xFE\xFF") ||
+      (bytes.size() >= 4 && ((bytes[1] == '\0' && bytes[3] == '\0' && bytes[0] != '\0') ||
+                             (bytes[0] == '\0' && bytes[2] == '\0' && bytes[1] != '\0'))))
+    return head + "файл в кодировке UTF-16; сохраните его в UTF-8 или Windows-1251.";
+  const std::string_view content = Content(bytes.substr(0, kDetectionHead));
+  // The keys of an OpenCV calibration at the start of a line, without the header OpenCV needs.
+  std::size_t at = 0;
+  while (at < content.size()) {
+    const std::size_t end = std::min(content.find('\n', at), content.size());
+    std::string_view line = content.substr(at, end - at);
+    at = end + 1;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    std::string_view key = line.substr(0, colon);
+    while (!key.empty() && (key.back() == ' ' || key.back() == '\t')) key.remove_suffix(1);
+    for (const char* known : {"camera_matrix", "K", "distortion_coefficients", "D", "image_width",
+                              "image_height", "distortion_model"})
+      if (key == known)
+        return head + "похож на файл калибровки OpenCV в YAML, но в его начале нет строки " +
+               "«%YAML:1.0», без которой OpenCV его не читает; добавьте её первой строкой.";
+  }
+  // A COLMAP camera line whose model is not in capitals.
+  const std::vector<std::string_view> first = Tokens(content.substr(0, content.find('\n')));
+  long long id = 0;
+  if (first.size() >= 2 && ParseInteger(first[0], id))
+    if (const char* capitals = ColmapModelInCapitals(first[1]))
+      return head + "похож на список камер COLMAP, но модель камеры «" + ShownName(first[1]) +
+             "» записана не заглавными буквами; COLMAP пишет " + capitals + ".";
+  return std::nullopt;
 }
 
 LensCalibration LoadCalibrationFile(const std::string& path, int cameraId) {
@@ -390,6 +465,9 @@ LensCalibration LoadCalibrationFile(const std::string& path, int cameraId) {
       c = ParseColmapCameras(text, cameraId);
       break;
     case CameraFileFormat::CamFile:
+      if (const std::optional<std::string> why = UnrecognisedCameraFormat(text))
+        throw ZelvError(std::string(kReadError) + "это не файл OpenCV и не список камер COLMAP!\n" +
+                        *why);
       Fail("это не файл OpenCV и не список камер COLMAP");
   }
   CheckCalibration(c);

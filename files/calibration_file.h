@@ -3,7 +3,9 @@
 // JSON as OpenCV writes it) or a COLMAP camera list ("cameras.txt"), told apart from a ".cam"
 // file by their content, never by their name. Frames and the lens model: files/lens_model.h.
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "files/camera_file.h"
@@ -19,6 +21,12 @@ namespace zelv {
 // bytes kept for the reader that follows. A file that cannot be opened or read counts as a camera
 // file, whose reader then reports it.
 CameraFileFormat DetectCameraFileFormat(const std::string& path);
+
+// Why the bytes of a file read as a camera file are not one a reader knows, when they look like
+// something else: text in UTF-16, an OpenCV YAML file without its "%YAML" header line, a COLMAP
+// list whose model names are not in capitals. The text is a message line (Russian) beginning
+// "Формат файла не распознан: "; nothing when none of these is seen.
+std::optional<std::string> UnrecognisedCameraFormat(std::string_view bytes);
 
 // Reads camera `cameraId` of a COLMAP list (0: the first one listed), or the one camera of an
 // OpenCV file (where `cameraId` must be 0), and checks its values: finite, focal lengths and

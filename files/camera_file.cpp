@@ -4,6 +4,7 @@
 
 #include "base/number_text.h"
 #include "base/zelv_error.h"
+#include "files/calibration_file.h"
 #include "files/coordinate_file.h"
 #include "files/text_file.h"
 
@@ -88,8 +89,12 @@ Expected<void> CheckFileExists(const std::string& name) {
 Expected<void> ReadCameraFile(const std::string& name, InteriorGeometry& geometry) {
   if (Expected<void> found = CheckFileExists(name); !found) return found;
   geometry.Lens.reset();
+  std::string bytes;
   try {
-    const std::vector<std::string> lines = LoadTextLines(name);
+    bytes = ReadInputFile(name);
+    const std::string text = DecodeText(bytes);
+    const std::vector<std::string_view> views = SplitLines(text);
+    const std::vector<std::string> lines(views.begin(), views.end());
     auto line = [&lines](std::size_t index) -> const std::string& {
       if (index >= lines.size()) throw ZelvError("В cam-файле меньше шести строк");
       return lines[index];
@@ -112,6 +117,10 @@ Expected<void> ReadCameraFile(const std::string& name, InteriorGeometry& geometr
     geometry.ImageHeight = ReadValue(line(5));
     return Success();
   } catch (const std::exception&) {
+    // A file in a format the detection did not tell (UTF-16, YAML without its header, COLMAP in
+    // small letters) gets the reason on a second line.
+    if (const std::optional<std::string> why = UnrecognisedCameraFormat(bytes))
+      return Failure{"Ошибка чтения cam-файла!\n" + *why};
     return Failure{"Ошибка чтения cam-файла!"};
   }
 }

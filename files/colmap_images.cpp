@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "base/shown_text.h"
 #include "files/text_file.h"
 
 namespace zelv {
@@ -17,6 +18,43 @@ std::string Number17(double v) {
 }
 
 }  // namespace
+
+std::optional<std::string> ColmapNameProblem(const std::string& name) {
+  // Control characters written as escapes, so that the message itself stays on its line.
+  std::string escaped;
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\n') {
+      escaped += "\\n";
+    } else if (byte == '\r') {
+      escaped += "\\r";
+    } else if (byte == '\t') {
+      escaped += "\\t";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char code[8];
+      std::snprintf(code, sizeof code, "\\x%02X", byte);
+      escaped += code;
+    } else {
+      escaped += c;
+    }
+  }
+  std::string shown = "\"";
+  shown += ShownName(escaped, 200);
+  shown += '"';
+  if (name.empty()) return std::string("an image has an empty name, which images.txt cannot hold");
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == ' ')
+      return "the image name " + shown +
+             " has a blank, which COLMAP's images.txt cannot hold (its reader splits NAME at "
+             "blanks): rename the file";
+    if (byte < 0x20 || byte == 0x7F)
+      return "the image name " + shown +
+             " has a line break or another control character, which COLMAP's images.txt cannot "
+             "hold: rename the file";
+  }
+  return std::nullopt;
+}
 
 std::string ColmapImagesText(const std::vector<ColmapImage>& images) {
   std::string out =
@@ -35,6 +73,10 @@ std::string ColmapImagesText(const std::vector<ColmapImage>& images) {
 }
 
 Expected<void> WriteColmapImages(const std::string& path, const std::vector<ColmapImage>& images) {
+  for (const ColmapImage& image : images)
+    if (const std::optional<std::string> problem = ColmapNameProblem(image.name))
+      return Failure{"cannot write " + path + ": " + *problem, "Ошибка!", MessageIcon::None,
+                     FailedInput::kOutput};
   try {
     ReplaceFile(path, ColmapImagesText(images));
     return Success();

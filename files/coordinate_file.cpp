@@ -45,10 +45,13 @@ void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::str
   }
 }
 
-// The message of a failed read: the reader's own, and for a point table that does not read what
-// is wrong on which line.
+// The message of a failed read: the reader's own, and on its second line the reason when it is
+// known: what is wrong on which line of a point table, or why the file was not read (too large,
+// a FIFO or a device, a byte that is text in neither code page).
 std::string ReadErrorText(const char* error, const std::exception& failure) {
-  if (dynamic_cast<const PointTableError*>(&failure) != nullptr)
+  if (dynamic_cast<const PointTableError*>(&failure) != nullptr ||
+      dynamic_cast<const InputFileError*>(&failure) != nullptr ||
+      dynamic_cast<const TextEncodingError*>(&failure) != nullptr)
     return std::string(error) + "\n" + failure.what();
   return error;
 }

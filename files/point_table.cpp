@@ -8,12 +8,14 @@
 #include <unordered_map>
 
 #include "base/number_text.h"
+#include "base/shown_text.h"
+#include "files/table_line.h"
 #include "files/text_file.h"
 
 namespace zelv {
 namespace {
 
-enum class Separator { kComma, kSemicolon, kTab, kBlank };
+using Separator = TableSeparator;
 enum class Column { kId, kX, kY, kNone };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
@@ -59,60 +61,18 @@ std::string Where(int line, const std::string& name) {
   return "в строке " + std::to_string(line) + " файла " + FileNameOf(name);
 }
 
-// The fields of one line, blanks around them dropped. A field may be in double quotes (a quote
-// inside written twice); the quotes are dropped. Raises on an unclosed quote or text after one.
+// The fields of one line, split by the one table-line splitter (files/table_line.h). Raises on an
+// unclosed quote or text after one.
 std::vector<std::string> Fields(std::string_view line, Separator separator, int lineNumber,
                                 const std::string& name) {
-  const char sep = separator == Separator::kComma       ? ','
-                   : separator == Separator::kSemicolon ? ';'
-                                                        : '\t';
-  const auto ends = [&](char c) { return separator == Separator::kBlank ? IsBlank(c) : c == sep; };
-  std::vector<std::string> fields;
-  std::size_t at = 0;
-  const std::size_t n = line.size();
-  while (true) {
-    while (at < n && IsBlank(line[at]) && !ends(line[at])) ++at;
-    if (separator == Separator::kBlank) {
-      while (at < n && IsBlank(line[at])) ++at;
-      if (at == n) break;
-    }
-    std::string field;
-    if (at < n && line[at] == '"') {
-      ++at;
-      bool closed = false;
-      while (at < n) {
-        if (line[at] == '"') {
-          if (at + 1 < n && line[at + 1] == '"') {
-            field += '"';
-            at += 2;
-            continue;
-          }
-          ++at;
-          closed = true;
-          break;
-        }
-        field += line[at++];
-      }
-      if (!closed)
-        throw PointTableError("Незакрытая кавычка " + Where(lineNumber, name) +
-                              ": закройте кавычку или уберите её.");
-      while (at < n && IsBlank(line[at]) && !ends(line[at])) ++at;
-      if (at < n && !ends(line[at]))
-        throw PointTableError("Текст после закрывающей кавычки " + Where(lineNumber, name) +
-                              ": возьмите в кавычки всё значение.");
-    } else {
-      const std::size_t start = at;
-      while (at < n && !ends(line[at])) ++at;
-      field = std::string(Trimmed(line.substr(start, at - start)));
-    }
-    fields.push_back(std::move(field));
-    if (at == n) break;
-    ++at;  // the separator
-    if (separator != Separator::kBlank && at == n) {
-      fields.emplace_back();  // "1;2;" has an empty third value
-      break;
-    }
-  }
+  TableLineFault fault = TableLineFault::kNone;
+  std::vector<std::string> fields = SplitTableLine(line, separator, fault);
+  if (fault == TableLineFault::kUnclosedQuote)
+    throw PointTableError("Незакрытая кавычка " + Where(lineNumber, name) +
+                          ": закройте кавычку или уберите её.");
+  if (fault == TableLineFault::kTextAfterQuote)
+    throw PointTableError("Текст после закрывающей кавычки " + Where(lineNumber, name) +
+                          ": возьмите в кавычки всё значение.");
   return fields;
 }
 
@@ -181,32 +141,7 @@ constexpr std::size_t kMostFields = 4;
 // kMostFields kept, all counted.
 std::size_t SplitFields(std::string_view line, Separator separator,
                         std::string_view (&fields)[kMostFields]) {
-  std::size_t count = 0;
-  const auto keep = [&](std::string_view field) {
-    if (count < kMostFields) fields[count] = field;
-    ++count;
-  };
-  if (separator == Separator::kBlank) {
-    std::size_t at = 0;
-    while (at < line.size()) {
-      while (at < line.size() && IsBlank(line[at])) ++at;
-      const std::size_t start = at;
-      while (at < line.size() && !IsBlank(line[at])) ++at;
-      if (at > start) keep(line.substr(start, at - start));
-    }
-    return count;
-  }
-  const char sep = separator == Separator::kComma       ? ','
-                   : separator == Separator::kSemicolon ? ';'
-                                                        : '\t';
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = line.find(sep, start);
-    keep(Trimmed(line.substr(start, end == std::string_view::npos ? end : end - start)));
-    if (end == std::string_view::npos) break;
-    start = end + 1;
-  }
-  return count;
+  return SplitPlainTableLine(line, separator, fields, kMostFields);
 }
 
 // The identifiers seen so far, as indices into the table's list, in an open-addressing hash
@@ -304,7 +239,7 @@ class IdSet {
 };
 
 PointTableError RepeatedId(const std::string& id, int line, const std::string& name) {
-  return PointTableError("Повторяющийся номер точки «" + id + "» " + Where(line, name) +
+  return PointTableError("Повторяющийся номер точки «" + ShownName(id) + "» " + Where(line, name) +
                          ": номера точек должны быть разными.");
 }
 
@@ -421,7 +356,7 @@ PointTable ParsePointTable(std::string_view text, const std::string& name) {
         }
         const std::optional<double> value = ParseNumber(field);
         if (!value)
-          throw PointTableError("Значение «" + std::string(field) + "» " + Where(lineNumber, name) +
+          throw PointTableError("Значение «" + ShownName(field) + "» " + Where(lineNumber, name) +
                                 " не число: координаты точки должны быть числами.");
         (columns[c] == Column::kX ? point.x : point.y) = *value;
       }

@@ -272,5 +272,48 @@ TEST(PointPairingTest, ManyIdentifiersPairInPointIdLessOrderAsAnOrderedMapWould)
   }
 }
 
+TEST(PointPairingTest, LongIdentifiersAndLongListsAreCutInTheWarnings) {
+  // A million identifiers left out make a warning of a line, not of megabytes; an identifier of a
+  // megabyte is shown by its first 40 characters. The pairing itself keeps every identifier.
+  const std::string huge(1 << 20, 'x');
+  std::vector<std::string> image = {"1", "2", "3", huge}, scene = {"1", "2", "3"};
+  for (int i = 0; i < 1000000; ++i) {
+    std::string id = "s";
+    id += std::to_string(i);
+    scene.push_back(std::move(id));
+  }
+  VT_Points imagePoints(1), scenePoints(1);
+  for (std::size_t i = 0; i < image.size(); ++i) imagePoints.Emplace(static_cast<double>(i), 1.0);
+  for (std::size_t i = 0; i < scene.size(); ++i) scenePoints.Emplace(1.0, static_cast<double>(i));
+  const PointPairing pairing = PairPoints(imagePoints, image, scenePoints, scene);
+  ASSERT_EQ(pairing.onlyInScene.size(), 1000000u);
+  const std::vector<std::string> warnings = PairingWarnings(pairing);
+  ASSERT_EQ(warnings.size(), 2u);
+  std::string cutHuge = "Точки «";
+  cutHuge.append(40, 'x');
+  EXPECT_EQ(warnings[0], cutHuge +
+                             "…» нет в файле сцены, она не вошла в расчёт. Если это одна и та же "
+                             "точка, дайте ей в обоих файлах один номер.");
+  EXPECT_LT(warnings[1].size(), 600u);
+  EXPECT_NE(warnings[1].find("», … и ещё 999980 нет в файле координат изображения, они не вошли"),
+            std::string::npos)
+      << warnings[1];
+  // The numbered lists of the other warnings: twenty names, then the count of the rest.
+  std::vector<int> numbers;
+  for (int i = 1; i <= 25; ++i) numbers.push_back(i);
+  EXPECT_EQ(PointNameList({}, numbers),
+            "1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20, … и ещё 5");
+  std::string longName = "а", cutName = "а";
+  for (int i = 0; i < 60; ++i) longName += "б";
+  for (int i = 0; i < 39; ++i) cutName += "б";
+  EXPECT_EQ(PointNameList({longName, "b"}, {2, 1}), "b, " + cutName + "…");
+  EXPECT_EQ(
+      UncoveredPointsWarning(numbers).rfind(
+          "Координаты изображения точек 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, "
+          "17, 18, 19, 20, … и ещё 5 не попадают",
+          0),
+      0u);
+}
+
 }  // namespace
 }  // namespace zelv

@@ -1,6 +1,7 @@
 // zelv-cli batch: one JSON line per orientation in input order, the failing ones as errors, the
 // result files and the COLMAP images.txt, run as a real process.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -128,6 +129,71 @@ TEST(BatchCommandTest, OneCameraAndSceneForManyImagesAndTheUsageErrors) {
     EXPECT_EQ(usage.exitCode, 2) << arguments;
     EXPECT_EQ(usage.out, "") << arguments;
     EXPECT_EQ(usage.err.rfind("zelv-cli batch: ", 0), 0u) << usage.err;
+  }
+}
+
+TEST(BatchCommandTest, TheManifestIsReadThroughTheGuardedOpenAndSplitAsPointTablesAre) {
+  ScratchFolder folder;
+  // The survey's camera file named literally "camera", and an image whose name holds a comma.
+  for (const char* file : {"table.txt", "scene.crd"})
+    folder.Write(std::string("survey/") + file, ScratchFolder::Read(kExamples + "/survey/" + file));
+  folder.Write("survey/camera", ScratchFolder::Read(kExamples + "/survey/camera.cam"));
+  folder.Write("survey/image, one.crd", ScratchFolder::Read(kExamples + "/survey/image.crd"));
+  const std::string row = "survey/camera, \"survey/image, one.crd\" ,survey/scene.crd\n";
+  // A byte-order mark before the first row, that row no header although its camera is "camera";
+  // and a header in other letters before the same row.
+  for (const std::string& text : {"\xEF\xBB\xBF" + row, "Camera,IMAGE,scene\r\n" + row}) {
+    SCOPED_TRACE(text);
+    const CliRun run =
+        RunCli("batch --level 1 --manifest " + Quote(folder.Write("manifest.csv", text)));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    const std::vector<nlohmann::json> lines = JsonLines(run.out);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0]["camera"], "survey/camera");
+    EXPECT_EQ(lines[0]["image"], "survey/image, one.crd");
+    EXPECT_FALSE(lines[0].contains("error")) << lines[0].dump();
+  }
+  // A FIFO no program writes and a device are refused at once; a quote left open names its line.
+  ASSERT_EQ(mkfifo(folder.Path("fifo.csv").c_str(), 0600), 0);
+  const struct {
+    std::string manifest;
+    std::string message;
+  } refused[] = {
+      {folder.Path("fifo.csv"), "it is not a regular file"},
+      {"/dev/zero", "it is not a regular file"},
+      {folder.Write("open.csv", "# rows\n" + row + "survey/camera,\"survey/image.crd,s.crd\n"),
+       "line 3 of the manifest has a quote left open"},
+      {folder.Write("after.csv", "survey/camera,\"survey/image\".crd,s.crd\n"),
+       "line 1 of the manifest has text after a closing quote"},
+  };
+  for (const auto& r : refused) {
+    const CliRun run = RunCli("batch --manifest " + Quote(r.manifest));
+    EXPECT_EQ(run.exitCode, 2) << r.manifest;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(r.message), std::string::npos) << run.err;
+  }
+}
+
+TEST(BatchCommandTest, AnImageNameCOLMAPCannotReadBackIsRefusedBeforeAnythingIsWritten) {
+  ScratchFolder folder;
+  const std::string zhang = kExamples + "/zhang/";
+  const std::string raw = ScratchFolder::Read(zhang + "image-raw.crd");
+  const std::string images = folder.Path("images.txt");
+  for (const std::string& name : {std::string("photo one.crd"), std::string("photo\none.crd")}) {
+    SCOPED_TRACE(name);
+    const CliRun run =
+        RunCli("batch --camera " + Quote(zhang + "cameras.txt") + " --scene " +
+               Quote(zhang + "scene.crd") + " --out-dir " + Quote(folder.Path("out")) +
+               " --colmap-images " + Quote(images) + " " + Quote(folder.Write(name, raw)));
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err.rfind("zelv-cli batch: --colmap-images: the image name ", 0), 0u) << run.err;
+    EXPECT_NE(run.err.find(name == "photo one.crd" ? "photo one.crd\" has a blank"
+                                                   : "photo\\none.crd\" has a line break"),
+              std::string::npos)
+        << run.err;
+    EXPECT_FALSE(std::filesystem::exists(images));
+    EXPECT_FALSE(std::filesystem::exists(folder.Path("out")));
   }
 }
 

@@ -188,5 +188,34 @@ TEST(InputsCommandTest, JsonNamesTheLensModelOfACalibrationFile) {
   EXPECT_EQ(nlohmann::json::parse(missing.out)["caption"], "Ошибка!");
 }
 
+TEST(InputsCommandTest, ACameraIdWithACamOrOpenCvFileIsAUsageErrorInEveryCommand) {
+  // A camera id chooses a camera of a COLMAP list: with a ".cam" file it used to be ignored, with
+  // an OpenCV file refused as a read error; now each command refuses both before reading.
+  const std::string survey = std::string(ZELV_EXAMPLES_DIR) + "/survey/";
+  const std::string zhang = std::string(ZELV_EXAMPLES_DIR) + "/zhang/";
+  const struct {
+    std::string camera, image, scene, kind;
+  } cameras[] = {
+      {survey + "camera.cam", survey + "image.crd", survey + "scene.crd", "a .cam file"},
+      {zhang + "calibration.yml", zhang + "image-raw.crd", zhang + "scene.crd",
+       "an OpenCV calibration file"},
+  };
+  for (const auto& c : cameras) {
+    const std::string files = Quote(c.camera) + " " + Quote(c.image) + " " + Quote(c.scene);
+    for (const std::string& command : {"inputs " + files, "orient " + files,
+                                       "batch --camera " + Quote(c.camera) + " --scene " +
+                                           Quote(c.scene) + " " + Quote(c.image)}) {
+      SCOPED_TRACE(command);
+      const CliRun run = RunCli(command + " --camera-id 2");
+      EXPECT_EQ(run.exitCode, 2);
+      EXPECT_EQ(run.out, "");
+      EXPECT_NE(run.err.find(": --camera-id chooses a camera of a COLMAP cameras.txt, and " +
+                             c.camera + " is " + c.kind + ": leave --camera-id out\n"),
+                std::string::npos)
+          << run.err;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zelv

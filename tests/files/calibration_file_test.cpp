@@ -253,6 +253,16 @@ TEST(CalibrationFileTest, AFileThatCannotServeGivesItsReasonAndLeavesTheGeometry
       {"# no camera\n", p + "в списке нет ни одной камеры!", 0},
       {kColmap, p + "в списке нет камеры с номером 4!", 4},
       {std::string(kColmap) + "x y\n", p + "строка 6 не является описанием камеры!", 4},
+      // A CAMERA_ID given twice is refused wherever it stands, naming both lines.
+      {std::string(kColmap) + "7 PINHOLE 640 480 500 500 320 240\n",
+       p + "камера с номером 7 описана дважды, в строках 4 и 6!", 0},
+      {std::string(kColmap) + "7 PINHOLE 640 480 500 500 320 240\n",
+       p + "камера с номером 7 описана дважды, в строках 4 и 6!", 3},
+      {"1 PINHOLE 640.5 480 500 500 320 240",
+       p + "ширина изображения камеры 1 «640.5» не целое число пикселей!", 0},
+      {"1 PINHOLE 640 4x0 500 500 320 240", p + "высота изображения камеры 1 «4x0» не число!", 0},
+      {"# cameras\n1 pinhole 640 480 500 500 320 240",
+       p + "модель камеры pinhole записана не заглавными буквами: COLMAP пишет PINHOLE!", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

@@ -226,5 +226,37 @@ TEST_F(CameraFileTest, AUtf8FileWithACyrillicCommentReads) {
   EXPECT_EQ(geometry.ImageHeight, 480.0);
 }
 
+TEST_F(CameraFileTest, AFileInAFormatNotRecognisedSaysWhyOnItsSecondLine) {
+  // UTF-16 (with and without its mark), OpenCV's YAML without the "%YAML" line, and a COLMAP list
+  // in small letters are no camera file, and none is taken for its own format.
+  std::string utf16;
+  for (const char c : std::string("1 PINHOLE 640 480 500 500 320 240\n")) utf16 += {c, '\0'};
+  const std::string f = std::string(kReadError) + "\nФормат файла не распознан: ";
+  const struct {
+    std::string text;
+    std::string message;
+  } cases[] = {
+      {"\xFF\xFE" + utf16, f + "файл в кодировке UTF-16; сохраните его в UTF-8 или Windows-1251."},
+      {utf16, f + "файл в кодировке UTF-16; сохраните его в UTF-8 или Windows-1251."},
+      {"image_width: 640\nimage_height: 480\ncamera_matrix: !!opencv-matrix\n",
+       f + "похож на файл калибровки OpenCV в YAML, но в его начале нет строки «%YAML:1.0», без "
+           "которой OpenCV его не читает; добавьте её первой строкой."},
+      {"1 pinhole 640 480 500 500 320 240\n",
+       f + "похож на список камер COLMAP, но модель камеры «pinhole» записана не заглавными "
+           "буквами; COLMAP пишет PINHOLE."},
+      // A camera file that is only damaged keeps the one line it always had.
+      {"1 ; a\r\n2\r\n", kReadError},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    FakeUi caseUi;
+    InteriorGeometry g = Untouched();
+    EXPECT_FALSE(Shown(caseUi, ReadCameraFile(folder.Write("camera", c.text), g)));
+    ASSERT_EQ(caseUi.messages.size(), 1u);
+    EXPECT_EQ(caseUi.messages[0].text, c.message);
+    EXPECT_EQ(g.FocalLength, 33.0);
+  }
+}
+
 }  // namespace
 }  // namespace zelv

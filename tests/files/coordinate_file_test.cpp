@@ -98,7 +98,15 @@ TEST(ReadScenePointsTest, AFileThatIsNotWindows1251FailsWithTheSceneMessage) {
   VT_Points points(1);
   EXPECT_FALSE(
       Shown(ui, ReadScenePoints(folder.Write("s.crd", std::string("1 ; 2\0", 6)), points)));
-  ExpectOnlyMessage(ui, kSceneError);
+  ExpectOnlyMessage(ui, std::string(kSceneError) + "\nТекст файла содержит нулевой байт");
+  // A byte Windows-1251 leaves undefined (0x98), in a file that is no UTF-8 either: the second
+  // line says which byte.
+  FakeUi byteUi;
+  EXPECT_FALSE(
+      Shown(byteUi, ReadScenePoints(folder.Write("b.crd", "1 ; 2\r\n3 ; \x98\r\n"), points)));
+  ASSERT_EQ(byteUi.messages.size(), 1u);
+  EXPECT_EQ(byteUi.messages[0].text,
+            std::string(kSceneError) + "\nТекст не в кодировке Windows-1251 (позиция 11)");
 }
 
 TEST(ReadScenePointsTest, AFifoFailsWithTheSceneMessageAndUtf8WithAMarkReads) {
@@ -107,7 +115,8 @@ TEST(ReadScenePointsTest, AFifoFailsWithTheSceneMessageAndUtf8WithAMarkReads) {
   FakeUi ui;
   VT_Points points(1);
   EXPECT_FALSE(Shown(ui, ReadScenePoints(folder.Path("fifo.crd"), points)));
-  ExpectOnlyMessage(ui, kSceneError);
+  ExpectOnlyMessage(ui, std::string(kSceneError) + "\nНе удалось прочитать файл " +
+                            folder.Path("fifo.crd") + ": это не обычный файл");
   FakeUi utf8Ui;
   ASSERT_TRUE(Shown(utf8Ui, ReadScenePoints(folder.Write("s.crd",
                                                          "\xEF\xBB\xBF"
