@@ -54,8 +54,8 @@
 //    a < b ≤ 2 − 3·2⁻⁵², so a ≤ 2 − 2⁻⁵⁰ and t ≥ 2⁻¹⁰⁴ = 4·2⁻⁵³·u > |v − x|: v stays above m,
 //    and q = RN(x) = d + u.
 // (Markstein 1990 and Cornea-Hasegan, Golliver & Markstein 1999 give 4.; Harrison's IA-64
-// division proofs treat the reciprocal. The test tests/core/fma_division_test.cpp compares with vdivpd on the
-// hard cases: largest significands, near-midpoint quotients, b near a, the gate's edges.)
+// division proofs treat the reciprocal. tests/app/fma_division_test.cpp compares with vdivpd on
+// the hard cases: largest significands, near-midpoint quotients, b near a, the gate's edges.)
 
 #if defined(__x86_64__) && !defined(ZELV_NO_VECTOR_KERNELS)
 #include <immintrin.h>
