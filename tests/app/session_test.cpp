@@ -214,7 +214,8 @@ TEST(OrientTest, AReadersFailureCarriesTheWindowsMessageAndNamesItsInputWithNoth
   request.sceneFile = folder.Path("missing.crd");
   const OrientationOutcome outcome = Orient(request);
   ASSERT_FALSE(outcome.has_value());
-  EXPECT_EQ(outcome.error().text, "Файл " + folder.Path("missing.crd") + " не найден!");
+  EXPECT_EQ(outcome.error().text, "Файл " + folder.Path("missing.crd") +
+                                      " не найден!\nИскали в папке " + folder.Folder().string());
   EXPECT_EQ(outcome.error().caption, "Ошибка!");
   EXPECT_EQ(outcome.error().input, FailedInput::kScene);
   // Nothing was computed: the window keeps the fields it showed.
