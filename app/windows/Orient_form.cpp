@@ -426,6 +426,8 @@ void TOrientation_Form::KeepOnScreen() { FitToScreen(this); }
 // ---------------------------------------------------------------- the orientation command
 
 void TOrientation_Form::N10Click() {
+  // "Сохранено в ..." spoke of the result this run replaces.
+  StatusBar1->clearMessage();
   bool shown = false;
   OrientationDisplay display;
   display.computing = [this] { ForgetResult(); };
