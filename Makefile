@@ -67,7 +67,9 @@ bench: build
 install: build
 	cmake --install $(BUILD)
 
-# The Debian package $(BUILD)/zelv_<version>_<arch>.deb; install it with apt install ./$(BUILD)/zelv_*.deb
+# The Debian packages $(BUILD)/zelv_<version>_<arch>.deb (the desktop application) and
+# $(BUILD)/zelv-cli_<version>_<arch>.deb (the command line alone, no Qt); install them with
+# apt install ./$(BUILD)/zelv*.deb
 package: build
 	cd $(BUILD) && cpack -G DEB
 

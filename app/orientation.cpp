@@ -501,12 +501,28 @@ Expected<void> CheckLayout(const OrientationRun& run) {
   return Success();
 }
 
+Expected<void> CheckPointCounts(const OrientationRun& run) {
+  const int image = run.ImagePoints.Count();
+  const int scene = run.ScenePoints.Count();
+  if (image == scene) return Success();
+  const bool imageMore = image > scene;
+  return Failure{std::string(kInternalError) + "\nТочек в файле изображения " +
+                     FileNameOf(run.ImageFileName) + ": " + std::to_string(image) +
+                     ", в файле сцены " + FileNameOf(run.SceneFileName) + ": " +
+                     std::to_string(scene) + "; в файле " + (imageMore ? "изображения" : "сцены") +
+                     " на " + std::to_string(imageMore ? image - scene : scene - image) +
+                     " больше. Точки составляют пары по номерам строк: в обоих файлах их должно "
+                     "быть поровну.",
+                 kRefusalCaption, MessageIcon::Exclamation};
+}
+
 Expected<void> RunSteps(OrientationRun& run, const std::string& logPath, int threads) {
   run.StartTime = std::chrono::system_clock::now();
   run.Warnings.clear();
   if (Expected<void> read = LoadInputs(run); !read) return read;
   if (run.ImagePoints.Count() < 4 || run.ScenePoints.Count() < 4)
     return Failure{"Недостаточно точек! Процедура прервана!"};
+  if (Expected<void> paired = CheckPointCounts(run); !paired) return paired;
   if (Expected<void> layout = CheckLayout(run); !layout) return layout;
   bool spread = false;
   try {

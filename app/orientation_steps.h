@@ -99,13 +99,19 @@ void OrientFromCoefficients(OrientationRun& run, const PoseOptions& options = {}
 Expected<void> ComputePose(OrientationRun& run, const PoseOptions& options = {});
 
 // The steps in order: StartTime, LoadInputs, fewer than 4 points -> "Недостаточно точек!
-// Процедура прервана!" / "Ошибка!", CheckLayout, the spread warning (a spread check that overflows
-// ends the run as a failing computation does), the warning about image points no correction band
-// covers, the focal length estimated where the camera file gives none (or the refusal), the
-// mirrored-scene warning (levels 0, 1, 3), ClearResults and progress.computing, the status
-// "Подождите. Идёт счёт...", then ComputePose with the elapsed time as progress. `logPath` and
-// `threads` as OrientationRequest's.
+// Процедура прервана!" / "Ошибка!", CheckPointCounts, CheckLayout, the spread warning (a spread
+// check that overflows ends the run as a failing computation does), the warning about image points
+// no correction band covers, the focal length estimated where the camera file gives none (or the
+// refusal), the mirrored-scene warning (levels 0, 1, 3), ClearResults and progress.computing, the
+// status "Подождите. Идёт счёт...", then ComputePose with the elapsed time as progress. `logPath`
+// and `threads` as OrientationRequest's.
 Expected<void> RunSteps(OrientationRun& run, const std::string& logPath = "", int threads = 0);
+
+// Two lists of different lengths (paired by order) are refused before anything is computed:
+// "Внутренняя ошибка! Проверьте входные данные." / "Отказ", as the fit that would index past the
+// shorter list ends, with a second line giving both counts, both file names and which holds more
+// points (either file may be the wrong one, so the failure names no input).
+Expected<void> CheckPointCounts(const OrientationRun& run);
 
 // The layout check at every level: image and scene points (the pairs, up to the shorter list)
 // that lie all on one line or hold fewer than four distinct points are refused, naming the

@@ -29,7 +29,7 @@ Expected<void> WriteResultFile(const std::string& path, const Orientation& orien
 }
 
 SaveOutcome SaveResultFile(const Orientation& orientation, const std::string& imageFileName,
-                           UserInterface& ui, Owner mainWindow) {
+                           UserInterface& ui, Owner mainWindow, std::string* writtenPath) {
   Expected<void> written = Success();
   try {
     FileDialogRequest request;
@@ -44,6 +44,7 @@ SaveOutcome SaveResultFile(const Orientation& orientation, const std::string& im
                      "Предупреждение", mainWindow))
       return SaveOutcome::Declined;
     written = WriteResultFile(*chosen, orientation);
+    if (written && writtenPath != nullptr) *writtenPath = *chosen;
   } catch (const std::exception&) {
     written = WriteFailure();
   }

@@ -24,8 +24,9 @@ enum class SaveOutcome { Cancelled, Declined, Written, Failed };
 // The save command: proposes DefaultOrtName(imageFileName) in the ".ort" save dialog, asks before
 // replacing an existing file ("Файл <name> уже существует. Перезаписать?" / "Предупреждение"),
 // writes the file atomically, and shows WriteResultFile's failure (owned by `mainWindow`). Only
-// Written makes the result saved.
+// Written makes the result saved; `writtenPath`, when given, then receives the path written (as
+// the dialog returned it).
 SaveOutcome SaveResultFile(const Orientation& orientation, const std::string& imageFileName,
-                           UserInterface& ui, Owner mainWindow);
+                           UserInterface& ui, Owner mainWindow, std::string* writtenPath = nullptr);
 
 }  // namespace zelv

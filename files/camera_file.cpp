@@ -1,6 +1,8 @@
 #include "files/camera_file.h"
 
 #include <exception>
+#include <filesystem>
+#include <system_error>
 
 #include "base/number_text.h"
 #include "base/zelv_error.h"
@@ -65,6 +67,20 @@ std::string TableName(const std::string& line) {
 // No camera file is larger: the check of the outputs never reads a large file to find a table.
 constexpr std::size_t kLargestCameraFileLooked = 64 * 1024;
 
+// Where a missing file was looked for: its folder as an absolute path (a relative name is taken
+// against the current folder, as the open does), or that this folder does not exist.
+std::string SearchedFolderText(const std::string& name) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  const std::string folder = FolderOf(name).empty() ? std::string(".") : FolderOf(name);
+  fs::path absolute = fs::absolute(folder, error);
+  if (error) absolute = folder;
+  std::string text = absolute.lexically_normal().string();  // "/a/./b/" -> "/a/b/"
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  if (!fs::is_directory(text, error)) return "Папки " + text + " нет.";
+  return "Искали в папке " + text;
+}
+
 }  // namespace
 
 std::optional<std::string> CorrectionTablePath(const std::string& cameraFile) {
@@ -83,7 +99,7 @@ std::optional<std::string> CorrectionTablePath(const std::string& cameraFile) {
 Expected<void> CheckFileExists(const std::string& name) {
   // A FIFO or a device exists: the reader then refuses it with its own message.
   if (FileExists(name) || IsSpecialFile(name)) return Success();
-  return Failure{"Файл " + name + " не найден!"};
+  return Failure{"Файл " + name + " не найден!\n" + SearchedFolderText(name)};
 }
 
 Expected<void> ReadCameraFile(const std::string& name, InteriorGeometry& geometry) {

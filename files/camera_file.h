@@ -32,7 +32,9 @@ extern const char* const kCameraRowLabels[8];
 extern const char* const kCameraLineComments[8];
 
 // Success when the file exists (a FIFO or a device counts, so that its reader refuses it with the
-// reader's own message); otherwise the failure "Файл <name> не найден!" / "Ошибка!".
+// reader's own message); otherwise the failure "Файл <name> не найден!" / "Ошибка!", its second
+// line naming the folder looked in as an absolute path ("Искали в папке <folder>", or "Папки
+// <folder> нет." when there is no such folder).
 Expected<void> CheckFileExists(const std::string& name);
 
 // Reads the camera file into `geometry`, assigning each field as soon as its line is read.

@@ -1,6 +1,8 @@
 #include "files/coordinate_file.h"
 
+#include <algorithm>
 #include <exception>
+#include <optional>
 #include <string_view>
 
 #include "base/number_text.h"
@@ -15,14 +17,91 @@ namespace {
 const char kImageReadError[] = "Ошибка чтения файла координат точек изображения!";
 const char kSceneReadError[] = "Ошибка чтения файла сцены!";
 
+// A line of a ".crd" file that does not read, or a file that is no text: what is wrong and on
+// which line, for the second line of the reader's message.
+class CoordinateLineError : public ZelvError {
+ public:
+  using ZelvError::ZelvError;
+};
+
+// The longest line or value quoted in a message, in characters; a longer one is cut with "…".
+constexpr std::size_t kLongestQuoted = 60;
+
+std::string Quoted(std::string_view text) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // Counts UTF-8 lead bytes, so a cut never splits a character.
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+    if (++characters > kLongestQuoted) return "«" + std::string(text.substr(0, i)) + "…»";
+  }
+  return "«" + std::string(text) + "»";
+}
+
+std::string_view TrimBlanks(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string Where(int line, const std::string& name) {
+  return "строке " + std::to_string(line) + " файла " + FileNameOf(name);
+}
+
+// The number of a ".crd" line's value (`which`: "x" or "y"), or CoordinateLineError naming it and
+// the line.
+double LineValue(std::string_view value, const char* which, std::string_view line, int number,
+                 const std::string& name) {
+  if (const std::optional<double> read = ParseNumber(value)) return *read;
+  throw CoordinateLineError("В " + Where(number, name) + " значение " + which + " " +
+                            Quoted(TrimBlanks(value)) + " не читается как число: " + Quoted(line) +
+                            ".");
+}
+
+// The line (from 1) of the byte at `at`, its line ends counted as LineCursor counts them.
+int LineOfByte(std::string_view bytes, std::size_t at) {
+  int line = 1;
+  for (std::size_t i = 0; i < at && i < bytes.size(); ++i)
+    if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 >= bytes.size() || bytes[i + 1] != '\n')))
+      ++line;
+  return line;
+}
+
+// The text of a ".crd" file, or CoordinateLineError saying where it stops being text: a NUL byte
+// (a binary file) or a byte Windows-1251 leaves undefined.
+std::string LoadCoordinateText(const std::string& name) {
+  std::string bytes = ReadInputFile(name);
+  const std::size_t nul = bytes.find('\0');
+  if (nul != std::string::npos)
+    throw CoordinateLineError("В " + Where(LineOfByte(bytes, nul), name) +
+                              " нулевой байт: это не текстовый файл координат.");
+  // Plain ASCII always decodes: only a text with other bytes is kept for finding the fault.
+  if (std::all_of(bytes.begin(), bytes.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+    return DecodeText(std::move(bytes));
+  const bool marked = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+  try {
+    return DecodeText(bytes);
+  } catch (const TextEncodingError&) {
+    // Not marked as UTF-8 and not UTF-8: Windows-1251, whose only undefined byte is 0x98.
+    const std::size_t undefined = marked ? std::string::npos : bytes.find('\x98');
+    if (undefined == std::string::npos)
+      throw CoordinateLineError("Текст файла " + FileNameOf(name) +
+                                " не в кодировке UTF-8, хотя начинается с её метки.");
+    throw CoordinateLineError("В " + Where(LineOfByte(bytes, undefined), name) +
+                              " байт, которого нет в кодировке Windows-1251: сохраните файл "
+                              "как текст в Windows-1251 или UTF-8.");
+  }
+}
+
 // Appends one point per line to `points`; `correct` turns the two values into the point's
 // coordinates. The points of the lines before a failing one stay in the list. The lines are
 // views into the one text of the file: no line is copied. A point table (files/point_table.h)
-// is read whole first; its identifiers go to `ids` when it has them.
+// is read whole first; its identifiers go to `ids` when it has them. A line that does not read
+// raises CoordinateLineError naming it.
 template <typename Correct>
 void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::string>* ids,
                 Correct correct) {
-  const std::string text = LoadText(name);
+  const std::string text = LoadCoordinateText(name);
   const auto add = [&](double first, double second) {
     double x = 0;
     double y = 0;
@@ -36,20 +115,30 @@ void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::str
     return;
   }
   LineCursor cursor(text);
+  int number = 0;
   for (std::string_view line; cursor.Next(line);) {
+    ++number;
     const std::size_t at = line.find(';');
-    const double first =
-        ReadNumber(at == std::string_view::npos ? std::string_view() : line.substr(0, at));
-    const double second = ReadNumber(at == std::string_view::npos ? line : line.substr(at + 1));
+    if (at == std::string_view::npos) {
+      if (TrimBlanks(line).empty())
+        throw CoordinateLineError("Строка " + std::to_string(number) + " файла " +
+                                  FileNameOf(name) +
+                                  " пустая: в файле координат не должно быть пустых строк.");
+      throw CoordinateLineError("В " + Where(number, name) +
+                                " нет «;» между x и y: " + Quoted(line) + ".");
+    }
+    const double first = LineValue(line.substr(0, at), "x", line, number, name);
+    const double second = LineValue(line.substr(at + 1), "y", line, number, name);
     add(first, second);
   }
 }
 
 // The message of a failed read: the reader's own, and on its second line the reason when it is
-// known: what is wrong on which line of a point table, or why the file was not read (too large,
-// a FIFO or a device, a byte that is text in neither code page).
+// known: what is wrong on which line (of a ".crd" file or a point table), or why the file was not
+// read (too large, a FIFO or a device, a byte that is text in neither code page).
 std::string ReadErrorText(const char* error, const std::exception& failure) {
   if (dynamic_cast<const PointTableError*>(&failure) != nullptr ||
+      dynamic_cast<const CoordinateLineError*>(&failure) != nullptr ||
       dynamic_cast<const InputFileError*>(&failure) != nullptr ||
       dynamic_cast<const TextEncodingError*>(&failure) != nullptr)
     return std::string(error) + "\n" + failure.what();

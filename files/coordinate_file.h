@@ -3,7 +3,9 @@
 // reader here also reads a point table with identifiers (files/point_table.h), which it tells
 // from a ".crd" file by its name and first line; `ids`, when given, receives the table's
 // identifiers in file order (emptied for a ".crd" file or a table without them). A table that
-// does not read adds what is wrong on which line to the reader's message.
+// does not read adds what is wrong on which line to the reader's message, and so does a ".crd"
+// line without ';', with a value that is no number, or blank, and a file that is no text: the
+// line's number, its text (cut after 60 characters) and the file's name, on a second line.
 
 #include <string>
 #include <vector>

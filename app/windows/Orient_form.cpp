@@ -426,6 +426,8 @@ void TOrientation_Form::KeepOnScreen() { FitToScreen(this); }
 // ---------------------------------------------------------------- the orientation command
 
 void TOrientation_Form::N10Click() {
+  // "Сохранено в ..." spoke of the result this run replaces.
+  StatusBar1->clearMessage();
   bool shown = false;
   OrientationDisplay display;
   display.computing = [this] { ForgetResult(); };
@@ -725,13 +727,15 @@ void TOrientation_Form::Edit4DblClick() { OpenPointEditor(state_.SceneFileName);
 
 SaveOutcome TOrientation_Form::SaveResult() {
   if (!state_.Shown) return SaveOutcome::Cancelled;
+  std::string written;
   const SaveOutcome outcome =
-      SaveResultFile(*state_.Shown, state_.ImageFileName, *ui_, SelfOwner());
+      SaveResultFile(*state_.Shown, state_.ImageFileName, *ui_, SelfOwner(), &written);
   // Only a written file makes the result saved; declining or a failed write keep it unsaved so
   // that the save command and the close question still offer it.
   if (outcome == SaveOutcome::Written) {
     state_.ResultSaved = true;
     state_.SaveEnabled = false;
+    StatusBar1->showMessage(QStringLiteral("Сохранено в ") + QString::fromStdString(written));
   }
   ShowResults();
   return outcome;

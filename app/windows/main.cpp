@@ -20,6 +20,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("ZELV"));
     QApplication::setApplicationVersion(QString::fromLatin1(zelv::kVersion));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/zelv/zelv.png")));
+    // The installed .desktop entry's name, so that the desktop shows the windows under it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("ru.zelv.zelv"));
     // Data editor windows may stay open; closing the main window still ends the program.
     QApplication::setQuitOnLastWindowClosed(false);
     // Qt's own texts (Yes and No, the file dialogs) in the language of the rest of the program,

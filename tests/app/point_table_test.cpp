@@ -96,7 +96,8 @@ TEST(PointTableTest, OnlyTablesLeaveTheCrdReader) {
   EXPECT_TRUE(ids.empty());
   EXPECT_FALSE(Shown(ui, ReadScenePoints(folder.Write("b.crd", "1 ; 2\r\n# no\r\n"), points)));
   ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(ui.messages[0].text, "Ошибка чтения файла сцены!");
+  EXPECT_EQ(ui.messages[0].text,
+            "Ошибка чтения файла сцены!\nВ строке 2 файла b.crd нет «;» между x и y: «# no».");
   EXPECT_FALSE(Shown(ui, ReadScenePoints(folder.Write("b.csv", "a,1,2\nb,1\n"), points)));
   ASSERT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(ui.messages[1].text.rfind("Ошибка чтения файла сцены!\n", 0), 0u);

@@ -214,7 +214,8 @@ TEST(OrientTest, AReadersFailureCarriesTheWindowsMessageAndNamesItsInputWithNoth
   request.sceneFile = folder.Path("missing.crd");
   const OrientationOutcome outcome = Orient(request);
   ASSERT_FALSE(outcome.has_value());
-  EXPECT_EQ(outcome.error().text, "Файл " + folder.Path("missing.crd") + " не найден!");
+  EXPECT_EQ(outcome.error().text, "Файл " + folder.Path("missing.crd") +
+                                      " не найден!\nИскали в папке " + folder.Folder().string());
   EXPECT_EQ(outcome.error().caption, "Ошибка!");
   EXPECT_EQ(outcome.error().input, FailedInput::kScene);
   // Nothing was computed: the window keeps the fields it showed.
@@ -227,6 +228,54 @@ TEST(OrientTest, AReadersFailureCarriesTheWindowsMessageAndNamesItsInputWithNoth
   EXPECT_EQ(ui.messages[0].text, outcome.error().text);
   EXPECT_EQ(ui.messages[0].caption, "Ошибка!");
   EXPECT_EQ(ui.busyDepth, 0);
+}
+
+TEST(OrientTest, ListsOfDifferentLengthsAreRefusedBeforeComputingNamingBothCountsAtEveryLevel) {
+  ScratchFolder folder;
+  const auto grid = [&folder](const std::string& name, int count, double step) {
+    std::string text;
+    for (int i = 0; i < count; ++i)
+      text += std::to_string(10 + step * (i % 16)) + " ; " + std::to_string(10 + step * (i / 16)) +
+              "\r\n";
+    return folder.Write(name, text);
+  };
+  const std::string many = grid("many.crd", 256, 30);
+  const std::string fewer = grid("fewer.crd", 200, 1.5);
+  const std::string more =
+      "\nТочек в файле изображения many.crd: 256, в файле сцены fewer.crd: 200; в файле "
+      "изображения на 56 больше. Точки составляют пары по номерам строк: в обоих файлах их должно "
+      "быть поровну.";
+  const std::string less =
+      "\nТочек в файле изображения fewer.crd: 200, в файле сцены many.crd: 256; в файле сцены на "
+      "56 больше. Точки составляют пары по номерам строк: в обоих файлах их должно быть поровну.";
+  for (const int level : {0, 1, 3, 4})
+    for (const bool imageMore : {true, false}) {
+      SCOPED_TRACE(std::to_string(level) + (imageMore ? " image" : " scene"));
+      OrientationRequest request = SquareRequest(folder.Folder().string());
+      request.settings.EstimateLevel = level;
+      request.imageFile = imageMore ? many : fewer;
+      request.sceneFile = imageMore ? fewer : many;
+      std::vector<std::string> events;
+      OrientationProgress progress;
+      progress.warned = [&events](const Warning& w) { events.push_back(w.text); };
+      progress.computing = [&events] { events.push_back("computing"); };
+      const OrientationOutcome outcome = Orient(request, progress);
+      ASSERT_FALSE(outcome.has_value());
+      const OrientationFailure& failure = outcome.error();
+      EXPECT_EQ(failure.text,
+                "Внутренняя ошибка! Проверьте входные данные." + (imageMore ? more : less));
+      EXPECT_EQ(failure.caption, "Отказ");
+      EXPECT_EQ(failure.icon, MessageIcon::Exclamation);
+      // Refused before anything ran: no warning, nothing cleared, nothing shown.
+      EXPECT_TRUE(events.empty());
+      EXPECT_FALSE(failure.shown.has_value());
+    }
+  // Fewer than four points in one list stays the refusal it has always been.
+  OrientationRequest request = SquareRequest(folder.Folder().string());
+  request.sceneFile = grid("three.crd", 3, 10);
+  const OrientationOutcome outcome = Orient(request);
+  ASSERT_FALSE(outcome.has_value());
+  EXPECT_EQ(outcome.error().text, "Недостаточно точек! Процедура прервана!");
 }
 
 TEST(OrientTest, AFailedComputationCarriesItsWarningsAndTheValuesShownBeforeIt) {

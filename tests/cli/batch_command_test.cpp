@@ -63,7 +63,8 @@ TEST(BatchCommandTest, OneLinePerOrientationInInputOrderAndAFailureExitsOne) {
   EXPECT_EQ(lines[0]["image"], "survey/image.crd");
   EXPECT_EQ(lines[1]["camera"], kExamples + "/zhang/calibration.yml");
   EXPECT_EQ(lines[2]["image"], "survey/missing.crd");
-  EXPECT_EQ(lines[2]["error"], "Файл " + folder.Path("survey/missing.crd") + " не найден!");
+  EXPECT_EQ(lines[2]["error"], "Файл " + folder.Path("survey/missing.crd") +
+                                   " не найден!\nИскали в папке " + folder.Path("survey"));
   EXPECT_EQ(lines[2]["caption"], "Ошибка!");
   EXPECT_TRUE(lines[2]["warnings"].is_array());
 

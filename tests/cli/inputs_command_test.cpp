@@ -60,7 +60,8 @@ TEST(InputsCommandTest, AMissingSceneFileIsReportedAndExitsOne) {
   const CliRun run =
       RunCli("inputs " + Case("camera.cam") + " " + Case("image.crd") + " " + Quote(missing));
   EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, "Ошибка! Файл " + missing + " не найден!\n");
+  EXPECT_EQ(run.err, "Ошибка! Файл " + missing + " не найден!\nИскали в папке " +
+                         folder.Folder().string() + "\n");
   EXPECT_EQ(run.out, "");
 }
 
@@ -76,7 +77,9 @@ TEST(InputsCommandTest, TheFirstFailingReaderStopsTheChain) {
   const CliRun second = RunCli("inputs " + Case("camera.cam") + " " + Quote(image) + " " +
                                Quote(folder.Path("no-scene.crd")));
   EXPECT_EQ(second.exitCode, 1);
-  EXPECT_EQ(second.err, "Ошибка! Ошибка чтения файла координат точек изображения!\n");
+  EXPECT_EQ(second.err,
+            "Ошибка! Ошибка чтения файла координат точек изображения!\nВ строке 2 файла image.crd "
+            "нет «;» между x и y: «bad».\n");
 }
 
 TEST(InputsCommandTest, UsageErrorsExitTwoAndHelpExitsZero) {

@@ -118,13 +118,15 @@ TEST(OrientCommandTest, FailedRunsExitWithOneAfterTheirMessage) {
   ScratchFolder folder;
   const CliRun missing = RunOrient(Quote(folder.Path("none.cam")) + " a.crd b.crd");
   EXPECT_EQ(missing.exitCode, 1);
-  EXPECT_EQ(missing.err, "Ошибка! Файл " + folder.Path("none.cam") + " не найден!\n");
+  EXPECT_EQ(missing.err, "Ошибка! Файл " + folder.Path("none.cam") +
+                             " не найден!\nИскали в папке " + folder.Folder().string() + "\n");
   EXPECT_EQ(missing.out, "");
   const CliRun missingJson = RunOrient(Quote(folder.Path("none.cam")) + " a.crd b.crd --json");
   EXPECT_EQ(missingJson.exitCode, 1);
   EXPECT_EQ(missingJson.err, missing.err);
   EXPECT_EQ(missingJson.out, "{\"error\": \"Файл " + folder.Path("none.cam") +
-                                 " не найден!\", \"caption\": \"Ошибка!\"}\n");
+                                 " не найден!\\nИскали в папке " + folder.Folder().string() +
+                                 "\", \"caption\": \"Ошибка!\"}\n");
 
   const std::string three = folder.Write("three.crd", "1 ; 1\r\n300 ; 2\r\n3 ; 400\r\n");
   const CliRun few = RunOrient(Quote(CaseFile("square", "camera.cam")) + " " + Quote(three) + " " +

@@ -412,7 +412,9 @@ TEST(LensModelTest, APointBeyondWhereTheModelInvertsIsRefusedByItsNumber) {
   FakeUi badFile;
   const std::string broken = folder.Write("broken.crd", "500 ; 400\r\nx ; 1\r\n");
   EXPECT_FALSE(Shown(badFile, ReadCalibratedImagePoints(broken, points, c)));
-  EXPECT_EQ(OnlyMessage(badFile), "Ошибка чтения файла координат точек изображения!");
+  EXPECT_EQ(OnlyMessage(badFile),
+            "Ошибка чтения файла координат точек изображения!\nВ строке 2 файла broken.crd "
+            "значение x «x» не читается как число: «x ; 1».");
   EXPECT_EQ(points.Count(), 0);
 }
 

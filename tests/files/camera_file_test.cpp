@@ -87,7 +87,7 @@ TEST_F(CameraFileTest, ASixLineFileReads) {
 TEST_F(CameraFileTest, AMissingFileNamesThePathAsGivenAndChangesNothing) {
   const std::string path = folder.Path("nowhere.cam");
   EXPECT_FALSE(Shown(ui, ReadCameraFile(path, geometry)));
-  ExpectOneMessage("Файл " + path + " не найден!");
+  ExpectOneMessage("Файл " + path + " не найден!\nИскали в папке " + folder.Folder().string());
   EXPECT_EQ(geometry.ImageCentreX, 11.0);
   EXPECT_EQ(geometry.CorrectionTable, Lines{"old"});
 }
@@ -96,7 +96,8 @@ TEST_F(CameraFileTest, CheckFileExistsIsQuietForAnExistingFile) {
   EXPECT_TRUE(Shown(ui, CheckFileExists(WriteCamera({"1"}))));
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_FALSE(Shown(ui, CheckFileExists("relative/none.crd")));
-  ExpectOneMessage("Файл relative/none.crd не найден!");
+  ExpectOneMessage("Файл relative/none.crd не найден!\nПапки " +
+                   std::filesystem::current_path().string() + "/relative нет.");
 }
 
 TEST_F(CameraFileTest, FewerThanSixLinesFailAfterAssigningTheLinesBefore) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "fake_ui.h"
 #include "scratch_folder.h"
@@ -68,17 +69,54 @@ TEST(ReadScenePointsTest, AnEmptyFileGivesAnEmptyListAndSuccess) {
   EXPECT_EQ(points.Count(), 0);
 }
 
-TEST(ReadScenePointsTest, ABadLineFailsTheReadAndKeepsThePointsBeforeIt) {
+TEST(ReadScenePointsTest, ABadLineFailsTheReadKeepsThePointsBeforeItAndIsNamedWithItsText) {
   ScratchFolder folder;
-  for (const char* bad : {"", "1;2;3", "5", "x ; 1", "1 ; ", "1 2 ; 3", "1e999 ; 0", "inf ; 1"}) {
+  const std::string where = "В строке 3 файла scene.crd ";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"", "Строка 3 файла scene.crd пустая: в файле координат не должно быть пустых строк."},
+      {"  \t", "Строка 3 файла scene.crd пустая: в файле координат не должно быть пустых строк."},
+      {"1;2;3", where + "значение y «2;3» не читается как число: «1;2;3»."},
+      {"5", where + "нет «;» между x и y: «5»."},
+      {"12 5", where + "нет «;» между x и y: «12 5»."},
+      {"x ; 1", where + "значение x «x» не читается как число: «x ; 1»."},
+      {"12a ; 5", where + "значение x «12a» не читается как число: «12a ; 5»."},
+      {"1 ; ", where + "значение y «» не читается как число: «1 ; »."},
+      {"1 2 ; 3", where + "значение x «1 2» не читается как число: «1 2 ; 3»."},
+      {"1e999 ; 0", where + "значение x «1e999» не читается как число: «1e999 ; 0»."},
+      {"inf ; 1", where + "значение x «inf» не читается как число: «inf ; 1»."},
+      {"Точка ; 1", where + "значение x «Точка» не читается как число: «Точка ; 1»."}};
+  for (const auto& [bad, second] : cases) {
     const std::string path =
         folder.Write("scene.crd", std::string("1 ; 2\r\n3 ; 4\r\n") + bad + "\r\n5 ; 6\r\n");
     FakeUi ui;
     VT_Points points(1);
     EXPECT_FALSE(Shown(ui, ReadScenePoints(path, points))) << "'" << bad << "'";
-    ExpectOnlyMessage(ui, kSceneError);
+    ExpectOnlyMessage(ui, std::string(kSceneError) + "\n" + second);
     EXPECT_EQ(PointsOf(points), (Points{{1, 2}, {3, 4}})) << "'" << bad << "'";
   }
+}
+
+TEST(ReadScenePointsTest, ALongBadLineIsQuotedCutAfterSixtyCharactersWholeLettersKept) {
+  ScratchFolder folder;
+  // 59 letters and then Cyrillic ones: the cut falls after the first of them, never inside it.
+  const std::string line = std::string(59, 'a') + "ЖЖЖЖ ; 1";
+  FakeUi ui;
+  VT_Points points(1);
+  EXPECT_FALSE(Shown(ui, ReadScenePoints(folder.Write("long.crd", "1 ; 2\n" + line), points)));
+  const std::string cut = "«" + std::string(59, 'a') + "Ж…»";
+  ExpectOnlyMessage(ui, std::string(kSceneError) + "\nВ строке 2 файла long.crd значение x " + cut +
+                            " не читается как число: " + cut + ".");
+}
+
+TEST(ReadImagePointsTest, ABadLineNamesItsNumberAndTextUnderTheImageMessage) {
+  ScratchFolder folder;
+  const std::string path = folder.Write("image.crd", "100 ; 50\r\n100,5 50\r\n");
+  FakeUi ui;
+  VT_Points points(1);
+  EXPECT_FALSE(Shown(ui, ReadImagePoints(path, points, kIdentity, 320, 240)));
+  ExpectOnlyMessage(ui, std::string(kImageError) +
+                            "\nВ строке 2 файла image.crd нет «;» между x и y: «100,5 50».");
+  EXPECT_EQ(points.Count(), 1);
 }
 
 TEST(ReadScenePointsTest, AMissingFileLeavesThePreviousListUnchanged) {
@@ -88,25 +126,38 @@ TEST(ReadScenePointsTest, AMissingFileLeavesThePreviousListUnchanged) {
   VT_Points points(1);
   points.Add(new VT_Point(9, 9));
   EXPECT_FALSE(Shown(ui, ReadScenePoints(path, points)));
-  ExpectOnlyMessage(ui, "Файл " + path + " не найден!");
+  ExpectOnlyMessage(ui, "Файл " + path + " не найден!\nИскали в папке " + folder.Folder().string());
   EXPECT_EQ(PointsOf(points), (Points{{9, 9}}));
 }
 
-TEST(ReadScenePointsTest, AFileThatIsNotWindows1251FailsWithTheSceneMessage) {
+TEST(ReadScenePointsTest, AFileThatIsNoTextFailsWithTheSceneMessageNamingTheLine) {
   ScratchFolder folder;
-  FakeUi ui;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {std::string("1 ; 2\0", 6),
+       "В строке 1 файла s.crd нулевой байт: это не текстовый файл "
+       "координат."},
+      {"1 ; 2\r\n3 ; 4\r5 ; \x98\xFF\n",
+       "В строке 3 файла s.crd байт, которого нет в кодировке Windows-1251: сохраните файл как "
+       "текст в Windows-1251 или UTF-8."},
+      {"\xEF\xBB\xBF"
+       "1 ; 2\r\n\xFF ; 1\r\n",
+       "Текст файла s.crd не в кодировке UTF-8, хотя начинается с её метки."}};
+  for (const auto& [bytes, second] : cases) {
+    FakeUi ui;
+    VT_Points points(1);
+    EXPECT_FALSE(Shown(ui, ReadScenePoints(folder.Write("s.crd", bytes), points)));
+    ExpectOnlyMessage(ui, std::string(kSceneError) + "\n" + second);
+  }
+  // A photograph given as the scene file.
+  FakeUi png;
   VT_Points points(1);
-  EXPECT_FALSE(
-      Shown(ui, ReadScenePoints(folder.Write("s.crd", std::string("1 ; 2\0", 6)), points)));
-  ExpectOnlyMessage(ui, std::string(kSceneError) + "\nТекст файла содержит нулевой байт");
-  // A byte Windows-1251 leaves undefined (0x98), in a file that is no UTF-8 either: the second
-  // line says which byte.
-  FakeUi byteUi;
-  EXPECT_FALSE(
-      Shown(byteUi, ReadScenePoints(folder.Write("b.crd", "1 ; 2\r\n3 ; \x98\r\n"), points)));
-  ASSERT_EQ(byteUi.messages.size(), 1u);
-  EXPECT_EQ(byteUi.messages[0].text,
-            std::string(kSceneError) + "\nТекст не в кодировке Windows-1251 (позиция 11)");
+  EXPECT_FALSE(Shown(
+      png,
+      ReadScenePoints(folder.Write("photo.png", std::string("\x89PNG\r\n\x1A\n\0\0\0\rIHDR", 16)),
+                      points)));
+  ExpectOnlyMessage(png, std::string(kSceneError) +
+                             "\nВ строке 3 файла photo.png нулевой байт: это не текстовый файл "
+                             "координат.");
 }
 
 TEST(ReadScenePointsTest, AFifoFailsWithTheSceneMessageAndUtf8WithAMarkReads) {
@@ -159,7 +210,8 @@ TEST(ReadImagePointsTest, AMissingFileNamesThePathAsPassedAndKeepsTheList) {
   VT_Points points(1);
   points.Add(new VT_Point(1, 2));
   EXPECT_FALSE(Shown(ui, ReadImagePoints("no/such/image.crd", points, kIdentity, 0, 0)));
-  ExpectOnlyMessage(ui, "Файл no/such/image.crd не найден!");
+  ExpectOnlyMessage(ui, "Файл no/such/image.crd не найден!\nПапки " +
+                            std::filesystem::current_path().string() + "/no/such нет.");
   EXPECT_EQ(points.Count(), 1);
 }
 

@@ -183,7 +183,8 @@ class MainWindowTest : public QObject {
     w.Edit1->setFocus();
     QTest::keyClick(w.Edit1, Qt::Key_Return);
     QCOMPARE(h.ui.messages.size(), std::size_t{1});
-    QCOMPARE(h.ui.messages[0].text, "Файл " + kSquare + "/missing.cam не найден!");
+    QCOMPARE(h.ui.messages[0].text,
+             "Файл " + kSquare + "/missing.cam не найден!\nИскали в папке " + kSquare);
     QCOMPARE(h.ui.messages[0].caption, std::string("Ошибка!"));
     QCOMPARE(h.ui.busyDepth, 0);
 
@@ -548,6 +549,37 @@ class MainWindowTest : public QObject {
     QVERIFY(!w.Button1->isEnabled());
     QVERIFY(!w.N16->isEnabled());
     QVERIFY(h.ui.messages.empty());
+  }
+
+  void theStatusBarNamesTheFileOnlyOnceItIsWritten() {
+    QTemporaryDir folder;
+    Harness h;
+    OrientSquare(h);
+    TOrientation_Form& w = *h.window;
+    const QString before = w.StatusText();
+    w.Button1Click();  // the dialog cancelled
+    QCOMPARE(w.StatusText(), before);
+
+    const QString directory = folder.filePath("taken.ort");
+    QVERIFY(QDir().mkdir(directory));
+    h.ui.files.push_back(directory.toStdString());
+    w.Button1Click();  // the write fails (a folder is not asked about)
+    QCOMPARE(w.StatusText(), before);
+
+    const QString path = folder.filePath("result.ort");
+    WriteBytes(path, "old\r\n");
+    h.ui.files.push_back(path.toStdString());
+    h.ui.answers.push_back(false);
+    w.Button1Click();  // replacing declined
+    QCOMPARE(w.StatusText(), before);
+
+    h.ui.files.push_back(path.toStdString());
+    h.ui.answers.push_back(true);
+    w.N16->trigger();
+    QCOMPARE(w.StatusText(), QStringLiteral("Сохранено в ") + path);
+    // The next orientation's progress replaces it.
+    w.N10Click();
+    QVERIFY(!w.StatusText().startsWith(QStringLiteral("Сохранено")));
   }
 
   void overwritingAskFirstAndNoKeepsTheOldFile() {
