@@ -230,9 +230,9 @@ void MonteCarlo(int trials) {
   }
 }
 
-// The targets: gross failures with many blunders against OpenCV RANSAC + LM, and whether
-// each still reported carries a warning; good points listed as blunders on clean 9-point scenes;
-// an unknown focal length at tilts below 3°; the time at 256 points.
+// The figures the rigorous level is held to: gross failures with many blunders against OpenCV
+// RANSAC + LM, and whether each still reported carries a warning; good points listed as blunders on
+// clean 9-point scenes; an unknown focal length at tilts below 3°; the time at 256 points.
 void Targets(int trials) {
   std::printf(
       "\npoints blunders | scenes | rig gross | rig refused | gross unwarned | cv gross | "
