@@ -48,21 +48,6 @@ const char kDegenerate[] =
     "Строгая оценка: положение камеры по реперным точкам не определяется (точки лежат на одной "
     "прямой, совпадают или не согласуются между собой). Проверьте входные данные.";
 
-// A standard deviation with two significant digits, in fixed notation.
-std::string SigmaText(double sigma, char separator) {
-  if (!(sigma > 0) || !std::isfinite(sigma)) return "0";
-  const int magnitude = static_cast<int>(std::floor(std::log10(sigma)));
-  const int decimals = std::max(0, 1 - magnitude);
-  char text[64];
-  const auto end =
-      std::to_chars(text, text + sizeof text, sigma, std::chars_format::fixed, decimals).ptr;
-  std::string out(text, end);
-  for (char& c : out)
-    if (c == '.') c = separator;
-  return out;
-}
-
-// A focal length (pixels) with one decimal.
 // A value in fixed notation with `decimals` decimals (a focal length in pixels: one).
 std::string FixedText(double value, int decimals, char separator) {
   if (!std::isfinite(value)) return "—";
@@ -73,6 +58,13 @@ std::string FixedText(double value, int decimals, char separator) {
   for (char& c : out)
     if (c == '.') c = separator;
   return out;
+}
+
+// A standard deviation with two significant digits, in fixed notation.
+std::string SigmaText(double sigma, char separator) {
+  if (!(sigma > 0) || !std::isfinite(sigma)) return "0";
+  const int magnitude = static_cast<int>(std::floor(std::log10(sigma)));
+  return FixedText(sigma, std::max(0, 1 - magnitude), separator);
 }
 
 std::string PixelsText(double value, char separator) { return FixedText(value, 1, separator); }

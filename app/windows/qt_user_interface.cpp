@@ -161,15 +161,24 @@ bool QtUserInterface::AskYesNo(const std::string& text, const std::string& capti
   return box.exec() == QMessageBox::Yes;
 }
 
-Answer QtUserInterface::AskYesNoOrCancel(const std::string& text, const std::string& caption,
-                                         Owner owner) {
-  WithdrawableQuestion box(Text(caption), Text(text), OwnerWidget(owner));
-  PlaceWithoutOwner(&box, owner);
+namespace {
+
+// The answer of a question box once it closed: Esc, the close button and Cancel withdraw it.
+Answer Answered(WithdrawableQuestion& box) {
   const int result = box.exec();
   if (box.Withdrawn()) return Answer::Cancel;
   if (result == QMessageBox::Yes) return Answer::Yes;
   if (result == QMessageBox::No) return Answer::No;
   return Answer::Cancel;
+}
+
+}  // namespace
+
+Answer QtUserInterface::AskYesNoOrCancel(const std::string& text, const std::string& caption,
+                                         Owner owner) {
+  WithdrawableQuestion box(Text(caption), Text(text), OwnerWidget(owner));
+  PlaceWithoutOwner(&box, owner);
+  return Answered(box);
 }
 
 Answer QtUserInterface::AskToSave(const std::string& text, const std::string& caption,
@@ -184,11 +193,7 @@ Answer QtUserInterface::AskToSave(const std::string& text, const std::string& ca
   box.button(QMessageBox::Cancel)->setText(QStringLiteral("Отмена"));
   if (!file.empty()) box.setInformativeText(QStringLiteral("Файл: ") + Text(file));
   PlaceWithoutOwner(&box, owner);
-  const int result = box.exec();
-  if (box.Withdrawn()) return Answer::Cancel;
-  if (result == QMessageBox::Yes) return Answer::Yes;
-  if (result == QMessageBox::No) return Answer::No;
-  return Answer::Cancel;
+  return Answered(box);
 }
 
 std::optional<std::string> QtUserInterface::ChooseOpenFile(const FileDialogRequest& request) {
