@@ -38,7 +38,7 @@ test-tsan: deps
 	  -DCMAKE_CXX_FLAGS="-fsanitize=thread -fno-omit-frame-pointer" \
 	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread $(CMAKE_FLAGS)
 	cmake --build build-tsan -j $(JOBS) --target zelv_core_tests
-	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$(CURDIR)/tests/sanitizer/tsan.supp \
 	  ctest --output-on-failure -j $(JOBS) \
 	  -E '_replay$$|^MoveBoundTest.TheRunawayDistanceInputEndsWithTheGuardMessageInSeconds$$'
 
