@@ -67,6 +67,20 @@ struct OrientationProgress {
   std::function<void(const std::string&)> status;  // the progress text
 };
 
+// The covariance of the pose parameters the rigorous level fitted, and the centre's error
+// ellipsoid that follows from it. Parameters in the order of `matrix`: "omega", "phi", "kappa"
+// (the omega-phi-kappa rotation of StandardPose, radians), "X0", "Y0", "Z0" (the projection centre,
+// scene units) and, where the focal length was estimated, "f" (pixels). A parameter held fixed has
+// zero rows and columns.
+struct PoseCovariance {
+  std::vector<std::string> parameters;
+  std::vector<double> matrix;  // parameters.size()² values, row by row, in the units above
+  // The 95 % error ellipsoid of the projection centre: its semi-axes (scene units, largest first)
+  // and their unit directions in the scene frame, one per semi-axis.
+  std::array<double, 3> centreSemiAxes{};
+  std::array<std::array<double, 3>, 3> centreAxes{};
+};
+
 // The rigorous estimate's figures of a result: the standard deviations of the 21 values (their
 // units), σ0 (pixels, a posteriori) with its redundancy, the points it left out as blunders
 // (numbers from 1), Student's t for the 95 % intervals (± t·σ; 0 without redundancy), the
@@ -82,6 +96,7 @@ struct ResultPrecision {
   RigorousVerdict verdict;
   RigorousAlternative alternative;
   RigorousGeometry geometry;
+  std::optional<PoseCovariance> covariance;  // where the rigorous level computed it
 };
 
 // The focal length the orientation used (pixels): the camera file's, or where it gives none the
