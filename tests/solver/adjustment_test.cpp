@@ -161,6 +161,30 @@ TEST(Adjustment, KnownValuesHoldAndCountInTheRedundancy) {
   EXPECT_EQ(byFile.parameters.size(), 6u);
 }
 
+// A point measured poorly and said so weighs little: it is kept, and the pose is nearly that
+// without it; an image σ and a scene σ both.
+TEST(Adjustment, PointSigmaWeighsThePoint) {
+  const std::vector<AdjustmentPoint> points = Scene(12, 400, 9, 0.5);
+  const AdjustmentResult without =
+      Adjust(std::vector<AdjustmentPoint>(points.begin() + 1, points.end()), kF);
+  ASSERT_EQ(without.rigorous.failure, RigorousFailure::kNone);
+  std::vector<AdjustmentPoint> image = points, scene = points;
+  image[0].x += 20;
+  image[0].imageSigma = 200;
+  scene[0].X += 15;
+  scene[0].Z -= 15;
+  scene[0].sceneSigma = 150;
+  for (const std::vector<AdjustmentPoint>& weighted : {image, scene}) {
+    const AdjustmentResult a = Adjust(weighted, kF);
+    ASSERT_EQ(a.rigorous.failure, RigorousFailure::kNone);
+    EXPECT_TRUE(a.rigorous.outliers.empty());
+    EXPECT_EQ(a.rigorous.redundancy, 2 * 12 - 6);
+    for (int j : {kCentreX, kCentreY, kCentreZ, kPhotoAlpha, kPhotoOmega, kPhotoKappa})
+      EXPECT_NEAR(a.rigorous.values[j], without.rigorous.values[j], 0.1 * without.rigorous.sigma[j])
+          << j;
+  }
+}
+
 // The covariance of the 21 values has the σ² reported on its diagonal, planar and in space; a
 // plain planar scene is the rigorous estimate's result bit for bit.
 TEST(Adjustment, CovarianceAgreesWithTheSigmaAndThePlaneIsTheRigorousEstimate) {
