@@ -464,7 +464,7 @@ void FillCovariance(const Model& m, const Eigen::MatrixXd& covariance, bool with
 void MeasureChecks(const Problem& p, const Model& m, AdjustmentResult& out) {
   const Eigen::Vector3d RC = m.R * m.C;
   double image = 0, scene = 0;
-  int sceneCount = 0;
+  int imageCount = 0, sceneCount = 0;
   for (std::size_t i = 0; i < p.points.size(); ++i) {
     if (p.control[i]) continue;
     const SpatialCorrespondence& c = p.points[i];
@@ -474,6 +474,7 @@ void MeasureChecks(const Problem& p, const Model& m, AdjustmentResult& out) {
     if (q(2) > 0) {
       miss.ex = c.u - m.F * q(0) / q(2);
       miss.ey = -(c.v - m.F * q(1) / q(2));
+      miss.imageKnown = std::isfinite(miss.ex) && std::isfinite(miss.ey);
     }
     // The ray of the image point in the scene, met at the point's Z.
     const Eigen::Vector3d ray = m.R.transpose() * Eigen::Vector3d(c.u / m.F, c.v / m.F, 1);
@@ -486,16 +487,19 @@ void MeasureChecks(const Problem& p, const Model& m, AdjustmentResult& out) {
         if (!miss.sceneKnown) miss.dX = miss.dY = 0;
       }
     }
-    if (!std::isfinite(miss.ex) || !std::isfinite(miss.ey)) miss.ex = miss.ey = 0;
-    image += miss.ex * miss.ex + miss.ey * miss.ey;
+    if (!miss.imageKnown) {
+      miss.ex = miss.ey = 0;
+    } else {
+      image += miss.ex * miss.ex + miss.ey * miss.ey;
+      ++imageCount;
+    }
     if (miss.sceneKnown) {
       scene += miss.dX * miss.dX + miss.dY * miss.dY;
       ++sceneCount;
     }
     out.checkPoints.push_back(miss);
   }
-  if (!out.checkPoints.empty())
-    out.checkImageRmse = std::sqrt(image / static_cast<double>(out.checkPoints.size()));
+  if (imageCount > 0) out.checkImageRmse = std::sqrt(image / imageCount);
   if (sceneCount > 0) out.checkSceneRmse = std::sqrt(scene / sceneCount);
 }
 

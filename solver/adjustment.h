@@ -59,8 +59,9 @@ struct KnownValues {
 
 // What a check point misses by at the adjustment's result.
 struct CheckPointMiss {
-  int index = 0;          // into the points given, from 0
-  double ex = 0, ey = 0;  // image residual (measured − projected), pixels
+  int index = 0;            // into the points given, from 0
+  double ex = 0, ey = 0;    // image residual (measured − projected), pixels
+  bool imageKnown = false;  // false (ex, ey 0) when the point is behind the camera
   // The scene miss: the point's image ray met at the point's own Z, minus the point, scene units
   // (dZ 0); NaN-free: a ray parallel to that plane leaves `sceneKnown` false.
   double dX = 0, dY = 0;
@@ -82,8 +83,8 @@ struct AdjustmentResult {
   std::array<double, 3> centreSemiAxes{};
   std::array<std::array<double, 3>, 3> centreAxes{};
   std::vector<CheckPointMiss> checkPoints;  // in the order given
-  double checkImageRmse = 0;                // sqrt(Σ(ex² + ey²)/n), pixels; 0 without checks
-  double checkSceneRmse = 0;                // sqrt(Σ(dX² + dY²)/n), scene units
+  double checkImageRmse = 0;  // sqrt(Σ(ex² + ey²)/n) over those imageKnown, pixels; 0 without
+  double checkSceneRmse = 0;  // sqrt(Σ(dX² + dY²)/n) over those sceneKnown, scene units
 };
 
 // True when some scene point has Z ≠ 0.

@@ -96,6 +96,7 @@ TEST(Adjustment, CheckPointsStayOutOfTheFitAndTellTheirMiss) {
   ASSERT_EQ(a.checkPoints.size(), 3u);
   EXPECT_EQ(a.checkPoints[1].index, 7);
   EXPECT_TRUE(a.checkPoints[1].sceneKnown);
+  EXPECT_TRUE(a.checkPoints[1].imageKnown);
   EXPECT_GT(a.checkImageRmse, 0);
   EXPECT_LT(a.checkImageRmse, 3);
   EXPECT_GT(a.checkSceneRmse, 0);
