@@ -798,6 +798,22 @@ AdjustmentResult Adjust(const std::vector<AdjustmentPoint>& points, double focal
   for (int j = 0; j < kResultCount; ++j)
     result.sigma[j] = std::sqrt(std::max(0.0, valueCovariance(j, j)));
   result.tQuantile95 = StudentTQuantile(0.975, result.redundancy);
+  // The tilt of the optical axis from the normal of Z = 0, and its σ, as the rigorous estimate
+  // reports them.
+  const Eigen::Vector3d normal = best.R.col(2);
+  const Eigen::Vector2d acrossAxis(normal(0), normal(1));
+  Eigen::Matrix<double, 2, 3> dAcross;
+  dAcross << 0, normal(2), -normal(1), -normal(2), 0, normal(0);
+  const Eigen::Matrix2d acrossCovariance =
+      dAcross * covariance.topLeftCorner(3, 3) * dAcross.transpose();
+  const double tilt = std::atan2(acrossAxis.norm(), std::fabs(normal(2)));
+  result.geometry.tiltDegrees = tilt * 180 / M_PI;
+  if (acrossAxis.norm() > 0) {
+    const Eigen::Vector2d direction = acrossAxis / acrossAxis.norm();
+    result.geometry.tiltSigmaDegrees =
+        std::sqrt(std::max(0.0, direction.dot(acrossCovariance * direction))) /
+        std::max(std::cos(tilt), 1e-12) * 180 / M_PI;
+  }
 
   RigorousVerdict& verdict = result.verdict;
   verdict.imageSigma = sigmaA;
@@ -812,6 +828,7 @@ AdjustmentResult Adjust(const std::vector<AdjustmentPoint>& points, double focal
   MeasureChecks(p, best, out);
 
   bool finite = std::isfinite(result.sigma0) && std::isfinite(result.focalLength) &&
+                std::isfinite(result.geometry.tiltSigmaDegrees) &&
                 std::isfinite(result.focalLengthSigma) && std::isfinite(verdict.chiSquare) &&
                 std::isfinite(out.checkImageRmse) && std::isfinite(out.checkSceneRmse);
   for (int j = 0; j < kResultCount; ++j)

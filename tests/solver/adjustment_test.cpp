@@ -77,6 +77,13 @@ TEST(Adjustment, ExactSceneInSpaceGivesTheExactPoseWithOrWithoutTheFocalLength) 
   EXPECT_EQ(robust.rigorous.outliers, (std::vector<int>{3, 11}));
   ExpectPose(robust.rigorous, 5e-3, 5);
 
+  // Five points are enough with the focal length given; a point not a number is a failure.
+  ExpectPose(Adjust(std::vector<AdjustmentPoint>(points.begin(), points.begin() + 5), kF).rigorous,
+             1e-8, 1e-5);
+  std::vector<AdjustmentPoint> broken = points;
+  broken[4].Z = std::nan("");
+  EXPECT_EQ(Adjust(broken, kF).rigorous.failure, RigorousFailure::kDegenerate);
+
   // A camera below the plane Z = 0 is a failure, not a result.
   std::vector<AdjustmentPoint> below = points;
   for (AdjustmentPoint& p : below) {
