@@ -35,7 +35,10 @@ constexpr double kCauchySigmas = 2.3849;
 constexpr double kNegligibleLength = 1e-6;
 // The six-point search of a focal length: its seed and number of samples.
 constexpr std::uint32_t kSearchSeed = 20260412u;
-constexpr int kDltSamples = 300;
+// The fewest and the most samples, and the confidence that one sample is free of blunders.
+constexpr int kMinDltSamples = 50;
+constexpr int kMaxDltSamples = 300;
+constexpr double kDltConfidence = 0.999;
 // The consensus is widened this many times less one while fewer than half of the points agree.
 constexpr int kConsensusWidenings = 5;
 
@@ -332,7 +335,9 @@ std::vector<int> Agreeing(const Problem& p, const Model& m, const std::vector<in
 }
 
 // The random six-point search of the focal length (MSAC over direct linear transformations,
-// truncated at `truncation` pixels): the focal length of the points that agree with the best.
+// truncated at `truncation` pixels), drawn until a sample without blunders comes at
+// kDltConfidence for the share agreeing so far: the focal length of the points that agree with
+// the best.
 std::optional<double> ConsensusFocalLength(const Problem& p, const std::vector<int>& control,
                                            double truncation) {
   const int n = static_cast<int>(control.size());
@@ -341,7 +346,8 @@ std::optional<double> ConsensusFocalLength(const Problem& p, const std::vector<i
   double best = std::numeric_limits<double>::infinity();
   std::optional<double> bestF;
   std::vector<int> bestAgree;
-  for (int sample = 0; sample < kDltSamples; ++sample) {
+  int needed = kMaxDltSamples;
+  for (int sample = 0; sample < std::clamp(needed, kMinDltSamples, kMaxDltSamples); ++sample) {
     std::vector<int> pick;
     while (pick.size() < 6) {
       const int k = control[random() % static_cast<std::uint32_t>(n)];
@@ -358,6 +364,10 @@ std::optional<double> ConsensusFocalLength(const Problem& p, const std::vector<i
       best = score;
       bestF = F;
       bestAgree = Agreeing(p, *m, control, truncation);
+      const double w6 = std::pow(static_cast<double>(bestAgree.size()) / n, 6);
+      needed = w6 >= 1 ? 0
+                       : static_cast<int>(std::ceil(std::log(1 - kDltConfidence) /
+                                                    std::log(1 - std::max(w6, 1e-9))));
     }
   }
   if (bestAgree.size() >= 6) {
