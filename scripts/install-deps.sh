@@ -24,7 +24,7 @@ packages=(
   libeigen3-dev      # linear algebra and least squares of the rigorous estimate
   libceres-dev       # robust least squares and covariance of the rigorous estimate
   libopencv-core-dev # calibration files (cv::FileStorage)
-  libopencv-calib3d-dev # lens models: undistorting image points
+  libopencv-calib3d-dev # lens models: undistorting image points; SQPnP for scenes in space
   libopencv-imgproc-dev # sub-pixel corners in the photograph workspace
   libcli11-dev       # the command line of zelv-cli
   nlohmann-json3-dev # the JSON of zelv-cli

@@ -7,6 +7,21 @@
 // linear solver and the same robust Levenberg–Marquardt refines it; check points stay out of the
 // fit and are measured against its result.
 //
+// A scene in space: the focal length, where not given, from direct linear transformations of six
+// points (a random search against blunders); the pose from OpenCV's RANSAC over SQPnP (the
+// consensus truncation as the rigorous estimate's), then the refinement on the agreeing points,
+// a reweighted refinement over all proposing the blunders, and the test of every point by its
+// studentised residual. A planar scene with check points, σ or known values starts from the
+// rigorous estimate of its control points and keeps its blunder list.
+//
+// Weights: a point's image σ weighs its image coordinates; its scene σ is carried into the image
+// through the projection (σ_eff² = σ_img²·I + σ_P²·J_P·J_Pᵀ, recomputed with the pose), which
+// matches the errors-in-variables solution (scene points as unknowns observed with their σ) to a
+// few thousandths of the centre's σ. Known values: a fixed centre coordinate or focal length is no
+// parameter (σ 0, one unknown less); a fixed roll is an observation of σ 1e-8 rad (σ shown 0 to
+// far below the shown digits); a value with σ is one more observation. σ0 and the redundancy count
+// them all; the covariance is σ0² times the inverse of the normal matrix.
+//
 // Frames and units as the rigorous estimate: image points corrected pixels, origin at the image
 // centre, y up; scene points in scene units, the camera on the +Z side of Z = 0 for a plane.
 
@@ -44,8 +59,9 @@ struct KnownValues {
 
 // What a check point misses by at the adjustment's result.
 struct CheckPointMiss {
-  int index = 0;          // into the points given, from 0
-  double ex = 0, ey = 0;  // image residual (measured − projected), pixels
+  int index = 0;            // into the points given, from 0
+  double ex = 0, ey = 0;    // image residual (measured − projected), pixels
+  bool imageKnown = false;  // false (ex, ey 0) when the point is behind the camera
   // The scene miss: the point's image ray met at the point's own Z, minus the point, scene units
   // (dZ 0); NaN-free: a ray parallel to that plane leaves `sceneKnown` false.
   double dX = 0, dY = 0;
@@ -67,8 +83,8 @@ struct AdjustmentResult {
   std::array<double, 3> centreSemiAxes{};
   std::array<std::array<double, 3>, 3> centreAxes{};
   std::vector<CheckPointMiss> checkPoints;  // in the order given
-  double checkImageRmse = 0;                // sqrt(Σ(ex² + ey²)/n), pixels; 0 without checks
-  double checkSceneRmse = 0;                // sqrt(Σ(dX² + dY²)/n), scene units
+  double checkImageRmse = 0;  // sqrt(Σ(ex² + ey²)/n) over those imageKnown, pixels; 0 without
+  double checkSceneRmse = 0;  // sqrt(Σ(dX² + dY²)/n) over those sceneKnown, scene units
 };
 
 // True when some scene point has Z ≠ 0.

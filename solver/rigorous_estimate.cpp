@@ -156,7 +156,9 @@ double Refine(Model& m, const std::vector<PlanarCorrespondence>& points,
 
 void NoReweight(const Model&, std::vector<double>&) {}
 
-double Median(std::vector<double> values) {
+}  // namespace
+
+double rigorous::Median(std::vector<double> values) {
   if (values.empty()) return 0;
   const std::size_t mid = values.size() / 2;
   std::nth_element(values.begin(), values.begin() + mid, values.end());
@@ -167,7 +169,7 @@ double Median(std::vector<double> values) {
 // is estimated with `dof` degrees of freedom: each point is tested at kFalseBlunderProbability /
 // points (Bonferroni); the length² over 2σ̂² of a good point follows Fisher's F(2, dof), whose
 // upper p-quantile is dof/2·(p^(−2/dof) − 1).
-double BlunderSigmas(int dof, int points) {
+double rigorous::BlunderSigmas(int dof, int points) {
   if (dof < 1) return std::numeric_limits<double>::infinity();
   const double v = static_cast<double>(dof);
   const double p = kFalseBlunderProbability / points;
@@ -176,7 +178,7 @@ double BlunderSigmas(int dof, int points) {
 
 // A robust σ of one image coordinate from the residual lengths of a fit of `parameters`: their
 // median over that of a normal error, with the fit's loss of degrees of freedom.
-double RobustSigma(const std::vector<double>& lengths, int parameters) {
+double rigorous::RobustSigma(const std::vector<double>& lengths, int parameters) {
   const double n = static_cast<double>(lengths.size());
   const double dof = 2 * n > parameters ? std::sqrt(2 * n / (2 * n - parameters)) : 2.0;
   return dof * Median(lengths) / kMedianLength;
@@ -190,6 +192,12 @@ double RobustSigma(const std::vector<double>& lengths, int parameters) {
 // half the points. The samples are drawn until one without blunders comes at kSearchConfidence
 // for the share of agreeing points found so far, and never fewer than kMinSamples, enough for half
 // the points being blunders.
+namespace {
+
+using rigorous::BlunderSigmas;
+using rigorous::Median;
+using rigorous::RobustSigma;
+
 std::optional<std::vector<int>> ConsensusSet(const std::vector<PlanarCorrespondence>& points,
                                              double truncation) {
   const int n = static_cast<int>(points.size());
@@ -251,8 +259,9 @@ std::optional<std::vector<int>> ConsensusSet(const std::vector<PlanarCorresponde
   return agree;
 }
 
-// The stand pose of a camera; false when the camera is behind the plane or its axis misses it.
-RigorousFailure StandPoseOf(const Model& m, StandPose& pose) {
+}  // namespace
+
+RigorousFailure rigorous::StandPoseOf(const Model& m, StandPose& pose) {
   // The camera axes in the scene: right, up, and backwards along the line of sight.
   const Eigen::Vector3d eX = m.R.row(0).transpose();
   const Eigen::Vector3d eY = -m.R.row(1).transpose();
@@ -268,7 +277,7 @@ RigorousFailure StandPoseOf(const Model& m, StandPose& pose) {
   return RigorousFailure::kNone;
 }
 
-Model ModelOf(const StandPose& pose, double F) {
+Model rigorous::ModelOf(const StandPose& pose, double F) {
   const Rotation r = AnglesToRotation(pose.Al, pose.Bet, pose.Hi);
   Model m;
   m.R << r.xX, r.yX, r.zX, -r.xY, -r.yY, -r.zY, -r.xZ, -r.yZ, -r.zZ;
@@ -276,6 +285,11 @@ Model ModelOf(const StandPose& pose, double F) {
   m.F = F;
   return m;
 }
+
+namespace {
+
+using rigorous::ModelOf;
+using rigorous::StandPoseOf;
 
 bool AllFinite(const std::array<double, kResultCount>& values) {
   for (double v : values)
@@ -338,10 +352,10 @@ bool SnoopedPoints(const Model& m, const std::vector<PlanarCorrespondence>& poin
   return true;
 }
 
-// The standard deviations of the 21 values of the pose: G·Σ·Gᵀ with G the central differences of
-// the values in the six pose parameters. False when a difference leaves the valid poses.
-bool ValueSigmas(const Model& best, const StandPose& pose, const Eigen::MatrixXd& covariance,
-                 std::array<double, kResultCount>& sigma) {
+}  // namespace
+
+bool rigorous::ValueCovariance(const Model& best, const StandPose& pose,
+                               const Eigen::MatrixXd& covariance, ValueMatrix& valueCovariance) {
   Eigen::Matrix<double, kResultCount, 6> G;
   const double step[6] = {1e-6, 1e-6, 1e-6, 1e-6 * pose.L, 1e-6 * pose.L, 1e-6 * pose.L};
   for (int k = 0; k < 6; ++k) {
@@ -354,9 +368,20 @@ bool ValueSigmas(const Model& best, const StandPose& pose, const Eigen::MatrixXd
     const std::array<double, kResultCount> vp = StandPoseValues(plus), vm = StandPoseValues(minus);
     for (int j = 0; j < kResultCount; ++j) G(j, k) = (vp[j] - vm[j]) / (2 * step[k]);
   }
-  const Eigen::Matrix<double, kResultCount, kResultCount> valueCovariance =
-      G * covariance.topLeftCorner(6, 6) * G.transpose();
+  valueCovariance = G * covariance.topLeftCorner(6, 6) * G.transpose();
+  return true;
+}
+
+namespace {
+
+// The standard deviations of the 21 values of the pose: the roots of the diagonal of their
+// covariance. False when a difference leaves the valid poses.
+bool ValueSigmas(const Model& best, const StandPose& pose, const Eigen::MatrixXd& covariance,
+                 std::array<double, kResultCount>& sigma, rigorous::ValueMatrix* kept) {
+  rigorous::ValueMatrix valueCovariance;
+  if (!rigorous::ValueCovariance(best, pose, covariance, valueCovariance)) return false;
   for (int j = 0; j < kResultCount; ++j) sigma[j] = std::sqrt(std::max(0.0, valueCovariance(j, j)));
+  if (kept) *kept = valueCovariance;
   return true;
 }
 
@@ -393,6 +418,12 @@ std::array<double, kResultCount> StandPoseValues(const StandPose& pose) {
 RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double focalLength,
                                 const std::optional<StandPose>& start,
                                 const RigorousOptions& options) {
+  return rigorous::EstimateWithFit(input, focalLength, start, options, nullptr);
+}
+
+RigorousResult rigorous::EstimateWithFit(const std::vector<ControlPoint>& input, double focalLength,
+                                         const std::optional<StandPose>& start,
+                                         const RigorousOptions& options, Fit* fit) {
   RigorousResult result;
   const int n = static_cast<int>(input.size());
   if (n < 4) {
@@ -609,12 +640,17 @@ RigorousResult RigorousEstimate(const std::vector<ControlPoint>& input, double f
   }
   result.rmsResidual = std::sqrt(cost / usedCount);
   result.values = StandPoseValues(result.pose);
-  if (!ValueSigmas(best, result.pose, covariance, result.sigma)) {
+  if (!ValueSigmas(best, result.pose, covariance, result.sigma,
+                   fit ? &fit->valueCovariance : nullptr)) {
     result = RigorousResult{};
     result.failure = RigorousFailure::kDegenerate;
     return result;
   }
   result.tQuantile95 = result.redundancy >= 1 ? StudentTQuantile(0.975, result.redundancy) : 0.0;
+  if (fit) {
+    fit->model = best;
+    fit->covariance = covariance;
+  }
 
   // The verdict.
   RigorousVerdict& verdict = result.verdict;

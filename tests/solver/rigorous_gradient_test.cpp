@@ -58,5 +58,53 @@ TEST(RigorousGradient, EveryDerivativeOfTheProjectionMatchesCentralDifferences) 
   EXPECT_GT(checked, 150);
 }
 
+// A scene point in space: the same derivatives by the pose, and those by the point itself.
+TEST(RigorousGradient, PointsInSpaceHaveTheSameDerivativesAndThoseByThePoint) {
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> unit(-1, 1);
+  for (int scene = 0; scene < 100; ++scene) {
+    Model m;
+    m.R = Eigen::AngleAxisd(M_PI + 0.5 * unit(random), Eigen::Vector3d::UnitX()).toRotationMatrix();
+    m.C = Eigen::Vector3d(100 * unit(random), 100 * unit(random), 1000);
+    m.F = 1500;
+    const SpatialCorrespondence p{0, 0, 200 * unit(random), 200 * unit(random), 300 * unit(random)};
+    const auto project = [](const Model& c, const SpatialCorrespondence& s, double& u, double& v) {
+      Eigen::Vector3d q;
+      double eu, ev;
+      const bool front = PointError(c, c.R * c.C, s, eu, ev, q);
+      u = -eu;
+      v = -ev;
+      return front;
+    };
+    Eigen::Vector3d q;
+    double eu, ev;
+    ASSERT_TRUE(PointError(m, m.R * m.C, p, eu, ev, q));
+    double ju[7], jv[7];
+    PointDerivatives(m, q, ju, jv);
+    const double steps[7] = {1e-6, 1e-6, 1e-6, 1e-4, 1e-4, 1e-4, 1e-3};
+    for (int k = 0; k < 7; ++k) {
+      Vector7 d = Vector7::Zero();
+      d(k) = steps[k];
+      double u1, v1, u0, v0;
+      ASSERT_TRUE(project(Apply(m, d), p, u1, v1));
+      ASSERT_TRUE(project(Apply(m, -d), p, u0, v0));
+      const double scale = 1e-5 * (1 + std::abs(ju[k]) + std::abs(jv[k]));
+      EXPECT_NEAR(ju[k], (u1 - u0) / (2 * steps[k]), scale) << "parameter " << k;
+      EXPECT_NEAR(jv[k], (v1 - v0) / (2 * steps[k]), scale) << "parameter " << k;
+    }
+    const Eigen::Matrix<double, 2, 3> J = SceneDerivatives(m, q);
+    for (int k = 0; k < 3; ++k) {
+      SpatialCorrespondence plus = p, minus = p;
+      (&plus.X)[k] += 1e-4;
+      (&minus.X)[k] -= 1e-4;
+      double u1, v1, u0, v0;
+      ASSERT_TRUE(project(m, plus, u1, v1));
+      ASSERT_TRUE(project(m, minus, u0, v0));
+      EXPECT_NEAR(J(0, k), (u1 - u0) / 2e-4, 1e-5 * (1 + std::abs(J(0, k)))) << "coordinate " << k;
+      EXPECT_NEAR(J(1, k), (v1 - v0) / 2e-4, 1e-5 * (1 + std::abs(J(1, k)))) << "coordinate " << k;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace zelv::rigorous
