@@ -295,6 +295,10 @@ Result OrientPoints(const py::object& camera, const py::object& imagePoints,
   const std::optional<std::string> cameraPath = PathOf(camera);
   if (!cameraPath) throw py::type_error("Камера: ожидается имя файла камеры или калибровки.");
   request.cameraFile = *cameraPath;
+  // Identifiers go with arrays: a file brings its own.
+  if ((PathOf(imagePoints) && !imageIds.is_none()) || (PathOf(scenePoints) && !sceneIds.is_none()))
+    throw py::value_error(
+        "Идентификаторы задаются только вместе с массивом точек: файл несёт свои.");
   if (std::optional<std::string> path = PathOf(imagePoints))
     request.imageFile = *path;
   else

@@ -209,6 +209,8 @@ def test_unsound_arrays_are_refused_before_anything_is_computed():
     with pytest.raises(TypeError):
         zelv.orient(camera, object(), XY)
     with pytest.raises(ValueError):
+        zelv.orient(camera, image, XY, image_ids=[str(i) for i in range(len(xy))])
+    with pytest.raises(ValueError):
         zelv.orient(camera, xy, XY, level=2)
     with pytest.raises(ValueError):
         zelv.orient(camera, xy, XY, image_sigma=0)
