@@ -63,6 +63,8 @@ run: build
 
 bench: build
 	./$(BUILD)/zelv_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+	if [ -x $(BUILD)/zelv_orient_loop ]; then PYTHONPATH=$(BUILD)/python /usr/bin/python3 \
+	  bench/python/orient_bench.py $(BUILD)/zelv_orient_loop; fi
 
 install: build
 	cmake --install $(BUILD)

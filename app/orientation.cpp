@@ -345,7 +345,10 @@ Expected<void> LoadInputs(OrientationRun& run) {
         !read)
       return read;
     if (Expected<void> read = Concerning(
-            ReadCalibratedImagePoints(run.ImageFileName, run.ImagePoints, *g.Lens, &imageIds),
+            run.GivenImagePoints
+                ? ReadCalibratedImagePoints(*run.GivenImagePoints, run.ImagePoints, *g.Lens,
+                                            &imageIds)
+                : ReadCalibratedImagePoints(run.ImageFileName, run.ImagePoints, *g.Lens, &imageIds),
             FailedInput::kImage);
         !read)
       return read;
@@ -355,14 +358,19 @@ Expected<void> LoadInputs(OrientationRun& run) {
         !read)
       return read;
     if (Expected<void> read = Concerning(
-            ReadImagePoints(run.ImageFileName, run.ImagePoints, g.CorrectionTable, g.ImageCentreX,
-                            g.ImageCentreY, &run.UncoveredPoints, &imageIds),
+            run.GivenImagePoints
+                ? ReadImagePoints(*run.GivenImagePoints, run.ImagePoints, g.CorrectionTable,
+                                  g.ImageCentreX, g.ImageCentreY, &run.UncoveredPoints, &imageIds)
+                : ReadImagePoints(run.ImageFileName, run.ImagePoints, g.CorrectionTable,
+                                  g.ImageCentreX, g.ImageCentreY, &run.UncoveredPoints, &imageIds),
             FailedInput::kImage);
         !read)
       return read;
   }
   if (Expected<void> read = Concerning(
-          ReadScenePoints(run.SceneFileName, run.ScenePoints, &sceneIds), FailedInput::kScene);
+          run.GivenScenePoints ? ReadScenePoints(*run.GivenScenePoints, run.ScenePoints, &sceneIds)
+                               : ReadScenePoints(run.SceneFileName, run.ScenePoints, &sceneIds),
+          FailedInput::kScene);
       !read)
     return read;
   PairInputs(run, imageIds, sceneIds);
@@ -588,6 +596,8 @@ void TakeRequest(OrientationRun& run, const OrientationRequest& request,
   run.CameraFileName = request.cameraFile;
   run.ImageFileName = request.imageFile;
   run.SceneFileName = request.sceneFile;
+  run.GivenImagePoints = request.imagePoints ? &*request.imagePoints : nullptr;
+  run.GivenScenePoints = request.scenePoints ? &*request.scenePoints : nullptr;
   run.CameraId = request.cameraId;
   run.StartDirectory = request.startDirectory;
   run.Settings = request.settings;

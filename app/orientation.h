@@ -16,6 +16,7 @@
 #include "base/number_text.h"
 #include "base/orientation_result.h"
 #include "files/camera_file.h"
+#include "files/coordinate_file.h"
 #include "points/Data_structures.h"
 #include "solver/pose_conventions.h"
 #include "solver/refinement_settings.h"
@@ -30,6 +31,10 @@ struct OrientationRequest {
   std::string imageFile;   // the image points (raw pixels, x right, y down)
   std::string sceneFile;   // the scene points (scene units)
   int cameraId = 0;        // the camera of a COLMAP camera list; 0: the first one listed
+  // Points given in memory in place of the image or the scene file (a script's arrays), read as
+  // that file would be; the file's name is then not read.
+  std::optional<GivenPoints> imagePoints;
+  std::optional<GivenPoints> scenePoints;
   // The estimate level (settings.EstimateLevel: 0, 1, 3 or kRigorousLevel) and the refinement's
   // settings; KeepLog writes the refinement log to `logPath`.
   RefinementSettings settings;

@@ -24,6 +24,8 @@ struct OrientationRun {
   std::string CameraFileName;
   std::string ImageFileName;
   std::string SceneFileName;
+  const GivenPoints* GivenImagePoints = nullptr;  // the request's, in place of the files
+  const GivenPoints* GivenScenePoints = nullptr;
   int CameraId = 0;
   std::string StartDirectory;
   RefinementSettings Settings;

@@ -494,10 +494,12 @@ Expected<void> ReadCalibrationFile(const std::string& path, int cameraId,
   }
 }
 
-Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
-                                         const LensCalibration& calibration,
-                                         std::vector<std::string>* ids) {
-  if (Expected<void> read = ReadRawImagePoints(name, points, ids); !read) {
+namespace {
+
+// The raw points just read (`read` the reader's outcome) through the calibration.
+Expected<void> CalibratePoints(Expected<void> read, VT_Points& points,
+                               const LensCalibration& calibration) {
+  if (!read) {
     points.Clear();
     return read;
   }
@@ -516,6 +518,20 @@ Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& poi
     points.Clear();
     return Failure{error.what()};
   }
+}
+
+}  // namespace
+
+Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
+                                         const LensCalibration& calibration,
+                                         std::vector<std::string>* ids) {
+  return CalibratePoints(ReadRawImagePoints(name, points, ids), points, calibration);
+}
+
+Expected<void> ReadCalibratedImagePoints(const GivenPoints& given, VT_Points& points,
+                                         const LensCalibration& calibration,
+                                         std::vector<std::string>* ids) {
+  return CalibratePoints(ReadRawImagePoints(given, points, ids), points, calibration);
 }
 
 std::vector<std::string> DescribeCalibration(const LensCalibration& c, char separator) {

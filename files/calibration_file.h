@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "files/camera_file.h"
+#include "files/coordinate_file.h"
 #include "files/lens_model.h"
 #include "points/Data_structures.h"
 
@@ -49,6 +50,10 @@ Expected<void> ReadCalibrationFile(const std::string& path, int cameraId,
 // both with the caption "Ошибка!", returned as the failure, and the list emptied.
 // `ids` as ReadRawImagePoints's.
 Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
+                                         const LensCalibration& calibration,
+                                         std::vector<std::string>* ids = nullptr);
+// The same for points given in memory (files/coordinate_file.h).
+Expected<void> ReadCalibratedImagePoints(const GivenPoints& given, VT_Points& points,
                                          const LensCalibration& calibration,
                                          std::vector<std::string>* ids = nullptr);
 

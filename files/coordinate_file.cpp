@@ -1,6 +1,7 @@
 #include "files/coordinate_file.h"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 #include <optional>
 #include <string_view>
@@ -16,6 +17,8 @@ namespace {
 
 const char kImageReadError[] = "Ошибка чтения файла координат точек изображения!";
 const char kSceneReadError[] = "Ошибка чтения файла сцены!";
+const char kGivenImageError[] = "Ошибка в точках изображения!";
+const char kGivenSceneError[] = "Ошибка в точках сцены!";
 
 // A line of a ".crd" file that does not read, or a file that is no text: what is wrong and on
 // which line, for the second line of the reader's message.
@@ -133,6 +136,38 @@ void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::str
   }
 }
 
+// Points given in memory, as ReadPoints reads a file's lines. Raises CoordinateLineError on a
+// value that is not finite or identifiers that cannot pair the points.
+template <typename Correct>
+void ReadPoints(const GivenPoints& given, VT_Points& points, std::vector<std::string>* ids,
+                Correct correct) {
+  if (!given.ids.empty()) {
+    if (given.ids.size() != given.values.size())
+      throw CoordinateLineError("Идентификаторов " + std::to_string(given.ids.size()) +
+                                ", а точек " + std::to_string(given.values.size()) +
+                                ": нужен один идентификатор на точку.");
+    std::vector<std::string> sorted = given.ids;
+    std::sort(sorted.begin(), sorted.end());
+    if (sorted.front().empty())
+      throw CoordinateLineError("Пустой идентификатор точки: задайте его.");
+    if (const auto repeated = std::adjacent_find(sorted.begin(), sorted.end());
+        repeated != sorted.end())
+      throw CoordinateLineError("Идентификатор " + Quoted(*repeated) +
+                                " повторяется: у каждой точки он свой.");
+  }
+  for (std::size_t i = 0; i < given.values.size(); ++i) {
+    const std::array<double, 2>& v = given.values[i];
+    if (!std::isfinite(v[0]) || !std::isfinite(v[1]))
+      throw CoordinateLineError("Координаты точки " + std::to_string(i + 1) +
+                                " — не конечные числа: задайте их числами.");
+    double x = 0;
+    double y = 0;
+    correct(v[0], v[1], x, y);
+    points.Emplace(x, y);
+  }
+  if (ids != nullptr) *ids = given.ids;
+}
+
 // The message of a failed read: the reader's own, and on its second line the reason when it is
 // known: what is wrong on which line (of a ".crd" file or a point table), or why the file was not
 // read (too large, a FIFO or a device, a byte that is text in neither code page).
@@ -153,17 +188,27 @@ SplitLine SplitAtFirstSemicolon(const std::string& line) {
   return SplitLine{line.substr(0, at), line.substr(at + 1), true};
 }
 
-Expected<void> ReadImagePoints(const std::string& name, VT_Points& points,
-                               const std::vector<std::string>& correctionTable, double imageCentreX,
-                               double imageCentreY, std::vector<int>* uncovered,
-                               std::vector<std::string>* ids) {
-  if (Expected<void> found = CheckFileExists(name); !found) return found;
+namespace {
+
+// The first line of a failed read's message: the file reader's, or that of points given in memory.
+const char* ErrorOf(const std::string&, const char* fileError, const char*) { return fileError; }
+const char* ErrorOf(const GivenPoints&, const char*, const char* givenError) { return givenError; }
+
+Expected<void> CheckSource(const std::string& name) { return CheckFileExists(name); }
+Expected<void> CheckSource(const GivenPoints&) { return Success(); }
+
+template <typename Source>
+Expected<void> ReadCorrectedPoints(const Source& source, VT_Points& points,
+                                   const std::vector<std::string>& correctionTable,
+                                   double imageCentreX, double imageCentreY,
+                                   std::vector<int>* uncovered, std::vector<std::string>* ids) {
+  if (Expected<void> found = CheckSource(source); !found) return found;
   points.Clear();
   if (uncovered != nullptr) uncovered->clear();
   if (ids != nullptr) ids->clear();
   try {
     CorrectionTableParser table(correctionTable);
-    ReadPoints(name, points, ids, [&](double rawX, double rawY, double& x, double& y) {
+    ReadPoints(source, points, ids, [&](double rawX, double rawY, double& x, double& y) {
       x = table.CorrectX(rawX, imageCentreX);
       y = table.CorrectY(rawY, imageCentreY);
       // Asked after the corrections, which have parsed every band these coordinates reach.
@@ -172,20 +217,39 @@ Expected<void> ReadImagePoints(const std::string& name, VT_Points& points,
     });
     return Success();
   } catch (const std::exception& failure) {
-    return Failure{ReadErrorText(kImageReadError, failure)};
+    return Failure{ReadErrorText(ErrorOf(source, kImageReadError, kGivenImageError), failure)};
   }
+}
+
+}  // namespace
+
+Expected<void> ReadImagePoints(const std::string& name, VT_Points& points,
+                               const std::vector<std::string>& correctionTable, double imageCentreX,
+                               double imageCentreY, std::vector<int>* uncovered,
+                               std::vector<std::string>* ids) {
+  return ReadCorrectedPoints(name, points, correctionTable, imageCentreX, imageCentreY, uncovered,
+                             ids);
+}
+
+Expected<void> ReadImagePoints(const GivenPoints& given, VT_Points& points,
+                               const std::vector<std::string>& correctionTable, double imageCentreX,
+                               double imageCentreY, std::vector<int>* uncovered,
+                               std::vector<std::string>* ids) {
+  return ReadCorrectedPoints(given, points, correctionTable, imageCentreX, imageCentreY, uncovered,
+                             ids);
 }
 
 namespace {
 
-// Reads the two values of each line as they stand; `error` is the message of a failure.
-Expected<void> ReadUncorrectedPoints(const std::string& name, VT_Points& points, const char* error,
+// Reads the two values of each point as they stand; `error` is the message of a failure.
+template <typename Source>
+Expected<void> ReadUncorrectedPoints(const Source& source, VT_Points& points, const char* error,
                                      std::vector<std::string>* ids) {
-  if (Expected<void> found = CheckFileExists(name); !found) return found;
+  if (Expected<void> found = CheckSource(source); !found) return found;
   points.Clear();
   if (ids != nullptr) ids->clear();
   try {
-    ReadPoints(name, points, ids, [](double first, double second, double& x, double& y) {
+    ReadPoints(source, points, ids, [](double first, double second, double& x, double& y) {
       x = first;
       y = second;
     });
@@ -205,6 +269,16 @@ Expected<void> ReadRawImagePoints(const std::string& name, VT_Points& points,
 Expected<void> ReadScenePoints(const std::string& name, VT_Points& points,
                                std::vector<std::string>* ids) {
   return ReadUncorrectedPoints(name, points, kSceneReadError, ids);
+}
+
+Expected<void> ReadRawImagePoints(const GivenPoints& given, VT_Points& points,
+                                  std::vector<std::string>* ids) {
+  return ReadUncorrectedPoints(given, points, kGivenImageError, ids);
+}
+
+Expected<void> ReadScenePoints(const GivenPoints& given, VT_Points& points,
+                               std::vector<std::string>* ids) {
+  return ReadUncorrectedPoints(given, points, kGivenSceneError, ids);
 }
 
 }  // namespace zelv

@@ -7,6 +7,7 @@
 // line without ';', with a value that is no number, or blank, and a file that is no text: the
 // line's number, its text (cut after 60 characters) and the file's name, on a second line.
 
+#include <array>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,25 @@ Expected<void> ReadRawImagePoints(const std::string& name, VT_Points& points,
 // Reads scene coordinates (scene units) into `points` (emptied first). On failure returns
 // "Ошибка чтения файла сцены!" / "Ошибка!".
 Expected<void> ReadScenePoints(const std::string& name, VT_Points& points,
+                               std::vector<std::string>* ids = nullptr);
+
+// Points given in memory in place of a file (a script's arrays): the two values of each point as
+// a file's line holds them, in order, and their identifiers (one per point, or none: paired by
+// order). The overloads below read them as the file readers read a file, with the same
+// corrections; values that are not finite, identifiers that are empty, repeated or not one per
+// point fail with "Ошибка в точках изображения!" / "Ошибка в точках сцены!" and the reason on a
+// second line.
+struct GivenPoints {
+  std::vector<std::array<double, 2>> values;
+  std::vector<std::string> ids;
+};
+Expected<void> ReadImagePoints(const GivenPoints& given, VT_Points& points,
+                               const std::vector<std::string>& correctionTable, double imageCentreX,
+                               double imageCentreY, std::vector<int>* uncovered = nullptr,
+                               std::vector<std::string>* ids = nullptr);
+Expected<void> ReadRawImagePoints(const GivenPoints& given, VT_Points& points,
+                                  std::vector<std::string>* ids = nullptr);
+Expected<void> ReadScenePoints(const GivenPoints& given, VT_Points& points,
                                std::vector<std::string>* ids = nullptr);
 
 // Splits a data-file line at its first ';': the value before it and the rest after it. A line

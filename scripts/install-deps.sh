@@ -32,6 +32,10 @@ packages=(
   qt6-image-formats-plugins # TIFF and other photographs in the workspace
   dpkg-dev           # make package: dpkg-shlibdeps finds the package's library dependencies
   file               # make package: CPack tells the programs from the other files
+  pybind11-dev       # the Python module zelv (python/)
+  python3-dev        # the Python module: python3's headers
+  python3-numpy      # the Python module: points and results as NumPy arrays
+  python3-pytest     # the Python module's tests (tests/python)
 )
 
 # Not a Debian system: nothing can be installed here, so leave it to CMake to find what it needs

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 
 #include "fake_ui.h"
 #include "scratch_folder.h"
@@ -238,6 +239,49 @@ TEST(ReadImagePointsTest, AHundredThousandPointsReadWellUnderASecond) {
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(points.Count(), 100002);
   EXPECT_LT(seconds, 2.0);  // about 0.1 s on an idle machine
+}
+
+// Points given in memory read as the same lines of a file: corrected alike, the uncovered points
+// and the identifiers alike; what a file could not hold is refused with the reason.
+TEST(GivenPointsTest, GivenPointsReadAsTheFileWithTheSameLines) {
+  ScratchFolder folder;
+  const std::string path =
+      folder.Write("image.csv", "id,x,y\r\nA,100,50\r\nB,320,240\r\nC,5000,10\r\n");
+  const GivenPoints given{{{100, 50}, {320, 240}, {5000, 10}}, {"A", "B", "C"}};
+  VT_Points fromFile(1);
+  VT_Points fromMemory(1);
+  std::vector<int> uncoveredFile, uncoveredMemory;
+  std::vector<std::string> idsFile, idsMemory;
+  ASSERT_TRUE(ReadImagePoints(path, fromFile, kIdentity, 320, 240, &uncoveredFile, &idsFile));
+  ASSERT_TRUE(
+      ReadImagePoints(given, fromMemory, kIdentity, 320, 240, &uncoveredMemory, &idsMemory));
+  EXPECT_EQ(PointsOf(fromMemory), PointsOf(fromFile));
+  EXPECT_EQ(uncoveredMemory, uncoveredFile);
+  EXPECT_EQ(idsMemory, idsFile);
+  ASSERT_TRUE(ReadScenePoints(given, fromMemory, &idsMemory));
+  EXPECT_EQ(PointsOf(fromMemory), (Points{{100, 50}, {320, 240}, {5000, 10}}));
+}
+
+TEST(GivenPointsTest, UnsoundGivenPointsFailWithTheReason) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::vector<std::pair<GivenPoints, std::string>> cases = {
+      {{{{1, 2}, {nan, 4}}, {}}, "Координаты точки 2"},
+      {{{{1, 2}, {3, -inf}}, {}}, "Координаты точки 2"},
+      {{{{1, 2}, {3, 4}}, {"A"}}, "Идентификаторов 1, а точек 2"},
+      {{{{1, 2}, {3, 4}}, {"A", "A"}}, "Идентификатор «A» повторяется"},
+      {{{{1, 2}, {3, 4}}, {"A", ""}}, "Пустой идентификатор"}};
+  for (const auto& [given, reason] : cases) {
+    VT_Points points(1);
+    const Expected<void> image = ReadImagePoints(given, points, kIdentity, 320, 240);
+    ASSERT_FALSE(image) << reason;
+    EXPECT_EQ(image.error().text.rfind("Ошибка в точках изображения!\n" + reason, 0), 0u)
+        << image.error().text;
+    const Expected<void> scene = ReadScenePoints(given, points);
+    ASSERT_FALSE(scene) << reason;
+    EXPECT_EQ(scene.error().text.rfind("Ошибка в точках сцены!\n" + reason, 0), 0u)
+        << scene.error().text;
+  }
 }
 
 }  // namespace

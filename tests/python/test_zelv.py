@@ -1,0 +1,256 @@
+# The Python module against zelv-cli: the same orientation gives the same doubles, arrays give
+# what files give, and a failure raises with the window's message. ZELV_CLI names the zelv-cli
+# built beside the module, ZELV_SOURCE_DIR the source tree (set by ctest).
+import json
+import os
+import subprocess
+import threading
+
+import numpy as np
+import pytest
+
+import zelv
+
+SOURCE = os.environ.get("ZELV_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+CLI = os.environ.get("ZELV_CLI", "zelv-cli")
+GOLDEN = os.path.join(SOURCE, "tests", "data", "golden")
+EXAMPLES = os.path.join(SOURCE, "examples")
+GROUPS = [("projection_centre", 3), ("sighting_point", 2), ("distance", 1),
+          ("photogrammetric_angles_deg", 3), ("stand_angles_deg", 3), ("direction_cosines", 9)]
+
+
+def golden(case):
+    folder = os.path.join(GOLDEN, case)
+    return [os.path.join(folder, name) for name in ("camera.cam", "image.crd", "scene.crd")]
+
+
+def photograph(camera="calibration.yml"):
+    folder = os.path.join(EXAMPLES, "zhang")
+    return [os.path.join(folder, name) for name in (camera, "image-raw.crd", "scene.crd")]
+
+
+def cli_json(files, *options):
+    run = subprocess.run([CLI, "orient", *files, "--json", *options], capture_output=True,
+                         check=False, env=dict(os.environ, LC_ALL="C.UTF-8"))
+    assert run.returncode in (0, 1), run.stderr.decode()
+    return json.loads(run.stdout.decode("utf-8"))
+
+
+def flat(groups):
+    out = []
+    for key, count in GROUPS:
+        out += [groups[key]] if count == 1 else groups[key]
+    return out
+
+
+def same(a, b):
+    """Equal bit for bit: floats by value (the JSON's 17 digits read back exactly), None as null."""
+    assert a == b, f"{a!r} != {b!r}"
+
+
+def same_pose(pose, j):
+    same(pose.R.ravel().tolist(), j["R"])
+    same(pose.t.tolist(), j["t"])
+    same(pose.rvec.tolist(), j["rvec"])
+    c = j["colmap"]
+    same(pose.quaternion.tolist(), [c["qw"], c["qx"], c["qy"], c["qz"]])
+    same(pose.omega_phi_kappa_deg.tolist(), j["omega_phi_kappa_deg"])
+
+
+def same_as_json(r, j):
+    same(r.level_name, j["level"])
+    same(r.values.tolist(), flat(j))
+    same([r.named[name] for name in zelv.VALUE_NAMES], flat(j))
+    same(r.warnings, j["warnings"])
+    f = j["focal_length"]
+    same((r.focal_length.value, r.focal_length.sigma, r.focal_length.estimated),
+         (f["value"], f["sigma"], f["estimated"]))
+    if "sigma" in j:
+        same(r.sigma.tolist(), flat(j["sigma"]))
+        same(r.sigma0, j["sigma0_px"])
+        same(r.outliers, j["outliers"])
+        same(r.t95, j["interval95_t"])
+        v = j["verdict"]
+        same(r.verdict.quality, j["quality"])
+        same((r.verdict.reasons, r.verdict.image_sigma_px, r.verdict.chi_square,
+              r.verdict.chi_square_limit, r.verdict.p_value, r.verdict.redundancy),
+             (v["reasons"], v["image_sigma_px"], v["chi_square"], v["chi_square_limit"],
+              v["p_value"], v["redundancy"]))
+        same(r.redundancy, v["redundancy"])
+        if j["alternative"] is None:
+            assert r.alternative is None
+        else:
+            a = j["alternative"]
+            same(r.alternative.values.tolist(), flat(a))
+            same_pose(r.alternative.pose, a["pose"])
+            same((r.alternative.focal_length, r.alternative.sigma0,
+                  r.alternative.chi_square_difference, r.alternative.distinguishable),
+                 (a["focal_length"], a["sigma0_px"], a["chi_square_difference"],
+                  a["distinguishable"]))
+    else:
+        assert r.sigma is None and r.sigma0 is None and r.verdict is None
+    same_pose(r.pose, j["pose"])
+    same(r.cost, j["cost"])
+    if j["residuals"] is None:
+        assert r.residuals is None
+        return
+    res = r.residuals
+    points = j["residuals"]
+    same(res.number.tolist(), [p["number"] for p in points])
+    for key in ("x", "y", "X", "Y", "ex", "ey", "length"):
+        same(getattr(res, key).tolist(), [p[key] for p in points])
+    same(res.flagged.tolist(), [p["flagged"] for p in points])
+    same(res.ids, [p["id"] for p in points] if "id" in points[0] else None)
+    s = j["residual_summary"]
+    same((res.summary.cost, res.summary.sigma, res.summary.largest, res.summary.largest_number,
+          res.summary.flagged_count, res.summary.sigma_count),
+         (s["cost"], s["sigma"], s["largest"], s["largest_number"], s["flagged_count"],
+          s["sigma_count"]))
+
+
+CASES = [(golden(case), level) for case in ("square", "synthetic1", "synthetic2", "synthetic4")
+         for level in (0, 1)]
+CASES += [(golden("synthetic1"), 3), (golden("square"), 4)]
+CASES += [(photograph(), level) for level in (0, 1, 4)]
+CASES += [(photograph("cameras.txt"), 0)]
+CASES += [([os.path.join(EXAMPLES, "survey", n) for n in ("camera.cam", "image.crd", "scene.crd")],
+           level) for level in (0, 4)]
+
+
+@pytest.mark.parametrize("files,level", CASES, ids=lambda v: str(v) if isinstance(v, int) else
+                         os.path.basename(os.path.dirname(v[0])) + "/" + os.path.basename(v[0]))
+def test_the_result_is_the_command_lines_json_bit_for_bit(files, level):
+    expected = cli_json(files, "--level", str(level), "--residuals")
+    assert "error" not in expected, expected
+    r = zelv.orient(*files, level=level)
+    same_as_json(r, expected)
+    assert np.isfinite(r.values).all()
+    assert len(r.texts) == 21 and all(r.texts)
+    assert repr(r).startswith("zelv.Result(level=")
+    # The level by name is the same request.
+    same(zelv.orient(*files, level=r.level_name).values.tolist(), r.values.tolist())
+    if r.covariance is not None:
+        n = len(r.covariance.parameters)
+        assert r.covariance.matrix.shape == (n, n)
+        assert np.isfinite(r.covariance.matrix).all()
+
+
+@pytest.mark.parametrize("files,level", [(golden("synthetic2"), 1), (photograph(), 4),
+                                         (photograph(), 0)])
+def test_arrays_give_what_files_give(files, level):
+    camera, image, scene = files
+    from_files = zelv.orient(camera, image, scene, level=level)
+    image_points = zelv.read_points(image, kind="image")
+    scene_points = zelv.read_points(scene)
+    from_arrays = zelv.orient(camera, image_points.points, scene_points.points, level=level,
+                              image_ids=image_points.ids, scene_ids=scene_points.ids)
+    same(from_arrays.values.tolist(), from_files.values.tolist())
+    same(from_arrays.warnings, from_files.warnings)
+    same(from_arrays.residuals.ex.tolist(), from_files.residuals.ex.tolist())
+    same(from_arrays.residuals.ids, from_files.residuals.ids)
+    # A list of rows and a scene N×3 with Z = 0 are the same points.
+    scene3 = np.hstack([scene_points.points, np.zeros((len(scene_points.points), 1))])
+    listed = zelv.orient(camera, image_points.points.tolist(), scene3, level=level,
+                         image_ids=image_points.ids, scene_ids=scene_points.ids)
+    same(listed.values.tolist(), from_files.values.tolist())
+
+
+def test_identifiers_pair_arrays_in_any_order():
+    camera, image, scene = golden("square")
+    by_order = zelv.orient(camera, image, scene)
+    xy = zelv.read_points(image, kind="image").points
+    XY = zelv.read_points(scene).points
+    ids = [f"P{i}" for i in range(len(xy))]
+    turned = list(reversed(range(len(XY))))
+    paired = zelv.orient(camera, xy, XY[turned], image_ids=ids, scene_ids=[ids[i] for i in turned])
+    np.testing.assert_allclose(paired.values, by_order.values, rtol=0, atol=1e-9)
+
+
+def raises_as_cli(files, **options):
+    expected = cli_json(files)
+    with pytest.raises(zelv.Failure) as raised:
+        zelv.orient(*files, **options)
+    same(str(raised.value), expected["error"])
+    same(raised.value.caption, expected["caption"])
+    return raised.value
+
+
+def test_a_failure_raises_with_the_windows_message(tmp_path):
+    camera, image, scene = golden("square")
+    # A missing file.
+    failure = raises_as_cli([camera, str(tmp_path / "none.crd"), scene])
+    assert "не найден" in failure.text
+    # Fewer than four points.
+    lines = open(image, "rb").read().splitlines()[:3]
+    few = tmp_path / "few.crd"
+    few.write_bytes(b"\r\n".join(lines) + b"\r\n")
+    three = raises_as_cli([camera, str(few), scene])
+    with pytest.raises(zelv.Failure) as raised:
+        zelv.orient(camera, zelv.read_points(str(few), kind="image").points,
+                    zelv.read_points(scene).points)
+    same(str(raised.value), three.text)
+    # A camera file that is not one.
+    raises_as_cli([scene, image, scene])
+    with pytest.raises(zelv.Failure):
+        zelv.read_camera(str(tmp_path / "none.cam"))
+    with pytest.raises(zelv.Failure):
+        zelv.read_points(str(tmp_path / "none.crd"))
+
+
+def test_unsound_arrays_are_refused_before_anything_is_computed():
+    camera, image, scene = golden("square")
+    xy = zelv.read_points(image, kind="image").points
+    XY = zelv.read_points(scene).points
+    for wrong in (xy[:, :1], xy.ravel(), np.hstack([xy, xy]), np.zeros((2, 2, 2))):
+        with pytest.raises(ValueError):
+            zelv.orient(camera, wrong, XY)
+    with pytest.raises(ValueError):
+        zelv.orient(camera, xy, np.hstack([XY, np.ones((len(XY), 1))]))  # off the plane Z = 0
+    with pytest.raises(TypeError):
+        zelv.orient(camera, object(), XY)
+    with pytest.raises(ValueError):
+        zelv.orient(camera, image, XY, image_ids=[str(i) for i in range(len(xy))])
+    with pytest.raises(ValueError):
+        zelv.orient(camera, xy, XY, level=2)
+    with pytest.raises(ValueError):
+        zelv.orient(camera, xy, XY, image_sigma=0)
+    for bad in (np.nan, np.inf):
+        broken = xy.copy()
+        broken[1, 0] = bad
+        with pytest.raises(zelv.Failure, match="точки 2"):
+            zelv.orient(camera, broken, XY)
+        broken_scene = XY.copy()
+        broken_scene[1, 1] = bad
+        with pytest.raises(zelv.Failure, match="Ошибка в точках сцены"):
+            zelv.orient(camera, xy, broken_scene)
+    ids = [str(i) for i in range(len(xy))]
+    for wrong_ids in (ids[:-1], ids[:-1] + ids[:1], ids[:-1] + [""]):
+        with pytest.raises(zelv.Failure, match="Ошибка в точках изображения"):
+            zelv.orient(camera, xy, XY, image_ids=wrong_ids, scene_ids=ids)
+
+
+def test_the_camera_reads_as_the_orientation_reads_it():
+    cam = zelv.read_camera(golden("square")[0])
+    assert cam.format == "cam" and cam.lens is None and cam.image_width > 0
+    calibration = zelv.read_camera(photograph()[0])
+    assert calibration.format == "opencv" and calibration.lens is not None
+    r = zelv.orient(*photograph())
+    same(r.focal_length.value, calibration.focal_length)
+    same((calibration.centre_x, calibration.centre_y), (calibration.lens.cx, calibration.lens.cy))
+    assert zelv.read_camera(photograph("cameras.txt")[0]).format == "colmap"
+
+
+def test_orientations_in_threads_give_one_result():
+    files = photograph()
+    expected = zelv.orient(*files, level=1).values.tolist()
+    results = [None] * 4
+
+    def run(k):
+        results[k] = zelv.orient(*files, level=1).values.tolist()
+
+    threads = [threading.Thread(target=run, args=(k,)) for k in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert results == [expected] * 4
