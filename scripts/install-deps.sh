@@ -32,6 +32,8 @@ packages=(
   qt6-image-formats-plugins # TIFF and other photographs in the workspace
   dpkg-dev           # make package: dpkg-shlibdeps finds the package's library dependencies
   file               # make package: CPack tells the programs from the other files
+  libssl-dev         # the report: SHA-256 of each input file (OpenSSL's libcrypto)
+  poppler-utils      # the report's tests: pdftotext reads the written PDF back
 )
 
 # Not a Debian system: nothing can be installed here, so leave it to CMake to find what it needs
