@@ -162,5 +162,20 @@ TEST(ReportCommandTest, AReportThatCannotBeWrittenFailsAndLeavesTheOldFileAlone)
             2);  // taken.html and old.html: no temporary file left behind
 }
 
+TEST(ReportCommandTest, ABatchWritesOneReportPerPhotographItComputed) {
+  ScratchFolder folder;
+  std::filesystem::copy_file(kZhang + "image-raw.crd", folder.Path("second.crd"));
+  const std::string reports = folder.Path("reports");
+  const CliRun run = RunCli("batch --camera " + Quote(kZhang + "calibration.yml") + " --scene " +
+                            Quote(kZhang + "scene.crd") + " " + Quote(kZhang + "image-raw.crd") +
+                            " " + Quote(folder.Path("second.crd")) + " " +
+                            Quote(folder.Path("missing.crd")) + " --report-dir " + Quote(reports));
+  EXPECT_EQ(run.exitCode, 1);  // the missing photograph failed
+  EXPECT_NE(run.out.find("\"report\": \"" + reports + "/second.html\""), std::string::npos);
+  for (const char* name : {"image-raw.html", "second.html"})
+    EXPECT_EQ(ScratchFolder::Read(reports + "/" + name).rfind("<!DOCTYPE html>", 0), 0u) << name;
+  EXPECT_FALSE(std::filesystem::exists(reports + "/missing.html"));
+}
+
 }  // namespace
 }  // namespace zelv::testing
