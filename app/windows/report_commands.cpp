@@ -10,6 +10,7 @@
 
 #include "app/report_pdf/figure_painter.h"
 #include "app/report_pdf/report_pdf.h"
+#include "app/windows/screen_fit.h"
 #include "base/zelv_error.h"
 #include "files/text_file.h"
 
@@ -106,7 +107,7 @@ SchemeWindow::SchemeWindow(UserInterface* ui, QWidget* parent)
   };
   column(QStringLiteral("План"), "PlanView", plan_);
   column(QStringLiteral("Вид сбоку"), "SideView", side_);
-  resize(900, 480);
+  resize(860, 460);
 }
 
 void SchemeWindow::SetOrientation(const Orientation* orientation) {
@@ -173,6 +174,7 @@ void ReportCommands::ShowScheme() {
   if (scheme_ == nullptr) scheme_ = new SchemeWindow(ui_, window_);
   scheme_->SetOrientation(orientation_);
   scheme_->show();
+  FitToScreen(scheme_);
   scheme_->raise();
 }
 
