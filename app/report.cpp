@@ -129,6 +129,8 @@ figcaption { font-size: 7pt; }
 .warn { color: #a50; }
 table.sortable th { cursor: pointer; }
 .paper { display: none; }
+@media screen { body { max-width: 270mm; margin: 0 auto; padding: 4mm; }
+  .screen { max-height: 90mm; overflow-y: auto; } }
 @media print { .screen { display: none; } .paper { display: block; } h2 { break-after: avoid; } figure, table:not(.layout) { break-inside: avoid; } }
 </style>
 )";
