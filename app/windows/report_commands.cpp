@@ -107,12 +107,16 @@ SchemeWindow::SchemeWindow(UserInterface* ui, QWidget* parent)
   };
   column(QStringLiteral("План"), "PlanView", plan_);
   column(QStringLiteral("Вид сбоку"), "SideView", side_);
-  resize(860, 460);
+  column(QStringLiteral("Невязки на кадре"), "ResidualView", residuals_);
+  resize(1020, 440);
 }
 
 void SchemeWindow::SetOrientation(const Orientation* orientation) {
   plan_->SetFigure(orientation ? PlanFigure(*orientation) : std::nullopt);
   side_->SetFigure(orientation ? SideFigure(*orientation) : std::nullopt);
+  residuals_->SetFigure(orientation ? ResidualFigure(*orientation) : std::nullopt);
+  residuals_->setToolTip(residuals_->Shown() ? QString::fromStdString(residuals_->Shown()->caption)
+                                             : QString());
   plan_->setToolTip(plan_->Shown() ? QString::fromStdString(plan_->Shown()->caption) : QString());
   side_->setToolTip(side_->Shown() ? QString::fromStdString(side_->Shown()->caption) : QString());
 }

@@ -30,14 +30,15 @@ class FigureView : public QWidget {
   std::optional<Figure> figure_;
 };
 
-// The "Схема" window: the plan and the side view of the result shown, with their captions and a
-// button that exports each.
+// The "Схема" window: the plan and the side view of the result shown and its residuals over the
+// image frame (the report's figures), each with a button that exports it.
 class SchemeWindow : public QWidget {
  public:
   SchemeWindow(UserInterface* ui, QWidget* parent = nullptr);
   void SetOrientation(const Orientation* orientation);
   FigureView* Plan() const { return plan_; }
   FigureView* Side() const { return side_; }
+  FigureView* ResidualsView() const { return residuals_; }
   // Asks where (proposing `proposedName`) and writes `figure` as SVG or PNG by the name's
   // extension; true when written.
   bool ExportFigure(const Figure& figure, const std::string& proposedName);
@@ -46,6 +47,7 @@ class SchemeWindow : public QWidget {
   UserInterface* ui_;
   FigureView* plan_;
   FigureView* side_;
+  FigureView* residuals_;
 };
 
 // Writes `figure` to `path` atomically: SVG, or PNG (two pixels to the figure's point) when the

@@ -99,6 +99,7 @@ class ReportWindowTest : public QObject {
     QVERIFY(window2 != nullptr && window2->isVisible());
     QVERIFY(window2->Plan()->Shown().has_value());
     QVERIFY(window2->Side()->Shown().has_value());
+    QVERIFY(window2->ResidualsView()->Shown().has_value());
     const QString png = folder.filePath("plan.png");
     ui.files.push_back(png.toStdString());
     QVERIFY(window2->ExportFigure(*window2->Plan()->Shown(), "plan.svg"));
