@@ -18,6 +18,7 @@ std::optional<ResidualsReport> ResidualsReportOf(const Orientation& orientation,
   report.imageHeight = orientation.camera.ImageHeight;
   report.decimalSeparator = orientation.decimalSeparator;
   report.csvName = DefaultResidualsCsvName(imageFileName);
+  report.ellipses = PointEllipses(orientation);
   return report;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/orientation.h"
+#include "app/report_figure.h"
 #include "solver/residuals.h"
 
 namespace zelv {
@@ -18,6 +19,9 @@ struct ResidualsReport {
   double imageHeight = 0;  // ImageHeight of the camera, pixels
   char decimalSeparator = '.';
   std::string csvName;  // the file name the CSV export proposes
+  // The 95 % ellipse of each point's projection (pixels, corrected frame), one per point, where
+  // the pose's covariance is known; empty otherwise.
+  std::vector<Ellipse2> ellipses;
 };
 
 // The orientation's residuals with what the window needs beside them (`imageFileName` names the

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/orientation.h"
+#include "app/report.h"
 #include "app/result_file.h"
 #include "base/number_text.h"
 #include "cli/commands.h"
@@ -50,7 +51,9 @@ const char kBatchUsageHead[] =
     "                            (its stem and \".ort\"; a manifest's output column overrides)\n"
     "  --colmap-images FILE      write the poses of the batch as a COLMAP images.txt\n"
     "                            (IMAGE_ID = place in the batch from 1, CAMERA_ID = --camera-id\n"
-    "                            or 1, NAME = the image file as given; failed ones left out)\n";
+    "                            or 1, NAME = the image file as given; failed ones left out)\n"
+    "  --report-dir DIR          write each orientation's report there as HTML, named after the\n"
+    "                            image file (its stem and \".html\"; see orient --report)\n";
 
 const char kBatchUsageTail[] =
     "  --version                 print the version\n"
@@ -69,7 +72,8 @@ const std::string& BatchUsage() {
 struct Job {
   std::string camera, image, scene;  // as given
   std::string cameraPath, imagePath, scenePath;
-  std::string outPath;  // empty: none
+  std::string outPath;     // empty: none
+  std::string reportPath;  // empty: none
 };
 
 struct JobResult {
@@ -152,7 +156,7 @@ std::optional<std::string> ReadManifest(const std::string& path, std::vector<Job
              (fields.size() == 1 ? " value" : " values") +
              (fields.size() >= 3 && fields.size() <= 4 ? ", one of them empty" : "") + ")";
     Job job{fields[0],          fields[1],          fields[2], resolve(fields[0]),
-            resolve(fields[1]), resolve(fields[2]), ""};
+            resolve(fields[1]), resolve(fields[2]), "",        ""};
     if (fields.size() == 4 && !fields[3].empty()) job.outPath = resolve(fields[3]);
     jobs.push_back(job);
   }
@@ -183,8 +187,15 @@ JobResult RunJob(const Job& job, OrientationRequest request, bool residualsWante
                  job.outPath.empty() ? Success() : WriteResultFile(job.outPath, *outcome);
              !written) {
     fail(written.error(), outcome->warnings);
+  } else if (const Expected<void> reported =
+                 job.reportPath.empty()
+                     ? Success()
+                     : WriteReportHtml(job.reportPath, *outcome, ReportContextOf(request));
+             !reported) {
+    fail(reported.error(), outcome->warnings);
   } else {
     if (!job.outPath.empty()) out["output"] = job.outPath;
+    if (!job.reportPath.empty()) out["report"] = job.reportPath;
     AddResultMembers(out, *outcome, residualsWanted);
     result.pose = outcome->pose;
     result.ok = true;
@@ -222,7 +233,7 @@ int RunBatchCommand(int argc, char** argv) {
   CLI::App app;
   std::vector<std::string> images;
   EstimateOptions estimate;
-  std::string manifest, camera, scene, outDir, colmapImages, jobsText;
+  std::string manifest, camera, scene, outDir, colmapImages, jobsText, reportDir;
   AddCommonOptions(app, images);
   AddEstimateOptions(app, estimate);
   app.add_option("--manifest", manifest);
@@ -231,6 +242,7 @@ int RunBatchCommand(int argc, char** argv) {
   app.add_option("--jobs", jobsText);
   app.add_option("--out-dir", outDir);
   app.add_option("--colmap-images", colmapImages);
+  app.add_option("--report-dir", reportDir);
   if (const std::optional<int> done = ParseCommandLine(app, argc, argv, "batch", usage))
     return *done;
 
@@ -257,6 +269,8 @@ int RunBatchCommand(int argc, char** argv) {
                                                                         : colmapImages)
                                    .empty())
       return UsageError("batch", std::string(name) + " needs a file name", usage);
+  if (app.count("--report-dir") > 0 && reportDir.empty())
+    return UsageError("batch", "--report-dir needs a folder name", usage);
 
   std::vector<Job> jobs;
   if (!manifest.empty()) {
@@ -269,7 +283,7 @@ int RunBatchCommand(int argc, char** argv) {
       return UsageError("batch", "--manifest, or --camera, --scene and image files are needed",
                         usage);
     for (const std::string& image : images)
-      jobs.push_back({camera, image, scene, camera, image, scene, ""});
+      jobs.push_back({camera, image, scene, camera, image, scene, "", ""});
   }
   if (jobs.empty()) return UsageError("batch", "the manifest lists no orientation", usage);
   std::vector<std::string> outputs;
@@ -277,6 +291,10 @@ int RunBatchCommand(int argc, char** argv) {
     if (job.outPath.empty() && !outDir.empty())
       job.outPath = (fs::path(outDir) / (fs::path(job.image).stem().string() + ".ort")).string();
     outputs.push_back(job.outPath);
+    if (!reportDir.empty()) {
+      job.reportPath = (fs::path(reportDir) / ReportNameFor(job.image, ".html")).string();
+      outputs.push_back(job.reportPath);
+    }
   }
   outputs.push_back(colmapImages);
   std::vector<std::string> inputs;
@@ -297,6 +315,7 @@ int RunBatchCommand(int argc, char** argv) {
       if (const std::optional<std::string> problem = ColmapNameProblem(job.image))
         return UsageError("batch", "--colmap-images: " + *problem, usage);
   if (!outDir.empty()) fs::create_directories(outDir, ignored);
+  if (!reportDir.empty()) fs::create_directories(reportDir, ignored);
 
   // The pool: each worker takes the next job; the main thread prints the lines in input order as
   // they become ready.

@@ -13,6 +13,7 @@
 #include "cli/commands.h"
 #include "cli/console_ui.h"
 #include "cli/orientation_options.h"
+#include "cli/report_option.h"
 #include "cli/standard_output.h"
 
 namespace zelv::cli {
@@ -64,7 +65,8 @@ const char kOrientUsageEnd[] =
 
 const std::string& OrientUsage() {
   static const std::string usage = std::string(kOrientUsageHead) + kEstimateOptionsHelp +
-                                   kOrientUsageTail + kPoseConventionsHelp + kOrientUsageEnd;
+                                   kReportOptionHelp + kOrientUsageTail + kPoseConventionsHelp +
+                                   kOrientUsageEnd;
   return usage;
 }
 
@@ -102,12 +104,14 @@ int RunOrientCommand(int argc, char** argv) {
   EstimateOptions estimate;
   std::string outPath;
   std::string logPath;
+  std::string reportPath;
   std::string threadsText;
   bool json = false;
   AddCommonOptions(app, files);
   AddEstimateOptions(app, estimate);
   app.add_option("--out", outPath);
   app.add_option("--log", logPath);
+  app.add_option("--report", reportPath);
   app.add_option("--threads", threadsText);
   app.add_flag("--json", json);
   if (const std::optional<int> done = ParseCommandLine(app, argc, argv, "orient", usage))
@@ -127,12 +131,15 @@ int RunOrientCommand(int argc, char** argv) {
     return UsageError("orient", "--out needs a file name", usage);
   if (app.count("--log") > 0 && logPath.empty())
     return UsageError("orient", "--log needs a file name", usage);
+  if (app.count("--report") > 0)
+    if (const std::optional<std::string> wrong = ReportPathProblem(reportPath))
+      return UsageError("orient", *wrong, usage);
   if (files.size() < 3) return UsageError("orient", "three file names are needed", usage);
   if (files.size() > 3) return UsageError("orient", "too many file names", usage);
   if (const std::optional<std::string> wrong = CameraIdWithoutList(request.cameraId, {files[0]}))
     return UsageError("orient", *wrong, usage);
-  if (const std::optional<std::string> clash =
-          OutputOverwritingInput({outPath, logPath}, InputsWithTables(files, {files[0]})))
+  if (const std::optional<std::string> clash = OutputOverwritingInput(
+          {outPath, logPath, reportPath}, InputsWithTables(files, {files[0]})))
     return UsageError("orient", *clash, usage);
 
   request.cameraFile = files[0];
@@ -156,6 +163,10 @@ int RunOrientCommand(int argc, char** argv) {
   Expected<void> written = Success();
   if (!outPath.empty()) {
     written = WriteResultFile(outPath, orientation);
+    if (!written) ui.ShowFailure(written.error());
+  }
+  if (written && !reportPath.empty()) {
+    written = WriteReportFile(reportPath, orientation, request);
     if (!written) ui.ShowFailure(written.error());
   }
   if (!json)

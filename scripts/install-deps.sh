@@ -36,6 +36,8 @@ packages=(
   python3-dev        # the Python module: python3's headers
   python3-numpy      # the Python module: points and results as NumPy arrays
   python3-pytest     # the Python module's tests (tests/python)
+  libssl-dev         # the report: SHA-256 of each input file (OpenSSL's libcrypto)
+  poppler-utils      # the report's tests: pdftotext reads the written PDF back
 )
 
 # Not a Debian system: nothing can be installed here, so leave it to CMake to find what it needs

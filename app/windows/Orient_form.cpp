@@ -216,6 +216,7 @@ void TOrientation_Form::CreateActions() {
   N17 = make("N17", QStringLiteral("Невязки..."));
   N17->setEnabled(false);
   connect(N17, &QAction::triggered, this, &TOrientation_Form::N17Click);
+  reportCommands_ = new ReportCommands(ui_, this);
 
   N12 = make("N12", QStringLiteral("Справка"));
   connect(N12, &QAction::triggered, this, &TOrientation_Form::N12Click);
@@ -236,6 +237,7 @@ void TOrientation_Form::CreateMenus() {
   file->setObjectName(QStringLiteral("FileMenu"));
   file->addAction(N18);
   file->addAction(N16);
+  file->addAction(reportCommands_->SaveReportAction);
   file->addSeparator();
   file->addAction(N5);
 
@@ -256,6 +258,7 @@ void TOrientation_Form::CreateMenus() {
   command->setObjectName(QStringLiteral("CommandMenu"));
   command->addAction(N10);
   command->addAction(N17);
+  command->addAction(reportCommands_->SchemeAction);
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("Помощь"));
   help->setObjectName(QStringLiteral("HelpMenu"));
@@ -568,6 +571,11 @@ void TOrientation_Form::ClearShownResults() {
 void TOrientation_Form::UpdateResiduals(bool fresh) {
   if (fresh && state_.Shown) residuals_ = ResidualsReportOf(*state_.Shown, state_.ImageFileName);
   if (!state_.Shown) residuals_.reset();
+  // The report names the inputs as they were when the result was computed.
+  if (fresh && state_.Shown)
+    reportCommands_->SetResult(&*state_.Shown, ReportContextOf(RequestOf(state_)),
+                               state_.ImageFileName);
+  if (!state_.Shown) reportCommands_->SetResult(nullptr, {}, "");
   N17->setEnabled(residuals_.has_value());
   if (residualsWindow_ != nullptr) residualsWindow_->ShowReport(residuals_);
   if (fresh || !residuals_) overlay_.reset();

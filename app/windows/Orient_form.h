@@ -16,6 +16,7 @@
 #include "app/orientation_state.h"
 #include "app/photo_overlay.h"
 #include "app/result_file.h"
+#include "app/windows/report_commands.h"
 #include "base/user_interface.h"
 
 class QAction;
@@ -61,6 +62,8 @@ class TOrientation_Form : public QMainWindow {
   HelpWindow* Help() const { return helpWindow_; }
   // The residuals window, once opened (nullptr before).
   ResidualsWindow* Residuals() const { return residualsWindow_; }
+  // The report and the "Схема" window of the result shown.
+  ReportCommands* Reports() const { return reportCommands_; }
   // The photograph workspace, once opened (nullptr before).
   PhotoWindow* Photo() const { return photoWindow_; }
   // Opens a photograph in the workspace; the input files found beside it (camera.cam, image.crd,
@@ -213,6 +216,7 @@ class TOrientation_Form : public QMainWindow {
   TOrientAboutBox* aboutBox_ = nullptr;
   HelpWindow* helpWindow_ = nullptr;
   ResidualsWindow* residualsWindow_ = nullptr;
+  ReportCommands* reportCommands_ = nullptr;
   PhotoWindow* photoWindow_ = nullptr;
   // The residuals of the result shown as the workspace draws them on the photograph.
   std::optional<PhotoOverlay> overlay_;

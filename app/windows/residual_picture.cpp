@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/angles.h"
 #include "base/number_text.h"
 
 namespace zelv {
@@ -19,6 +20,7 @@ constexpr double kDotRadius = 3.5;  // screen pixels
 constexpr double kArrowHead = 7;    // screen pixels
 const QColor kFlagged(200, 0, 0);
 const QColor kArrow(0, 90, 200);
+const QColor kEllipse(0, 140, 70);
 const QColor kFrameFill(250, 248, 235);  // ivory: no blend of the other colours with white
 // Up to this many points each is drawn with its arrow head and number; beyond, numbers could
 // not be read and would cost the window seconds at every repaint.
@@ -213,6 +215,22 @@ void ResidualPicture::paintEvent(QPaintEvent*) {
     std::vector<QSizeF> sizes;
     std::vector<bool> flagged;
     std::vector<QString> names;
+    // The 95 % ellipses of the projected points, magnified as the arrows, under them.
+    const std::vector<Ellipse2>& ellipses = report_->ellipses;
+    if (ellipses.size() == points.size()) {
+      painter.setPen(QPen(kEllipse, 1));
+      painter.setBrush(Qt::NoBrush);
+      for (std::size_t i = 0; i < points.size(); ++i) {
+        const Ellipse2& e = ellipses[i];
+        if (!(e.a > 0)) continue;
+        painter.save();
+        painter.translate(map(points[i].x, points[i].y));
+        painter.rotate(-e.angle * 180 / kPi);  // y up in the frame, down on the screen
+        painter.drawEllipse(QPointF(0, 0), std::max(0.5, e.a * k * scale),
+                            std::max(0.5, e.b * k * scale));
+        painter.restore();
+      }
+    }
     for (const PointResidual& p : points) {
       const QColor colour = p.flagged ? kFlagged : kArrow;
       const QPointF at = map(p.x, p.y);

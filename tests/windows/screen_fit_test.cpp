@@ -92,6 +92,10 @@ class ScreenFitTest : public QObject {
     QVERIFY2(Inside(w.Residuals()), qPrintable(Where(w.Residuals())));
     Shot(QStringLiteral("residuals"));
     w.Residuals()->close();
+    w.Reports()->ShowScheme();
+    QVERIFY2(Inside(w.Reports()->Scheme()), qPrintable(Where(w.Reports()->Scheme())));
+    Shot(QStringLiteral("scheme"));
+    w.Reports()->Scheme()->close();
 
     w.ShowDebugGroup(true);
     QVERIFY2(Inside(&w), qPrintable(Where(&w)));
