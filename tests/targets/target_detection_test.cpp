@@ -108,5 +108,46 @@ TEST(TargetDetection, FindsEveryKindWithItsIdentifiersAndSubPixelCorners) {
   }
 }
 
+TEST(TargetDetection, APartlyHiddenBoardKeepsItsIdentifiersAndEveryVisibleCorner) {
+  for (const TargetKind kind :
+       {TargetKind::kCharuco, TargetKind::kAprilTagGrid, TargetKind::kArucoBoard}) {
+    SCOPED_TRACE(TargetKindName(kind));
+    const TargetDescription target = Board(kind, 5, 7);
+    test::RenderOptions o = Small();
+    o.hidden = 0.4;
+    o.distance = 1.3;
+    const test::RenderedTarget render = test::RenderTarget(target, o, 4);
+    const Expected<TargetDetection> found = DetectTarget(render.image, target);
+    ASSERT_TRUE(found) << found.error().text;
+    EXPECT_EQ(Compare(*found, render).wrong, 0);
+    EXPECT_LT(found->corners.size(), TargetCorners(target).size());
+    // Every corner well clear of the card and of the markers it cuts is found.
+    for (const auto& [id, at] : render.truth) {
+      const double card = o.width * (1 - o.hidden);
+      if (at.x < card - 90 && at.x > 10 && at.y > 10 && at.y < o.height - 10) {
+        EXPECT_TRUE(std::any_of(found->corners.begin(), found->corners.end(),
+                                [&](const DetectedCorner& c) { return c.id == id; }))
+            << "corner " << id;
+      }
+    }
+  }
+}
+
+TEST(TargetDetection, ABlankOrForeignImageIsNotFoundAndNothingIsInvented) {
+  const TargetDescription target = Board(TargetKind::kSquares, 8, 8);
+  GreyImage blank{640, 480, std::vector<std::uint8_t>(640 * 480, 200)};
+  EXPECT_FALSE(DetectTarget(blank, target));
+  GreyImage empty;
+  EXPECT_FALSE(DetectTarget(empty, target));
+  // A ChArUco photograph described as an AprilGrid.
+  const test::RenderedTarget render =
+      test::RenderTarget(Board(TargetKind::kCharuco, 6, 8), Small(), 4);
+  const Expected<TargetDetection> found =
+      DetectTarget(render.image, Board(TargetKind::kAprilTagGrid, 4, 5));
+  ASSERT_FALSE(found);
+  EXPECT_NE(found.error().text.find("Мишень (apriltag_grid) не найдена на снимке"),
+            std::string::npos);
+}
+
 }  // namespace
 }  // namespace zelv
