@@ -66,6 +66,19 @@ TEST(TargetCommand, OrientFromThePhotographFindsThePublishedCentre) {
   EXPECT_NEAR(z, 12.5658, 0.02);
 }
 
+TEST(TargetCommand, BatchOrientsEachPhotographOfTheTargetAndReportsOneThatIsNone) {
+  const testing::CliRun run =
+      RunCli("batch --camera " + Quote(kZhang + "calibration.yml") + " --target " +
+             Quote(kZhang + "target.yml") + " " + Quote(kZhang + "photo.png") + " " +
+             Quote(kZhang + "scene.crd"));
+  EXPECT_EQ(run.exitCode, 1);
+  const std::size_t second = run.out.find('\n');
+  ASSERT_NE(second, std::string::npos);
+  EXPECT_NE(run.out.substr(0, second).find("\"projection_centre\": [5.28"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("не читается как снимок", second), std::string::npos) << run.out;
+}
+
 TEST(TargetCommand, AWrongTargetOrAMissingBoardFailsWithTheMessage) {
   ScratchFolder folder;
   const std::string wrong = folder.Write("wrong.yml", "%YAML:1.0\n---\nkind: hexagons\n");
