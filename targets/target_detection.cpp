@@ -255,11 +255,14 @@ std::vector<Found> FindCharuco(const cv::Mat& grey, const TargetDescription& tar
   cv::aruco::interpolateCornersCharuco(markers, ids, grey, board, corners, cornerIds, cv::noArray(),
                                        cv::noArray(), 1);
   // interpolateCornersCharuco refines in a fixed small window; a window scaled to the squares
-  // seen locates the corners under blur and noise.
+  // seen locates the corners under blur and noise. A corner the refinement carries far from
+  // where the markers put it is no chessboard corner: hidden, its window holds another edge.
+  const std::vector<cv::Point2f> interpolated = corners;
   Refine(grey, corners, RefineWindow(corners));
   std::vector<Found> found;
   const int printedCorners = (target.rows - 1) * (target.columns - 1);
   for (std::size_t i = 0; i < cornerIds.size(); ++i) {
+    if (cv::norm(corners[i] - interpolated[i]) > 1.5) continue;
     const int id = cornerIds[i] - firstCorner;
     if (id >= 0 && id < printedCorners) found.push_back({id, corners[i]});
   }
@@ -364,10 +367,15 @@ std::vector<std::vector<cv::Point2f>> DarkQuads(const cv::Mat& grey) {
   const int block = std::max(15, std::min(grey.cols, grey.rows) / 8) | 1;
   cv::adaptiveThreshold(grey, binary, 255, cv::ADAPTIVE_THRESH_MEAN_C, cv::THRESH_BINARY_INV, block,
                         10);
+  // Every dark region's outer boundary, also of regions inside others (the squares lie within
+  // the dark band the threshold leaves around a light sheet on a darker ground); holes are left.
   std::vector<std::vector<cv::Point>> contours;
-  cv::findContours(binary, contours, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_SIMPLE);
+  std::vector<cv::Vec4i> hierarchy;
+  cv::findContours(binary, contours, hierarchy, cv::RETR_CCOMP, cv::CHAIN_APPROX_SIMPLE);
   std::vector<std::vector<cv::Point2f>> quads;
-  for (const std::vector<cv::Point>& contour : contours) {
+  for (std::size_t i = 0; i < contours.size(); ++i) {
+    if (hierarchy[i][3] >= 0) continue;
+    const std::vector<cv::Point>& contour = contours[i];
     const double area = cv::contourArea(contour);
     if (area < 64 || area > 0.25 * grey.total()) continue;
     std::vector<cv::Point> polygon;
@@ -456,6 +464,27 @@ std::vector<Found> FindSquares(const cv::Mat& grey, const TargetDescription& tar
     left = std::min(left, i.x);
     bottom = std::max(bottom, i.y);
   }
+  std::vector<std::vector<cv::Point2f>> fitted;
+  std::map<std::pair<int, int>, std::size_t> at;
+  for (std::size_t m = 0; m < best.size(); ++m) {
+    fitted.push_back(FitQuadEdges(grey, quads[best[m]]));
+    at[{bestIndex[m].x, bestIndex[m].y}] = m;
+  }
+  // A square partly hidden or cut by the photograph's edge is still a dark quadrilateral, with
+  // the wrong corners: each square must lie where a whole neighbour's homography puts it.
+  const auto agrees = [&](std::size_t m, std::size_t n) {
+    const cv::Point step = bestIndex[m] - bestIndex[n];
+    const cv::Mat h = cv::getPerspectiveTransform(local, fitted[n]);
+    std::vector<cv::Point2f> expected;
+    for (const cv::Point2f& corner : local)
+      expected.push_back(
+          corner + cv::Point2f(static_cast<float>(step.x * p), static_cast<float>(step.y * p)));
+    cv::perspectiveTransform(expected, expected, h);
+    const double side = cv::norm(fitted[m][0] - fitted[m][1]);
+    for (int k = 0; k < 4; ++k)
+      if (cv::norm(expected[k] - fitted[m][k]) > std::max(1.5, 0.15 * side)) return false;
+    return true;
+  };
   std::vector<Found> found;
   std::vector<cv::Point2f> corners;
   std::vector<int> ids;
@@ -463,9 +492,17 @@ std::vector<Found> FindSquares(const cv::Mat& grey, const TargetDescription& tar
     const int column = bestIndex[m].x - left;
     const int row = bottom - bestIndex[m].y;  // rows run up the photograph
     if (column >= target.columns || row >= target.rows) return {};
-    const std::vector<cv::Point2f> fitted = FitQuadEdges(grey, quads[best[m]]);
+    bool neighbours = false, agreed = false;
+    for (const cv::Point& step :
+         {cv::Point(1, 0), cv::Point(-1, 0), cv::Point(0, 1), cv::Point(0, -1)}) {
+      const auto n = at.find({bestIndex[m].x + step.x, bestIndex[m].y + step.y});
+      if (n == at.end()) continue;
+      neighbours = true;
+      agreed = agreed || agrees(m, n->second);
+    }
+    if (neighbours && !agreed) continue;
     for (int k = 0; k < 4; ++k) {
-      corners.push_back(fitted[k]);
+      corners.push_back(fitted[m][k]);
       ids.push_back(4 * (row * target.columns + column) + k);
     }
   }
