@@ -147,10 +147,12 @@ std::vector<Found> FindChessboard(const cv::Mat& grey, const TargetDescription& 
   const cv::Size pattern(target.columns - 1, target.rows - 1);
   std::vector<cv::Point2f> corners;
   // Large photographs are searched at a reduced scale and refined at the full one.
-  const double scale = std::min(1.0, 2000.0 / std::max(grey.cols, grey.rows));
+  const double scale = std::min(1.0, 1200.0 / std::max(grey.cols, grey.rows));
   cv::Mat small = grey;
   if (scale < 1) cv::resize(grey, small, cv::Size(), scale, scale, cv::INTER_AREA);
-  if (!cv::findChessboardCornersSB(small, pattern, corners,
+  // The quick search first; the exhaustive one only when it fails.
+  if (!cv::findChessboardCornersSB(small, pattern, corners, cv::CALIB_CB_ACCURACY) &&
+      !cv::findChessboardCornersSB(small, pattern, corners,
                                    cv::CALIB_CB_EXHAUSTIVE | cv::CALIB_CB_ACCURACY))
     return {};
   for (cv::Point2f& p : corners)
