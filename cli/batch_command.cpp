@@ -22,6 +22,7 @@
 #include "cli/commands.h"
 #include "cli/orientation_options.h"
 #include "cli/standard_output.h"
+#include "cli/target_command.h"
 #include "files/colmap_images.h"
 #include "files/table_line.h"
 #include "files/text_file.h"
@@ -34,6 +35,7 @@ namespace fs = std::filesystem;
 const char kBatchUsageHead[] =
     "Usage: zelv-cli batch --manifest FILE.csv [options]\n"
     "       zelv-cli batch --camera CAMERA --scene SCENE IMAGE... [options]\n"
+    "       zelv-cli batch --camera CAMERA --target TARGET.yml PHOTO... [options]\n"
     "\n"
     "Computes many orientations in one call, side by side on the cores, and prints one JSON\n"
     "object per line (JSON Lines) in input order: \"camera\", \"image\", \"scene\" as given, then\n"
@@ -45,6 +47,9 @@ const char kBatchUsageHead[] =
     "  --manifest FILE.csv       the orientations to compute\n"
     "  --camera CAMERA           with --scene: the camera of every IMAGE\n"
     "  --scene SCENE             with --camera: the scene of every IMAGE\n"
+    "  --target TARGET.yml       with --camera, in place of --scene: each file named is a\n"
+    "                            photograph of this coded target, whose corners found on it are\n"
+    "                            the image and scene points (see 'zelv-cli detect --help')\n"
     "  --jobs N                  orientations at a time (default: one per core); each runs the\n"
     "                            precise estimate on one thread\n"
     "  --out-dir DIR             write each result file there, named after the image file\n"
@@ -72,8 +77,9 @@ const std::string& BatchUsage() {
 struct Job {
   std::string camera, image, scene;  // as given
   std::string cameraPath, imagePath, scenePath;
-  std::string outPath;     // empty: none
-  std::string reportPath;  // empty: none
+  std::string outPath;       // empty: none
+  std::string reportPath;    // empty: none
+  bool photograph = false;   // image is a photograph and scene a target description
 };
 
 struct JobResult {
@@ -175,12 +181,28 @@ JobResult RunJob(const Job& job, OrientationRequest request, bool residualsWante
   out["camera"] = job.camera;
   out["image"] = job.image;
   out["scene"] = job.scene;
-  const OrientationOutcome outcome = Orient(request);
   const auto fail = [&out](const Failure& failure, const std::vector<Warning>& warnings) {
     out["error"] = failure.text;
     out["caption"] = failure.caption;
     out["warnings"] = WarningsJson(warnings);
   };
+  // A photograph of a coded target: its corners become the two tables, in a folder of the job's
+  // own.
+  TemporaryFolder tables;
+  if (job.photograph) {
+    request.imageFile = tables.Path("image.csv");
+    request.sceneFile = tables.Path("scene.csv");
+    const Expected<TargetDetection> detected =
+        tables.ok()
+            ? DetectToTables(job.imagePath, job.scenePath, request.imageFile, request.sceneFile)
+            : Expected<TargetDetection>(Failure{"Нет временной папки для таблиц точек!"});
+    if (!detected) {
+      fail(detected.error(), {});
+      result.line = JsonLine(out);
+      return result;
+    }
+  }
+  const OrientationOutcome outcome = Orient(request);
   if (!outcome) {
     fail(outcome.error(), outcome.error().warnings);
   } else if (const Expected<void> written =
@@ -233,12 +255,13 @@ int RunBatchCommand(int argc, char** argv) {
   CLI::App app;
   std::vector<std::string> images;
   EstimateOptions estimate;
-  std::string manifest, camera, scene, outDir, colmapImages, jobsText, reportDir;
+  std::string manifest, camera, scene, outDir, colmapImages, jobsText, reportDir, target;
   AddCommonOptions(app, images);
   AddEstimateOptions(app, estimate);
   app.add_option("--manifest", manifest);
   app.add_option("--camera", camera);
   app.add_option("--scene", scene);
+  app.add_option("--target", target);
   app.add_option("--jobs", jobsText);
   app.add_option("--out-dir", outDir);
   app.add_option("--colmap-images", colmapImages);
@@ -261,11 +284,13 @@ int RunBatchCommand(int argc, char** argv) {
       return UsageError("batch", "--jobs needs a whole number from 1 to 256", usage);
     jobCount = static_cast<unsigned>(*n);
   }
-  for (const char* name : {"--manifest", "--camera", "--scene", "--out-dir", "--colmap-images"})
+  for (const char* name :
+       {"--manifest", "--camera", "--scene", "--out-dir", "--colmap-images", "--target"})
     if (app.count(name) > 0 && (std::string_view(name) == "--manifest"  ? manifest
                                 : std::string_view(name) == "--camera"  ? camera
                                 : std::string_view(name) == "--scene"   ? scene
                                 : std::string_view(name) == "--out-dir" ? outDir
+                                : std::string_view(name) == "--target"  ? target
                                                                         : colmapImages)
                                    .empty())
       return UsageError("batch", std::string(name) + " needs a file name", usage);
@@ -274,10 +299,15 @@ int RunBatchCommand(int argc, char** argv) {
 
   std::vector<Job> jobs;
   if (!manifest.empty()) {
-    if (!camera.empty() || !scene.empty() || !images.empty())
+    if (!camera.empty() || !scene.empty() || !target.empty() || !images.empty())
       return UsageError("batch", "--manifest takes no --camera, --scene or image files", usage);
     if (const std::optional<std::string> wrong = ReadManifest(manifest, jobs))
       return UsageError("batch", *wrong, usage);
+  } else if (!target.empty()) {
+    if (camera.empty() || !scene.empty() || images.empty())
+      return UsageError("batch", "--target needs --camera and photographs, and no --scene", usage);
+    for (const std::string& image : images)
+      jobs.push_back({camera, image, target, camera, image, target, "", true});
   } else {
     if (camera.empty() || scene.empty() || images.empty())
       return UsageError("batch", "--manifest, or --camera, --scene and image files are needed",

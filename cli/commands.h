@@ -5,6 +5,8 @@
 namespace zelv::cli {
 
 int RunBatchCommand(int argc, char** argv);   // argv[0] is "batch"
+int RunDetectCommand(int argc, char** argv);  // argv[0] is "detect"
+int RunTargetCommand(int argc, char** argv);  // argv[0] is "target"
 int RunInputsCommand(int argc, char** argv);  // argv[0] is "inputs"
 int RunOrientCommand(int argc, char** argv);  // argv[0] is "orient"
 

@@ -15,6 +15,7 @@
 #include "cli/orientation_options.h"
 #include "cli/report_option.h"
 #include "cli/standard_output.h"
+#include "cli/target_command.h"
 
 namespace zelv::cli {
 
@@ -36,11 +37,14 @@ namespace {
 
 const char kOrientUsageHead[] =
     "Usage: zelv-cli orient CAMERA IMAGE SCENE [options]\n"
+    "       zelv-cli orient --photo PHOTO --target TARGET.yml CAMERA [options]\n"
     "\n"
     "Computes the exterior orientation of the camera from the camera file, the image coordinate\n"
     "file and the scene coordinate file, and prints the 21 result values. CAMERA may also be an\n"
     "OpenCV calibration file (YAML, XML or JSON) or a COLMAP cameras.txt; its lens model then\n"
     "corrects the image points, which are raw pixels as measured on the photograph.\n"
+    "With --photo and --target the image and scene points are the corners of the coded target\n"
+    "found on the photograph (see 'zelv-cli detect --help'), paired by their identifiers.\n"
     "\n";
 
 const char kOrientUsageTail[] =
@@ -107,7 +111,11 @@ int RunOrientCommand(int argc, char** argv) {
   std::string reportPath;
   std::string threadsText;
   bool json = false;
+  std::string photoPath;
+  std::string targetPath;
   AddCommonOptions(app, files);
+  app.add_option("--photo", photoPath);
+  app.add_option("--target", targetPath);
   AddEstimateOptions(app, estimate);
   app.add_option("--out", outPath);
   app.add_option("--log", logPath);
@@ -134,6 +142,27 @@ int RunOrientCommand(int argc, char** argv) {
   if (app.count("--report") > 0)
     if (const std::optional<std::string> wrong = ReportPathProblem(reportPath))
       return UsageError("orient", *wrong, usage);
+  // The one step from a photograph: the target's corners as two tables in a folder of their own,
+  // read as any point tables are.
+  const bool fromPhoto = app.count("--photo") > 0 || app.count("--target") > 0;
+  TemporaryFolder tables;
+  if (fromPhoto) {
+    if (photoPath.empty() || targetPath.empty())
+      return UsageError("orient", "--photo and --target go together", usage);
+    if (files.size() != 1)
+      return UsageError("orient", "with --photo only the camera file is named", usage);
+    if (!tables.ok()) return UsageError("orient", "no temporary folder for the tables", usage);
+    const Expected<TargetDetection> detected =
+        DetectToTables(photoPath, targetPath, tables.Path("image.csv"), tables.Path("scene.csv"));
+    if (!detected) {
+      ConsoleUi ui;
+      ui.ShowFailure(detected.error());
+      if (json) PrintFailure(detected.error());
+      return 1;
+    }
+    files.push_back(tables.Path("image.csv"));
+    files.push_back(tables.Path("scene.csv"));
+  }
   if (files.size() < 3) return UsageError("orient", "three file names are needed", usage);
   if (files.size() > 3) return UsageError("orient", "too many file names", usage);
   if (const std::optional<std::string> wrong = CameraIdWithoutList(request.cameraId, {files[0]}))

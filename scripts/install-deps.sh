@@ -26,6 +26,9 @@ packages=(
   libopencv-core-dev # calibration files (cv::FileStorage)
   libopencv-calib3d-dev # lens models: undistorting image points; SQPnP for scenes in space
   libopencv-imgproc-dev # sub-pixel corners in the photograph workspace
+  libopencv-contrib-dev # coded targets: ArUco and ChArUco boards (the aruco module)
+  libopencv-imgcodecs-dev # coded targets: reading photographs and writing board pictures
+  libapriltag-dev    # coded targets: AprilTag families and AprilGrid boards
   libcli11-dev       # the command line of zelv-cli
   nlohmann-json3-dev # the JSON of zelv-cli
   qt6-translations-l10n # Qt's own dialog texts in Russian

@@ -32,6 +32,7 @@
 #include "base/number_text.h"
 #include "base/zelv_error.h"
 #include "files/text_file.h"
+#include "targets/target_detection.h"
 
 namespace zelv {
 namespace {
@@ -187,6 +188,8 @@ void PhotoWindow::CreateActions() {
   connect(RefineAction, &QAction::triggered, this, &PhotoWindow::RefineSelected);
   ChessboardAction = make("PhotoChessboard", QStringLiteral("Найти шахматную мишень..."));
   connect(ChessboardAction, &QAction::triggered, this, &PhotoWindow::ChessboardClick);
+  TargetAction = make("PhotoTarget", QStringLiteral("Найти мишень..."));
+  connect(TargetAction, &QAction::triggered, this, &PhotoWindow::TargetClick);
   OrientAction = make("PhotoOrient", QStringLiteral("Ориентация"));
   OrientAction->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
   connect(OrientAction, &QAction::triggered, this, &PhotoWindow::OrientClick);
@@ -218,6 +221,7 @@ void PhotoWindow::CreateMenus() {
   edit->addAction(RefineAction);
   edit->addSeparator();
   edit->addAction(ChessboardAction);
+  edit->addAction(TargetAction);
   QMenu* view = menuBar()->addMenu(QStringLiteral("&Вид"));
   view->addAction(ZoomInAction);
   view->addAction(ZoomOutAction);
@@ -596,6 +600,57 @@ void PhotoWindow::ChessboardClick() {
   PhotoChessboardDialog dialog(this);
   if (dialog.exec() != QDialog::Accepted) return;
   FindChessboard(dialog.Columns->value(), dialog.Rows->value(), dialog.SquareSize->value());
+}
+
+bool PhotoWindow::FindTarget(const std::string& targetFile) {
+  if (photo_.isNull()) return false;
+  const Expected<TargetDescription> target = ReadTargetDescription(targetFile);
+  if (!target) {
+    ui_.ShowMessage(target.error().text, target.error().caption, target.error().icon, SelfOwner());
+    return false;
+  }
+  Expected<TargetDetection> detection = Failure{};
+  {
+    TWaitCursor busy(ui_);
+    const QImage& grey = Grey();
+    GreyImage image;
+    image.width = grey.width();
+    image.height = grey.height();
+    image.pixels.resize(static_cast<std::size_t>(image.width) * image.height);
+    for (int y = 0; y < image.height; ++y)
+      std::copy_n(grey.constScanLine(y), image.width,
+                  image.pixels.data() + static_cast<std::size_t>(y) * image.width);
+    detection = DetectTarget(image, *target);
+  }
+  if (!detection) {
+    ui_.ShowMessage(detection.error().text, "Предупреждение", MessageIcon::Exclamation,
+                    SelfOwner());
+    return false;
+  }
+  PhotoEdit after;
+  after.scene = RawPoints{};
+  for (const DetectedCorner& corner : detection->corners) {
+    after.points.push_back(Measured(PixelPoint{corner.x, corner.y}, kCornerStep));
+    after.scene->push_back(PixelPoint{corner.sceneX, corner.sceneY});
+  }
+  Push(QStringLiteral("Мишень"), std::move(after));
+  statusBar()->showMessage(
+      QStringLiteral("Найдено углов мишени: %1 из %2. Проверьте точки и сохраните их вместе с "
+                     "файлом сцены.")
+          .arg(detection->corners.size())
+          .arg(detection->totalCorners),
+      8000);
+  return true;
+}
+
+void PhotoWindow::TargetClick() {
+  FileDialogRequest request;
+  request.filters = {{"Описания мишеней (*.yml *.yaml *.xml *.json)", "*.yml *.yaml *.xml *.json"},
+                     {"Все файлы (*)", "*"}};
+  request.startFolder = FolderOf(photoFile_);
+  request.owner = SelfOwner();
+  const std::optional<std::string> chosen = ui_.ChooseOpenFile(request);
+  if (chosen) FindTarget(*chosen);
 }
 
 void PhotoWindow::OrientClick() {

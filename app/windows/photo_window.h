@@ -75,6 +75,10 @@ class PhotoWindow : public QMainWindow {
   // Looks for a `columns` × `rows` chessboard; on success replaces the points by its corners and
   // makes the matching scene points (`squareSize` scene units). False with a message otherwise.
   bool FindChessboard(int columns, int rows, double squareSize);
+  // Looks for the coded target described in the file; on success replaces the points by the
+  // corners found, in the order of their identifiers, with the matching scene points (one undo
+  // step). A target file that does not read or a target not found is shown and changes nothing.
+  bool FindTarget(const std::string& targetFile);
 
   // Saves the points (and pending scene points); true when everything is written.
   bool Save();
@@ -103,6 +107,7 @@ class PhotoWindow : public QMainWindow {
   QAction* RenumberAction = nullptr;
   QAction* RefineAction = nullptr;
   QAction* ChessboardAction = nullptr;
+  QAction* TargetAction = nullptr;
   QAction* OrientAction = nullptr;
   QAction* ZoomInAction = nullptr;
   QAction* ZoomOutAction = nullptr;
@@ -113,6 +118,7 @@ class PhotoWindow : public QMainWindow {
   void OpenPointsClick();
   void RenumberClick();
   void ChessboardClick();
+  void TargetClick();
   void OrientClick();
 
  signals:
