@@ -496,8 +496,8 @@ Expected<void> ReadCalibrationFile(const std::string& path, int cameraId,
 
 Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
                                          const LensCalibration& calibration,
-                                         std::vector<std::string>* ids) {
-  if (Expected<void> read = ReadRawImagePoints(name, points, ids); !read) {
+                                         std::vector<std::string>* ids, PointExtras* extras) {
+  if (Expected<void> read = ReadRawImagePoints(name, points, ids, extras); !read) {
     points.Clear();
     return read;
   }

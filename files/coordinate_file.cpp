@@ -100,7 +100,7 @@ std::string LoadCoordinateText(const std::string& name) {
 // raises CoordinateLineError naming it.
 template <typename Correct>
 void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::string>* ids,
-                Correct correct) {
+                PointExtras* extras, bool scene, Correct correct) {
   const std::string text = LoadCoordinateText(name);
   const auto add = [&](double first, double second) {
     double x = 0;
@@ -110,7 +110,19 @@ void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::str
   };
   if (IsPointTable(name, text)) {
     PointTable table = ParsePointTable(text, name);
+    if (!scene && (table.hasZ || table.hasRole))
+      throw PointTableError("В таблице точек изображения " + FileNameOf(name) + " столбец " +
+                            (table.hasZ ? "z" : "роли") +
+                            ": высоты и роли точек задаются в таблице точек сцены. Уберите "
+                            "столбец из таблицы изображения.");
     for (const PointTable::Point& p : table.points) add(p.x, p.y);
+    if (extras != nullptr) {
+      for (const PointTable::Point& p : table.points) {
+        if (table.hasZ) extras->z.push_back(p.z);
+        if (table.hasSigma) extras->sigma.push_back(p.sigma);
+        if (table.hasRole) extras->check.push_back(p.check ? 1 : 0);
+      }
+    }
     if (ids != nullptr) *ids = std::move(table.ids);
     return;
   }
@@ -156,20 +168,23 @@ SplitLine SplitAtFirstSemicolon(const std::string& line) {
 Expected<void> ReadImagePoints(const std::string& name, VT_Points& points,
                                const std::vector<std::string>& correctionTable, double imageCentreX,
                                double imageCentreY, std::vector<int>* uncovered,
-                               std::vector<std::string>* ids) {
+                               std::vector<std::string>* ids, PointExtras* extras) {
   if (Expected<void> found = CheckFileExists(name); !found) return found;
   points.Clear();
   if (uncovered != nullptr) uncovered->clear();
   if (ids != nullptr) ids->clear();
+  if (extras != nullptr) *extras = PointExtras{};
   try {
     CorrectionTableParser table(correctionTable);
-    ReadPoints(name, points, ids, [&](double rawX, double rawY, double& x, double& y) {
-      x = table.CorrectX(rawX, imageCentreX);
-      y = table.CorrectY(rawY, imageCentreY);
-      // Asked after the corrections, which have parsed every band these coordinates reach.
-      if (uncovered != nullptr && (!table.CoversX(rawX) || !table.CoversY(rawY)))
-        uncovered->push_back(points.Count() + 1);
-    });
+    ReadPoints(name, points, ids, extras, false,
+               [&](double rawX, double rawY, double& x, double& y) {
+                 x = table.CorrectX(rawX, imageCentreX);
+                 y = table.CorrectY(rawY, imageCentreY);
+                 // Asked after the corrections, which have parsed every band these coordinates
+                 // reach.
+                 if (uncovered != nullptr && (!table.CoversX(rawX) || !table.CoversY(rawY)))
+                   uncovered->push_back(points.Count() + 1);
+               });
     return Success();
   } catch (const std::exception& failure) {
     return Failure{ReadErrorText(kImageReadError, failure)};
@@ -180,15 +195,18 @@ namespace {
 
 // Reads the two values of each line as they stand; `error` is the message of a failure.
 Expected<void> ReadUncorrectedPoints(const std::string& name, VT_Points& points, const char* error,
-                                     std::vector<std::string>* ids) {
+                                     std::vector<std::string>* ids, PointExtras* extras,
+                                     bool scene) {
   if (Expected<void> found = CheckFileExists(name); !found) return found;
   points.Clear();
   if (ids != nullptr) ids->clear();
+  if (extras != nullptr) *extras = PointExtras{};
   try {
-    ReadPoints(name, points, ids, [](double first, double second, double& x, double& y) {
-      x = first;
-      y = second;
-    });
+    ReadPoints(name, points, ids, extras, scene,
+               [](double first, double second, double& x, double& y) {
+                 x = first;
+                 y = second;
+               });
     return Success();
   } catch (const std::exception& failure) {
     return Failure{ReadErrorText(error, failure)};
@@ -198,13 +216,13 @@ Expected<void> ReadUncorrectedPoints(const std::string& name, VT_Points& points,
 }  // namespace
 
 Expected<void> ReadRawImagePoints(const std::string& name, VT_Points& points,
-                                  std::vector<std::string>* ids) {
-  return ReadUncorrectedPoints(name, points, kImageReadError, ids);
+                                  std::vector<std::string>* ids, PointExtras* extras) {
+  return ReadUncorrectedPoints(name, points, kImageReadError, ids, extras, false);
 }
 
 Expected<void> ReadScenePoints(const std::string& name, VT_Points& points,
-                               std::vector<std::string>* ids) {
-  return ReadUncorrectedPoints(name, points, kSceneReadError, ids);
+                               std::vector<std::string>* ids, PointExtras* extras) {
+  return ReadUncorrectedPoints(name, points, kSceneReadError, ids, extras, true);
 }
 
 }  // namespace zelv
