@@ -161,6 +161,21 @@ void TakeAdjustmentFigures(OrientationRun& run, const AdjustmentResult& adjustme
 
 }  // namespace
 
+std::vector<std::string> StrongCorrelations(const PoseCovariance& c, char separator) {
+  std::vector<std::string> out;
+  const std::size_t n = c.parameters.size();
+  if (c.matrix.size() != n * n) return out;
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const double d = c.matrix[i * n + i] * c.matrix[j * n + j];
+      if (!(d > 0) || !std::isfinite(d)) continue;
+      const double r = c.matrix[i * n + j] / std::sqrt(d);
+      if (std::isfinite(r) && std::fabs(r) > 0.9)
+        out.push_back(c.parameters[i] + "–" + c.parameters[j] + " " + FixedText(r, 2, separator));
+    }
+  return out;
+}
+
 void Warn(OrientationRun& run, const std::string& text, std::vector<int> points) {
   Warning warning{text, kWarningCaption, std::move(points)};
   run.Warnings.push_back(warning);
@@ -376,6 +391,23 @@ std::vector<std::string> PrecisionLines(const Orientation& state) {
                                           SigmaText(p.verdict.imageSigma, s) + " пикс. (χ² = " +
                                           FixedText(p.verdict.chiSquare, 1, s) + " при пороге " +
                                           FixedText(p.verdict.chiSquareLimit, 1, s) + ")");
+  if (p.covariance) {
+    const PoseCovariance& c = *p.covariance;
+    lines.push_back("Эллипсоид ошибок центра проекции (95 %): полуоси " +
+                    SigmaText(c.centreSemiAxes[0], s) + ", " + SigmaText(c.centreSemiAxes[1], s) +
+                    ", " + SigmaText(c.centreSemiAxes[2], s));
+    const std::vector<std::string> strong = StrongCorrelations(c, s);
+    if (!strong.empty()) {
+      std::string line = "Сильные корреляции (|r| > " + FixedText(0.9, 1, s) + "):";
+      for (std::size_t i = 0; i < strong.size(); ++i) line += (i > 0 ? ", " : " ") + strong[i];
+      lines.push_back(line);
+    }
+  }
+  const CheckPoints& checks = state.checkPoints;
+  if (!checks.points.empty())
+    lines.push_back("Контрольные точки (" + std::to_string(checks.points.size()) +
+                    "): СКП на снимке " + SigmaText(checks.imageRmse, s) + " пикс., в сцене " +
+                    SigmaText(checks.sceneRmse, s));
   if (p.alternative.present) {
     const auto& v = p.alternative.values;
     lines.push_back("Второе решение: центр проекции X=" + FixedText(v[kCentreX], 4, s) +

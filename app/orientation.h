@@ -186,6 +186,12 @@ std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed);
 // The rigorous estimate's figures as text lines for the command line and the window: σ0, the
 // points left out, the focal length, and the σ of each group of values; nothing when the result
 // has none.
+// With the covariance: the centre's error ellipsoid and the strong correlations; with check
+// points: their root-mean-square misses.
 std::vector<std::string> PrecisionLines(const Orientation& orientation);
+
+// The pairs of pose parameters correlated beyond |r| > 0.9, as "omega–phi 0.95" (r with two
+// decimals and that separator), in the order of the matrix.
+std::vector<std::string> StrongCorrelations(const PoseCovariance& covariance, char separator);
 
 }  // namespace zelv
