@@ -484,11 +484,17 @@ QWidget* TOrientation_Form::CreateKnownGroup() {
     grid->addWidget(sigma, 2, column);
     grid->setColumnStretch(column, 1);
   }
+  KnownGroup->hide();
   return KnownGroup;
 }
 
 bool TOrientation_Form::TakeKnownValues() {
   KnownValues known;
+  // Below the rigorous level the group is hidden: its fields wait, unused, for that level.
+  if (state_.Settings.EstimateLevel != kRigorousLevel) {
+    state_.Known = known;
+    return true;
+  }
   std::array<std::optional<KnownValue>*, 5> targets{&known.centreX, &known.centreY, &known.centreZ,
                                                     &known.roll, &known.focalLength};
   for (std::size_t i = 0; i < targets.size(); ++i) {
@@ -892,6 +898,8 @@ void TOrientation_Form::SetEstimateLevel(int level) {
   for (const QAction* item : {N4, N6, N7, N8})
     if (item->isChecked()) levelLabel_->setText(item->text());
   state_.Settings.EstimateLevel = level;
+  // Only the rigorous level takes known values: below it their group gives way to the rest.
+  KnownGroup->setVisible(level == kRigorousLevel);
 }
 
 void TOrientation_Form::N4Click() { SetEstimateLevel(0); }

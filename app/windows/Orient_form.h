@@ -101,7 +101,8 @@ class TOrientation_Form : public QMainWindow {
 
   // The camera values known beforehand, for the rigorous level: the projection centre X, Y, Z,
   // the image rotation c and the focal length F; each an empty value (free), a value (fixed) or a
-  // value with its σ (weighted). Taken into the state when the command runs.
+  // value with its σ (weighted). Shown at the rigorous level only and taken into the state when
+  // the command runs there; below it the state holds none.
   QGroupBox* KnownGroup = nullptr;
   std::array<QLineEdit*, 5> KnownValueEdits{};
   std::array<QLineEdit*, 5> KnownSigmaEdits{};

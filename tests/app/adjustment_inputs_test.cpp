@@ -4,6 +4,7 @@
 
 #include <limits>
 #include <string>
+#include <vector>
 
 #include "app/orientation.h"
 #include "app/orientation_steps.h"
@@ -112,6 +113,38 @@ TEST(AdjustmentInputs, KnownValuesAreCheckedAndAKnownFocalLengthReplacesTheCamer
   EXPECT_EQ(result->focalLength.value, 800);
   EXPECT_FALSE(result->focalLength.estimated);
   EXPECT_EQ(result->camera.FocalLength, 800);
+}
+
+TEST(AdjustmentInputs, PrecisionLinesShowTheEllipsoidStrongCorrelationsAndCheckPoints) {
+  Orientation o;
+  o.decimalSeparator = ',';
+  o.precision.known = true;
+  PoseCovariance c;
+  c.parameters = {"omega", "phi", "X0"};
+  // omega and X0 correlated at r = 0.95, phi free of both; a fixed parameter would be all zeros.
+  c.matrix = {1e-6, 0, 0.95e-3, 0, 4e-6, 0, 0.95e-3, 0, 1};
+  c.centreSemiAxes = {0.5, 0.25, 0.125};
+  o.precision.covariance = c;
+  o.checkPoints.points.push_back({3, "P3", 0.3, -0.4, true, 0.002, 0.001});
+  o.checkPoints.imageRmse = 0.5;
+  o.checkPoints.sceneRmse = 0.0022;
+  EXPECT_EQ(StrongCorrelations(c, ','), std::vector<std::string>{"omega–X0 0,95"});
+  const std::vector<std::string> lines = PrecisionLines(o);
+  const auto has = [&](const std::string& text) {
+    for (const std::string& line : lines)
+      if (line == text) return true;
+    return false;
+  };
+  EXPECT_TRUE(has("Эллипсоид ошибок центра проекции (95 %): полуоси 0,50, 0,25, 0,12"));
+  EXPECT_TRUE(has("Сильные корреляции (|r| > 0,9): omega–X0 0,95"));
+  EXPECT_TRUE(has("Контрольные точки (1): СКП на снимке 0,50 пикс., в сцене 0,0022"));
+  // Without a covariance or check points nothing of them is said.
+  o.precision.covariance.reset();
+  o.checkPoints = {};
+  for (const std::string& line : PrecisionLines(o)) {
+    EXPECT_EQ(line.find("Эллипсоид"), std::string::npos);
+    EXPECT_EQ(line.find("Контрольные"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -31,7 +31,12 @@ class KnownValuesTest : public QObject {
     window->Image1Click();
     auto* group = window->findChild<QGroupBox*>(QStringLiteral("KnownGroup"));
     QVERIFY(group != nullptr);
+    // Shown at the rigorous level only.
+    QVERIFY(!group->isVisible());
+    window->N8Click();
     QVERIFY(group->isVisible());
+    window->N6Click();
+    QVERIFY(!group->isVisible());
     QCOMPARE(group->title(), QStringLiteral("Известные значения (строгая оценка)"));
     const auto edit = [&](const char* name) {
       return window->findChild<QLineEdit*>(QString::fromLatin1(name));
@@ -72,7 +77,6 @@ class KnownValuesTest : public QObject {
 
     // A σ without its value, and a value that is no number, stop the run with a message.
     ui.messages.clear();
-    window->N6Click();  // the normal level: nothing is computed after a field that does not read
     edit("KnownZ")->clear();
     QTest::keyClicks(edit("KnownZSigma"), "0.1");
     window->N10Click();
@@ -87,6 +91,11 @@ class KnownValuesTest : public QObject {
     edit("KnownRoll")->clear();
     edit("KnownF")->clear();
     edit("KnownFSigma")->clear();
+    window->N10Click();
+    QVERIFY(!window->State().Known.Any());
+    // Below the rigorous level typed values wait unused: the request holds none.
+    QTest::keyClicks(edit("KnownRoll"), "1");
+    window->N6Click();
     window->N10Click();
     QVERIFY(!window->State().Known.Any());
   }
