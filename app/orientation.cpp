@@ -109,7 +109,72 @@ Failure Refusal(const char* text) {
   return Failure{text, kRefusalCaption, MessageIcon::Exclamation};
 }
 
+bool AllFinite(const std::vector<double>& values) {
+  return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+// The check points of an adjustment, with their identifiers; a miss that is no finite number is
+// left unknown.
+CheckPoints CheckPointsOf(const AdjustmentResult& adjustment, const std::vector<std::string>& ids) {
+  CheckPoints checks;
+  double image = 0, scene = 0;
+  int sceneCount = 0;
+  for (const CheckPointMiss& miss : adjustment.checkPoints) {
+    CheckPointResult point;
+    point.number = miss.index + 1;
+    if (static_cast<std::size_t>(miss.index) < ids.size())
+      point.id = ids[static_cast<std::size_t>(miss.index)];
+    point.ex = std::isfinite(miss.ex) ? miss.ex : 0;
+    point.ey = std::isfinite(miss.ey) ? miss.ey : 0;
+    point.sceneKnown = miss.sceneKnown && std::isfinite(miss.dX) && std::isfinite(miss.dY);
+    if (point.sceneKnown) {
+      point.dX = miss.dX;
+      point.dY = miss.dY;
+      scene += miss.dX * miss.dX + miss.dY * miss.dY;
+      ++sceneCount;
+    }
+    image += point.ex * point.ex + point.ey * point.ey;
+    checks.points.push_back(point);
+  }
+  if (!checks.points.empty()) {
+    checks.imageRmse = std::sqrt(image / static_cast<double>(checks.points.size()));
+    if (sceneCount > 0) checks.sceneRmse = std::sqrt(scene / sceneCount);
+  }
+  if (!std::isfinite(checks.imageRmse)) checks.imageRmse = 0;
+  if (!std::isfinite(checks.sceneRmse)) checks.sceneRmse = 0;
+  return checks;
+}
+
+void TakeAdjustmentFigures(OrientationRun& run, const AdjustmentResult& adjustment) {
+  run.Checks = CheckPointsOf(adjustment, run.PointIds);
+  // A covariance with a value that is no number is not kept: nothing of it would be trusted.
+  const std::size_t n = adjustment.parameters.size();
+  std::vector<double> axes(adjustment.centreSemiAxes.begin(), adjustment.centreSemiAxes.end());
+  for (const auto& axis : adjustment.centreAxes) axes.insert(axes.end(), axis.begin(), axis.end());
+  if (n == 0 || adjustment.covariance.size() != n * n || !AllFinite(adjustment.covariance) ||
+      !AllFinite(adjustment.valueCovariance) || !AllFinite(axes))
+    return;
+  run.Precision.covariance =
+      PoseCovariance{adjustment.parameters, adjustment.covariance, adjustment.centreSemiAxes,
+                     adjustment.centreAxes, adjustment.valueCovariance};
+}
+
 }  // namespace
+
+std::vector<std::string> StrongCorrelations(const PoseCovariance& c, char separator) {
+  std::vector<std::string> out;
+  const std::size_t n = c.parameters.size();
+  if (c.matrix.size() != n * n) return out;
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const double d = c.matrix[i * n + i] * c.matrix[j * n + j];
+      if (!(d > 0) || !std::isfinite(d)) continue;
+      const double r = c.matrix[i * n + j] / std::sqrt(d);
+      if (std::isfinite(r) && std::fabs(r) > 0.9)
+        out.push_back(c.parameters[i] + "–" + c.parameters[j] + " " + FixedText(r, 2, separator));
+    }
+  return out;
+}
 
 void Warn(OrientationRun& run, const std::string& text, std::vector<int> points) {
   Warning warning{text, kWarningCaption, std::move(points)};
@@ -144,9 +209,28 @@ std::string UncoveredPointsWarning(const std::vector<int>& numbers,
 
 Expected<void> ProvideFocalLength(OrientationRun& state) {
   state.FocalLength = FocalLengthUse{};
+  // A focal length known beforehand replaces the camera file's: fixed, or weighted and then
+  // estimated by the adjustment from it.
+  if (const std::optional<KnownValue>& known = state.Known.focalLength) {
+    state.Geometry.FocalLength = known->value;
+    state.FocalLength = {known->value, known->sigma, known->sigma > 0};
+    return Success();
+  }
   state.FocalLength.value = state.Geometry.FocalLength;
   if (state.Geometry.FocalLength != -1) return Success();
+  // A scene in space: the adjustment estimates the focal length with the pose.
+  if (SceneIsSpatial(state)) {
+    state.FocalLength.estimated = true;
+    return Success();
+  }
   std::vector<ControlPoint> points = ControlPointsOf(state.ImagePoints, state.ScenePoints);
+  // Check points stay out of every estimate.
+  if (!state.SceneExtras.check.empty()) {
+    std::vector<ControlPoint> control;
+    for (std::size_t i = 0; i < points.size() && i < state.SceneExtras.check.size(); ++i)
+      if (state.SceneExtras.check[i] == 0) control.push_back(points[i]);
+    points = std::move(control);
+  }
   // The focal length does not depend on the scene frame's handedness: a mirrored frame is
   // mirrored back for the estimate, and warned about later.
   if (SceneFrameLooksMirrored(points)) points = Mirrored(std::move(points));
@@ -174,14 +258,24 @@ void WarnIfSceneMirrored(OrientationRun& run) {
 
 Expected<void> RigorousPose(OrientationRun& state, const std::vector<ControlPoint>& points,
                             const PoseResult& fast, PoseResult& result) {
+  std::vector<AdjustmentPoint> adjusted;
+  adjusted.reserve(points.size());
+  for (const ControlPoint& p : points) adjusted.push_back({p.x, p.y, p.X, p.Y, 0, 0, 0, false});
+  return RigorousPose(state, adjusted, fast, result);
+}
+
+Expected<void> RigorousPose(OrientationRun& state, const std::vector<AdjustmentPoint>& points,
+                            const PoseResult& fast, PoseResult& result) {
   std::optional<StandPose> start;
   if (fast.complete)
     start = StandPose{fast.Al, fast.Bet, fast.Hi, fast.distance, fast.sightingX, fast.sightingY};
   // With an estimated focal length the rigorous fit varies it as its seventh parameter.
   const double F = state.FocalLength.estimated ? -1 : state.Geometry.FocalLength;
   if (!state.FocalLength.estimated && !(F > 0)) return Refusal(kNonPositiveFocalLength);
-  const RigorousResult rigorous =
-      RigorousEstimate(points, F, start, RigorousOptions{state.ImageSigma});
+  const bool spatial = SceneIsSpatial(points);
+  const AdjustmentResult adjustment =
+      Adjust(points, F, state.Known, start, RigorousOptions{state.ImageSigma});
+  const RigorousResult& rigorous = adjustment.rigorous;
   switch (rigorous.failure) {
     case RigorousFailure::kNone:
       break;
@@ -201,6 +295,12 @@ Expected<void> RigorousPose(OrientationRun& state, const std::vector<ControlPoin
     state.FocalLength.value = rigorous.focalLength;
     state.FocalLength.sigma = rigorous.focalLengthSigma;
     state.Geometry.FocalLength = rigorous.focalLength;
+    // A scene in space had its focal length estimated here, not beforehand: warned now.
+    if (spatial && !state.Known.focalLength)
+      Warn(state,
+           "Фокусное расстояние не задано в cam-файле; оно оценено по реперным точкам: F = " +
+               PixelsText(rigorous.focalLength, state.DecimalSeparator) + " ± " +
+               SigmaText(rigorous.focalLengthSigma, state.DecimalSeparator) + " пикс.");
   }
 
   result = PoseResult{};
@@ -225,7 +325,9 @@ Expected<void> RigorousPose(OrientationRun& state, const std::vector<ControlPoin
       p->y = points[i].Y - result.sightingY;
     }
   }
+  // The refinement's cost is that of a plane; a scene in space has none.
   try {
+    if (spatial) throw ZelvError("no planar cost");
     result.cost = RefinementCost(state.ImagePoints, state.ScenePoints, result.Al, result.Bet,
                                  result.Hi, state.Geometry.FocalLength, result.distance);
     result.costKnown = true;
@@ -234,6 +336,7 @@ Expected<void> RigorousPose(OrientationRun& state, const std::vector<ControlPoin
     result.costKnown = false;
   }
   result.complete = true;
+  state.Adjusted = points;
 
   state.Precision.known = true;
   state.Precision.sigma = rigorous.sigma;
@@ -245,6 +348,7 @@ Expected<void> RigorousPose(OrientationRun& state, const std::vector<ControlPoin
   state.Precision.verdict = rigorous.verdict;
   state.Precision.alternative = rigorous.alternative;
   state.Precision.geometry = rigorous.geometry;
+  TakeAdjustmentFigures(state, adjustment);
   WarnIfSuspect(state);
   return Success();
 }
@@ -287,6 +391,23 @@ std::vector<std::string> PrecisionLines(const Orientation& state) {
                                           SigmaText(p.verdict.imageSigma, s) + " пикс. (χ² = " +
                                           FixedText(p.verdict.chiSquare, 1, s) + " при пороге " +
                                           FixedText(p.verdict.chiSquareLimit, 1, s) + ")");
+  if (p.covariance) {
+    const PoseCovariance& c = *p.covariance;
+    lines.push_back("Эллипсоид ошибок центра проекции (95 %): полуоси " +
+                    SigmaText(c.centreSemiAxes[0], s) + ", " + SigmaText(c.centreSemiAxes[1], s) +
+                    ", " + SigmaText(c.centreSemiAxes[2], s));
+    const std::vector<std::string> strong = StrongCorrelations(c, s);
+    if (!strong.empty()) {
+      std::string line = "Сильные корреляции (|r| > " + FixedText(0.9, 1, s) + "):";
+      for (std::size_t i = 0; i < strong.size(); ++i) line += (i > 0 ? ", " : " ") + strong[i];
+      lines.push_back(line);
+    }
+  }
+  const CheckPoints& checks = state.checkPoints;
+  if (!checks.points.empty())
+    lines.push_back("Контрольные точки (" + std::to_string(checks.points.size()) +
+                    "): СКП на снимке " + SigmaText(checks.imageRmse, s) + " пикс., в сцене " +
+                    SigmaText(checks.sceneRmse, s));
   if (p.alternative.present) {
     const auto& v = p.alternative.values;
     lines.push_back("Второе решение: центр проекции X=" + FixedText(v[kCentreX], 4, s) +
@@ -303,6 +424,22 @@ std::vector<std::string> PrecisionLines(const Orientation& state) {
 
 namespace {
 
+template <typename T>
+void Reordered(std::vector<T>& list, const std::vector<int>& index) {
+  if (list.empty()) return;
+  std::vector<T> out;
+  out.reserve(index.size());
+  for (int i : index) out.push_back(list[static_cast<std::size_t>(i)]);
+  list.swap(out);
+}
+
+// A file's extras put in the paired order.
+void ReorderExtras(PointExtras& extras, const std::vector<int>& index) {
+  Reordered(extras.z, index);
+  Reordered(extras.sigma, index);
+  Reordered(extras.check, index);
+}
+
 // Pairs the points just read (app/point_pairing.h): by identifier where both files have them,
 // with a warning for each file that has points the other lacks. The numbers of the uncovered
 // image points follow the pairing.
@@ -311,6 +448,8 @@ void PairInputs(OrientationRun& run, const std::vector<std::string>& imageIds,
   PointPairing pairing = PairPoints(run.ImagePoints, imageIds, run.ScenePoints, sceneIds);
   run.PointIds = std::move(pairing.ids);  // not copied: millions of identifiers are no small copy
   if (!pairing.byIdentifier) return;
+  ReorderExtras(run.ImageExtras, pairing.imageIndex);
+  ReorderExtras(run.SceneExtras, pairing.sceneIndex);
   std::vector<int> uncovered;
   // The reader lists the uncovered points in file order, ascending: a search, not a scan per
   // point, so millions of points with identifiers are not paired in quadratic time.
@@ -338,6 +477,8 @@ Expected<void> LoadInputs(OrientationRun& run) {
   run.UncoveredPoints.clear();  // a lens model covers every point
   std::vector<std::string> imageIds;
   std::vector<std::string> sceneIds;
+  run.ImageExtras = PointExtras{};
+  run.SceneExtras = PointExtras{};
   // A calibration file gives the interior geometry and a lens model that corrects the points.
   if (DetectCameraFileFormat(run.CameraFileName) != CameraFileFormat::CamFile) {
     if (Expected<void> read = Concerning(ReadCalibrationFile(run.CameraFileName, run.CameraId, g),
@@ -345,10 +486,10 @@ Expected<void> LoadInputs(OrientationRun& run) {
         !read)
       return read;
     if (Expected<void> read = Concerning(
-            run.GivenImagePoints
-                ? ReadCalibratedImagePoints(*run.GivenImagePoints, run.ImagePoints, *g.Lens,
-                                            &imageIds)
-                : ReadCalibratedImagePoints(run.ImageFileName, run.ImagePoints, *g.Lens, &imageIds),
+            run.GivenImagePoints ? ReadCalibratedImagePoints(*run.GivenImagePoints, run.ImagePoints,
+                                                             *g.Lens, &imageIds)
+                                 : ReadCalibratedImagePoints(run.ImageFileName, run.ImagePoints,
+                                                             *g.Lens, &imageIds, &run.ImageExtras),
             FailedInput::kImage);
         !read)
       return read;
@@ -362,14 +503,16 @@ Expected<void> LoadInputs(OrientationRun& run) {
                 ? ReadImagePoints(*run.GivenImagePoints, run.ImagePoints, g.CorrectionTable,
                                   g.ImageCentreX, g.ImageCentreY, &run.UncoveredPoints, &imageIds)
                 : ReadImagePoints(run.ImageFileName, run.ImagePoints, g.CorrectionTable,
-                                  g.ImageCentreX, g.ImageCentreY, &run.UncoveredPoints, &imageIds),
+                                  g.ImageCentreX, g.ImageCentreY, &run.UncoveredPoints, &imageIds,
+                                  &run.ImageExtras),
             FailedInput::kImage);
         !read)
       return read;
   }
   if (Expected<void> read = Concerning(
-          run.GivenScenePoints ? ReadScenePoints(*run.GivenScenePoints, run.ScenePoints, &sceneIds)
-                               : ReadScenePoints(run.SceneFileName, run.ScenePoints, &sceneIds),
+          run.GivenScenePoints
+              ? ReadScenePoints(*run.GivenScenePoints, run.ScenePoints, &sceneIds)
+              : ReadScenePoints(run.SceneFileName, run.ScenePoints, &sceneIds, &run.SceneExtras),
           FailedInput::kScene);
       !read)
     return read;
@@ -457,11 +600,14 @@ void OrientFromCoefficients(OrientationRun& run, const PoseOptions& options) {
 Expected<void> ComputePose(OrientationRun& run, const PoseOptions& options) {
   const bool rigorous = run.Settings.EstimateLevel == kRigorousLevel;
   // The rigorous level starts from the fast pose, and needs the scene points as read.
-  const std::vector<ControlPoint> points =
-      rigorous ? ControlPointsOf(run.ImagePoints, run.ScenePoints) : std::vector<ControlPoint>{};
-  // The settings are the run's own: the precise estimate may overwrite its start offsets.
-  PoseResult result = SolvePose(run.ImagePoints, run.ScenePoints, run.Geometry.FocalLength,
-                                run.Settings, SolveOptionsFor(run, options));
+  const std::vector<AdjustmentPoint> points =
+      rigorous ? AdjustmentPointsOf(run) : std::vector<AdjustmentPoint>{};
+  // The settings are the run's own: the precise estimate may overwrite its start offsets. A scene
+  // in space has no plane for the fast estimate: the adjustment finds its own start.
+  PoseResult result = rigorous && SceneIsSpatial(points)
+                          ? PoseResult{}
+                          : SolvePose(run.ImagePoints, run.ScenePoints, run.Geometry.FocalLength,
+                                      run.Settings, SolveOptionsFor(run, options));
   if (rigorous) {
     const PoseResult fast = result;
     if (Expected<void> refined = RigorousPose(run, points, fast, result); !refined) return refined;
@@ -470,6 +616,116 @@ Expected<void> ComputePose(OrientationRun& run, const PoseOptions& options) {
   if (!result.complete) return Failure{kInternalError, kRefusalCaption, MessageIcon::Exclamation};
   return Success();
 }
+
+bool SceneIsSpatial(const OrientationRun& run) {
+  return std::any_of(run.SceneExtras.z.begin(), run.SceneExtras.z.end(),
+                     [](double z) { return z != 0; });
+}
+
+std::vector<AdjustmentPoint> AdjustmentPointsOf(const OrientationRun& run) {
+  const std::int32_t count = std::min(run.ImagePoints.Count(), run.ScenePoints.Count());
+  std::vector<AdjustmentPoint> points;
+  points.reserve(static_cast<std::size_t>(std::max(count, 0)));
+  const auto at = [](const auto& list, std::size_t i, auto none) {
+    return i < list.size() ? list[i] : none;
+  };
+  for (std::int32_t i = 0; i < count; ++i) {
+    const std::size_t k = static_cast<std::size_t>(i);
+    const VT_Point* a = run.ImagePoints.Get(i);
+    const VT_Point* b = run.ScenePoints.Get(i);
+    points.push_back({a->x, a->y, b->x, b->y, at(run.SceneExtras.z, k, 0.0),
+                      at(run.ImageExtras.sigma, k, 0.0), at(run.SceneExtras.sigma, k, 0.0),
+                      at(run.SceneExtras.check, k, char{0}) != 0});
+  }
+  return points;
+}
+
+Expected<void> CheckAdjustmentInputs(OrientationRun& run) {
+  const bool checks = std::any_of(run.SceneExtras.check.begin(), run.SceneExtras.check.end(),
+                                  [](char c) { return c != 0; });
+  if (run.Settings.EstimateLevel == kRigorousLevel) {
+    const int count = std::min(run.ImagePoints.Count(), run.ScenePoints.Count());
+    const auto control = static_cast<int>(
+        count - std::count(run.SceneExtras.check.begin(), run.SceneExtras.check.end(), char{1}));
+    if (checks && control < 4)
+      return Failure{"Опорных точек осталось " + std::to_string(control) +
+                         ", а нужно не меньше четырёх: контрольные точки в вычислении не "
+                         "участвуют. Отметьте больше точек как опорные (control).",
+                     "Ошибка!", MessageIcon::None, FailedInput::kScene};
+    return Success();
+  }
+  if (SceneIsSpatial(run))
+    return Failure{
+        "Точки сцены лежат не в одной плоскости (у части точек Z не равно нулю). Такую "
+        "сцену решает только строгая оценка: выберите строгий уровень оценки (4).",
+        kRefusalCaption, MessageIcon::Exclamation, FailedInput::kScene};
+  if (checks)
+    return Failure{
+        "Контрольные точки проверяет только строгая оценка: выберите строгий уровень "
+        "оценки (4) или отметьте все точки как опорные (control).",
+        kRefusalCaption, MessageIcon::Exclamation, FailedInput::kScene};
+  if (run.Known.Any())
+    return Failure{
+        "Известные значения (центр проекции, поворот, фокусное расстояние) учитывает "
+        "только строгая оценка: выберите строгий уровень оценки (4) или уберите "
+        "известные значения.",
+        kRefusalCaption, MessageIcon::Exclamation};
+  if (!run.ImageExtras.sigma.empty() || !run.SceneExtras.sigma.empty())
+    Warn(run,
+         "σ точек из таблиц учитывает только строгая оценка; на этом уровне все точки "
+         "считаются равноточными.");
+  return Success();
+}
+
+namespace {
+
+// The residuals of a scene in space, projected as solver/conventions.h states it.
+Residuals SpatialResiduals(const OrientationRun& run) {
+  const auto& v = run.Values.values;
+  const double F = run.Geometry.FocalLength;
+  Residuals out;
+  double squares = 0;
+  for (std::size_t i = 0; i < run.Adjusted.size(); ++i) {
+    const AdjustmentPoint& p = run.Adjusted[i];
+    const double dx = p.X - v[kCentreX], dy = p.Y - v[kCentreY], dz = p.Z - v[kCentreZ];
+    // Camera x, y and z are the columns of the direction cosines (solver/conventions.h).
+    const double cx = v[kCosXX] * dx + v[kCosYX] * dy + v[kCosZX] * dz;
+    const double cy = v[kCosXY] * dx + v[kCosYY] * dy + v[kCosZY] * dz;
+    const double depth = -(v[kCosXZ] * dx + v[kCosYZ] * dy + v[kCosZZ] * dz);
+    if (!(depth != 0)) throw ZelvError("a point projects to infinity");
+    PointResidual r;
+    r.number = static_cast<int>(i) + 1;
+    if (i < run.PointIds.size()) r.id = run.PointIds[i];
+    r.x = p.x;
+    r.y = p.y;
+    r.X = p.X;
+    r.Y = p.Y;
+    r.ex = Finite(p.x - F * cx / depth, "overflow in the projection");
+    r.ey = Finite(p.y - F * cy / depth, "overflow in the projection");
+    r.length = std::sqrt(r.ex * r.ex + r.ey * r.ey);
+    out.summary.cost += std::fabs(r.ex) + std::fabs(r.ey);
+    squares += r.ex * r.ex + r.ey * r.ey;
+    out.points.push_back(r);
+  }
+  const double n = static_cast<double>(out.points.size());
+  out.summary.sigma = n > 0 ? std::sqrt(squares / (2 * n)) : 0;
+  out.summary.sigmaCount = run.SigmaCount;
+  for (const PointResidual& r : out.points)
+    if (r.length > out.summary.largest) {
+      out.summary.largest = r.length;
+      out.summary.largestNumber = r.number;
+    }
+  const double limit = run.SigmaCount * out.summary.sigma;
+  for (PointResidual& r : out.points) {
+    r.flagged = std::max(std::fabs(r.ex), std::fabs(r.ey)) > std::max(limit, kNegligibleResidual);
+    if (r.flagged) ++out.summary.flaggedCount;
+  }
+  if (!std::isfinite(out.summary.cost) || !std::isfinite(out.summary.sigma))
+    throw ZelvError("overflow in the residuals");
+  return out;
+}
+
+}  // namespace
 
 std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed) {
   long long seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
@@ -482,6 +738,8 @@ Expected<void> CheckLayout(const OrientationRun& run) {
   const int count = std::min(run.ImagePoints.Count(), run.ScenePoints.Count());
   const bool rigorous = run.Settings.EstimateLevel == kRigorousLevel;
   for (const bool image : {true, false}) {
+    // Scene points in space may lie on one line seen from above: the adjustment judges them.
+    if (!image && rigorous && SceneIsSpatial(run)) continue;
     const VT_Points& list = image ? run.ImagePoints : run.ScenePoints;
     std::vector<double> x(static_cast<std::size_t>(count)), y(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
@@ -523,6 +781,7 @@ Expected<void> RunSteps(OrientationRun& run, const std::string& logPath, int thr
   if (run.ImagePoints.Count() < 4 || run.ScenePoints.Count() < 4)
     return Failure{"Недостаточно точек! Процедура прервана!"};
   if (Expected<void> paired = CheckPointCounts(run); !paired) return paired;
+  if (Expected<void> adjustment = CheckAdjustmentInputs(run); !adjustment) return adjustment;
   if (Expected<void> layout = CheckLayout(run); !layout) return layout;
   bool spread = false;
   try {
@@ -554,6 +813,7 @@ Expected<void> RunSteps(OrientationRun& run, const std::string& logPath, int thr
 
 Residuals ResidualsOf(const OrientationRun& run) {
   if (!run.Values.complete) throw ZelvError("no orientation result");
+  if (SceneIsSpatial(run)) return SpatialResiduals(run);
   Residuals residuals =
       ComputeResiduals(run.ImagePoints, run.ScenePoints, run.Values.Al, run.Values.Bet,
                        run.Values.Hi, run.Geometry.FocalLength, run.Distance, run.SightingPointX,
@@ -585,6 +845,8 @@ Orientation OrientationOf(const OrientationRun& run) {
     out.residuals.reset();
   }
   out.pointIds = run.PointIds;
+  out.checkPoints = run.Checks;
+  out.spatial = SceneIsSpatial(run);
   out.camera = run.Geometry;
   out.log = run.LogLines;
   out.settings = run.Settings;
@@ -603,6 +865,7 @@ void TakeRequest(OrientationRun& run, const OrientationRequest& request,
   run.Settings = request.settings;
   run.SigmaCount = request.sigmaCount;
   run.ImageSigma = request.imageSigma;
+  run.Known = request.known;
   run.DecimalSeparator = request.decimalSeparator;
   run.progress = progress;
 }
@@ -629,6 +892,17 @@ std::optional<std::string> OrientationRequest::Check() const {
         settings.BetFirstValue, settings.HiFirstValue, settings.LFirstValue})
     if (!std::isfinite(value)) return "the refinement's settings must be finite numbers";
   if (threads < 0 || threads > 256) return "the thread count must be 0 to 256";
+  const auto wrong = [](const std::optional<KnownValue>& known) {
+    return known &&
+           (!std::isfinite(known->value) || !std::isfinite(known->sigma) || known->sigma < 0);
+  };
+  if (wrong(known.centreX) || wrong(known.centreY) || wrong(known.centreZ) || wrong(known.roll) ||
+      wrong(known.focalLength))
+    return "a known value and its sigma must be finite numbers, the sigma 0 or more";
+  if (known.focalLength && !(known.focalLength->value > 0))
+    return "a known focal length must be above 0";
+  if (known.roll && std::fabs(known.roll->value) > 360)
+    return "a known roll must be -360 to 360 degrees";
   return std::nullopt;
 }
 

@@ -18,6 +18,7 @@
 #include "files/camera_file.h"
 #include "files/coordinate_file.h"
 #include "points/Data_structures.h"
+#include "solver/adjustment.h"
 #include "solver/pose_conventions.h"
 #include "solver/refinement_settings.h"
 #include "solver/residuals.h"
@@ -47,6 +48,10 @@ struct OrientationRequest {
   std::string startDirectory;  // the process's current directory at start-up
   int threads = 0;             // threads of the precise estimate (0: one per core); no effect
                                // on the result
+  // Camera values known beforehand (the rigorous level only): the projection centre (scene
+  // units), the roll (the image rotation c, degrees) and the focal length (pixels, in place of
+  // the camera file's); each fixed (σ 0), weighted (σ > 0) or absent (free).
+  KnownValues known;
 
   // The first thing wrong with the request (in English, as the command line reports it);
   // nothing when it can run.
@@ -84,6 +89,27 @@ struct PoseCovariance {
   // and their unit directions in the scene frame, one per semi-axis.
   std::array<double, 3> centreSemiAxes{};
   std::array<std::array<double, 3>, 3> centreAxes{};
+  // The covariance of the 21 values by propagation, kResultCount² values row by row (their
+  // units); empty when not computed.
+  std::vector<double> valueCovariance;
+};
+
+// A check point at the result: out of the fit, its image residual and its miss in the scene.
+struct CheckPointResult {
+  int number = 0;         // from 1, in the order of the paired points
+  std::string id;         // its identifier where the files have them
+  double ex = 0, ey = 0;  // image residual (measured − projected), pixels
+  // The point's image ray met at the point's own Z, minus the point (scene units); absent when
+  // the ray runs parallel to that plane.
+  bool sceneKnown = false;
+  double dX = 0, dY = 0;
+};
+
+// The check points of a rigorous result and their root-mean-square misses.
+struct CheckPoints {
+  std::vector<CheckPointResult> points;
+  double imageRmse = 0;  // pixels
+  double sceneRmse = 0;  // scene units, over the points whose miss is known
 };
 
 // The rigorous estimate's figures of a result: the standard deviations of the 21 values (their
@@ -127,6 +153,8 @@ struct Orientation {
   // projects to infinity there.
   std::optional<Residuals> residuals;
   std::vector<std::string> pointIds;  // identifiers of the paired points; empty: paired by order
+  CheckPoints checkPoints;            // the rigorous level's check points (none below it)
+  bool spatial = false;               // some scene point has Z ≠ 0
   // The camera as read (a calibration file: its lens model); FocalLength the one used.
   InteriorGeometry camera;
   std::vector<std::string> log;  // the refinement log's lines, when kept
@@ -163,6 +191,12 @@ std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed);
 // The rigorous estimate's figures as text lines for the command line and the window: σ0, the
 // points left out, the focal length, and the σ of each group of values; nothing when the result
 // has none.
+// With the covariance: the centre's error ellipsoid and the strong correlations; with check
+// points: their root-mean-square misses.
 std::vector<std::string> PrecisionLines(const Orientation& orientation);
+
+// The pairs of pose parameters correlated beyond |r| > 0.9, as "omega–phi 0.95" (r with two
+// decimals and that separator), in the order of the matrix.
+std::vector<std::string> StrongCorrelations(const PoseCovariance& covariance, char separator);
 
 }  // namespace zelv

@@ -14,6 +14,7 @@ OrientationRequest RequestOf(const OrientationState& state) {
   request.sigmaCount = state.SigmaCount;
   request.decimalSeparator = state.DecimalSeparator;
   request.startDirectory = state.StartDirectory;
+  request.known = state.Known;
   return request;
 }
 

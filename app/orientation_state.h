@@ -25,6 +25,7 @@ struct OrientationState {
   double SigmaCount = 3.0;                // residuals beyond SigmaCount * sigma are flagged
   int ProcessingMode = 1;                 // 1 normal, 3 debugging
   char DecimalSeparator = RegionalDecimalSeparator();
+  KnownValues Known;  // the camera values known beforehand (the rigorous level)
 
   ResultTexts Results;  // the 21 result fields as shown; empty when cleared
   // The orientation whose values the fields show in full; nothing while they show none (or only

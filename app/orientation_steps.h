@@ -11,6 +11,7 @@
 
 #include "app/orientation.h"
 #include "files/camera_file.h"
+#include "files/coordinate_file.h"
 #include "points/Data_structures.h"
 #include "solver/pose.h"
 #include "solver/rigorous_estimate.h"
@@ -31,6 +32,7 @@ struct OrientationRun {
   RefinementSettings Settings;
   double SigmaCount = 3.0;
   double ImageSigma = 0.5;  // pixels
+  KnownValues Known;
   char DecimalSeparator = RegionalDecimalSeparator();
   OrientationProgress progress;
 
@@ -41,6 +43,8 @@ struct OrientationRun {
   VT_Points ScenePoints{1};
   std::vector<int> UncoveredPoints;   // image points no correction band covers (from 1)
   std::vector<std::string> PointIds;  // parallel to the points when paired by identifier
+  PointExtras ImageExtras;            // σ of the image points, parallel to them (when given)
+  PointExtras SceneExtras;            // Z, σ and roles of the scene points (when given)
   std::chrono::system_clock::time_point StartTime{};
 
   // What was found.
@@ -54,8 +58,10 @@ struct OrientationRun {
   ResultPrecision Precision;
   FocalLengthUse FocalLength;
   std::vector<Warning> Warnings;
-  std::vector<std::string> LogLines;  // the refinement log, when kept
-  bool Computing = false;             // the checks passed and the results were cleared
+  CheckPoints Checks;
+  std::vector<AdjustmentPoint> Adjusted;  // the points of the rigorous level, as given to it
+  std::vector<std::string> LogLines;      // the refinement log, when kept
+  bool Computing = false;                 // the checks passed and the results were cleared
 };
 
 // Takes the request into a run that has read and computed nothing yet.
@@ -109,6 +115,18 @@ Expected<void> ComputePose(OrientationRun& run, const PoseOptions& options = {})
 // and `threads` as OrientationRequest's.
 Expected<void> RunSteps(OrientationRun& run, const std::string& logPath = "", int threads = 0);
 
+// True when some scene point has Z ≠ 0.
+bool SceneIsSpatial(const OrientationRun& run);
+
+// What only the rigorous level handles, refused below it: a scene in space, check points and
+// known values (each with a message saying to choose the rigorous level); per-point σ there is
+// warned about as unused.
+Expected<void> CheckAdjustmentInputs(OrientationRun& run);
+
+// The points of the rigorous level: the image points (corrected pixels) with the scene points as
+// read, their Z, σ and roles.
+std::vector<AdjustmentPoint> AdjustmentPointsOf(const OrientationRun& run);
+
 // Two lists of different lengths (paired by order) are refused before anything is computed:
 // "Внутренняя ошибка! Проверьте входные данные." / "Отказ", as the fit that would index past the
 // shorter list ends, with a second line giving both counts, both file names and which holds more
@@ -151,6 +169,12 @@ void WarnIfSceneMirrored(OrientationRun& run);
 // the 21 values, the scene points of the run are moved to its sighting point, and run.Precision
 // holds its figures. Returns the refusal otherwise.
 Expected<void> RigorousPose(OrientationRun& run, const std::vector<ControlPoint>& points,
+                            const PoseResult& fast, PoseResult& result);
+// The same for the points of the single-photo adjustment (solver/adjustment.h) with the run's
+// known values: scene points in space, check points (their misses go to run.Checks) and per-point
+// σ; the covariance goes to run.Precision.covariance. A scene in space has no fast pose (`fast`
+// incomplete) and no refinement cost.
+Expected<void> RigorousPose(OrientationRun& run, const std::vector<AdjustmentPoint>& points,
                             const PoseResult& fast, PoseResult& result);
 
 // The residuals at the run's result: its final stand angles, distance and focal length, its

@@ -122,14 +122,13 @@ PointPairing PairPoints(VT_Points& imagePoints, const std::vector<std::string>& 
       sceneIds.size() != static_cast<std::size_t>(scenePoints.Count()))
     return pairing;
   pairing.byIdentifier = true;
-  std::vector<int> sceneIndex;
   {
     const std::vector<IdKey> image = SortedKeys(imageIds);
     const std::vector<IdKey> scene = SortedKeys(sceneIds);
     const std::size_t common = std::min(image.size(), scene.size());
     pairing.ids.reserve(common);
     pairing.imageIndex.reserve(common);
-    sceneIndex.reserve(common);
+    pairing.sceneIndex.reserve(common);
     // One walk through both sorted lists: the identifiers both have, in order, and those of one.
     const auto imageId = [&](std::size_t k) -> const std::string& {
       return imageIds[static_cast<std::size_t>(image[k].index)];
@@ -147,12 +146,12 @@ PointPairing PairPoints(VT_Points& imagePoints, const std::vector<std::string>& 
       } else {
         pairing.ids.push_back(imageId(i));
         pairing.imageIndex.push_back(image[i++].index);
-        sceneIndex.push_back(scene[j++].index);
+        pairing.sceneIndex.push_back(scene[j++].index);
       }
     }
   }
   Reorder(imagePoints, pairing.imageIndex);
-  Reorder(scenePoints, sceneIndex);
+  Reorder(scenePoints, pairing.sceneIndex);
   return pairing;
 }
 

@@ -17,6 +17,7 @@ struct PointPairing {
   std::vector<std::string> onlyInScene;
   // For each paired point, its index in the image file (from 0); empty when by order.
   std::vector<int> imageIndex;
+  std::vector<int> sceneIndex;  // the same in the scene file
 };
 
 // When both files have identifiers (one per point), keeps the points both name and puts the two

@@ -97,6 +97,51 @@ void AddVerdictMembers(Json& out, const ResultPrecision& p) {
   }
 }
 
+// A square matrix of n² values, row by row, as rows.
+Json Rows(const std::vector<double>& values, std::size_t n) {
+  Json rows = Json::array();
+  for (std::size_t i = 0; i < n; ++i) rows.push_back(Numbers(&values[i * n], static_cast<int>(n)));
+  return rows;
+}
+
+// The covariance of the pose parameters, its correlations (0 beside a fixed parameter) and the
+// centre's error ellipsoid.
+void AddCovarianceMembers(Json& out, const PoseCovariance& c) {
+  const std::size_t n = c.parameters.size();
+  if (n == 0 || c.matrix.size() != n * n) return;
+  std::vector<double> correlation(n * n, 0.0);
+  for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t j = 0; j < n; ++j) {
+      const double d = c.matrix[i * n + i] * c.matrix[j * n + j];
+      if (d > 0 && std::isfinite(d)) correlation[i * n + j] = c.matrix[i * n + j] / std::sqrt(d);
+    }
+  out["covariance"] = {{"parameters", c.parameters},
+                       {"units", "omega, phi, kappa: radians; X0, Y0, Z0: scene units; f: pixels"},
+                       {"matrix", Rows(c.matrix, n)},
+                       {"correlation", Rows(correlation, n)}};
+  if (c.valueCovariance.size() == static_cast<std::size_t>(kResultCount * kResultCount))
+    out["value_covariance"] = Rows(c.valueCovariance, kResultCount);
+  Json axes = Json::array();
+  for (const auto& axis : c.centreAxes) axes.push_back(Numbers(axis.data(), 3));
+  out["centre_ellipsoid_95"] = {{"semi_axes", Numbers(c.centreSemiAxes.data(), 3)}, {"axes", axes}};
+}
+
+// The check points: each one's image residual and scene miss, and both root-mean-square misses.
+void AddCheckPointMembers(Json& out, const CheckPoints& checks) {
+  if (checks.points.empty()) return;
+  Json points = Json::array();
+  for (const CheckPointResult& p : checks.points) {
+    Json point = {{"number", p.number}};
+    if (!p.id.empty()) point["id"] = p.id;
+    point["image_residual"] = {JsonNumber(p.ex), JsonNumber(p.ey)};
+    if (p.sceneKnown) point["scene_miss"] = {JsonNumber(p.dX), JsonNumber(p.dY)};
+    points.push_back(point);
+  }
+  out["check_points"] = {{"points", points},
+                         {"image_rmse", JsonNumber(checks.imageRmse)},
+                         {"scene_rmse", JsonNumber(checks.sceneRmse)}};
+}
+
 Json PoseJson(const StandardPose& pose) {
   Json out = Json::object();
   out["R"] = Numbers(pose.R.data(), 9);
@@ -132,6 +177,14 @@ const char kEstimateOptionsHelp[] =
     "  --sigma-count K           flag a point whose residual exceeds K sigma (default 3)\n"
     "  --image-sigma S           the precision of an image coordinate in pixels (default 0.5);\n"
     "                            the rigorous level tests its sigma0 against it (\"quality\")\n"
+    "  --known NAME=VALUE[:SIGMA]\n"
+    "                            a camera value known beforehand, for the rigorous level (any\n"
+    "                            number of times): centre=X,Y,Z (the projection centre, scene\n"
+    "                            units), x=, y=, z= (one of its coordinates), roll= (the image\n"
+    "                            rotation c, degrees), f= (focal length, pixels, in place of the\n"
+    "                            camera file's); without SIGMA (or with 0) the value is held\n"
+    "                            fixed, with it weighted; ':', '±' or '+-' before SIGMA, e.g.\n"
+    "                            --known centre=10.5,-3,12:0.01 --known roll=0 --known f=3500:5\n"
     "  --decimal-separator C     '.' or ',' in the printed values and the written files; the\n"
     "                            default is that of the LC_NUMERIC locale\n";
 
@@ -145,7 +198,76 @@ void AddEstimateOptions(CLI::App& app, EstimateOptions& options) {
   app.add_flag("--residuals", options.residuals);
   app.add_option("--sigma-count", options.sigmaCount);
   app.add_option("--image-sigma", options.imageSigma);
+  app.add_option("--known", options.known)->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   app.add_option("--decimal-separator", options.decimalSeparator);
+}
+
+std::optional<std::string> ParseKnownValue(const std::string& text, KnownValues& known) {
+  const std::string usage =
+      "--known needs NAME=VALUE[:SIGMA] with NAME centre, x, y, z, roll or f, e.g. "
+      "centre=10,20,5:0.01 or f=3500 (not '" +
+      text + "')";
+  const std::size_t equals = text.find('=');
+  if (equals == std::string::npos) return usage;
+  std::string name = text.substr(0, equals);
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  std::string values = text.substr(equals + 1);
+  std::string sigmaText;
+  for (const std::string_view mark : {"±", "+-", ":"}) {
+    const std::size_t at = values.find(mark);
+    if (at == std::string::npos) continue;
+    sigmaText = values.substr(at + mark.size());
+    values.resize(at);
+    if (sigmaText.empty()) return usage;
+    break;
+  }
+  const auto number = [](std::string_view item) -> std::optional<double> {
+    if (item.empty() || item.find_first_not_of(" 0123456789.eE+-") != std::string_view::npos)
+      return std::nullopt;
+    const std::optional<double> v = ParseNumber(item);
+    if (!v || !std::isfinite(*v)) return std::nullopt;
+    return v;
+  };
+  double sigma = 0;
+  if (!sigmaText.empty()) {
+    const std::optional<double> s = number(sigmaText);
+    if (!s || *s < 0) return "--known: the sigma after the value must be a number of 0 or more";
+    sigma = *s;
+  }
+  std::vector<double> numbers;
+  for (std::string_view rest = values;;) {
+    const std::size_t comma = rest.find(',');
+    const std::optional<double> v = number(rest.substr(0, comma));
+    if (!v) return usage;
+    numbers.push_back(*v);
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  const bool centre = name == "centre" || name == "center";
+  if (numbers.size() != (centre ? 3u : 1u))
+    return centre ? "--known centre needs three values X,Y,Z" : usage;
+  const auto value = [&](double v) { return KnownValue{v, sigma}; };
+  if (centre) {
+    known.centreX = value(numbers[0]);
+    known.centreY = value(numbers[1]);
+    known.centreZ = value(numbers[2]);
+  } else if (name == "x") {
+    known.centreX = value(numbers[0]);
+  } else if (name == "y") {
+    known.centreY = value(numbers[0]);
+  } else if (name == "z") {
+    known.centreZ = value(numbers[0]);
+  } else if (name == "roll") {
+    if (std::fabs(numbers[0]) > 360) return "--known roll needs -360 to 360 degrees";
+    known.roll = value(numbers[0]);
+  } else if (name == "f") {
+    if (!(numbers[0] > 0)) return "--known f needs a focal length above 0";
+    known.focalLength = value(numbers[0]);
+  } else {
+    return usage;
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const EstimateOptions& options,
@@ -194,6 +316,8 @@ std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const Estim
       return "--decimal-separator needs '.' or ','";
     request.decimalSeparator = options.decimalSeparator[0];
   }
+  for (const std::string& text : options.known)
+    if (std::optional<std::string> wrong = ParseKnownValue(text, request.known)) return wrong;
   if (options.varyHi) settings.VaryHi = true;
   for (const char* name : {"--first-values", "--initial-offsets", "--final-offsets"}) {
     if (!given(name)) continue;
@@ -362,7 +486,10 @@ void AddResultMembers(Json& out, const Orientation& orientation, bool residualsW
     out["sigma0_px"] = JsonNumber(orientation.precision.sigma0);
     out["outliers"] = orientation.precision.outliers;
     AddVerdictMembers(out, orientation.precision);
+    if (orientation.precision.covariance)
+      AddCovarianceMembers(out, *orientation.precision.covariance);
   }
+  AddCheckPointMembers(out, orientation.checkPoints);
   out["pose"] = PoseJson(orientation.pose);
   out["cost"] = orientation.values.costKnown ? JsonNumber(orientation.values.cost) : Json(nullptr);
   const std::optional<Residuals>* residuals = residualsWanted ? &orientation.residuals : nullptr;
@@ -371,6 +498,9 @@ void AddResultMembers(Json& out, const Orientation& orientation, bool residualsW
       out["residuals"] = nullptr;
       out["residual_summary"] = nullptr;
     } else {
+      std::set<int> checks;
+      for (const CheckPointResult& check : orientation.checkPoints.points)
+        checks.insert(check.number);
       Json points = Json::array();
       for (const PointResidual& p : (*residuals)->points) {
         Json point = {{"number", p.number}};
@@ -383,6 +513,7 @@ void AddResultMembers(Json& out, const Orientation& orientation, bool residualsW
         point["ey"] = JsonNumber(p.ey);
         point["length"] = JsonNumber(p.length);
         point["flagged"] = p.flagged;
+        if (checks.count(p.number) > 0) point["check"] = true;
         points.push_back(point);
       }
       out["residuals"] = points;

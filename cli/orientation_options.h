@@ -25,6 +25,7 @@ struct EstimateOptions {
   std::string cameraId;
   std::string sigmaCount;
   std::string imageSigma;
+  std::vector<std::string> known;  // each --known as typed
   bool residuals = false;
 };
 
@@ -32,13 +33,20 @@ struct EstimateOptions {
 extern const char kEstimateOptionsHelp[];
 
 // Registers --camera-id, --level, --first-values, --vary-hi, --initial-offsets, --final-offsets,
-// --residuals, --sigma-count, --image-sigma and --decimal-separator.
+// --residuals, --sigma-count, --image-sigma, --known (any number of times) and
+// --decimal-separator.
 void AddEstimateOptions(CLI::App& app, EstimateOptions& options);
 
 // Checks the options given and puts them into the request's settings, camera id, sigma count and
 // decimal separator. The usage error's text when one is wrong.
 std::optional<std::string> ApplyEstimateOptions(const CLI::App& app, const EstimateOptions& options,
                                                 OrientationRequest& request);
+
+// Takes one --known value into `known`: NAME=VALUE with an optional σ after ':', '±' or "+-";
+// NAME is centre (or center; three values X,Y,Z, one σ for all), x, y or z (one coordinate of the
+// centre), roll (degrees) or f (pixels); numbers with '.' as their decimal separator. A σ of 0 or
+// none holds the value fixed. The usage error's text when it does not read.
+std::optional<std::string> ParseKnownValue(const std::string& text, KnownValues& known);
 
 // Registers -h/--help and --version in place of CLI11's own, and the file names as positional
 // arguments; an option given twice takes its last value. Call before registering the others.

@@ -524,8 +524,8 @@ Expected<void> CalibratePoints(Expected<void> read, VT_Points& points,
 
 Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
                                          const LensCalibration& calibration,
-                                         std::vector<std::string>* ids) {
-  return CalibratePoints(ReadRawImagePoints(name, points, ids), points, calibration);
+                                         std::vector<std::string>* ids, PointExtras* extras) {
+  return CalibratePoints(ReadRawImagePoints(name, points, ids, extras), points, calibration);
 }
 
 Expected<void> ReadCalibratedImagePoints(const GivenPoints& given, VT_Points& points,

@@ -48,10 +48,11 @@ Expected<void> ReadCalibrationFile(const std::string& path, int cameraId,
 // the calibration. On a file that does not read: the coordinate reader's message; on a point the
 // model cannot invert: "Точка N изображения лежит вне области, где обратима модель объектива!";
 // both with the caption "Ошибка!", returned as the failure, and the list emptied.
-// `ids` as ReadRawImagePoints's.
+// `ids` and `extras` as ReadRawImagePoints's.
 Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& points,
                                          const LensCalibration& calibration,
-                                         std::vector<std::string>* ids = nullptr);
+                                         std::vector<std::string>* ids = nullptr,
+                                         PointExtras* extras = nullptr);
 // The same for points given in memory (files/coordinate_file.h).
 Expected<void> ReadCalibratedImagePoints(const GivenPoints& given, VT_Points& points,
                                          const LensCalibration& calibration,

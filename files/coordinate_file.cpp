@@ -103,7 +103,7 @@ std::string LoadCoordinateText(const std::string& name) {
 // raises CoordinateLineError naming it.
 template <typename Correct>
 void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::string>* ids,
-                Correct correct) {
+                PointExtras* extras, bool scene, Correct correct) {
   const std::string text = LoadCoordinateText(name);
   const auto add = [&](double first, double second) {
     double x = 0;
@@ -113,7 +113,19 @@ void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::str
   };
   if (IsPointTable(name, text)) {
     PointTable table = ParsePointTable(text, name);
+    if (!scene && (table.hasZ || table.hasRole))
+      throw PointTableError("В таблице точек изображения " + FileNameOf(name) + " столбец " +
+                            (table.hasZ ? "z" : "роли") +
+                            ": высоты и роли точек задаются в таблице точек сцены. Уберите "
+                            "столбец из таблицы изображения.");
     for (const PointTable::Point& p : table.points) add(p.x, p.y);
+    if (extras != nullptr) {
+      for (const PointTable::Point& p : table.points) {
+        if (table.hasZ) extras->z.push_back(p.z);
+        if (table.hasSigma) extras->sigma.push_back(p.sigma);
+        if (table.hasRole) extras->check.push_back(p.check ? 1 : 0);
+      }
+    }
     if (ids != nullptr) *ids = std::move(table.ids);
     return;
   }
@@ -140,6 +152,7 @@ void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::str
 // value that is not finite or identifiers that cannot pair the points.
 template <typename Correct>
 void ReadPoints(const GivenPoints& given, VT_Points& points, std::vector<std::string>* ids,
+                PointExtras* /*extras: points in memory carry none*/, bool /*scene*/,
                 Correct correct) {
   if (!given.ids.empty()) {
     if (given.ids.size() != given.values.size())
@@ -201,20 +214,24 @@ template <typename Source>
 Expected<void> ReadCorrectedPoints(const Source& source, VT_Points& points,
                                    const std::vector<std::string>& correctionTable,
                                    double imageCentreX, double imageCentreY,
-                                   std::vector<int>* uncovered, std::vector<std::string>* ids) {
+                                   std::vector<int>* uncovered, std::vector<std::string>* ids,
+                                   PointExtras* extras) {
   if (Expected<void> found = CheckSource(source); !found) return found;
   points.Clear();
   if (uncovered != nullptr) uncovered->clear();
   if (ids != nullptr) ids->clear();
+  if (extras != nullptr) *extras = PointExtras{};
   try {
     CorrectionTableParser table(correctionTable);
-    ReadPoints(source, points, ids, [&](double rawX, double rawY, double& x, double& y) {
-      x = table.CorrectX(rawX, imageCentreX);
-      y = table.CorrectY(rawY, imageCentreY);
-      // Asked after the corrections, which have parsed every band these coordinates reach.
-      if (uncovered != nullptr && (!table.CoversX(rawX) || !table.CoversY(rawY)))
-        uncovered->push_back(points.Count() + 1);
-    });
+    ReadPoints(source, points, ids, extras, false,
+               [&](double rawX, double rawY, double& x, double& y) {
+                 x = table.CorrectX(rawX, imageCentreX);
+                 y = table.CorrectY(rawY, imageCentreY);
+                 // Asked after the corrections, which have parsed every band these coordinates
+                 // reach.
+                 if (uncovered != nullptr && (!table.CoversX(rawX) || !table.CoversY(rawY)))
+                   uncovered->push_back(points.Count() + 1);
+               });
     return Success();
   } catch (const std::exception& failure) {
     return Failure{ReadErrorText(ErrorOf(source, kImageReadError, kGivenImageError), failure)};
@@ -226,9 +243,9 @@ Expected<void> ReadCorrectedPoints(const Source& source, VT_Points& points,
 Expected<void> ReadImagePoints(const std::string& name, VT_Points& points,
                                const std::vector<std::string>& correctionTable, double imageCentreX,
                                double imageCentreY, std::vector<int>* uncovered,
-                               std::vector<std::string>* ids) {
+                               std::vector<std::string>* ids, PointExtras* extras) {
   return ReadCorrectedPoints(name, points, correctionTable, imageCentreX, imageCentreY, uncovered,
-                             ids);
+                             ids, extras);
 }
 
 Expected<void> ReadImagePoints(const GivenPoints& given, VT_Points& points,
@@ -236,7 +253,7 @@ Expected<void> ReadImagePoints(const GivenPoints& given, VT_Points& points,
                                double imageCentreY, std::vector<int>* uncovered,
                                std::vector<std::string>* ids) {
   return ReadCorrectedPoints(given, points, correctionTable, imageCentreX, imageCentreY, uncovered,
-                             ids);
+                             ids, nullptr);
 }
 
 namespace {
@@ -244,15 +261,18 @@ namespace {
 // Reads the two values of each point as they stand; `error` is the message of a failure.
 template <typename Source>
 Expected<void> ReadUncorrectedPoints(const Source& source, VT_Points& points, const char* error,
-                                     std::vector<std::string>* ids) {
+                                     std::vector<std::string>* ids, PointExtras* extras,
+                                     bool scene) {
   if (Expected<void> found = CheckSource(source); !found) return found;
   points.Clear();
   if (ids != nullptr) ids->clear();
+  if (extras != nullptr) *extras = PointExtras{};
   try {
-    ReadPoints(source, points, ids, [](double first, double second, double& x, double& y) {
-      x = first;
-      y = second;
-    });
+    ReadPoints(source, points, ids, extras, scene,
+               [](double first, double second, double& x, double& y) {
+                 x = first;
+                 y = second;
+               });
     return Success();
   } catch (const std::exception& failure) {
     return Failure{ReadErrorText(error, failure)};
@@ -262,23 +282,23 @@ Expected<void> ReadUncorrectedPoints(const Source& source, VT_Points& points, co
 }  // namespace
 
 Expected<void> ReadRawImagePoints(const std::string& name, VT_Points& points,
-                                  std::vector<std::string>* ids) {
-  return ReadUncorrectedPoints(name, points, kImageReadError, ids);
+                                  std::vector<std::string>* ids, PointExtras* extras) {
+  return ReadUncorrectedPoints(name, points, kImageReadError, ids, extras, false);
 }
 
 Expected<void> ReadScenePoints(const std::string& name, VT_Points& points,
-                               std::vector<std::string>* ids) {
-  return ReadUncorrectedPoints(name, points, kSceneReadError, ids);
+                               std::vector<std::string>* ids, PointExtras* extras) {
+  return ReadUncorrectedPoints(name, points, kSceneReadError, ids, extras, true);
 }
 
 Expected<void> ReadRawImagePoints(const GivenPoints& given, VT_Points& points,
                                   std::vector<std::string>* ids) {
-  return ReadUncorrectedPoints(given, points, kGivenImageError, ids);
+  return ReadUncorrectedPoints(given, points, kGivenImageError, ids, nullptr, false);
 }
 
 Expected<void> ReadScenePoints(const GivenPoints& given, VT_Points& points,
                                std::vector<std::string>* ids) {
-  return ReadUncorrectedPoints(given, points, kGivenSceneError, ids);
+  return ReadUncorrectedPoints(given, points, kGivenSceneError, ids, nullptr, true);
 }
 
 }  // namespace zelv

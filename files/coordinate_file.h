@@ -16,6 +16,17 @@
 
 namespace zelv {
 
+// What a point table may give beyond x and y (files/point_table.h), parallel to the points read;
+// each list empty when the file has no such column (a ".crd" file has none).
+struct PointExtras {
+  std::vector<double> z;      // scene tables only
+  std::vector<double> sigma;  // σ of each coordinate; 0: the precision of the whole file
+  std::vector<char> check;    // scene tables only: 1 for a check point
+};
+
+// An image table may have a σ column (pixels), which goes to `extras` when given; a z or role
+// column there is refused: heights and roles belong to the scene table.
+//
 // Reads raw image pixel coordinates, corrects each point with the table and the image centre and
 // appends it to `points` (emptied first). On failure returns "Ошибка чтения файла координат точек
 // изображения!" / "Ошибка!", the points of the earlier lines staying in the list.
@@ -24,17 +35,20 @@ namespace zelv {
 Expected<void> ReadImagePoints(const std::string& name, VT_Points& points,
                                const std::vector<std::string>& correctionTable, double imageCentreX,
                                double imageCentreY, std::vector<int>* uncovered = nullptr,
-                               std::vector<std::string>* ids = nullptr);
+                               std::vector<std::string>* ids = nullptr,
+                               PointExtras* extras = nullptr);
 
 // Reads raw image pixel coordinates (x right, y down) as they stand, for a lens model to correct
 // (files/calibration_file.h); messages and list as ReadImagePoints.
 Expected<void> ReadRawImagePoints(const std::string& name, VT_Points& points,
-                                  std::vector<std::string>* ids = nullptr);
+                                  std::vector<std::string>* ids = nullptr,
+                                  PointExtras* extras = nullptr);
 
 // Reads scene coordinates (scene units) into `points` (emptied first). On failure returns
 // "Ошибка чтения файла сцены!" / "Ошибка!".
 Expected<void> ReadScenePoints(const std::string& name, VT_Points& points,
-                               std::vector<std::string>* ids = nullptr);
+                               std::vector<std::string>* ids = nullptr,
+                               PointExtras* extras = nullptr);
 
 // Points given in memory in place of a file (a script's arrays): the two values of each point as
 // a file's line holds them, in order, and their identifiers (one per point, or none: paired by

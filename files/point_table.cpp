@@ -1,6 +1,7 @@
 #include "files/point_table.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -16,7 +17,7 @@ namespace zelv {
 namespace {
 
 using Separator = TableSeparator;
-enum class Column { kId, kX, kY, kNone };
+enum class Column { kId, kX, kY, kZ, kRole, kSigma, kNone };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -80,23 +81,32 @@ Column ColumnNamed(std::string text) {
   for (char& c : text)
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   static const std::unordered_map<std::string, Column> kNames = {
-      {"id", Column::kId},     {"name", Column::kId},  {"point", Column::kId},
-      {"pt", Column::kId},     {"no", Column::kId},    {"num", Column::kId},
-      {"number", Column::kId}, {"№", Column::kId},     {"номер", Column::kId},
-      {"Номер", Column::kId},  {"НОМЕР", Column::kId}, {"точка", Column::kId},
-      {"Точка", Column::kId},  {"ТОЧКА", Column::kId}, {"имя", Column::kId},
-      {"Имя", Column::kId},    {"ИМЯ", Column::kId},   {"x", Column::kX},
-      {"e", Column::kX},       {"east", Column::kX},   {"easting", Column::kX},
-      {"х", Column::kX},       {"Х", Column::kX},      {"y", Column::kY},
-      {"n", Column::kY},       {"north", Column::kY},  {"northing", Column::kY},
-      {"у", Column::kY},       {"У", Column::kY}};
+      {"id", Column::kId},     {"name", Column::kId},     {"point", Column::kId},
+      {"pt", Column::kId},     {"no", Column::kId},       {"num", Column::kId},
+      {"number", Column::kId}, {"№", Column::kId},        {"номер", Column::kId},
+      {"Номер", Column::kId},  {"НОМЕР", Column::kId},    {"точка", Column::kId},
+      {"Точка", Column::kId},  {"ТОЧКА", Column::kId},    {"имя", Column::kId},
+      {"Имя", Column::kId},    {"ИМЯ", Column::kId},      {"x", Column::kX},
+      {"e", Column::kX},       {"east", Column::kX},      {"easting", Column::kX},
+      {"х", Column::kX},       {"Х", Column::kX},         {"y", Column::kY},
+      {"n", Column::kY},       {"north", Column::kY},     {"northing", Column::kY},
+      {"у", Column::kY},       {"У", Column::kY},         {"z", Column::kZ},
+      {"h", Column::kZ},       {"height", Column::kZ},    {"elevation", Column::kZ},
+      {"высота", Column::kZ},  {"Высота", Column::kZ},    {"ВЫСОТА", Column::kZ},
+      {"role", Column::kRole}, {"роль", Column::kRole},   {"Роль", Column::kRole},
+      {"РОЛЬ", Column::kRole}, {"sigma", Column::kSigma}, {"sigma_px", Column::kSigma},
+      {"σ", Column::kSigma},   {"ско", Column::kSigma},   {"СКО", Column::kSigma}};
   const auto found = kNames.find(text);
   return found == kNames.end() ? Column::kNone : found->second;
 }
 
-// The columns a heading names: two or three fields naming x and y once each and at most one id.
+// The most columns a table has: id, x, y, z, role and σ.
+constexpr std::size_t kMostColumns = 6;
+
+// The columns a heading names: two to six fields naming x and y once each and each other column
+// at most once.
 std::optional<std::vector<Column>> HeadingColumns(const std::vector<std::string>& fields) {
-  if (fields.size() < 2 || fields.size() > 3) return std::nullopt;
+  if (fields.size() < 2 || fields.size() > kMostColumns) return std::nullopt;
   std::vector<Column> columns;
   for (const std::string& f : fields) {
     const Column c = ColumnNamed(f);
@@ -133,9 +143,9 @@ std::optional<std::string_view> NumericValue(std::string_view id) {
 // The most of a file looked at to tell a point table by its first line.
 constexpr std::size_t kFirstLineLooked = 64 * 1024;
 
-// At most this many fields of a line are kept: a point has three; a line with more is refused
+// At most this many fields of a line are kept: a point has up to six; a line with more is refused
 // by its count alone.
-constexpr std::size_t kMostFields = 4;
+constexpr std::size_t kMostFields = kMostColumns + 1;
 
 // The fields of a line without quotes, as Fields splits it, as views into the line: at most
 // kMostFields kept, all counted.
@@ -238,6 +248,53 @@ class IdSet {
   std::size_t queued_ = 0;
 };
 
+// The text in lower case: ASCII letters and the Cyrillic ones of UTF-8 (А–Я, Ё).
+std::string LowerCase(std::string_view text) {
+  std::string out(text);
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(out[i]);
+    if (c >= 'A' && c <= 'Z') {
+      out[i] = static_cast<char>(c - 'A' + 'a');
+    } else if (c == 0xD0 && i + 1 < out.size()) {
+      const unsigned char n = static_cast<unsigned char>(out[i + 1]);
+      if (n >= 0x90 && n <= 0x9F) {
+        out[i + 1] = static_cast<char>(n + 0x20);
+      } else if (n >= 0xA0 && n <= 0xAF) {
+        out[i] = static_cast<char>(0xD1);
+        out[i + 1] = static_cast<char>(n - 0x20);
+      } else if (n == 0x81) {
+        out[i] = static_cast<char>(0xD1);
+        out[i + 1] = static_cast<char>(0x91);
+      }
+      ++i;
+    }
+  }
+  return out;
+}
+
+// The role of a point: true for a check point. Raises on a word that names no role.
+bool IsCheckRole(std::string_view field, int line, const std::string& name) {
+  const std::string role = LowerCase(Trimmed(field));
+  if (role.empty() || role == "control" || role == "опорная") return false;
+  if (role == "check" || role == "контрольная") return true;
+  throw PointTableError("Роль «" + ShownName(field) + "» " + Where(line, name) +
+                        " не известна: укажите control (опорная) или check (контрольная) либо "
+                        "оставьте поле пустым для опорной точки.");
+}
+
+// A point's σ: a number above 0, or 0 for an empty field (the precision of the whole file).
+double SigmaValue(std::string_view field, int line, const std::string& name) {
+  if (Trimmed(field).empty()) return 0;
+  const std::optional<double> value = ParseNumber(field);
+  if (!value)
+    throw PointTableError("Значение σ «" + ShownName(field) + "» " + Where(line, name) +
+                          " не число: σ точки должно быть числом больше нуля или пустым.");
+  if (!(*value > 0) || !std::isfinite(*value))
+    throw PointTableError("σ точки " + Where(line, name) +
+                          " должно быть больше нуля: исправьте его или оставьте поле пустым.");
+  return *value;
+}
+
 PointTableError RepeatedId(const std::string& id, int line, const std::string& name) {
   return PointTableError("Повторяющийся номер точки «" + ShownName(id) + "» " + Where(line, name) +
                          ": номера точек должны быть разными.");
@@ -257,7 +314,9 @@ bool IsPointTable(const std::string& name, std::string_view text) {
   if (IsComment(line)) return true;
   try {
     const std::vector<std::string> fields = Fields(line, SeparatorOf(line), 1, name);
-    if (fields.size() == 3 && IsNumber(fields[1]) && IsNumber(fields[2])) return true;
+    if ((fields.size() == 3 || fields.size() == 4) &&
+        std::all_of(fields.begin() + 1, fields.end(), IsNumber))
+      return true;
     return HeadingColumns(fields).has_value();
   } catch (const PointTableError&) {
     return false;
@@ -312,10 +371,10 @@ PointTable ParsePointTable(std::string_view text, const std::string& name) {
         count = SplitFields(line, *separator, fields);
       }
       if (columns.empty()) {
-        if (count < 2 || count > 3)
+        if (count < 2 || count > kMostColumns)
           throw PointTableError("Неверное число значений (" + std::to_string(count) + ") " +
                                 Where(lineNumber, name) +
-                                ": у точки должны быть номер, x и y или только x и y.");
+                                ": у точки должны быть номер, x и y (и z) или только x и y.");
         // The first line: a heading when it names the columns, and refused as one when none of
         // its values is a number.
         const std::optional<std::vector<Column>> heading = HeadingColumns(slowFields);
@@ -325,10 +384,23 @@ PointTable ParsePointTable(std::string_view text, const std::string& name) {
           throw PointTableError("Заголовок " + Where(lineNumber, name) +
                                 " не читается: назовите столбцы id, x, y (или x, y) либо "
                                 "уберите заголовок.");
+        } else if (count > 4) {
+          throw PointTableError("Неверное число значений (" + std::to_string(count) + ") " +
+                                Where(lineNumber, name) +
+                                ": без заголовка у точки должны быть номер, x, y и z, номер, x "
+                                "и y или только x и y; роль и σ — только со строкой заголовка.");
         } else {
           columns = count == 2 ? std::vector<Column>{Column::kX, Column::kY}
-                               : std::vector<Column>{Column::kId, Column::kX, Column::kY};
+                    : count == 3
+                        ? std::vector<Column>{Column::kId, Column::kX, Column::kY}
+                        : std::vector<Column>{Column::kId, Column::kX, Column::kY, Column::kZ};
         }
+        const auto has = [&](Column c) {
+          return std::find(columns.begin(), columns.end(), c) != columns.end();
+        };
+        table.hasZ = has(Column::kZ);
+        table.hasRole = has(Column::kRole);
+        table.hasSigma = has(Column::kSigma);
         table.points.reserve(lineCount);
         table.lines.reserve(lineCount);
         if (std::find(columns.begin(), columns.end(), Column::kId) != columns.end()) {
@@ -354,11 +426,21 @@ PointTable ParsePointTable(std::string_view text, const std::string& name) {
             throw RepeatedId(table.ids[repeat->index], repeat->line, name);
           continue;
         }
+        if (columns[c] == Column::kRole) {
+          point.check = IsCheckRole(field, lineNumber, name);
+          continue;
+        }
+        if (columns[c] == Column::kSigma) {
+          point.sigma = SigmaValue(field, lineNumber, name);
+          continue;
+        }
         const std::optional<double> value = ParseNumber(field);
         if (!value)
           throw PointTableError("Значение «" + ShownName(field) + "» " + Where(lineNumber, name) +
                                 " не число: координаты точки должны быть числами.");
-        (columns[c] == Column::kX ? point.x : point.y) = *value;
+        (columns[c] == Column::kX   ? point.x
+         : columns[c] == Column::kY ? point.y
+                                    : point.z) = *value;
       }
       table.points.push_back(point);
       table.lines.push_back(lineNumber);

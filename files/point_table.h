@@ -1,10 +1,16 @@
 #pragma once
 // Point tables: coordinate files with point identifiers, beside the ".crd" files.
 //
-// A point table holds one point a line, as "id, x, y" or "x, y": CSV (comma, optionally double-
-// quoted fields), or fields separated by ';', by tabs or by blanks; an optional heading line
-// naming the columns (id/name/point/№/номер/точка, x/e, y/n; any case, any order); blank lines
-// and lines starting with '#' are skipped. Numbers take '.' or ',' as the decimal separator (a ','
+// A point table holds one point a line, as "id, x, y, z", "id, x, y" or "x, y": CSV (comma,
+// optionally double-quoted fields), or fields separated by ';', by tabs or by blanks; an optional
+// heading line naming the columns (id/name/point/№/номер/точка, x/e, y/n, z/h/height/высота,
+// role/роль, sigma/sigma_px/σ/ско; any case, any order); blank lines and lines starting with '#'
+// are skipped. Only a heading brings the role and σ columns:
+//   role   "control" or "опорная" (a control point, also an empty field), "check" or
+//          "контрольная" (a check point: out of the fit, its misses reported); any case;
+//   sigma  the σ of each coordinate of the point: pixels in an image table, scene units in a
+//          scene table; a number above 0, or empty for the precision of the whole file. Numbers
+//          take '.' or ',' as the decimal separator (a ','
 // inside a comma-separated field only when the field is quoted).
 //
 // Which reader a file goes to: a file named *.csv, *.txt or *.tsv (any case) is a point table.
@@ -33,10 +39,16 @@ struct PointTable {
   struct Point {
     double x = 0;
     double y = 0;
+    double z = 0;        // 0 without a z column
+    double sigma = 0;    // 0 without a σ column or with an empty field
+    bool check = false;  // a check point (the role column)
   };
   std::vector<Point> points;     // in file order
   std::vector<std::string> ids;  // one per point, in file order; empty when there is no id column
   std::vector<int> lines;        // the line of each point, from 1
+  bool hasZ = false;             // the table has a z column
+  bool hasRole = false;          // ... a role column
+  bool hasSigma = false;         // ... a σ column
 };
 
 // True when the file of that name with that text is to be read as a point table (rule above).
@@ -48,7 +60,7 @@ bool IsPointTableFile(const std::string& path);
 
 // Reads the text of a point table; `name` is the file's name for the messages. Raises
 // PointTableError on a line that does not read, a missing or duplicate identifier, or a heading
-// that names no x and y column.
+// that names no x and y column, a role that is none, or a σ that is not above 0.
 PointTable ParsePointTable(std::string_view text, const std::string& name);
 
 // Orders identifiers for pairing: identifiers of digits only come first by their value (then by

@@ -25,6 +25,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 #include "app/orientation_session.h"
 #include "app/photo_points.h"
@@ -38,6 +39,7 @@
 #include "app/windows/qt_user_interface.h"
 #include "app/windows/residuals_window.h"
 #include "app/windows/screen_fit.h"
+#include "base/number_text.h"
 #include "files/calibration_file.h"
 #include "files/point_table.h"
 
@@ -127,6 +129,7 @@ TOrientation_Form::TOrientation_Form(UserInterface* ui, QWidget* parent) : QMain
   panelLayout->setSpacing(6);
   panelLayout->addWidget(CreateInputGroup());
   panelLayout->addWidget(CreateResultGroup());
+  panelLayout->addWidget(CreateKnownGroup());
   PrecisionGroup = new QGroupBox(QStringLiteral("Точность (строгая оценка)"), Panel1);
   PrecisionGroup->setObjectName(QStringLiteral("PrecisionGroup"));
   auto* precisionLayout = new QVBoxLayout(PrecisionGroup);
@@ -428,9 +431,121 @@ void TOrientation_Form::KeepOnScreen() { FitToScreen(this); }
 
 // ---------------------------------------------------------------- the orientation command
 
+namespace {
+
+struct KnownField {
+  const char* name;     // of the value's edit; the σ's adds "Sigma"
+  const char* caption;  // above the column
+  const char* what;     // in the tooltip and the messages
+  const char* unit;
+};
+
+constexpr std::array<KnownField, 5> kKnownFields{{
+    {"KnownX", "X0", "координата X центра проекции", "ед. сцены"},
+    {"KnownY", "Y0", "координата Y центра проекции", "ед. сцены"},
+    {"KnownZ", "Z0", "координата Z центра проекции", "ед. сцены"},
+    {"KnownRoll", "c, °", "поворот снимка c", "градусы"},
+    {"KnownF", "F, пикс.", "фокусное расстояние", "пиксели"},
+}};
+
+}  // namespace
+
+QWidget* TOrientation_Form::CreateKnownGroup() {
+  KnownGroup = new QGroupBox(QStringLiteral("Известные значения (строгая оценка)"));
+  KnownGroup->setObjectName(QStringLiteral("KnownGroup"));
+  KnownGroup->setToolTip(
+      QStringLiteral("Значения, известные заранее: пустое поле — значение определяется, число — "
+                     "значение закреплено, число и σ — значение учитывается с этой точностью"));
+  auto* grid = new QGridLayout(KnownGroup);
+  grid->setHorizontalSpacing(8);
+  grid->setVerticalSpacing(4);
+  auto* valueCaption = new QLabel(QStringLiteral("Значение:"), KnownGroup);
+  auto* sigmaCaption = new QLabel(QStringLiteral("σ:"), KnownGroup);
+  grid->addWidget(valueCaption, 1, 0);
+  grid->addWidget(sigmaCaption, 2, 0);
+  for (std::size_t i = 0; i < kKnownFields.size(); ++i) {
+    const KnownField& field = kKnownFields[i];
+    const int column = static_cast<int>(i) + 1;
+    auto* caption = new QLabel(QString::fromUtf8(field.caption), KnownGroup);
+    caption->setAlignment(Qt::AlignHCenter);
+    QLineEdit*& value = KnownValueEdits[i];
+    value = new QLineEdit(KnownGroup);
+    value->setObjectName(QString::fromLatin1(field.name));
+    value->setToolTip(QString::fromUtf8(field.what) + QStringLiteral(" (") +
+                      QString::fromUtf8(field.unit) +
+                      QStringLiteral("): пусто — определяется по точкам, число — закреплено"));
+    QLineEdit*& sigma = KnownSigmaEdits[i];
+    sigma = new QLineEdit(KnownGroup);
+    sigma->setObjectName(QString::fromLatin1(field.name) + QStringLiteral("Sigma"));
+    sigma->setToolTip(QStringLiteral("σ: ") + QString::fromUtf8(field.what) + QStringLiteral(" (") +
+                      QString::fromUtf8(field.unit) +
+                      QStringLiteral("): пусто или 0 — значение закреплено, больше нуля — "
+                                     "учитывается с этой точностью"));
+    caption->setBuddy(value);
+    grid->addWidget(caption, 0, column);
+    grid->addWidget(value, 1, column);
+    grid->addWidget(sigma, 2, column);
+    grid->setColumnStretch(column, 1);
+  }
+  KnownGroup->hide();
+  return KnownGroup;
+}
+
+bool TOrientation_Form::TakeKnownValues() {
+  KnownValues known;
+  // Below the rigorous level the group is hidden: its fields wait, unused, for that level.
+  if (state_.Settings.EstimateLevel != kRigorousLevel) {
+    state_.Known = known;
+    return true;
+  }
+  std::array<std::optional<KnownValue>*, 5> targets{&known.centreX, &known.centreY, &known.centreZ,
+                                                    &known.roll, &known.focalLength};
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    const KnownField& field = kKnownFields[i];
+    const std::string valueText = KnownValueEdits[i]->text().trimmed().toStdString();
+    const std::string sigmaText = KnownSigmaEdits[i]->text().trimmed().toStdString();
+    const auto refuse = [&](const std::string& text, QLineEdit* edit) {
+      ui_->ShowMessage(text, "Ошибка!", MessageIcon::None, SelfOwner());
+      edit->setFocus();
+      edit->selectAll();
+      return false;
+    };
+    if (valueText.empty()) {
+      if (!sigmaText.empty())
+        return refuse(std::string("Для σ (") + field.what +
+                          ") не задано значение. Введите значение или очистите поле σ.",
+                      KnownValueEdits[i]);
+      continue;
+    }
+    const std::optional<double> value = ParseNumber(valueText);
+    if (!value || !std::isfinite(*value) || (i == 4 && !(*value > 0)) ||
+        (i == 3 && std::fabs(*value) > 360))
+      return refuse(std::string("Известное значение (") + field.what + ") «" + valueText +
+                        "» не читается: введите число" +
+                        (i == 4   ? " больше нуля"
+                         : i == 3 ? " от -360 до 360"
+                                  : "") +
+                        " или очистите поле.",
+                    KnownValueEdits[i]);
+    double sigma = 0;
+    if (!sigmaText.empty()) {
+      const std::optional<double> s = ParseNumber(sigmaText);
+      if (!s || !std::isfinite(*s) || *s < 0)
+        return refuse(std::string("σ (") + field.what + ") «" + sigmaText +
+                          "» не читается: введите число не меньше нуля или очистите поле.",
+                      KnownSigmaEdits[i]);
+      sigma = *s;
+    }
+    *targets[i] = KnownValue{*value, sigma};
+  }
+  state_.Known = known;
+  return true;
+}
+
 void TOrientation_Form::N10Click() {
   // "Сохранено в ..." spoke of the result this run replaces.
   StatusBar1->clearMessage();
+  if (!TakeKnownValues()) return;
   bool shown = false;
   OrientationDisplay display;
   display.computing = [this] { ForgetResult(); };
@@ -791,6 +906,8 @@ void TOrientation_Form::SetEstimateLevel(int level) {
   for (const QAction* item : {N4, N6, N7, N8})
     if (item->isChecked()) levelLabel_->setText(item->text());
   state_.Settings.EstimateLevel = level;
+  // Only the rigorous level takes known values: below it their group gives way to the rest.
+  KnownGroup->setVisible(level == kRigorousLevel);
 }
 
 void TOrientation_Form::N4Click() { SetEstimateLevel(0); }

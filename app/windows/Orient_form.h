@@ -102,6 +102,14 @@ class TOrientation_Form : public QMainWindow {
   QGroupBox* PrecisionGroup = nullptr;
   QLabel* PrecisionLabel = nullptr;
 
+  // The camera values known beforehand, for the rigorous level: the projection centre X, Y, Z,
+  // the image rotation c and the focal length F; each an empty value (free), a value (fixed) or a
+  // value with its σ (weighted). Shown at the rigorous level only and taken into the state when
+  // the command runs there; below it the state holds none.
+  QGroupBox* KnownGroup = nullptr;
+  std::array<QLineEdit*, 5> KnownValueEdits{};
+  std::array<QLineEdit*, 5> KnownSigmaEdits{};
+
   QGroupBox* GroupBox3 = nullptr;
   std::array<QListWidget*, 4> ListBoxes{};  // ListBox1 … ListBox4
   QStatusBar* StatusBar1 = nullptr;
@@ -184,6 +192,9 @@ class TOrientation_Form : public QMainWindow {
   QWidget* CreateInputGroup();
   QWidget* CreateResultGroup();
   QWidget* CreateDebugGroup();
+  QWidget* CreateKnownGroup();
+  // Takes the known-values fields into the state; false after a message when one does not read.
+  bool TakeKnownValues();
   void ShowStatus(const std::string& text);
   // The context menu of a result field (`field`) or of the result group (nullptr).
   void ShowResultMenu(QLineEdit* field, const QPoint& globalPos);

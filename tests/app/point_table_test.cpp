@@ -316,5 +316,74 @@ TEST(PointPairingTest, LongIdentifiersAndLongListsAreCutInTheWarnings) {
       0u);
 }
 
+TEST(PointTableTest, HeightsRolesAndSigmasReadAndOldTablesAreUnchanged) {
+  // A heading brings z, role and σ in any order and case; an empty role is a control point and
+  // an empty σ the precision of the whole file.
+  const PointTable t = ParsePointTable(
+      "Id;X;Y;Высота;Роль;sigma\n1;10;20;3,5;check;0.02\n2;11;21;0;;\n3;12;22;-1;ОПОРНАЯ;0.5\n"
+      "4;13;23;2;Контрольная;\n",
+      "s.csv");
+  ASSERT_EQ(t.points.size(), 4u);
+  EXPECT_TRUE(t.hasZ && t.hasRole && t.hasSigma);
+  EXPECT_EQ(t.points[0].z, 3.5);
+  EXPECT_TRUE(t.points[0].check);
+  EXPECT_EQ(t.points[0].sigma, 0.02);
+  EXPECT_FALSE(t.points[1].check);
+  EXPECT_EQ(t.points[1].sigma, 0);
+  EXPECT_FALSE(t.points[2].check);
+  EXPECT_EQ(t.points[2].z, -1);
+  EXPECT_TRUE(t.points[3].check);
+  // Four values without a heading: id, x, y, z.
+  const PointTable four = ParsePointTable("7 1 2 3\n8 4 5 6\n", "s.txt");
+  EXPECT_TRUE(four.hasZ);
+  EXPECT_EQ(four.points[1].z, 6);
+  EXPECT_TRUE(IsPointTable("a.crd", "7;1;2;3\r\n"));
+  // An old table reads as before: no z, role or σ.
+  const PointTable old = ParsePointTable("id,x,y\n1,2,3\n", "s.csv");
+  EXPECT_FALSE(old.hasZ || old.hasRole || old.hasSigma);
+  EXPECT_EQ(old.points[0].z, 0);
+
+  const auto message = [](const std::string& text) {
+    try {
+      ParsePointTable(text, "/data/scene.csv");
+    } catch (const PointTableError& error) {
+      return std::string(error.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_NE(message("id;x;y;role\n1;2;3;опорная\n2;2;3;reference\n")
+                .find("Роль «reference» в строке 3 файла scene.csv"),
+            std::string::npos);
+  EXPECT_NE(message("id;x;y;sigma\n1;2;3;0\n")
+                .find("σ точки в строке 2 файла scene.csv должно "
+                      "быть больше нуля"),
+            std::string::npos);
+  EXPECT_NE(message("id;x;y;sigma\n1;2;3;-0.1\n").find("больше нуля"), std::string::npos);
+  EXPECT_NE(message("1;2;3;4;5\n").find("только со строкой заголовка"), std::string::npos);
+
+  // Through the readers: the scene's extras follow the points; an image table with heights is
+  // refused, one with σ gives them.
+  ScratchFolder folder;
+  FakeUi ui;
+  VT_Points points(1);
+  std::vector<std::string> ids;
+  PointExtras extras;
+  ASSERT_TRUE(Shown(ui, ReadScenePoints(folder.Write("s.csv", "id;x;y;z;role\na;1;2;3;check\n"),
+                                        points, &ids, &extras)));
+  EXPECT_EQ(extras.z, std::vector<double>{3});
+  EXPECT_EQ(extras.check, std::vector<char>{1});
+  EXPECT_TRUE(extras.sigma.empty());
+  ASSERT_TRUE(Shown(ui, ReadScenePoints(folder.Write("s.crd", "1;2\n"), points, &ids, &extras)));
+  EXPECT_TRUE(extras.z.empty() && extras.check.empty());
+  EXPECT_FALSE(Shown(
+      ui, ReadRawImagePoints(folder.Write("i.csv", "id;x;y;z\na;1;2;3\n"), points, &ids, &extras)));
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_NE(ui.messages.back().text.find("таблице точек изображения i.csv столбец z"),
+            std::string::npos);
+  ASSERT_TRUE(Shown(ui, ReadRawImagePoints(folder.Write("i2.csv", "id;x;y;sigma_px\na;1;2;0.3\n"),
+                                           points, &ids, &extras)));
+  EXPECT_EQ(extras.sigma, std::vector<double>{0.3});
+}
+
 }  // namespace
 }  // namespace zelv

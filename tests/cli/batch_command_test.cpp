@@ -198,5 +198,25 @@ TEST(BatchCommandTest, AnImageNameCOLMAPCannotReadBackIsRefusedBeforeAnythingIsW
   }
 }
 
+TEST(BatchCommandTest, KnownValuesApplyToEveryOrientation) {
+  const std::string zhang = kExamples + "/zhang/";
+  const std::string image = Quote(zhang + "image-raw.crd");
+  const std::string inputs = " --camera " + Quote(zhang + "cameras.txt") +
+                             " --camera-id 1 --scene " + Quote(zhang + "scene.crd") + " " + image +
+                             " " + image;
+  const CliRun run = RunCli("batch --level 4 --known f=550" + inputs);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  const std::vector<nlohmann::json> lines = JsonLines(run.out);
+  ASSERT_EQ(lines.size(), 2u);
+  for (const nlohmann::json& line : lines) EXPECT_EQ(line["focal_length"]["value"], 550.0);
+  // Below the rigorous level each job is refused with the message; a bad value is a usage error.
+  const CliRun low = RunCli("batch --level 1 --known roll=0" + inputs);
+  EXPECT_EQ(low.exitCode, 1);
+  EXPECT_NE(low.out.find("выберите строгий уровень оценки (4)"), std::string::npos) << low.out;
+  const CliRun bad = RunCli("batch --level 4 --known roll=x" + inputs);
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_EQ(bad.err.rfind("zelv-cli batch: --known", 0), 0u) << bad.err;
+}
+
 }  // namespace
 }  // namespace zelv

@@ -273,5 +273,56 @@ TEST(OrientCommandTest, TheRigorousLevelJudgesItsResultAgainstTheImagePrecision)
     EXPECT_EQ(RunOrient(in + " --image-sigma " + Quote(wrong)).exitCode, 2) << wrong;
 }
 
+TEST(OrientCommandTest, KnownValuesReadTheirSyntaxAndReachTheRigorousLevel) {
+  const std::string zhang = std::string(ZELV_EXAMPLES_DIR) + "/zhang/";
+  const std::string in = Quote(zhang + "calibration.yml") + " " + Quote(zhang + "image-raw.crd") +
+                         " " + Quote(zhang + "scene.crd") + " --json";
+  // Every spelling of a σ reads; a value that does not is a usage error naming the syntax.
+  for (const char* known : {"centre=1,2,3", "center=1,2,3:0.01", "z=12.5±0.02", "x=-1e2+-1",
+                            "roll=0", "F=3500:5", "y=2:0"}) {
+    const CliRun run = RunOrient(in + " --level 4 --known " + Quote(known) + " --known roll=1");
+    EXPECT_NE(run.exitCode, 2) << known << run.err;
+  }
+  for (const char* wrong : {"centre=1,2", "z=", "z=1:", "z=1:-1", "f=0", "f=abc", "speed=3",
+                            "z=1,5", "roll=400", "z=nan", "centre"}) {
+    const CliRun run = RunOrient(in + " --level 4 --known " + Quote(wrong));
+    EXPECT_EQ(run.exitCode, 2) << wrong;
+    EXPECT_EQ(run.err.rfind("zelv-cli orient: --known", 0), 0u) << wrong << run.err;
+  }
+  // Below the rigorous level a known value is refused, in Russian, saying what to choose.
+  const CliRun low = RunOrient(in + " --level 1 --known roll=0");
+  EXPECT_EQ(low.exitCode, 1);
+  EXPECT_NE(low.out.find("выберите строгий уровень оценки (4)"), std::string::npos) << low.out;
+  // A fixed focal length replaces the calibration's; the JSON holds no NaN.
+  const CliRun fixed = RunOrient(in + " --level 4 --residuals --known f=550");
+  ASSERT_EQ(fixed.exitCode, 0) << fixed.err;
+  EXPECT_EQ(fixed.out.find("nan"), std::string::npos);
+  EXPECT_EQ(fixed.out.find("NaN"), std::string::npos);
+  const nlohmann::json result = nlohmann::json::parse(fixed.out);
+  EXPECT_EQ(result["focal_length"]["value"].get<double>(), 550);
+  EXPECT_FALSE(result["focal_length"]["estimated"].get<bool>());
+}
+
+TEST(OrientCommandTest, ScenesInSpaceAndCheckPointsAreRefusedBelowTheRigorousLevel) {
+  ScratchFolder folder;
+  const std::string image =
+      folder.Write("image.csv", "id,x,y\nA,220,340\nB,420,340\nC,420,140\nD,220,140\nE,300,250\n");
+  const std::string scene = folder.Write(
+      "scene.csv",
+      "id;x;y;z;role\nA;800;300;0;\nB;1200;300;0;control\nC;1200;700;0;\nD;800;700;25;\n"
+      "E;1000;500;0;check\n");
+  const std::string in =
+      Quote(CaseFile("square", "camera.cam")) + " " + Quote(image) + " " + Quote(scene);
+  const CliRun low = RunOrient(in + " --level 1");
+  EXPECT_EQ(low.exitCode, 1);
+  EXPECT_NE(low.err.find("Такую сцену решает только строгая оценка"), std::string::npos) << low.err;
+  const std::string bad = folder.Write("bad.csv", "id;x;y;role\nA;800;300;опорная\nB;1;2;x\n");
+  const CliRun role =
+      RunOrient(Quote(CaseFile("square", "camera.cam")) + " " + Quote(image) + " " + Quote(bad));
+  EXPECT_EQ(role.exitCode, 1);
+  EXPECT_NE(role.err.find("Роль «x» в строке 3 файла bad.csv не известна"), std::string::npos)
+      << role.err;
+}
+
 }  // namespace
 }  // namespace zelv

@@ -83,6 +83,8 @@ class ScreenFitTest : public QObject {
     QVERIFY(w.Photo() != nullptr && w.Photo()->isVisible());
     QVERIFY2(Inside(w.Photo()), qPrintable(Where(w.Photo())));
     Shot(QStringLiteral("photo"));
+    // The rigorous level: its known values and precision groups are on the panel too.
+    w.N8Click();
     w.N10Click();
     w.raise();
     w.activateWindow();
