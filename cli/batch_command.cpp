@@ -77,9 +77,9 @@ const std::string& BatchUsage() {
 struct Job {
   std::string camera, image, scene;  // as given
   std::string cameraPath, imagePath, scenePath;
-  std::string outPath;       // empty: none
-  std::string reportPath;    // empty: none
-  bool photograph = false;   // image is a photograph and scene a target description
+  std::string outPath;      // empty: none
+  std::string reportPath;   // empty: none
+  bool photograph = false;  // image is a photograph and scene a target description
 };
 
 struct JobResult {
@@ -307,7 +307,7 @@ int RunBatchCommand(int argc, char** argv) {
     if (camera.empty() || !scene.empty() || images.empty())
       return UsageError("batch", "--target needs --camera and photographs, and no --scene", usage);
     for (const std::string& image : images)
-      jobs.push_back({camera, image, target, camera, image, target, "", true});
+      jobs.push_back({camera, image, target, camera, image, target, "", "", true});
   } else {
     if (camera.empty() || scene.empty() || images.empty())
       return UsageError("batch", "--manifest, or --camera, --scene and image files are needed",
