@@ -115,6 +115,7 @@ table { border-collapse: collapse; margin: 0 0 1mm 0; }
 td, th { border: 1px solid #bbb; padding: 0.2mm 1mm; text-align: right; vertical-align: top;
          white-space: nowrap; }
 td.t, th.t { text-align: left; white-space: normal; }
+table.settings td { white-space: normal; }
 th { background: #eee; }
 .hash { font-family: monospace; font-size: 6.5pt; }
 table.layout { width: 100%; border: none; margin: 0; }
@@ -219,6 +220,47 @@ std::string CameraSection(const Orientation& o) {
   return out + "</table>\n";
 }
 
+// The known values of the request as rows of the settings: each one's value, and "закреплено" or
+// its σ.
+std::string KnownRows(const KnownValues& known, char s) {
+  std::string out;
+  const auto row = [&](const char* name, const std::optional<KnownValue>& value) {
+    if (!value) return;
+    out += Row(
+        {std::string("Известно: ") + name,
+         Fixed4(value->value, s) + (value->sigma > 0 ? " ± " + SigmaText(value->sigma, s) + " (σ)"
+                                                     : std::string(" (закреплено)"))});
+  };
+  row("X0 центра проекции, ед. сцены", known.centreX);
+  row("Y0 центра проекции, ед. сцены", known.centreY);
+  row("Z0 центра проекции, ед. сцены", known.centreZ);
+  row("поворот снимка c, °", known.roll);
+  row("фокусное расстояние F, пикс.", known.focalLength);
+  return out;
+}
+
+// The check points: each one's image residual and scene miss, and the two RMSE under them.
+std::string CheckPointSection(const CheckPoints& checks, char s) {
+  std::string out = "<h2>Контрольные точки</h2>\n<table class=\"checks\">\n";
+  out += Row({"Точка", "ex, пикс.", "ey, пикс.", "|e|, пикс.", "dX, ед. сцены", "dY, ед. сцены",
+              "|d|, ед. сцены"},
+             "th");
+  for (const CheckPointResult& p : checks.points) {
+    const std::string name = p.id.empty() ? std::to_string(p.number) : Html(p.id);
+    const std::string dX = p.sceneKnown ? Fixed4(p.dX, s) : kNone;
+    const std::string dY = p.sceneKnown ? Fixed4(p.dY, s) : kNone;
+    const std::string d = p.sceneKnown ? Fixed4(std::hypot(p.dX, p.dY), s) : kNone;
+    out +=
+        Row({name, Fixed4(p.ex, s), Fixed4(p.ey, s), Fixed4(std::hypot(p.ex, p.ey), s), dX, dY, d});
+  }
+  out += "<tr class=\"rmse\"><th>СКП</th><th></th><th></th><th>" + SigmaText(checks.imageRmse, s) +
+         "</th><th></th><th></th><th>" + SigmaText(checks.sceneRmse, s) + "</th></tr>\n";
+  out += "</table>\n<p>Контрольные точки в уравнивании не участвуют. СКП на снимке " +
+         SigmaText(checks.imageRmse, s) + " пикс., в сцене " + SigmaText(checks.sceneRmse, s) +
+         " ед. сцены.</p>\n";
+  return out;
+}
+
 }  // namespace
 
 ReportContext ReportContextOf(const OrientationRequest& request) {
@@ -234,6 +276,7 @@ ReportContext ReportContextOf(const OrientationRequest& request) {
   add("Точки сцены", request.sceneFile);
   context.sigmaCount = request.sigmaCount;
   context.imageSigma = request.imageSigma;
+  context.known = request.known;
   context.version = kVersion;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -273,16 +316,24 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
            "</td><td class=\"t hash\">" + (input.identity ? input.identity->sha256 : kNone) +
            "</td></tr>\n";
   out += "</table>\n";
+  if (o.spatial)
+    out +=
+        "<p>Сцена пространственная (не все точки сцены на плоскости Z = 0): точка визирования — "
+        "пересечение оптической оси с плоскостью Z = 0.</p>\n";
 
   out += browser ? kColumnsOpen : "";
   out += "<h2>Камера</h2>\n" + CameraSection(o) + (browser ? kColumnsNext : "");
-  out += "<h2>Уровень и настройки</h2>\n<table>\n";
+  out += "<h2>Уровень и настройки</h2>\n<table class=\"settings\">\n";
   out += Row({"Уровень оценки", LevelText(o.level)});
   out += Row({"Отметка точек за",
               FormatGeneral(IsFinite(context.sigmaCount) ? context.sigmaCount : 0, s) + "σ"});
   out += Row({"Априорная σ координаты, пикс.", SigmaText(context.imageSigma, s)});
-  out += Row({"Контрольных точек",
-              o.residuals ? std::to_string(o.residuals->points.size()) : std::string(kNone)});
+  out += KnownRows(context.known, s);
+  const std::size_t checks = o.checkPoints.points.size();
+  out += Row({"Опорных точек", o.residuals && o.residuals->points.size() >= checks
+                                   ? std::to_string(o.residuals->points.size() - checks)
+                                   : std::string(kNone)});
+  if (checks > 0) out += Row({"Контрольных точек (вне уравнивания)", std::to_string(checks)});
   out += Row({"Целевая функция (сумма |ex| + |ey|), пикс.",
               o.values.costKnown ? Fixed4(o.values.cost, s) : std::string(kNone)});
   out += "</table>\n";
@@ -390,15 +441,19 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
       out += printed;
     }
   } else {
-    out += "<p>Невязок нет: контрольная точка проецируется в бесконечность.</p>\n";
+    out += "<p>Невязок нет: точка проецируется в бесконечность.</p>\n";
   }
+
+  if (!o.checkPoints.points.empty()) out += CheckPointSection(o.checkPoints, s);
 
   out += "<h2>Предупреждения и заключение</h2>\n";
   if (o.warnings.empty()) out += "<p>Предупреждений нет.</p>\n";
   for (const Warning& w : o.warnings) out += "<p class=\"warn\">" + Html(w.text) + "</p>\n";
   if (p.known) {
     for (const std::string& line : PrecisionLines(o))
-      if (line.rfind("σ ", 0) != 0) out += "<p>" + Html(line) + "</p>\n";
+      // The σ are in the table and the check points in their section.
+      if (line.rfind("σ ", 0) != 0 && line.rfind("Контрольные точки", 0) != 0)
+        out += "<p>" + Html(line) + "</p>\n";
     out += std::string("<p class=\"verdict\">") +
            (p.verdict.suspect ? "Заключение: результат сомнителен."
                               : "Заключение: результат согласуется с заданной точностью.") +
