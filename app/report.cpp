@@ -115,7 +115,6 @@ table { border-collapse: collapse; margin: 0 0 1mm 0; }
 td, th { border: 1px solid #bbb; padding: 0.2mm 1mm; text-align: right; vertical-align: top;
          white-space: nowrap; }
 td.t, th.t { text-align: left; white-space: normal; }
-table.settings td { white-space: normal; }
 th { background: #eee; }
 .hash { font-family: monospace; font-size: 6.5pt; }
 table.layout { width: 100%; border: none; margin: 0; }
@@ -220,31 +219,28 @@ std::string CameraSection(const Orientation& o) {
   return out + "</table>\n";
 }
 
-// The known values of the request as rows of the settings: each one's value, and "закреплено" or
-// its σ.
-std::string KnownRows(const KnownValues& known, char s) {
+// The known values of the request in one line: each one's value with its unit, and its σ or
+// "закреплено"; nothing when none is known.
+std::string KnownText(const KnownValues& known, char s) {
   std::string out;
-  const auto row = [&](const char* name, const std::optional<KnownValue>& value) {
+  const auto add = [&](const char* name, const std::optional<KnownValue>& value, const char* unit) {
     if (!value) return;
-    out += Row(
-        {std::string("Известно: ") + name,
-         Fixed4(value->value, s) + (value->sigma > 0 ? " ± " + SigmaText(value->sigma, s) + " (σ)"
-                                                     : std::string(" (закреплено)"))});
+    out += (out.empty() ? "" : "; ") + std::string(name) + " = " + Fixed4(value->value, s) +
+           (value->sigma > 0 ? " ± " + SigmaText(value->sigma, s) : std::string()) + unit +
+           (value->sigma > 0 ? "" : " (закреплено)");
   };
-  row("X0 центра проекции, ед. сцены", known.centreX);
-  row("Y0 центра проекции, ед. сцены", known.centreY);
-  row("Z0 центра проекции, ед. сцены", known.centreZ);
-  row("поворот снимка c, °", known.roll);
-  row("фокусное расстояние F, пикс.", known.focalLength);
+  add("X0", known.centreX, " ед. сцены");
+  add("Y0", known.centreY, " ед. сцены");
+  add("Z0", known.centreZ, " ед. сцены");
+  add("c", known.roll, "°");
+  add("F", known.focalLength, " пикс.");
   return out;
 }
 
 // The check points: each one's image residual and scene miss, and the two RMSE under them.
 std::string CheckPointSection(const CheckPoints& checks, char s) {
   std::string out = "<h2>Контрольные точки</h2>\n<table class=\"checks\">\n";
-  out += Row({"Точка", "ex, пикс.", "ey, пикс.", "|e|, пикс.", "dX, ед. сцены", "dY, ед. сцены",
-              "|d|, ед. сцены"},
-             "th");
+  out += Row({"Точка", "ex", "ey", "|e|", "dX", "dY", "|d|"}, "th");
   for (const CheckPointResult& p : checks.points) {
     const std::string name = p.id.empty() ? std::to_string(p.number) : Html(p.id);
     const std::string dX = p.sceneKnown ? Fixed4(p.dX, s) : kNone;
@@ -255,9 +251,9 @@ std::string CheckPointSection(const CheckPoints& checks, char s) {
   }
   out += "<tr class=\"rmse\"><th>СКП</th><th></th><th></th><th>" + SigmaText(checks.imageRmse, s) +
          "</th><th></th><th></th><th>" + SigmaText(checks.sceneRmse, s) + "</th></tr>\n";
-  out += "</table>\n<p>Контрольные точки в уравнивании не участвуют. СКП на снимке " +
-         SigmaText(checks.imageRmse, s) + " пикс., в сцене " + SigmaText(checks.sceneRmse, s) +
-         " ед. сцены.</p>\n";
+  out +=
+      "</table>\n<p>ex, ey, |e| — невязка на снимке, пикс.; dX, dY, |d| — промах в сцене, ед. "
+      "сцены; в уравнивании эти точки не участвуют.</p>\n";
   return out;
 }
 
@@ -323,17 +319,22 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
 
   out += browser ? kColumnsOpen : "";
   out += "<h2>Камера</h2>\n" + CameraSection(o) + (browser ? kColumnsNext : "");
-  out += "<h2>Уровень и настройки</h2>\n<table class=\"settings\">\n";
+  out += "<h2>Уровень и настройки</h2>\n<table>\n";
   out += Row({"Уровень оценки", LevelText(o.level)});
   out += Row({"Отметка точек за",
               FormatGeneral(IsFinite(context.sigmaCount) ? context.sigmaCount : 0, s) + "σ"});
   out += Row({"Априорная σ координаты, пикс.", SigmaText(context.imageSigma, s)});
-  out += KnownRows(context.known, s);
+  if (const std::string known = KnownText(context.known, s); !known.empty())
+    out += "<tr><td>Известные значения</td><td class=\"t\">" + known + "</td></tr>\n";
+  // Control points in the fit, check points out of it.
   const std::size_t checks = o.checkPoints.points.size();
-  out += Row({"Опорных точек", o.residuals && o.residuals->points.size() >= checks
-                                   ? std::to_string(o.residuals->points.size() - checks)
-                                   : std::string(kNone)});
-  if (checks > 0) out += Row({"Контрольных точек (вне уравнивания)", std::to_string(checks)});
+  const std::string control = o.residuals && o.residuals->points.size() >= checks
+                                  ? std::to_string(o.residuals->points.size() - checks)
+                                  : std::string(kNone);
+  if (checks > 0)
+    out += Row({"Опорных / контрольных точек", control + " / " + std::to_string(checks)});
+  else
+    out += Row({"Опорных точек", control});
   out += Row({"Целевая функция (сумма |ex| + |ey|), пикс.",
               o.values.costKnown ? Fixed4(o.values.cost, s) : std::string(kNone)});
   out += "</table>\n";
@@ -451,9 +452,7 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
   for (const Warning& w : o.warnings) out += "<p class=\"warn\">" + Html(w.text) + "</p>\n";
   if (p.known) {
     for (const std::string& line : PrecisionLines(o))
-      // The σ are in the table and the check points in their section.
-      if (line.rfind("σ ", 0) != 0 && line.rfind("Контрольные точки", 0) != 0)
-        out += "<p>" + Html(line) + "</p>\n";
+      if (line.rfind("σ ", 0) != 0) out += "<p>" + Html(line) + "</p>\n";
     out += std::string("<p class=\"verdict\">") +
            (p.verdict.suspect ? "Заключение: результат сомнителен."
                               : "Заключение: результат согласуется с заданной точностью.") +

@@ -164,23 +164,23 @@ TEST(ReportCommandTest, TheSpatialScenesReportListsItsCheckPointsAndTheKnownValu
     EXPECT_TRUE(ShowsValue(rows[i][4], d[0].get<double>())) << i;
     EXPECT_TRUE(ShowsValue(rows[i][5], d[1].get<double>())) << i;
   }
-  // The two RMSE a surveyor signs, to the digits shown.
+  // The two RMSE a surveyor signs, under the table, to the digits shown.
   std::smatch rmse;
   ASSERT_TRUE(std::regex_search(
-      html, rmse, std::regex("СКП на снимке ([-0-9.]+) пикс\\., в сцене ([-0-9.]+) ед\\. сцены")))
-      << html;
+      html, rmse,
+      std::regex("<tr class=\"rmse\"><th>СКП</th><th></th><th></th><th>([-0-9.]+)</th>"
+                 "<th></th><th></th><th>([-0-9.]+)</th></tr>")));
   EXPECT_TRUE(ShowsValue(rmse[1], checks.at("image_rmse").get<double>()));
   EXPECT_TRUE(ShowsValue(rmse[2], checks.at("scene_rmse").get<double>()));
   EXPECT_GT(checks.at("image_rmse").get<double>(), 0);
   EXPECT_GT(checks.at("scene_rmse").get<double>(), 0);
   // Marked as such over the frame, out of the control points' count.
   EXPECT_NE(html.find("лиловыми квадратами — контрольные точки"), std::string::npos);
-  EXPECT_NE(html.find("<td>Опорных точек</td><td>14</td>"), std::string::npos);
+  EXPECT_NE(html.find("<td>Опорных / контрольных точек</td><td>14 / 4</td>"), std::string::npos);
 
   // The known values the adjustment used, and what the sighting point of a scene in space is.
-  EXPECT_NE(html.find("Z0 центра проекции, ед. сцены</td><td>5.0000 ± 0.0100 (σ)"),
-            std::string::npos);
-  EXPECT_NE(html.find("фокусное расстояние F, пикс.</td><td>1500.0000 (закреплено)"),
+  EXPECT_NE(html.find("<td>Известные значения</td><td class=\"t\">Z0 = 5.0000 ± 0.0100 ед. сцены; "
+                      "F = 1500.0000 пикс. (закреплено)</td>"),
             std::string::npos);
   EXPECT_NE(html.find("Сцена пространственная"), std::string::npos);
   EXPECT_NE(html.find("пересечение оптической оси с плоскостью Z = 0"), std::string::npos);
