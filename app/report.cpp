@@ -219,6 +219,44 @@ std::string CameraSection(const Orientation& o) {
   return out + "</table>\n";
 }
 
+// The known values of the request in one line: each one's value with its unit, and its σ or
+// "закреплено"; nothing when none is known.
+std::string KnownText(const KnownValues& known, char s) {
+  std::string out;
+  const auto add = [&](const char* name, const std::optional<KnownValue>& value, const char* unit) {
+    if (!value) return;
+    out += (out.empty() ? "" : "; ") + std::string(name) + " = " + Fixed4(value->value, s) +
+           (value->sigma > 0 ? " ± " + SigmaText(value->sigma, s) : std::string()) + unit +
+           (value->sigma > 0 ? "" : " (закреплено)");
+  };
+  add("X0", known.centreX, " ед. сцены");
+  add("Y0", known.centreY, " ед. сцены");
+  add("Z0", known.centreZ, " ед. сцены");
+  add("c", known.roll, "°");
+  add("F", known.focalLength, " пикс.");
+  return out;
+}
+
+// The check points: each one's image residual and scene miss, and the two RMSE under them.
+std::string CheckPointSection(const CheckPoints& checks, char s) {
+  std::string out = "<h2>Контрольные точки</h2>\n<table class=\"checks\">\n";
+  out += Row({"Точка", "ex", "ey", "|e|", "dX", "dY", "|d|"}, "th");
+  for (const CheckPointResult& p : checks.points) {
+    const std::string name = p.id.empty() ? std::to_string(p.number) : Html(p.id);
+    const std::string dX = p.sceneKnown ? Fixed4(p.dX, s) : kNone;
+    const std::string dY = p.sceneKnown ? Fixed4(p.dY, s) : kNone;
+    const std::string d = p.sceneKnown ? Fixed4(std::hypot(p.dX, p.dY), s) : kNone;
+    out +=
+        Row({name, Fixed4(p.ex, s), Fixed4(p.ey, s), Fixed4(std::hypot(p.ex, p.ey), s), dX, dY, d});
+  }
+  out += "<tr class=\"rmse\"><th>СКП</th><th></th><th></th><th>" + SigmaText(checks.imageRmse, s) +
+         "</th><th></th><th></th><th>" + SigmaText(checks.sceneRmse, s) + "</th></tr>\n";
+  out +=
+      "</table>\n<p>ex, ey, |e| — невязка на снимке, пикс.; dX, dY, |d| — промах в сцене, ед. "
+      "сцены; в уравнивании эти точки не участвуют.</p>\n";
+  return out;
+}
+
 }  // namespace
 
 ReportContext ReportContextOf(const OrientationRequest& request) {
@@ -234,6 +272,7 @@ ReportContext ReportContextOf(const OrientationRequest& request) {
   add("Точки сцены", request.sceneFile);
   context.sigmaCount = request.sigmaCount;
   context.imageSigma = request.imageSigma;
+  context.known = request.known;
   context.version = kVersion;
   const std::time_t now = std::time(nullptr);
   std::tm local{};
@@ -273,6 +312,10 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
            "</td><td class=\"t hash\">" + (input.identity ? input.identity->sha256 : kNone) +
            "</td></tr>\n";
   out += "</table>\n";
+  if (o.spatial)
+    out +=
+        "<p>Сцена пространственная (не все точки сцены на плоскости Z = 0): точка визирования — "
+        "пересечение оптической оси с плоскостью Z = 0.</p>\n";
 
   out += browser ? kColumnsOpen : "";
   out += "<h2>Камера</h2>\n" + CameraSection(o) + (browser ? kColumnsNext : "");
@@ -281,8 +324,17 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
   out += Row({"Отметка точек за",
               FormatGeneral(IsFinite(context.sigmaCount) ? context.sigmaCount : 0, s) + "σ"});
   out += Row({"Априорная σ координаты, пикс.", SigmaText(context.imageSigma, s)});
-  out += Row({"Контрольных точек",
-              o.residuals ? std::to_string(o.residuals->points.size()) : std::string(kNone)});
+  if (const std::string known = KnownText(context.known, s); !known.empty())
+    out += "<tr><td>Известные значения</td><td class=\"t\">" + known + "</td></tr>\n";
+  // Control points in the fit, check points out of it.
+  const std::size_t checks = o.checkPoints.points.size();
+  const std::string control = o.residuals && o.residuals->points.size() >= checks
+                                  ? std::to_string(o.residuals->points.size() - checks)
+                                  : std::string(kNone);
+  if (checks > 0)
+    out += Row({"Опорных / контрольных точек", control + " / " + std::to_string(checks)});
+  else
+    out += Row({"Опорных точек", control});
   out += Row({"Целевая функция (сумма |ex| + |ey|), пикс.",
               o.values.costKnown ? Fixed4(o.values.cost, s) : std::string(kNone)});
   out += "</table>\n";
@@ -390,8 +442,10 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
       out += printed;
     }
   } else {
-    out += "<p>Невязок нет: контрольная точка проецируется в бесконечность.</p>\n";
+    out += "<p>Невязок нет: точка проецируется в бесконечность.</p>\n";
   }
+
+  if (!o.checkPoints.points.empty()) out += CheckPointSection(o.checkPoints, s);
 
   out += "<h2>Предупреждения и заключение</h2>\n";
   if (o.warnings.empty()) out += "<p>Предупреждений нет.</p>\n";

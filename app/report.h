@@ -1,8 +1,9 @@
 #pragma once
 // The orientation report: one page in Russian that files an orientation with the stand's records —
 // what went in (each input file's name, size and SHA-256), the camera, the level and settings,
-// the 21 values with σ and 95 % intervals, the correlations, the residuals with their figure, the
-// camera over the scene plane, the warnings and the verdict, the program's version and the time.
+// the known values, the 21 values with σ and 95 % intervals, the correlations, the residuals with
+// their figure, the check points' misses and their RMSE, the camera over the scene, the warnings
+// and the verdict, the program's version and the time.
 // Written as HTML with inline SVG figures and no external resource; the PDF (app/report_pdf)
 // prints the same text with the same figures painted.
 
@@ -29,13 +30,14 @@ struct ReportContext {
   std::vector<ReportInput> inputs;
   double sigmaCount = 3.0;  // the request's
   double imageSigma = 0.5;  // pixels, the request's
+  KnownValues known;        // the camera values the request held known (fixed or with σ)
   std::string version;      // the program's
   std::string time;         // when the report was made, local time as text
 };
 
 // The inputs of `request` with their identities: the camera file, its correction table when it
-// names one, the image points and the scene points; sigmaCount and imageSigma from the request,
-// the version and the current local time.
+// names one, the image points and the scene points; sigmaCount, imageSigma and the known values
+// from the request, the version and the current local time.
 ReportContext ReportContextOf(const OrientationRequest& request);
 
 // How the figures are placed in the HTML: inline SVG for a browser, or <img src="figure:N"> for

@@ -19,6 +19,7 @@ const FigureColour kGrey{150, 150, 150};
 const FigureColour kArrow{0, 90, 200};
 const FigureColour kFlagged{200, 0, 0};
 const FigureColour kEllipse{0, 140, 70};
+const FigureColour kCheck{140, 0, 160};
 const FigureColour kFrameFill{250, 248, 235};
 
 bool IsFinite(double v) { return std::isfinite(v); }
@@ -341,9 +342,13 @@ std::optional<Figure> ResidualFigure(const Orientation& o) {
   f.shapes.push_back(Line(X(0), Y(-6 / scale), X(0), Y(6 / scale), kGrey));
   const std::vector<Ellipse2> ellipses = PointEllipses(o);
   const bool detailed = res.points.size() <= 60;
+  std::vector<int> checks;
+  for (const CheckPointResult& check : o.checkPoints.points) checks.push_back(check.number);
   for (std::size_t i = 0; i < res.points.size(); ++i) {
     const PointResidual& p = res.points[i];
-    const FigureColour c = p.flagged ? kFlagged : kArrow;
+    // A check point, out of the fit, as a hollow square in a colour of its own.
+    const bool check = std::find(checks.begin(), checks.end(), p.number) != checks.end();
+    const FigureColour c = check ? kCheck : p.flagged ? kFlagged : kArrow;
     if (i < ellipses.size() && ellipses[i].a > 0) {
       const Ellipse2& e = ellipses[i];
       // y up in the frame, down in the drawing: the angle turns the other way.
@@ -351,7 +356,11 @@ std::optional<Figure> ResidualFigure(const Orientation& o) {
                                       std::max(0.5, e.b * magnification * scale),
                                       -e.angle * 180 / kPi, kEllipse));
     }
-    f.shapes.push_back(Circle(X(p.x), Y(p.y), 2, c, c));
+    if (check)
+      f.shapes.push_back(
+          Rectangle(X(p.x) - 3, Y(p.y) - 3, X(p.x) + 3, Y(p.y) + 3, c, std::nullopt));
+    else
+      f.shapes.push_back(Circle(X(p.x), Y(p.y), 2, c, c));
     Arrow(f.shapes, X(p.x), Y(p.y), X(p.x + magnification * p.ex), Y(p.y + magnification * p.ey),
           c);
     if (detailed)
@@ -361,9 +370,10 @@ std::optional<Figure> ResidualFigure(const Orientation& o) {
   f.shapes.push_back(Text(kWidth / 2, f.height - 6,
                           "Стрелки невязок увеличены в " + Magnified(magnification, sep) + " раз",
                           0, 9));
-  f.caption = "Невязки контрольных точек на кадре " + FormatGeneral(w, sep) + " × " +
-              FormatGeneral(h, sep) + " пикс.; стрелки увеличены в " +
-              Magnified(magnification, sep) + " раз; красным — отмеченные точки" +
+  f.caption = "Невязки точек на кадре " + FormatGeneral(w, sep) + " × " + FormatGeneral(h, sep) +
+              " пикс.; стрелки увеличены в " + Magnified(magnification, sep) +
+              " раз; красным — отмеченные точки" +
+              (checks.empty() ? "" : "; лиловыми квадратами — контрольные точки") +
               (ellipses.empty() ? "."
                                 : "; зелёным — 95 % эллипсы проекций точек (увеличены так "
                                   "же).");
@@ -432,8 +442,8 @@ std::optional<Figure> SceneView(const Orientation& o, bool side) {
       kWidth / 2, f.height - 6,
       side ? "Горизонталь — вдоль линии визирования, вертикаль — Z" : "X вправо, Y вверх", 0, 9));
   f.caption = std::string(side ? "Вид сбоку" : "План") +
-              ": S — центр проекции, T — точка визирования, точки — контрольные точки сцены" +
-              ellipseText + ".";
+              ": S — центр проекции, T — точка визирования, точки — точки сцены" + ellipseText +
+              ".";
   return f;
 }
 

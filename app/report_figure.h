@@ -47,8 +47,9 @@ std::string FigureSvg(const Figure& figure);
 
 // The residuals over the image frame: each control point at its corrected position, its
 // residual as an arrow magnified by ArrowMagnification (stated in the caption), flagged points in
-// red; where the pose's covariance is known, the 95 % ellipse of each projected point, magnified
-// alike. Nothing when the orientation has no residuals.
+// red, check points as hollow squares of their own colour; where the pose's covariance is known,
+// the 95 % ellipse of each projected point, magnified alike. Nothing when the orientation has no
+// residuals.
 std::optional<Figure> ResidualFigure(const Orientation& orientation);
 
 // The scene plane seen from above (X right, Y up): the control points, the projection centre's

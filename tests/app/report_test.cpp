@@ -101,5 +101,39 @@ TEST(ReportTest, TheCovarianceBringsEllipsesAndCorrelationsAndANanOneBringsNoNan
                                    std::regex("\\b(nan|inf|infinity)\\b", std::regex::icase)));
 }
 
+TEST(ReportTest, CheckPointsAreListedAndDrawnApartAndAMissThatIsNotKnownIsADash) {
+  Orientation o = Zhang();
+  const std::size_t control = o.residuals->points.size() - 2;
+  o.checkPoints.points = {{3, "C3", 0.25, -0.5, true, 0.012, -0.004}, {8, "C8", 1.5, 2, false}};
+  o.checkPoints.imageRmse = 1.2;
+  o.checkPoints.sceneRmse = 0.0126;
+  ReportContext context;
+  context.known.roll = KnownValue{3, 0};
+  const std::string html = ReportHtml(o, context);
+  EXPECT_NE(html.find("<tr><td>C3</td><td>0.2500</td><td>-0.5000</td><td>0.5590</td>"
+                      "<td>0.0120</td><td>-0.0040</td><td>0.0126</td></tr>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<tr><td>C8</td><td>1.5000</td><td>2.0000</td><td>2.5000</td>"
+                      "<td>—</td><td>—</td><td>—</td></tr>"),
+            std::string::npos);
+  EXPECT_NE(html.find("<th>1.2000</th><th></th><th></th><th>0.0126</th>"), std::string::npos);
+  EXPECT_NE(
+      html.find("<td>Опорных / контрольных точек</td><td>" + std::to_string(control) + " / 2</td>"),
+      std::string::npos);
+  EXPECT_NE(html.find("c = 3.0000° (закреплено)"), std::string::npos);
+  EXPECT_EQ(html.find("Сцена пространственная"), std::string::npos);
+  // Two hollow squares over the frame, one for each check point.
+  const std::optional<Figure> figure = ResidualFigure(o);
+  ASSERT_TRUE(figure);
+  int squares = 0;
+  for (const FigureShape& shape : figure->shapes)
+    if (shape.kind == FigureShape::Kind::kRectangle && !shape.fill) ++squares;
+  EXPECT_EQ(squares, 2);
+
+  // Without check points there is no such section.
+  o.checkPoints = {};
+  EXPECT_EQ(ReportHtml(o, context).find("<h2>Контрольные точки</h2>"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zelv

@@ -135,6 +135,58 @@ TEST(ReportCommandTest, TheRealPhotographsReportHoldsTheJsonsValuesAndNothingEls
   EXPECT_EQ(figures, 3);
 }
 
+TEST(ReportCommandTest, TheSpatialScenesReportListsItsCheckPointsAndTheKnownValuesAsTheJson) {
+  const std::string space = std::string(ZELV_EXAMPLES_DIR) + "/space/";
+  ScratchFolder folder;
+  const std::string report = folder.Path("space.html");
+  const CliRun run = RunOrient(Quote(space + "camera.cam") + " " + Quote(space + "image.csv") +
+                               " " + Quote(space + "scene.csv") +
+                               " --level 4 --json --decimal-separator . --known z=5:0.01 "
+                               "--known f=1500 --report " +
+                               Quote(report));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json json = nlohmann::json::parse(run.out);
+  const std::string html = ScratchFolder::Read(report);
+  const nlohmann::json& checks = json.at("check_points");
+
+  // Each check point with its image residual and its miss in the scene, as the JSON has them.
+  const std::vector<std::vector<std::string>> rows = TableAfter(html, "<h2>Контрольные точки</h2>");
+  const nlohmann::json& points = checks.at("points");
+  ASSERT_EQ(rows.size(), points.size());
+  ASSERT_EQ(rows.size(), 4u);
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size(), 7u);
+    EXPECT_EQ(rows[i][0], points[i].at("id").get<std::string>());
+    const nlohmann::json& e = points[i].at("image_residual");
+    const nlohmann::json& d = points[i].at("scene_miss");
+    EXPECT_TRUE(ShowsValue(rows[i][1], e[0].get<double>())) << i;
+    EXPECT_TRUE(ShowsValue(rows[i][2], e[1].get<double>())) << i;
+    EXPECT_TRUE(ShowsValue(rows[i][4], d[0].get<double>())) << i;
+    EXPECT_TRUE(ShowsValue(rows[i][5], d[1].get<double>())) << i;
+  }
+  // The two RMSE a surveyor signs, under the table, to the digits shown.
+  std::smatch rmse;
+  ASSERT_TRUE(std::regex_search(
+      html, rmse,
+      std::regex("<tr class=\"rmse\"><th>СКП</th><th></th><th></th><th>([-0-9.]+)</th>"
+                 "<th></th><th></th><th>([-0-9.]+)</th></tr>")));
+  EXPECT_TRUE(ShowsValue(rmse[1], checks.at("image_rmse").get<double>()));
+  EXPECT_TRUE(ShowsValue(rmse[2], checks.at("scene_rmse").get<double>()));
+  EXPECT_GT(checks.at("image_rmse").get<double>(), 0);
+  EXPECT_GT(checks.at("scene_rmse").get<double>(), 0);
+  // Marked as such over the frame, out of the control points' count.
+  EXPECT_NE(html.find("лиловыми квадратами — контрольные точки"), std::string::npos);
+  EXPECT_NE(html.find("<td>Опорных / контрольных точек</td><td>14 / 4</td>"), std::string::npos);
+
+  // The known values the adjustment used, and what the sighting point of a scene in space is.
+  EXPECT_NE(html.find("<td>Известные значения</td><td class=\"t\">Z0 = 5.0000 ± 0.0100 ед. сцены; "
+                      "F = 1500.0000 пикс. (закреплено)</td>"),
+            std::string::npos);
+  EXPECT_NE(html.find("Сцена пространственная"), std::string::npos);
+  EXPECT_NE(html.find("пересечение оптической оси с плоскостью Z = 0"), std::string::npos);
+  EXPECT_FALSE(std::regex_search(html, std::regex("\\b(nan|inf|NaN|Infinity)\\b")));
+}
+
 TEST(ReportCommandTest, AReportThatCannotBeWrittenFailsAndLeavesTheOldFileAlone) {
   ScratchFolder folder;
   // A folder where the report should go: nothing can replace it.
