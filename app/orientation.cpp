@@ -487,7 +487,7 @@ Expected<void> LoadInputs(OrientationRun& run) {
       return read;
     if (Expected<void> read = Concerning(
             run.GivenImagePoints ? ReadCalibratedImagePoints(*run.GivenImagePoints, run.ImagePoints,
-                                                             *g.Lens, &imageIds)
+                                                             *g.Lens, &imageIds, &run.ImageExtras)
                                  : ReadCalibratedImagePoints(run.ImageFileName, run.ImagePoints,
                                                              *g.Lens, &imageIds, &run.ImageExtras),
             FailedInput::kImage);
@@ -498,20 +498,21 @@ Expected<void> LoadInputs(OrientationRun& run) {
             Concerning(ReadCameraFile(run.CameraFileName, g), FailedInput::kCamera);
         !read)
       return read;
-    if (Expected<void> read = Concerning(
-            run.GivenImagePoints
-                ? ReadImagePoints(*run.GivenImagePoints, run.ImagePoints, g.CorrectionTable,
-                                  g.ImageCentreX, g.ImageCentreY, &run.UncoveredPoints, &imageIds)
-                : ReadImagePoints(run.ImageFileName, run.ImagePoints, g.CorrectionTable,
-                                  g.ImageCentreX, g.ImageCentreY, &run.UncoveredPoints, &imageIds,
-                                  &run.ImageExtras),
-            FailedInput::kImage);
+    if (Expected<void> read =
+            Concerning(run.GivenImagePoints
+                           ? ReadImagePoints(*run.GivenImagePoints, run.ImagePoints,
+                                             g.CorrectionTable, g.ImageCentreX, g.ImageCentreY,
+                                             &run.UncoveredPoints, &imageIds, &run.ImageExtras)
+                           : ReadImagePoints(run.ImageFileName, run.ImagePoints, g.CorrectionTable,
+                                             g.ImageCentreX, g.ImageCentreY, &run.UncoveredPoints,
+                                             &imageIds, &run.ImageExtras),
+                       FailedInput::kImage);
         !read)
       return read;
   }
   if (Expected<void> read = Concerning(
           run.GivenScenePoints
-              ? ReadScenePoints(*run.GivenScenePoints, run.ScenePoints, &sceneIds)
+              ? ReadScenePoints(*run.GivenScenePoints, run.ScenePoints, &sceneIds, &run.SceneExtras)
               : ReadScenePoints(run.SceneFileName, run.ScenePoints, &sceneIds, &run.SceneExtras),
           FailedInput::kScene);
       !read)

@@ -530,8 +530,8 @@ Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& poi
 
 Expected<void> ReadCalibratedImagePoints(const GivenPoints& given, VT_Points& points,
                                          const LensCalibration& calibration,
-                                         std::vector<std::string>* ids) {
-  return CalibratePoints(ReadRawImagePoints(given, points, ids), points, calibration);
+                                         std::vector<std::string>* ids, PointExtras* extras) {
+  return CalibratePoints(ReadRawImagePoints(given, points, ids, extras), points, calibration);
 }
 
 std::vector<std::string> DescribeCalibration(const LensCalibration& c, char separator) {

@@ -56,7 +56,8 @@ Expected<void> ReadCalibratedImagePoints(const std::string& name, VT_Points& poi
 // The same for points given in memory (files/coordinate_file.h).
 Expected<void> ReadCalibratedImagePoints(const GivenPoints& given, VT_Points& points,
                                          const LensCalibration& calibration,
-                                         std::vector<std::string>* ids = nullptr);
+                                         std::vector<std::string>* ids = nullptr,
+                                         PointExtras* extras = nullptr);
 
 // The model and its coefficients as lines of text for zelv-cli inputs, e.g.
 // "Lens model: OPENCV (COLMAP camera 1)" and "Coefficients: k1 -0.2 ; k2 0.05 ; ...", the

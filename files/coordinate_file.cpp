@@ -149,11 +149,31 @@ void ReadPoints(const std::string& name, VT_Points& points, std::vector<std::str
 }
 
 // Points given in memory, as ReadPoints reads a file's lines. Raises CoordinateLineError on a
-// value that is not finite or identifiers that cannot pair the points.
+// value that is not finite, identifiers that cannot pair the points, or extras that a table
+// could not hold.
 template <typename Correct>
 void ReadPoints(const GivenPoints& given, VT_Points& points, std::vector<std::string>* ids,
-                PointExtras* /*extras: points in memory carry none*/, bool /*scene*/,
-                Correct correct) {
+                PointExtras* extras, bool scene, Correct correct) {
+  const std::size_t count = given.values.size();
+  const PointExtras& more = given.extras;
+  const auto oneEach = [count](std::size_t size, const char* what) {
+    if (size != 0 && size != count)
+      throw CoordinateLineError(std::string(what) + " " + std::to_string(size) + ", а точек " +
+                                std::to_string(count) + ": нужно по одному значению на точку.");
+  };
+  oneEach(more.z.size(), "Высот");
+  oneEach(more.sigma.size(), "Значений СКО");
+  oneEach(more.check.size(), "Ролей");
+  if (!scene && (!more.z.empty() || !more.check.empty()))
+    throw CoordinateLineError("Высоты и роли точек задаются для точек сцены, а не изображения.");
+  for (std::size_t i = 0; i < more.z.size(); ++i)
+    if (!std::isfinite(more.z[i]))
+      throw CoordinateLineError("Высота точки " + std::to_string(i + 1) +
+                                " — не конечное число: задайте её числом.");
+  for (std::size_t i = 0; i < more.sigma.size(); ++i)
+    if (!std::isfinite(more.sigma[i]) || more.sigma[i] < 0)
+      throw CoordinateLineError("СКО точки " + std::to_string(i + 1) +
+                                " должно быть числом не меньше 0 (0 — точность всего набора).");
   if (!given.ids.empty()) {
     if (given.ids.size() != given.values.size())
       throw CoordinateLineError("Идентификаторов " + std::to_string(given.ids.size()) +
@@ -179,6 +199,10 @@ void ReadPoints(const GivenPoints& given, VT_Points& points, std::vector<std::st
     points.Emplace(x, y);
   }
   if (ids != nullptr) *ids = given.ids;
+  if (extras != nullptr) {
+    *extras = more;
+    for (char& role : extras->check) role = role != 0 ? 1 : 0;
+  }
 }
 
 // The message of a failed read: the reader's own, and on its second line the reason when it is
@@ -251,9 +275,9 @@ Expected<void> ReadImagePoints(const std::string& name, VT_Points& points,
 Expected<void> ReadImagePoints(const GivenPoints& given, VT_Points& points,
                                const std::vector<std::string>& correctionTable, double imageCentreX,
                                double imageCentreY, std::vector<int>* uncovered,
-                               std::vector<std::string>* ids) {
+                               std::vector<std::string>* ids, PointExtras* extras) {
   return ReadCorrectedPoints(given, points, correctionTable, imageCentreX, imageCentreY, uncovered,
-                             ids, nullptr);
+                             ids, extras);
 }
 
 namespace {
@@ -292,13 +316,13 @@ Expected<void> ReadScenePoints(const std::string& name, VT_Points& points,
 }
 
 Expected<void> ReadRawImagePoints(const GivenPoints& given, VT_Points& points,
-                                  std::vector<std::string>* ids) {
-  return ReadUncorrectedPoints(given, points, kGivenImageError, ids, nullptr, false);
+                                  std::vector<std::string>* ids, PointExtras* extras) {
+  return ReadUncorrectedPoints(given, points, kGivenImageError, ids, extras, false);
 }
 
 Expected<void> ReadScenePoints(const GivenPoints& given, VT_Points& points,
-                               std::vector<std::string>* ids) {
-  return ReadUncorrectedPoints(given, points, kGivenSceneError, ids, nullptr, true);
+                               std::vector<std::string>* ids, PointExtras* extras) {
+  return ReadUncorrectedPoints(given, points, kGivenSceneError, ids, extras, true);
 }
 
 }  // namespace zelv

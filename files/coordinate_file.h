@@ -51,23 +51,29 @@ Expected<void> ReadScenePoints(const std::string& name, VT_Points& points,
                                PointExtras* extras = nullptr);
 
 // Points given in memory in place of a file (a script's arrays): the two values of each point as
-// a file's line holds them, in order, and their identifiers (one per point, or none: paired by
-// order). The overloads below read them as the file readers read a file, with the same
-// corrections; values that are not finite, identifiers that are empty, repeated or not one per
-// point fail with "Ошибка в точках изображения!" / "Ошибка в точках сцены!" and the reason on a
-// second line.
+// a file's line holds them, in order, their identifiers (one per point, or none: paired by
+// order) and what a point table's further columns would give (`extras`: each list one per point
+// or empty; z and check for the scene only). The overloads below read them as the file readers
+// read a file, with the same corrections, and hand `extras` on as a table's; values, z or σ that
+// are not finite, a σ below 0, identifiers that are empty or repeated and lists that are not one
+// per point fail with "Ошибка в точках изображения!" / "Ошибка в точках сцены!" and the reason
+// on a second line.
 struct GivenPoints {
   std::vector<std::array<double, 2>> values;
   std::vector<std::string> ids;
+  PointExtras extras{};
 };
 Expected<void> ReadImagePoints(const GivenPoints& given, VT_Points& points,
                                const std::vector<std::string>& correctionTable, double imageCentreX,
                                double imageCentreY, std::vector<int>* uncovered = nullptr,
-                               std::vector<std::string>* ids = nullptr);
+                               std::vector<std::string>* ids = nullptr,
+                               PointExtras* extras = nullptr);
 Expected<void> ReadRawImagePoints(const GivenPoints& given, VT_Points& points,
-                                  std::vector<std::string>* ids = nullptr);
+                                  std::vector<std::string>* ids = nullptr,
+                                  PointExtras* extras = nullptr);
 Expected<void> ReadScenePoints(const GivenPoints& given, VT_Points& points,
-                               std::vector<std::string>* ids = nullptr);
+                               std::vector<std::string>* ids = nullptr,
+                               PointExtras* extras = nullptr);
 
 // Splits a data-file line at its first ';': the value before it and the rest after it. A line
 // without ';' gives an empty first part and the whole line as the rest.

@@ -160,6 +160,53 @@ class Result {
                  "centre_semi_axes"_a = Vector(c.centreSemiAxes.data(), 3),
                  "centre_axes"_a = Matrix(axes.data(), 3, 3));
   }
+  // The 21 values' covariance (21×21, their units), where the rigorous level computed it.
+  py::object ValueCovariance() const {
+    if (!P().covariance) return py::none();
+    const std::vector<double>& v = P().covariance->valueCovariance;
+    if (v.size() != static_cast<std::size_t>(kResultCount * kResultCount)) return py::none();
+    return Matrix(v.data(), kResultCount, kResultCount);
+  }
+  // The centre's 95 % error ellipsoid: semi-axes (largest first) and their directions, one a row.
+  py::object CentreEllipsoid() const {
+    using namespace py::literals;
+    if (!P().covariance || P().covariance->parameters.empty()) return py::none();
+    const PoseCovariance& c = *P().covariance;
+    std::array<double, 9> axes{};
+    for (int i = 0; i < 3; ++i)
+      for (int j = 0; j < 3; ++j) axes[i * 3 + j] = c.centreAxes[i][j];
+    return Space("semi_axes"_a = Vector(c.centreSemiAxes.data(), 3),
+                 "axes"_a = Matrix(axes.data(), 3, 3));
+  }
+  // The check points: numbers, identifiers, image residuals and scene misses (N×2; a miss whose
+  // ray runs parallel to the point's plane is 0 with scene_known False), both RMSE.
+  py::object CheckPointsObject() const {
+    using namespace py::literals;
+    const std::vector<CheckPointResult>& points = o_.checkPoints.points;
+    if (points.empty()) return py::none();
+    const auto n = static_cast<py::ssize_t>(points.size());
+    py::array_t<int> number(n);
+    py::array_t<bool> sceneKnown(n);
+    py::array_t<double> image({n, py::ssize_t{2}});
+    py::array_t<double> scene({n, py::ssize_t{2}});
+    std::vector<std::string> ids;
+    bool anyId = false;
+    for (py::ssize_t i = 0; i < n; ++i) {
+      const CheckPointResult& p = points[static_cast<std::size_t>(i)];
+      number.mutable_data()[i] = p.number;
+      sceneKnown.mutable_data()[i] = p.sceneKnown;
+      image.mutable_data()[2 * i] = p.ex;
+      image.mutable_data()[2 * i + 1] = p.ey;
+      scene.mutable_data()[2 * i] = p.sceneKnown ? p.dX : 0.0;
+      scene.mutable_data()[2 * i + 1] = p.sceneKnown ? p.dY : 0.0;
+      ids.push_back(p.id);
+      anyId = anyId || !p.id.empty();
+    }
+    return Space("number"_a = number, "ids"_a = anyId ? py::cast(ids) : py::none(),
+                 "image_residuals"_a = image, "scene_misses"_a = scene,
+                 "scene_known"_a = sceneKnown, "image_rmse"_a = Number(o_.checkPoints.imageRmse),
+                 "scene_rmse"_a = Number(o_.checkPoints.sceneRmse));
+  }
   py::object Residuals() const {
     using namespace py::literals;
     if (!o_.residuals) return py::none();
@@ -244,7 +291,8 @@ std::vector<std::string> IdsOf(const py::handle& ids) {
   return out;
 }
 
-// An array of points N×2 (or, for the scene, N×3 with Z = 0) as the values a file's lines hold.
+// An array of points N×2 (or, for the scene, N×3) as the values a file's lines hold; a third
+// column is the z column of a table.
 GivenPoints ArrayPoints(const py::handle& value, const py::handle& ids, bool scene) {
   const char* what = scene ? "точек сцены" : "точек изображения";
   py::array_t<double, py::array::c_style | py::array::forcecast> array;
@@ -265,13 +313,146 @@ GivenPoints ArrayPoints(const py::handle& value, const py::handle& ids, bool sce
   given.values.reserve(static_cast<std::size_t>(n));
   for (py::ssize_t i = 0; i < n; ++i) {
     const double* row = data + i * columns;
-    if (columns == 3 && row[2] != 0)
-      throw py::value_error("Точка сцены " + std::to_string(i + 1) +
-                            " лежит вне плоскости Z = 0: задайте точки плоской сцены.");
     given.values.push_back({row[0], row[1]});
+    if (columns == 3) given.extras.z.push_back(row[2]);
   }
   given.ids = IdsOf(ids);
   return given;
+}
+
+// One value per point of `count` (a sequence or a 1-D array), or nothing for None. `name` is the
+// argument's, for the messages.
+std::vector<double> PerPoint(const py::handle& value, std::size_t count, const char* name) {
+  std::vector<double> out;
+  if (value.is_none()) return out;
+  py::array_t<double, py::array::c_style | py::array::forcecast> array;
+  try {
+    array = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(value);
+  } catch (const py::error_already_set&) {
+  }
+  if (!array || array.ndim() != 1 || static_cast<std::size_t>(array.shape(0)) != count)
+    throw py::value_error(std::string(name) +
+                          ": нужен одномерный массив чисел, по одному на точку (" +
+                          std::to_string(count) + ").");
+  out.assign(array.data(), array.data() + count);
+  return out;
+}
+
+// The σ of each point (image pixels or scene units): finite, 0 or more; 0 is the precision of
+// the whole set, as an empty field of a table's σ column.
+std::vector<double> SigmasOf(const py::handle& value, std::size_t count, const char* name) {
+  std::vector<double> sigma = PerPoint(value, count, name);
+  for (std::size_t i = 0; i < sigma.size(); ++i)
+    if (!std::isfinite(sigma[i]) || sigma[i] < 0)
+      throw py::value_error(std::string(name) + ": СКО точки " + std::to_string(i + 1) +
+                            " должно быть конечным числом не меньше 0.");
+  return sigma;
+}
+
+// The roles of the scene points: true for a check point.
+std::vector<char> ChecksOf(const py::handle& value, std::size_t count) {
+  std::vector<char> check;
+  if (value.is_none()) return check;
+  const py::array array = py::array::ensure(value);
+  const char kind = array ? array.dtype().kind() : '?';
+  if (!array || (kind != 'b' && kind != 'i' && kind != 'u'))
+    throw py::value_error("check: нужен массив логических значений, по одному на точку сцены.");
+  for (double role : PerPoint(value, count, "check")) {
+    if (role != 0 && role != 1)
+      throw py::value_error("check: значения — True (контрольная) или False (опорная).");
+    check.push_back(role != 0 ? 1 : 0);
+  }
+  return check;
+}
+
+// A number of `known`: finite.
+double KnownNumber(const py::handle& value, const std::string& key) {
+  const std::string wrong = "known['" + key + "']: ожидается конечное число.";
+  if (py::isinstance<py::str>(value) || py::isinstance<py::bool_>(value) ||
+      PyNumber_Check(value.ptr()) == 0)
+    throw py::value_error(wrong);
+  double number = 0;
+  try {
+    number = py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
+  } catch (const py::error_already_set&) {
+    throw py::value_error(wrong);
+  }
+  if (!std::isfinite(number)) throw py::value_error(wrong);
+  return number;
+}
+
+// A sequence of exactly `size` items, or nothing.
+std::optional<std::vector<py::object>> Items(const py::handle& value, std::size_t size) {
+  if (py::isinstance<py::str>(value) || !py::isinstance<py::sequence>(value)) return std::nullopt;
+  const py::sequence sequence = py::reinterpret_borrow<py::sequence>(value);
+  if (sequence.size() != size) return std::nullopt;
+  std::vector<py::object> items;
+  for (const py::handle item : sequence) items.push_back(py::reinterpret_borrow<py::object>(item));
+  return items;
+}
+
+// The camera values known beforehand, as zelv-cli's --known: {"centre": (X, Y, Z) or
+// ((X, Y, Z), σ), "x"/"y"/"z": value or (value, σ), "roll": degrees, "f": pixels}; a value alone
+// is held fixed, with σ (0 or more) weighted.
+KnownValues KnownOf(const py::handle& known) {
+  KnownValues out;
+  if (known.is_none()) return out;
+  if (!py::isinstance<py::dict>(known))
+    throw py::value_error("known: ожидается словарь, например {'centre': (x, y, z), 'f': 3500.0}.");
+  const auto single = [](const py::handle& value, const std::string& key) {
+    KnownValue v;
+    if (const std::optional<std::vector<py::object>> pair = Items(value, 2)) {
+      v.value = KnownNumber((*pair)[0], key);
+      v.sigma = KnownNumber((*pair)[1], key);
+    } else {
+      v.value = KnownNumber(value, key);
+    }
+    if (v.sigma < 0) throw py::value_error("known['" + key + "']: СКО не может быть меньше 0.");
+    return v;
+  };
+  const auto set = [](std::optional<KnownValue>& slot, KnownValue v, const std::string& key) {
+    if (slot)
+      throw py::value_error("known['" + key +
+                            "']: значение задано дважды — и в 'centre', и отдельно.");
+    slot = v;
+  };
+  for (const auto& [keyObject, value] : py::reinterpret_borrow<py::dict>(known)) {
+    const std::string key = py::str(keyObject).cast<std::string>();
+    if (key == "centre" || key == "center") {
+      std::optional<std::vector<py::object>> xyz = Items(value, 3);
+      double sigma = 0;
+      if (!xyz) {
+        const std::optional<std::vector<py::object>> pair = Items(value, 2);
+        if (pair) xyz = Items((*pair)[0], 3);
+        if (!xyz)
+          throw py::value_error("known['centre']: ожидается (x, y, z) или ((x, y, z), СКО).");
+        sigma = KnownNumber((*pair)[1], key);
+        if (sigma < 0) throw py::value_error("known['centre']: СКО не может быть меньше 0.");
+      }
+      set(out.centreX, {KnownNumber((*xyz)[0], key), sigma}, "x");
+      set(out.centreY, {KnownNumber((*xyz)[1], key), sigma}, "y");
+      set(out.centreZ, {KnownNumber((*xyz)[2], key), sigma}, "z");
+    } else if (key == "x") {
+      set(out.centreX, single(value, key), key);
+    } else if (key == "y") {
+      set(out.centreY, single(value, key), key);
+    } else if (key == "z") {
+      set(out.centreZ, single(value, key), key);
+    } else if (key == "roll") {
+      const KnownValue v = single(value, key);
+      if (std::fabs(v.value) > 360)
+        throw py::value_error("known['roll']: угол от -360 до 360 градусов.");
+      out.roll = v;
+    } else if (key == "f") {
+      const KnownValue v = single(value, key);
+      if (!(v.value > 0)) throw py::value_error("known['f']: фокусное расстояние больше 0.");
+      out.focalLength = v;
+    } else {
+      throw py::value_error("known: неизвестный ключ '" + key +
+                            "'; допустимы centre, x, y, z, roll и f.");
+    }
+  }
+  return out;
 }
 
 int LevelOf(const py::handle& level) {
@@ -290,23 +471,39 @@ int LevelOf(const py::handle& level) {
 Result OrientPoints(const py::object& camera, const py::object& imagePoints,
                     const py::object& scenePoints, const py::object& level, int cameraId,
                     double imageSigma, double sigmaCount, const py::object& imageIds,
-                    const py::object& sceneIds, int threads) {
+                    const py::object& sceneIds, int threads, const py::object& check,
+                    const py::object& imageSigmas, const py::object& sceneSigmas,
+                    const py::object& known) {
   OrientationRequest request;
   const std::optional<std::string> cameraPath = PathOf(camera);
   if (!cameraPath) throw py::type_error("Камера: ожидается имя файла камеры или калибровки.");
   request.cameraFile = *cameraPath;
-  // Identifiers go with arrays: a file brings its own.
-  if ((PathOf(imagePoints) && !imageIds.is_none()) || (PathOf(scenePoints) && !sceneIds.is_none()))
+  // Identifiers, roles and σ go with arrays: a file (a table) brings its own columns.
+  if ((PathOf(imagePoints) && !(imageIds.is_none() && imageSigmas.is_none())) ||
+      (PathOf(scenePoints) && !(sceneIds.is_none() && check.is_none() && sceneSigmas.is_none())))
     throw py::value_error(
-        "Идентификаторы задаются только вместе с массивом точек: файл несёт свои.");
-  if (std::optional<std::string> path = PathOf(imagePoints))
+        "Идентификаторы, роли и СКО точек задаются только вместе с массивом точек: файл несёт "
+        "свои столбцы.");
+  if (std::optional<std::string> path = PathOf(imagePoints)) {
     request.imageFile = *path;
-  else
+  } else {
     request.imagePoints = ArrayPoints(imagePoints, imageIds, false);
-  if (std::optional<std::string> path = PathOf(scenePoints))
+    request.imagePoints->extras.sigma =
+        SigmasOf(imageSigmas, request.imagePoints->values.size(), "image_sigmas");
+  }
+  if (std::optional<std::string> path = PathOf(scenePoints)) {
     request.sceneFile = *path;
-  else
+  } else {
     request.scenePoints = ArrayPoints(scenePoints, sceneIds, true);
+    const std::size_t count = request.scenePoints->values.size();
+    for (std::size_t i = 0; i < request.scenePoints->extras.z.size(); ++i)
+      if (!std::isfinite(request.scenePoints->extras.z[i]))
+        throw py::value_error("Высота Z точки сцены " + std::to_string(i + 1) +
+                              " — не конечное число.");
+    request.scenePoints->extras.sigma = SigmasOf(sceneSigmas, count, "scene_sigmas");
+    request.scenePoints->extras.check = ChecksOf(check, count);
+  }
+  request.known = KnownOf(known);
   request.settings.EstimateLevel = LevelOf(level);
   request.cameraId = cameraId;
   // As zelv-cli: a camera id chooses a camera of a COLMAP list only.
@@ -368,8 +565,9 @@ py::object ReadPoints(const py::object& file, const std::string& kind) {
     throw py::value_error("Вид точек: 'image' (изображения) или 'scene' (сцены).");
   VT_Points points(1);
   std::vector<std::string> ids;
-  const Expected<void> read = kind == "image" ? ReadRawImagePoints(*path, points, &ids)
-                                              : ReadScenePoints(*path, points, &ids);
+  PointExtras extras;
+  const Expected<void> read = kind == "image" ? ReadRawImagePoints(*path, points, &ids, &extras)
+                                              : ReadScenePoints(*path, points, &ids, &extras);
   if (!read) Raise(read.error());
   const py::ssize_t n = points.Count();
   py::array_t<double> xy({n, py::ssize_t{2}});
@@ -377,7 +575,19 @@ py::object ReadPoints(const py::object& file, const std::string& kind) {
     xy.mutable_data()[2 * i] = points.Get(static_cast<std::int32_t>(i))->x;
     xy.mutable_data()[2 * i + 1] = points.Get(static_cast<std::int32_t>(i))->y;
   }
-  return Space("points"_a = xy, "ids"_a = ids.empty() ? py::none() : py::cast(ids));
+  const auto column = [](const std::vector<double>& values) -> py::object {
+    if (values.empty()) return py::none();
+    return Vector(values.data(), static_cast<py::ssize_t>(values.size()));
+  };
+  py::object check = py::none();
+  if (!extras.check.empty()) {
+    py::array_t<bool> roles(static_cast<py::ssize_t>(extras.check.size()));
+    for (std::size_t i = 0; i < extras.check.size(); ++i)
+      roles.mutable_data()[i] = extras.check[i] != 0;
+    check = roles;
+  }
+  return Space("points"_a = xy, "ids"_a = ids.empty() ? py::none() : py::cast(ids),
+               "z"_a = column(extras.z), "sigma"_a = column(extras.sigma), "check"_a = check);
 }
 
 const char kFailureClass[] = R"(
@@ -398,7 +608,7 @@ class Failure(Exception):
 PYBIND11_MODULE(zelv, m) {
   using namespace zelv;
   using namespace py::literals;
-  m.doc() = "The exterior orientation of a camera from one image of a planar scene (ZELV's core).";
+  m.doc() = "The exterior orientation of a camera from one image of a scene (ZELV's core).";
   m.attr("__version__") = kVersion;
   py::exec(kFailureClass, m.attr("__dict__"));
   m.attr("Failure").attr("__module__") = "zelv";
@@ -425,6 +635,13 @@ PYBIND11_MODULE(zelv, m) {
       .def_property_readonly("alternative", &Result::Alternative, "the mirror pose, if distinct")
       .def_property_readonly("covariance", &Result::Covariance,
                              "the pose parameters' covariance, where computed")
+      .def_property_readonly("value_covariance", &Result::ValueCovariance,
+                             "the 21 values' covariance (21×21), where computed")
+      .def_property_readonly("centre_ellipsoid_95", &Result::CentreEllipsoid,
+                             "the centre's 95 % error ellipsoid: semi_axes, axes (one a row)")
+      .def_property_readonly("check_points", &Result::CheckPointsObject,
+                             "number, ids, image_residuals, scene_misses, scene_known, "
+                             "image_rmse, scene_rmse (level 4 with check points)")
       .def_property_readonly("residuals", &Result::Residuals)
       .def_property_readonly("pose", &Result::Pose,
                              "R, t (world to camera, OpenCV), rvec, quaternion (qw qx qy qz, "
@@ -438,12 +655,19 @@ PYBIND11_MODULE(zelv, m) {
   m.def("orient", &OrientPoints, "camera"_a, "image_points"_a, "scene_points"_a, py::kw_only(),
         "level"_a = 0, "camera_id"_a = 0, "image_sigma"_a = 0.5, "sigma_count"_a = 3.0,
         "image_ids"_a = py::none(), "scene_ids"_a = py::none(), "threads"_a = 0,
+        "check"_a = py::none(), "image_sigmas"_a = py::none(), "scene_sigmas"_a = py::none(),
+        "known"_a = py::none(),
         "The orientation of the camera. camera: a camera file or a calibration; image_points "
         "and scene_points: files, or arrays N×2 (raw pixels, x right, y down; scene units, N×2 "
-        "or N×3 with Z = 0) with optional identifiers image_ids and scene_ids. Raises "
-        "zelv.Failure with the window's message.");
+        "or N×3 with any Z) with optional identifiers image_ids and scene_ids, and per point "
+        "as a table's columns: check (True: a check point of the scene), image_sigmas "
+        "(pixels) and scene_sigmas (scene units; 0: the precision of the whole set). known: "
+        "camera values known beforehand, {'centre': (x, y, z), 'z': (z, sigma), 'roll': "
+        "degrees, 'f': (pixels, sigma)}; a value alone is fixed. Raises zelv.Failure with the "
+        "window's message.");
   m.def("read_camera", &ReadCamera, "camera"_a, "camera_id"_a = 0,
         "The interior geometry of a camera file or calibration as the orientation reads it.");
   m.def("read_points", &ReadPoints, "path"_a, "kind"_a = "scene",
-        "The points of a coordinate file or point table as they stand (points N×2, ids).");
+        "The points of a coordinate file or point table as they stand (points N×2, ids, and "
+        "the table's z, sigma and check columns, None where absent).");
 }

@@ -284,5 +284,56 @@ TEST(GivenPointsTest, UnsoundGivenPointsFailWithTheReason) {
   }
 }
 
+TEST(GivenPointsTest, GivenExtrasReachTheReaderAsATableColumns) {
+  ScratchFolder folder;
+  const std::string path = folder.Write(
+      "scene.csv", "id,x,y,z,role,sigma\nA,1,2,3,control,0.5\nB,4,5,-6,check,\nC,7,8,9,,2\n");
+  GivenPoints given{{{1, 2}, {4, 5}, {7, 8}}, {"A", "B", "C"}};
+  given.extras.z = {3, -6, 9};
+  given.extras.sigma = {0.5, 0, 2};
+  given.extras.check = {0, 7, 0};  // any non-zero marks a check point
+  VT_Points fromFile(1);
+  VT_Points fromMemory(1);
+  PointExtras extrasFile;
+  PointExtras extrasMemory;
+  ASSERT_TRUE(ReadScenePoints(path, fromFile, nullptr, &extrasFile));
+  ASSERT_TRUE(ReadScenePoints(given, fromMemory, nullptr, &extrasMemory));
+  EXPECT_EQ(PointsOf(fromMemory), PointsOf(fromFile));
+  EXPECT_EQ(extrasMemory.z, extrasFile.z);
+  EXPECT_EQ(extrasMemory.sigma, extrasFile.sigma);
+  EXPECT_EQ(extrasMemory.check, extrasFile.check);
+}
+
+TEST(GivenPointsTest, GivenExtrasATableCouldNotHoldFail) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const GivenPoints base{{{1, 2}, {3, 4}}, {}};
+  GivenPoints shortZ = base;
+  shortZ.extras.z = {1};
+  GivenPoints nanZ = base;
+  nanZ.extras.z = {1, nan};
+  GivenPoints negativeSigma = base;
+  negativeSigma.extras.sigma = {1, -0.1};
+  for (const auto& [given, reason] :
+       std::vector<std::pair<GivenPoints, std::string>>{{shortZ, "Высот 1, а точек 2"},
+                                                        {nanZ, "Высота точки 2"},
+                                                        {negativeSigma, "СКО точки 2"}}) {
+    VT_Points points(1);
+    const Expected<void> scene = ReadScenePoints(given, points);
+    ASSERT_FALSE(scene) << reason;
+    EXPECT_EQ(scene.error().text.rfind("Ошибка в точках сцены!\n" + reason, 0), 0u)
+        << scene.error().text;
+  }
+  // Heights and roles belong to the scene, as in a table.
+  GivenPoints imageWithRoles = base;
+  imageWithRoles.extras.check = {0, 1};
+  VT_Points points(1);
+  EXPECT_FALSE(ReadRawImagePoints(imageWithRoles, points));
+  GivenPoints imageWithSigma = base;
+  imageWithSigma.extras.sigma = {0.3, 0};
+  PointExtras extras;
+  ASSERT_TRUE(ReadRawImagePoints(imageWithSigma, points, nullptr, &extras));
+  EXPECT_EQ(extras.sigma, (std::vector<double>{0.3, 0}));
+}
+
 }  // namespace
 }  // namespace zelv

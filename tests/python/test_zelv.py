@@ -204,8 +204,9 @@ def test_unsound_arrays_are_refused_before_anything_is_computed():
     for wrong in (xy[:, :1], xy.ravel(), np.hstack([xy, xy]), np.zeros((2, 2, 2))):
         with pytest.raises(ValueError):
             zelv.orient(camera, wrong, XY)
-    with pytest.raises(ValueError):
-        zelv.orient(camera, xy, np.hstack([XY, np.ones((len(XY), 1))]))  # off the plane Z = 0
+    # A scene off the plane Z = 0 is taken, and refused below the rigorous level as from a table.
+    with pytest.raises(zelv.Failure):
+        zelv.orient(camera, xy, np.hstack([XY, np.ones((len(XY), 1))]))
     with pytest.raises(TypeError):
         zelv.orient(camera, object(), XY)
     with pytest.raises(ValueError):
@@ -254,3 +255,143 @@ def test_orientations_in_threads_give_one_result():
     for t in threads:
         t.join()
     assert results == [expected] * 4
+
+
+SPACE = [os.path.join(EXAMPLES, "space", n) for n in ("camera.cam", "image.csv", "scene.csv")]
+
+
+def same_adjustment_as_json(r, j):
+    """The covariance, the centre's ellipsoid and the check points as the JSON prints them."""
+    c = j["covariance"]
+    same(r.covariance.parameters, c["parameters"])
+    same(r.covariance.matrix.tolist(), c["matrix"])
+    same(r.value_covariance.tolist(), j["value_covariance"])
+    e = j["centre_ellipsoid_95"]
+    same(r.centre_ellipsoid_95.semi_axes.tolist(), e["semi_axes"])
+    same(r.centre_ellipsoid_95.axes.tolist(), e["axes"])
+    same(r.covariance.centre_semi_axes.tolist(), e["semi_axes"])
+    checks = j["check_points"]
+    cp = r.check_points
+    same(cp.number.tolist(), [p["number"] for p in checks["points"]])
+    same(cp.ids, [p["id"] for p in checks["points"]])
+    same(cp.image_residuals.tolist(), [p["image_residual"] for p in checks["points"]])
+    same(cp.scene_known.tolist(), ["scene_miss" in p for p in checks["points"]])
+    same(cp.scene_misses.tolist(), [p.get("scene_miss", [0.0, 0.0]) for p in checks["points"]])
+    same((cp.image_rmse, cp.scene_rmse), (checks["image_rmse"], checks["scene_rmse"]))
+
+
+def space_arrays():
+    image = zelv.read_points(SPACE[1], kind="image")
+    scene = zelv.read_points(SPACE[2])
+    assert image.z is None and image.check is None and scene.sigma is None
+    assert scene.z is not None and scene.check.dtype == bool and scene.check.sum() == 4
+    return image, scene
+
+
+def test_a_scene_in_space_with_check_points_is_the_command_lines_json_bit_for_bit():
+    expected = cli_json(SPACE, "--level", "4", "--residuals")
+    assert "error" not in expected, expected
+    r = zelv.orient(*SPACE, level=4)
+    same_as_json(r, expected)
+    same_adjustment_as_json(r, expected)
+    assert r.check_points.ids == ["P05", "P11", "P16", "P18"]
+    assert np.isfinite(r.value_covariance).all()
+
+
+def test_a_scene_in_space_from_arrays_gives_what_the_tables_give():
+    expected = cli_json(SPACE, "--level", "4", "--residuals")
+    image, scene = space_arrays()
+    xyz = np.column_stack([scene.points, scene.z])
+    r = zelv.orient(SPACE[0], image.points, xyz, level=4, image_ids=image.ids,
+                    scene_ids=scene.ids, check=scene.check)
+    same_as_json(r, expected)
+    same_adjustment_as_json(r, expected)
+    # Without the roles every point is a control point: no check points, a fit of all 18.
+    everything = zelv.orient(SPACE[0], image.points, xyz, level=4, image_ids=image.ids,
+                             scene_ids=scene.ids)
+    assert everything.check_points is None
+    assert everything.redundancy > r.redundancy
+
+
+def test_point_sigmas_from_arrays_give_what_a_tables_sigma_column_gives(tmp_path):
+    image, scene = space_arrays()
+    n = len(scene.ids)
+    image_sigmas = np.where(np.arange(n) % 3 == 0, 0.8, 0.0)  # 0: the whole set's precision
+    scene_sigmas = np.where(np.arange(n) % 2 == 0, 0.004, 0.0)
+    image_table = tmp_path / "image.csv"
+    image_table.write_text("id,x,y,sigma\n" + "".join(
+        f"{i},{x!r},{y!r},{repr(s) if s else ''}\n"
+        for i, (x, y), s in zip(image.ids, image.points.tolist(), image_sigmas.tolist())))
+    scene_table = tmp_path / "scene.csv"
+    scene_table.write_text("id,x,y,z,role,sigma\n" + "".join(
+        f"{i},{x!r},{y!r},{z!r},{'check' if c else 'control'},{repr(s) if s else ''}\n"
+        for i, (x, y), z, c, s in zip(scene.ids, scene.points.tolist(), scene.z.tolist(),
+                                      scene.check.tolist(), scene_sigmas.tolist())))
+    files = [SPACE[0], str(image_table), str(scene_table)]
+    expected = cli_json(files, "--level", "4", "--residuals")
+    assert "error" not in expected, expected
+    r = zelv.orient(SPACE[0], image.points, np.column_stack([scene.points, scene.z]), level=4,
+                    image_ids=image.ids, scene_ids=scene.ids, check=scene.check.tolist(),
+                    image_sigmas=image_sigmas, scene_sigmas=scene_sigmas)
+    same_as_json(r, expected)
+    same_adjustment_as_json(r, expected)
+    plain = zelv.orient(*SPACE, level=4)
+    assert r.values.tolist() != plain.values.tolist()  # the weights reached the fit
+
+
+def test_known_values_reach_the_adjustment_as_the_command_lines():
+    free = zelv.orient(*SPACE, level=4)
+    x, y, z = free.values[:3].tolist()
+    fixed = zelv.orient(*SPACE, level=4, known={"centre": (x, y, z)})
+    # The parameters' covariance has the fixed centre's rows exactly 0; the values' σ carries
+    # their propagation's round-off only.
+    assert np.all(fixed.sigma[:3] <= 1e-9 * free.sigma[:3])
+    np.testing.assert_allclose(fixed.values[:3], [x, y, z], rtol=0, atol=1e-12)
+    assert np.all(fixed.sigma[3:6] > 0)
+    centre = [fixed.covariance.parameters.index(p) for p in ("X0", "Y0", "Z0")]
+    assert not fixed.covariance.matrix[centre].any()
+    expected = cli_json(SPACE, "--level", "4", "--residuals", "--known",
+                        f"centre={x!r},{y!r},{z!r}")
+    same_as_json(fixed, expected)
+    same_adjustment_as_json(fixed, expected)
+    weighted = zelv.orient(*SPACE, level=4, known={"z": (5.0, 0.01), "roll": 3.0,
+                                                    "f": (1500.0, 5.0)})
+    expected = cli_json(SPACE, "--level", "4", "--residuals", "--known", "z=5:0.01",
+                        "--known", "roll=3", "--known", "f=1500:5")
+    same_as_json(weighted, expected)
+    same_adjustment_as_json(weighted, expected)
+    # The centre with one σ is its three coordinates with that σ.
+    together = zelv.orient(*SPACE, level=4, known={"centre": ((x, y, z), 0.5)})
+    apart = zelv.orient(*SPACE, level=4, known={"x": (x, 0.5), "y": (y, 0.5), "z": (z, 0.5)})
+    same(together.values.tolist(), apart.values.tolist())
+    same(together.sigma.tolist(), apart.sigma.tolist())
+
+
+def test_unsound_roles_sigmas_and_known_values_are_refused():
+    image, scene = space_arrays()
+    xyz = np.column_stack([scene.points, scene.z])
+    n = len(scene.ids)
+
+    def orient(points=xyz, **options):
+        return zelv.orient(SPACE[0], image.points, points, level=4, image_ids=image.ids,
+                           scene_ids=scene.ids, **options)
+
+    for options in (dict(check=scene.check[:-1]), dict(check=np.full(n, 0.5)),
+                    dict(check=["check"] * n), dict(scene_sigmas=np.full(n, -1.0)),
+                    dict(image_sigmas=np.full(n, np.nan)), dict(image_sigmas=np.ones((n, 2))),
+                    dict(known={"centre": (1.0, 2.0)}), dict(known={"omega": 1.0}),
+                    dict(known={"f": -3.0}), dict(known={"f": (1500.0, -1.0)}),
+                    dict(known={"roll": 400.0}), dict(known={"z": np.nan}),
+                    dict(known={"z": "5"}), dict(known={"centre": (1, 2, 3), "z": 3.0}),
+                    dict(known=[("f", 1500.0)])):
+        with pytest.raises(ValueError):
+            orient(**options)
+    bad_z = xyz.copy()
+    bad_z[2, 2] = np.inf
+    with pytest.raises(ValueError, match="точки сцены 3"):
+        orient(bad_z)
+    # A table brings its own columns.
+    with pytest.raises(ValueError):
+        zelv.orient(*SPACE, level=4, check=scene.check)
+    with pytest.raises(ValueError):
+        zelv.orient(*SPACE, level=4, image_sigmas=np.ones(n))
