@@ -805,6 +805,15 @@ AdjustmentResult Adjust(const std::vector<AdjustmentPoint>& points, double focal
   rigorous::ValueMatrix valueCovariance;
   if (!rigorous::ValueCovariance(best, result.pose, covariance, valueCovariance))
     return Failed(RigorousFailure::kDegenerate);
+  // A fixed centre coordinate or roll is the value itself: exactly no spread, whatever the
+  // propagation's round-off or the roll's stiff observation leaves.
+  const auto fix = [&valueCovariance](int value) {
+    valueCovariance.row(value).setZero();
+    valueCovariance.col(value).setZero();
+  };
+  for (int k = 0; k < 3; ++k)
+    if (!p.free[3 + k]) fix(kCentreX + k);
+  if (known.roll && !(known.roll->sigma > 0)) fix(kPhotoKappa);
   for (int j = 0; j < kResultCount; ++j)
     result.sigma[j] = std::sqrt(std::max(0.0, valueCovariance(j, j)));
   result.tQuantile95 = StudentTQuantile(0.975, result.redundancy);

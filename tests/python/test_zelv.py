@@ -345,7 +345,7 @@ def test_known_values_reach_the_adjustment_as_the_command_lines():
     fixed = zelv.orient(*SPACE, level=4, known={"centre": (x, y, z)})
     # The parameters' covariance has the fixed centre's rows exactly 0; the values' σ carries
     # their propagation's round-off only.
-    assert np.all(fixed.sigma[:3] <= 1e-9 * free.sigma[:3])
+    assert np.all(fixed.sigma[:3] == 0)
     np.testing.assert_allclose(fixed.values[:3], [x, y, z], rtol=0, atol=1e-12)
     assert np.all(fixed.sigma[3:6] > 0)
     centre = [fixed.covariance.parameters.index(p) for p in ("X0", "Y0", "Z0")]

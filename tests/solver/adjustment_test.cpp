@@ -136,8 +136,7 @@ TEST(Adjustment, KnownValuesHoldAndCountInTheRedundancy) {
   EXPECT_NEAR(fixed.rigorous.values[kCentreX], truth.C(0) + 3, 1e-9);
   EXPECT_NEAR(fixed.rigorous.values[kCentreY], truth.C(1) - 2, 1e-9);
   EXPECT_NEAR(fixed.rigorous.values[kCentreZ], truth.C(2) + 1, 1e-9);
-  EXPECT_LT(fixed.rigorous.sigma[kCentreX], 1e-9);
-  EXPECT_LT(fixed.rigorous.sigma[kCentreZ], 1e-9);
+  for (int k = kCentreX; k <= kCentreZ; ++k) EXPECT_EQ(fixed.rigorous.sigma[k], 0) << k;
   EXPECT_GT(fixed.rigorous.sigma[kPhotoKappa], 0);
   EXPECT_EQ(fixed.rigorous.redundancy, 2 * 10 - 3);
   EXPECT_LT(fixed.centreSemiAxes[0], 1e-9);
@@ -161,6 +160,7 @@ TEST(Adjustment, KnownValuesHoldAndCountInTheRedundancy) {
   ASSERT_EQ(rolled.rigorous.failure, RigorousFailure::kNone);
   EXPECT_NEAR(rolled.rigorous.values[kPhotoKappa], free.rigorous.values[kPhotoKappa] + 0.2, 1e-5);
   EXPECT_EQ(rolled.rigorous.redundancy, 2 * 10 - 6 + 1);
+  EXPECT_EQ(rolled.rigorous.sigma[kPhotoKappa], 0);
   KnownValues focal;
   focal.focalLength = KnownValue{kF, 0};
   const AdjustmentResult byFile = Adjust(points, 0, focal);
