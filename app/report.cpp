@@ -24,23 +24,6 @@ constexpr std::size_t kPrintedResiduals = 12;
 
 bool IsFinite(double v) { return std::isfinite(v); }
 
-std::string Html(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (c == '"')
-      out += "&quot;";
-    else
-      out += c;
-  }
-  return out;
-}
-
 std::string Fixed(double v, int decimals, char separator) {
   if (!IsFinite(v)) return kNone;
   char text[64];
@@ -96,14 +79,14 @@ const char kColumnsClose[] = "</td></tr></table>\n";
 
 std::string FigureBlock(const Figure& figure, int index, ReportFigures how) {
   if (how == ReportFigures::kInlineSvg)
-    return "<figure>" + FigureSvg(figure) + "<figcaption>" + Html(figure.caption) +
+    return "<figure>" + FigureSvg(figure) + "<figcaption>" + XmlEscaped(figure.caption) +
            "</figcaption></figure>\n";
   // A third of the page's width, as in the browser.
   const double scale = 210 / std::max(1.0, figure.width);
   return "<img src=\"figure:" + std::to_string(index) + "\" width=\"" +
          std::to_string(static_cast<int>(figure.width * scale)) + "\" height=\"" +
          std::to_string(static_cast<int>(figure.height * scale)) + "\"><br><small>" +
-         Html(figure.caption) + "</small>\n";
+         XmlEscaped(figure.caption) + "</small>\n";
 }
 
 const char kStyle[] = R"(<style>
@@ -184,8 +167,8 @@ std::vector<std::string> CorrelationRows(const PoseCovariance& c, std::size_t co
   });
   std::vector<std::string> rows;
   for (std::size_t k = 0; k < std::min(count, pairs.size()); ++k)
-    rows.push_back(Row({"<span class=\"t\">" + Html(c.parameters[pairs[k].i]) + " — " +
-                            Html(c.parameters[pairs[k].j]) + "</span>",
+    rows.push_back(Row({"<span class=\"t\">" + XmlEscaped(c.parameters[pairs[k].i]) + " — " +
+                            XmlEscaped(c.parameters[pairs[k].j]) + "</span>",
                         Fixed(pairs[k].rho, 3, separator)}));
   return rows;
 }
@@ -194,9 +177,10 @@ std::string CameraSection(const Orientation& o) {
   const char s = o.decimalSeparator;
   const InteriorGeometry& g = o.camera;
   std::string out = "<table>\n";
-  out += Row({"<span>Модель</span>",
-              g.Lens ? Html(g.Lens->modelName.empty() ? "калибровка OpenCV" : g.Lens->modelName)
-                     : "cam-файл (центральная проекция, таблица поправок)"});
+  out +=
+      Row({"<span>Модель</span>",
+           g.Lens ? XmlEscaped(g.Lens->modelName.empty() ? "калибровка OpenCV" : g.Lens->modelName)
+                  : "cam-файл (центральная проекция, таблица поправок)"});
   out += Row({"Центр изображения x, y, пикс.",
               Fixed4(g.ImageCentreX, s) + "; " + Fixed4(g.ImageCentreY, s)});
   out += Row({"Размер кадра, пикс.", Fixed4(g.ImageWidth, s) + " × " + Fixed4(g.ImageHeight, s)});
@@ -242,7 +226,7 @@ std::string CheckPointSection(const CheckPoints& checks, char s) {
   std::string out = "<h2>Контрольные точки</h2>\n<table class=\"checks\">\n";
   out += Row({"Точка", "ex", "ey", "|e|", "dX", "dY", "|d|"}, "th");
   for (const CheckPointResult& p : checks.points) {
-    const std::string name = p.id.empty() ? std::to_string(p.number) : Html(p.id);
+    const std::string name = p.id.empty() ? std::to_string(p.number) : XmlEscaped(p.id);
     const std::string dX = p.sceneKnown ? Fixed4(p.dX, s) : kNone;
     const std::string dY = p.sceneKnown ? Fixed4(p.dY, s) : kNone;
     const std::string d = p.sceneKnown ? Fixed4(std::hypot(p.dX, p.dY), s) : kNone;
@@ -301,13 +285,13 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
       "<title>Отчёт об ориентации камеры</title>\n";
   out += kStyle;
   out += "</head>\n<body>\n<h1>Отчёт об ориентации камеры</h1>\n";
-  out += "<p>ZELV " + Html(context.version) + " · " + Html(context.time) + "</p>\n";
+  out += "<p>ZELV " + XmlEscaped(context.version) + " · " + XmlEscaped(context.time) + "</p>\n";
 
   out += "<h2>Исходные данные</h2>\n<table>\n";
   out += Row({"<span class=\"t\">Файл</span>", "Назначение", "Размер, байт", "SHA-256"}, "th");
   for (const ReportInput& input : context.inputs)
-    out += "<tr><td class=\"t\">" + Html(input.path) + "</td><td class=\"t\">" + Html(input.role) +
-           "</td><td>" +
+    out += "<tr><td class=\"t\">" + XmlEscaped(input.path) + "</td><td class=\"t\">" +
+           XmlEscaped(input.role) + "</td><td>" +
            (input.identity ? std::to_string(input.identity->size) : std::string("не прочитан")) +
            "</td><td class=\"t hash\">" + (input.identity ? input.identity->sha256 : kNone) +
            "</td></tr>\n";
@@ -362,8 +346,9 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
       if (intervals && IsFinite(sg))
         interval = Fixed4(v - p.tQuantile95 * sg, s) + " … " + Fixed4(v + p.tQuantile95 * sg, s);
     }
-    out += "<tr><td class=\"t\">" + Html(d.label) + "</td><td class=\"t\">" + Html(name) +
-           "</td><td>" + value + "</td><td>" + sigma + "</td><td>" + interval + "</td></tr>\n";
+    out += "<tr><td class=\"t\">" + XmlEscaped(d.label) + "</td><td class=\"t\">" +
+           XmlEscaped(name) + "</td><td>" + value + "</td><td>" + sigma + "</td><td>" + interval +
+           "</td></tr>\n";
   }
   out += "</table>\n";
   if (intervals)
@@ -388,7 +373,7 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
 
   out += "<h2>Невязки</h2>\n";
   if (o.residuals) {
-    out += "<p>" + Html(ResidualSummaryText(*o.residuals, s)) + "</p>\n";
+    out += "<p>" + XmlEscaped(ResidualSummaryText(*o.residuals, s)) + "</p>\n";
     const std::vector<PointResidual>& points = o.residuals->points;
     const auto table = [&](const std::vector<const PointResidual*>& rows, bool sortable) {
       std::string t = sortable ? "<table class=\"sortable\">\n<thead>" : "<table>\n<thead>";
@@ -402,7 +387,8 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
         for (int c = 0; c < kResidualColumnCount; ++c) {
           const bool finite = c == 0 || c == kResidualColumnCount - 1 ||
                               IsFinite(numbers[static_cast<std::size_t>(c - 1)]);
-          t += "<td>" + (finite ? Html(ResidualCell(*point, c, s)) : std::string(kNone)) + "</td>";
+          t += "<td>" + (finite ? XmlEscaped(ResidualCell(*point, c, s)) : std::string(kNone)) +
+               "</td>";
         }
         t += "</tr>\n";
       }
@@ -449,10 +435,10 @@ std::string ReportHtml(const Orientation& o, const ReportContext& context, Repor
 
   out += "<h2>Предупреждения и заключение</h2>\n";
   if (o.warnings.empty()) out += "<p>Предупреждений нет.</p>\n";
-  for (const Warning& w : o.warnings) out += "<p class=\"warn\">" + Html(w.text) + "</p>\n";
+  for (const Warning& w : o.warnings) out += "<p class=\"warn\">" + XmlEscaped(w.text) + "</p>\n";
   if (p.known) {
     for (const std::string& line : PrecisionLines(o))
-      if (line.rfind("σ ", 0) != 0) out += "<p>" + Html(line) + "</p>\n";
+      if (line.rfind("σ ", 0) != 0) out += "<p>" + XmlEscaped(line) + "</p>\n";
     out += std::string("<p class=\"verdict\">") +
            (p.verdict.suspect ? "Заключение: результат сомнителен."
                               : "Заключение: результат согласуется с заданной точностью.") +

@@ -37,23 +37,6 @@ std::string ColourText(FigureColour c) {
   return text;
 }
 
-std::string Escaped(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    if (c == '&')
-      out += "&amp;";
-    else if (c == '<')
-      out += "&lt;";
-    else if (c == '>')
-      out += "&gt;";
-    else if (c == '"')
-      out += "&quot;";
-    else
-      out += c;
-  }
-  return out;
-}
-
 FigureShape Line(double x1, double y1, double x2, double y2, FigureColour c, double w = 1) {
   FigureShape s;
   s.kind = FigureShape::Kind::kLine;
@@ -191,11 +174,28 @@ const std::vector<PointResidual>* ScenePoints(const Orientation& o) {
 
 }  // namespace
 
+std::string XmlEscaped(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '&')
+      out += "&amp;";
+    else if (c == '<')
+      out += "&lt;";
+    else if (c == '>')
+      out += "&gt;";
+    else if (c == '"')
+      out += "&quot;";
+    else
+      out += c;
+  }
+  return out;
+}
+
 std::string FigureSvg(const Figure& figure) {
   std::string out = "<svg width=\"" + Number(figure.width) + "\" height=\"" +
                     Number(figure.height) + "\" viewBox=\"0 0 " + Number(figure.width) + " " +
                     Number(figure.height) + "\" font-family=\"sans-serif\" role=\"img\"><title>" +
-                    Escaped(figure.title) + "</title>\n";
+                    XmlEscaped(figure.title) + "</title>\n";
   for (const FigureShape& s : figure.shapes) {
     const std::string stroke = "stroke=\"" + ColourText(s.stroke) + "\" stroke-width=\"" +
                                Number(s.width) + "\"" +
@@ -227,7 +227,7 @@ std::string FigureSvg(const Figure& figure) {
                (s.align < 0   ? "start"
                 : s.align > 0 ? "end"
                               : "middle") +
-               "\">" + Escaped(s.text) + "</text>\n";
+               "\">" + XmlEscaped(s.text) + "</text>\n";
         break;
     }
   }

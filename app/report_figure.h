@@ -45,6 +45,9 @@ struct Figure {
 // The figure as an <svg> element (no external reference, every number finite).
 std::string FigureSvg(const Figure& figure);
 
+// The text with &, <, > and " written as XML entities, for SVG and HTML.
+std::string XmlEscaped(const std::string& text);
+
 // The residuals over the image frame: each control point at its corrected position, its
 // residual as an arrow magnified by ArrowMagnification (stated in the caption), flagged points in
 // red, check points as hollow squares of their own colour; where the pose's covariance is known,
