@@ -728,6 +728,19 @@ Residuals SpatialResiduals(const OrientationRun& run) {
 
 }  // namespace
 
+const char* LevelName(int level) {
+  switch (level) {
+    case 1:
+      return "normal";
+    case 3:
+      return "precise";
+    case kRigorousLevel:
+      return "rigorous";
+    default:
+      return "fast";
+  }
+}
+
 std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed) {
   long long seconds = std::chrono::duration_cast<std::chrono::seconds>(elapsed).count();
   if (seconds < 0) seconds = 0;

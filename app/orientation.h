@@ -184,6 +184,10 @@ using OrientationOutcome = Expected<Orientation, OrientationFailure>;
 OrientationOutcome Orient(const OrientationRequest& request,
                           const OrientationProgress& progress = {});
 
+// The name of an estimate level as the command line and the Python module take it: "fast",
+// "normal", "precise" or "rigorous".
+const char* LevelName(int level);
+
 // "Подождите. Идёт счёт...   " followed by hours " : " minutes " : " seconds of the elapsed time
 // (whole seconds; a negative duration counts as 0).
 std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed);

@@ -451,19 +451,6 @@ std::optional<std::string> OutputOverwritingInput(const std::vector<std::string>
   return std::nullopt;
 }
 
-const char* LevelName(int level) {
-  switch (level) {
-    case 1:
-      return "normal";
-    case 3:
-      return "precise";
-    case kRigorousLevel:
-      return "rigorous";
-    default:
-      return "fast";
-  }
-}
-
 Json ResultJson(const Orientation& orientation, bool residuals) {
   Json out = Json::object();
   AddResultMembers(out, orientation, residuals);

@@ -79,9 +79,6 @@ std::vector<std::string> InputsWithTables(std::vector<std::string> inputs,
 std::optional<std::string> CameraIdWithoutList(int cameraId,
                                                const std::vector<std::string>& cameraFiles);
 
-// The name of an estimate level, as --level takes it.
-const char* LevelName(int level);
-
 // The result of an orientation as orient --json prints it: the level, the 21 values, the
 // warnings, the focal length, the rigorous estimate's figures when known, the pose in the
 // standard conventions, the cost, and when `residuals` the residuals and their summary (null

@@ -68,19 +68,6 @@ py::array_t<double> Matrix(const double* values, py::ssize_t rows, py::ssize_t c
   return out;
 }
 
-const char* LevelName(int level) {
-  switch (level) {
-    case 1:
-      return "normal";
-    case 3:
-      return "precise";
-    case kRigorousLevel:
-      return "rigorous";
-    default:
-      return "fast";
-  }
-}
-
 [[noreturn]] void Raise(const Failure& failure, const std::vector<Warning>& warnings = {}) {
   py::object error = Types().failure(failure.text);
   error.attr("caption") = failure.caption;
