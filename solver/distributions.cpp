@@ -1,10 +1,19 @@
 #include "solver/distributions.h"
 
+#include <math.h>
+
 #include <algorithm>
 #include <cmath>
 
 namespace zelv {
 namespace {
+
+// ln Γ(a), as std::lgamma computes it but without its write of the sign to the global signgam,
+// which races when orientations run on several threads.
+double LogGamma(double a) {
+  int sign = 0;
+  return ::lgamma_r(a, &sign);
+}
 
 // The regularised lower incomplete gamma function P(a, x) by its series (x < a + 1) and the
 // upper Q(a, x) by Legendre's continued fraction (modified Lentz), each to double precision.
@@ -15,7 +24,7 @@ double LowerGammaSeries(double a, double x) {
     sum += term;
     if (std::fabs(term) < std::fabs(sum) * 1e-16) break;
   }
-  return sum * std::exp(-x + a * std::log(x) - std::lgamma(a));
+  return sum * std::exp(-x + a * std::log(x) - LogGamma(a));
 }
 
 double UpperGammaFraction(double a, double x) {
@@ -33,7 +42,7 @@ double UpperGammaFraction(double a, double x) {
     h *= step;
     if (std::fabs(step - 1) < 1e-16) break;
   }
-  return std::exp(-x + a * std::log(x) - std::lgamma(a)) * h;
+  return std::exp(-x + a * std::log(x) - LogGamma(a)) * h;
 }
 
 // The regularised incomplete beta function I_x(a, b) by its continued fraction (modified Lentz),
@@ -69,8 +78,8 @@ double BetaFraction(double a, double b, double x) {
 double IncompleteBeta(double a, double b, double x) {
   if (x <= 0) return 0;
   if (x >= 1) return 1;
-  const double front = std::exp(std::lgamma(a + b) - std::lgamma(a) - std::lgamma(b) +
-                                a * std::log(x) + b * std::log1p(-x));
+  const double front =
+      std::exp(LogGamma(a + b) - LogGamma(a) - LogGamma(b) + a * std::log(x) + b * std::log1p(-x));
   if (x < (a + 1) / (a + b + 2)) return front * BetaFraction(a, b, x) / a;
   return 1 - front * BetaFraction(b, a, 1 - x) / b;
 }
@@ -90,7 +99,7 @@ double ChiSquareQuantile(double p, int dof) {
   const double v = dof, a = 0.5 * v;
   const auto lower = [dof](double x) { return 1 - ChiSquareUpperTail(x, dof); };
   const auto density = [a](double x) {
-    return std::exp((a - 1) * std::log(x) - 0.5 * x - a * std::log(2.0) - std::lgamma(a));
+    return std::exp((a - 1) * std::log(x) - 0.5 * x - a * std::log(2.0) - LogGamma(a));
   };
   double low = 0, high = v + 20 * std::sqrt(2 * v) + 100;
   while (lower(high) < p && high < 1e300) high *= 2;
@@ -124,8 +133,8 @@ double StudentTQuantile(double p, int dof) {
   // bracket.
   const double v = dof, tail = 1 - p;
   const auto upper = [v](double t) { return 0.5 * IncompleteBeta(0.5 * v, 0.5, v / (v + t * t)); };
-  const double logNorm = std::lgamma(0.5 * (v + 1)) - std::lgamma(0.5 * v) -
-                         0.5 * std::log(v * 3.14159265358979323846);
+  const double logNorm =
+      LogGamma(0.5 * (v + 1)) - LogGamma(0.5 * v) - 0.5 * std::log(v * 3.14159265358979323846);
   const auto density = [v, logNorm](double t) {
     return std::exp(logNorm - 0.5 * (v + 1) * std::log1p(t * t / v));
   };
