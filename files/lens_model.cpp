@@ -56,6 +56,25 @@ constexpr double kInverseTolerancePixels = 1e-6;
 
 }  // namespace
 
+std::vector<std::string> IntrinsicNames(const LensCalibration& calibration) {
+  std::vector<std::string> names = {"fx", "fy", "cx", "cy"};
+  static const char* const kOpenCv[] = {"k1", "k2", "p1", "p2", "k3", "k4", "k5",
+                                        "k6", "s1", "s2", "s3", "s4", "tx", "ty"};
+  static const char* const kFisheye[] = {"k1", "k2", "k3", "k4"};
+  const std::size_t count = calibration.coefficients.size();
+  for (std::size_t i = 0; i < count; ++i) {
+    const bool fisheye = calibration.kind == LensModelKind::Fisheye;
+    if (i < (fisheye ? 4u : 14u)) {
+      names.emplace_back(fisheye ? kFisheye[i] : kOpenCv[i]);
+    } else {
+      std::string name = "c";  // no model has more coefficients; named by position all the same
+      name += std::to_string(i + 1);
+      names.push_back(std::move(name));
+    }
+  }
+  return names;
+}
+
 std::vector<PixelPoint> RawToCorrected(const LensCalibration& c,
                                        const std::vector<PixelPoint>& raw) {
   std::vector<cv::Point2d> distorted;

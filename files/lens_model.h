@@ -58,7 +58,17 @@ struct LensCalibration {
   double skew = 0;        // camera matrix element (0, 1), pixels
   std::vector<double> coefficients;        // in OpenCV's order for the kind (empty: pinhole)
   double imageWidth = 0, imageHeight = 0;  // pixels
+  // The covariance of the intrinsics when the calibration states it (OpenCV's key
+  // "intrinsics_covariance"), row-major n x n in the order of IntrinsicNames: fx, fy, cx, cy, then
+  // the coefficients; pixels and the coefficients' own units. Empty when unknown: the intrinsics
+  // are then taken as exact.
+  std::vector<double> intrinsicsCovariance;
 };
+
+// The names of the calibration's intrinsics in the order of its covariance: "fx", "fy", "cx",
+// "cy", then the coefficients' names for its kind ("k1", "k2", "p1", "p2", "k3", "k4", "k5", "k6",
+// "s1" .. "s4", "tx", "ty"; fisheye "k1" .. "k4").
+std::vector<std::string> IntrinsicNames(const LensCalibration& calibration);
 
 // Raw pixels (x right, y down) to corrected pixels (origin at the principal point, y up, in
 // pixels of F = fx), through OpenCV's inverse lens model iterated to 1e-12 of the focal length.
