@@ -404,6 +404,10 @@ LensCalibration ParseColmapCameras(const std::string& text, int cameraId) {
 
 }  // namespace
 
+bool SafeOpenCvStorageText(const std::string& text) {
+  return PlainText(text) && ShallowEnough(text);
+}
+
 CameraFileFormat DetectCameraFileFormat(const std::string& path) {
   try {
     return FormatOf(ReadInputHead(path, kDetectionHead));

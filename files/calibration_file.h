@@ -29,6 +29,11 @@ CameraFileFormat DetectCameraFileFormat(const std::string& path);
 // "Формат файла не распознан: "; nothing when none of these is seen.
 std::optional<std::string> UnrecognisedCameraFormat(std::string_view bytes);
 
+// True when OpenCV's FileStorage parsers may be given the text: no control character but tab,
+// line feed and carriage return, and no nesting deep enough to exhaust the parser's stack. Every
+// reader of an OpenCV file asks this first.
+bool SafeOpenCvStorageText(const std::string& text);
+
 // Reads camera `cameraId` of a COLMAP list (0: the first one listed), or the one camera of an
 // OpenCV file (where `cameraId` must be 0), and checks its values: finite, focal lengths and
 // image size above 0, a camera matrix of the form [fx skew cx; 0 fy cy; 0 0 1], a coefficient

@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include "base/zelv_error.h"
+#include "files/calibration_file.h"
 #include "files/text_file.h"
 #include "targets/target_dictionaries.h"
 
@@ -242,8 +243,10 @@ Expected<TargetDescription> ReadTargetDescription(const std::string& path) {
   }
   cv::FileStorage storage;
   try {
-    if (!text.empty()) storage.open(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
-  } catch (const cv::Exception&) {
+    if (!text.empty() && SafeOpenCvStorageText(text))
+      storage.open(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
+  } catch (const std::exception&) {
+    // OpenCV's parsers throw cv::Exception, and std::length_error on some malformed flow maps.
   }
   const Reader reader(storage.isOpened() ? storage.root() : cv::FileNode(), path);
   if (!storage.isOpened() || storage.root().empty())
@@ -252,7 +255,7 @@ Expected<TargetDescription> ReadTargetDescription(const std::string& path) {
                         "OpenCV с ключом kind)");
   try {
     return ReadDescription(reader);
-  } catch (const cv::Exception&) {
+  } catch (const std::exception&) {
     return reader.Wrong("", "файл не читается как описание мишени");
   }
 }
