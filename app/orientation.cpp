@@ -728,6 +728,18 @@ Residuals SpatialResiduals(const OrientationRun& run) {
 
 }  // namespace
 
+const char* SuspicionName(RigorousSuspicion reason) {
+  switch (reason) {
+    case RigorousSuspicion::kSigma0TooLarge:
+      return "sigma0_too_large";
+    case RigorousSuspicion::kMirrorPoseFits:
+      return "mirror_pose_fits";
+    case RigorousSuspicion::kNearCollinear:
+      return "near_collinear";
+  }
+  return "";
+}
+
 const char* LevelName(int level) {
   switch (level) {
     case 1:

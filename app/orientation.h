@@ -188,6 +188,10 @@ OrientationOutcome Orient(const OrientationRequest& request,
 // "normal", "precise" or "rigorous".
 const char* LevelName(int level);
 
+// The name of a reason the rigorous level gives for calling a result suspect, as the JSON and the
+// Python module give it: "sigma0_too_large", "mirror_pose_fits" or "near_collinear".
+const char* SuspicionName(RigorousSuspicion reason);
+
 // "Подождите. Идёт счёт...   " followed by hours " : " minutes " : " seconds of the elapsed time
 // (whole seconds; a negative duration counts as 0).
 std::string ElapsedTimeText(std::chrono::system_clock::duration elapsed);

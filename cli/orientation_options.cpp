@@ -53,18 +53,6 @@ void AddGroups(Json& out, const std::array<double, kResultCount>& values) {
                                           : Numbers(&values[group.first], group.count);
 }
 
-const char* SuspicionName(RigorousSuspicion reason) {
-  switch (reason) {
-    case RigorousSuspicion::kSigma0TooLarge:
-      return "sigma0_too_large";
-    case RigorousSuspicion::kMirrorPoseFits:
-      return "mirror_pose_fits";
-    case RigorousSuspicion::kNearCollinear:
-      return "near_collinear";
-  }
-  return "";
-}
-
 Json PoseJson(const StandardPose& pose);
 
 // The rigorous level's verdict, intervals and second solution.

@@ -245,17 +245,6 @@ class Result {
 
  private:
   static std::string Text(double value) { return py::repr(py::float_(value)).cast<std::string>(); }
-  static const char* SuspicionName(RigorousSuspicion reason) {
-    switch (reason) {
-      case RigorousSuspicion::kSigma0TooLarge:
-        return "sigma0_too_large";
-      case RigorousSuspicion::kMirrorPoseFits:
-        return "mirror_pose_fits";
-      case RigorousSuspicion::kNearCollinear:
-        return "near_collinear";
-    }
-    return "";
-  }
 
   Orientation o_;
 };
