@@ -249,8 +249,34 @@ bool PlainText(const std::string& text) {
   return true;
 }
 
+// True when no line, blanks aside, begins with a '-' that is neither YAML's block indicator
+// ("- ", "-" at the line's end), the document marker "---" alone, nor a number's sign ("-0.2",
+// "-.5"): OpenCV's YAML parser loops for ever on some such lines ("----s" followed by "-s--").
+// None of them belongs in a calibration or a target file.
+bool DashesPlain(std::string_view text) {
+  std::size_t line = 0;
+  while (line < text.size()) {
+    std::size_t end = text.find('\n', line);
+    if (end == std::string_view::npos) end = text.size();
+    std::size_t i = text.find_first_not_of(" \t", line);
+    if (i < end && text[i] == '-') {
+      const auto blank = [&](std::size_t k) {
+        return k >= end || text[k] == ' ' || text[k] == '\t' || text[k] == '\r';
+      };
+      if (text.compare(i, 3, "---") == 0) {
+        if (!blank(i + 3)) return false;
+      } else if (!blank(i + 1)) {
+        const char next = text[i + 1];
+        if (!(next >= '0' && next <= '9') && next != '.') return false;
+      }
+    }
+    line = end + 1;
+  }
+  return true;
+}
+
 LensCalibration ParseOpenCvStorage(const std::string& text) {
-  if (!PlainText(text) || !ShallowEnough(text)) Fail("файл не разбирается как файл OpenCV");
+  if (!SafeOpenCvStorageText(text)) Fail("файл не разбирается как файл OpenCV");
   LensCalibration c;
   c.format = CameraFileFormat::OpenCvStorage;
   cv::FileStorage storage(text, cv::FileStorage::READ | cv::FileStorage::MEMORY);
@@ -405,7 +431,7 @@ LensCalibration ParseColmapCameras(const std::string& text, int cameraId) {
 }  // namespace
 
 bool SafeOpenCvStorageText(const std::string& text) {
-  return PlainText(text) && ShallowEnough(text);
+  return PlainText(text) && ShallowEnough(text) && DashesPlain(text);
 }
 
 CameraFileFormat DetectCameraFileFormat(const std::string& path) {
