@@ -21,16 +21,18 @@ namespace fs = std::filesystem;
 const fs::path kZhang = fs::path(ZELV_EXAMPLES_DIR) / "zhang";
 
 // The published camera with a covariance of the size a calibration from a few photographs has:
-// σ of half a pixel in the focal lengths and the principal point, correlated.
-std::string CameraWithCovariance(const testing::ScratchFolder& folder) {
+// σ of half a pixel in the focal lengths and the principal point, correlated; `scale` multiplies
+// every σ.
+std::string CameraWithCovariance(const testing::ScratchFolder& folder, double scale = 1) {
   LensCalibration camera = LoadCalibrationFile((kZhang / "calibration.yml").string(), 0);
   const std::vector<double> sigma = {0.5, 0.5, 0.4, 0.4, 0.002, 0.01, 0.0003, 0.0003, 0.02};
   const std::size_t n = sigma.size();
   camera.intrinsicsCovariance.assign(n * n, 0.0);
   for (std::size_t i = 0; i < n; ++i)
     for (std::size_t j = 0; j < n; ++j)
-      camera.intrinsicsCovariance[i * n + j] = sigma[i] * sigma[j] * (i == j ? 1.0 : 0.2);
-  const std::string path = folder.Path("calibration.yml");
+      camera.intrinsicsCovariance[i * n + j] =
+          scale * scale * sigma[i] * sigma[j] * (i == j ? 1.0 : 0.2);
+  const std::string path = folder.Path("calibration" + std::to_string(scale) + ".yml");
   EXPECT_TRUE(WriteOpenCvCalibration(path, camera));
   return path;
 }
@@ -87,6 +89,22 @@ TEST(CalibrationUncertaintyTest, TheCalibrationsPartAddsToEverySigmaAndLeavesThe
                       "σ включают погрешность калибровки камеры (по ковариационной матрице её "
                       "параметров)"),
             lines.end());
+}
+
+// The pose is near linear in the intrinsics over their σ: the central differences, whose step is
+// the σ itself, give a calibration's part proportional to the σ, as the linear propagation must.
+// A difference not divided by its own step, or an angle that wraps between the two solves,
+// breaks the proportion.
+TEST(CalibrationUncertaintyTest, TheCalibrationsPartScalesWithTheIntrinsicsSigma) {
+  testing::ScratchFolder folder;
+  const Orientation full = OrientZhang(CameraWithCovariance(folder, 1), kRigorousLevel);
+  const Orientation quarter = OrientZhang(CameraWithCovariance(folder, 0.25), kRigorousLevel);
+  ASSERT_TRUE(full.precision.sigmaParts && quarter.precision.sigmaParts);
+  for (std::size_t i = 0; i < kResultCount; ++i) {
+    const double a = full.precision.sigmaParts->calibration[i];
+    const double b = quarter.precision.sigmaParts->calibration[i];
+    EXPECT_NEAR(b, 0.25 * a, 0.01 * a + 1e-12) << kResults[i].label;
+  }
 }
 
 TEST(CalibrationUncertaintyTest, TheLevelsBelowTheRigorousOneIgnoreTheCovariance) {
