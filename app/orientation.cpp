@@ -1,10 +1,12 @@
 #include "app/orientation.h"
 
+#include <Eigen/Dense>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <exception>
 
+#include "app/calibration_uncertainty.h"
 #include "app/orientation_steps.h"
 #include "app/point_pairing.h"
 #include "base/number_text.h"
@@ -157,6 +159,61 @@ void TakeAdjustmentFigures(OrientationRun& run, const AdjustmentResult& adjustme
   run.Precision.covariance =
       PoseCovariance{adjustment.parameters, adjustment.covariance, adjustment.centreSemiAxes,
                      adjustment.centreAxes, adjustment.valueCovariance};
+}
+
+// The 95 % error ellipsoid of the projection centre from the centre's block (rows 3 to 5) of the
+// parameters' covariance `C` (n × n), as the adjustment draws it.
+void CentreEllipsoid(const std::vector<double>& C, std::size_t n, PoseCovariance& out) {
+  constexpr double kChiSquare3At95 = 7.814727903251178;
+  Eigen::Matrix3d centre;
+  for (int i = 0; i < 3; ++i)
+    for (int j = 0; j < 3; ++j) centre(i, j) = C[(3 + i) * n + 3 + j];
+  const Eigen::SelfAdjointEigenSolver<Eigen::Matrix3d> eigen(centre);
+  for (int k = 0; k < 3; ++k) {
+    const int from = 2 - k;  // the eigenvalues ascend
+    out.centreSemiAxes[k] = std::sqrt(std::max(0.0, eigen.eigenvalues()(from)) * kChiSquare3At95);
+    for (int j = 0; j < 3; ++j) out.centreAxes[k][j] = eigen.eigenvectors()(j, from);
+  }
+}
+
+// Where the calibration states the covariance of its intrinsics, its part of every σ, added to
+// the measurement's. `F` the focal length the adjustment took (≤ 0: estimated). A calibration
+// part that cannot be computed leaves the measurement's σ alone, with a warning.
+void AddCalibrationPart(OrientationRun& run, const std::vector<AdjustmentPoint>& points,
+                        const AdjustmentResult& adjustment, double F) {
+  const std::optional<LensCalibration>& lens = run.Geometry.Lens;
+  if (!lens || lens->intrinsicsCovariance.empty()) return;
+  // The calibration's fx is the focal length unless a known one replaced it or it was estimated.
+  const bool focalFromLens = !run.Known.focalLength && !run.FocalLength.estimated;
+  const std::optional<CalibrationUncertainty> part = PropagateCalibration(
+      *lens, points, adjustment, F, focalFromLens, run.Known, RigorousOptions{run.ImageSigma});
+  if (!part) {
+    Warn(run,
+         "Погрешность калибровки камеры не учтена в σ: при параметрах камеры, изменённых в "
+         "пределах их σ, ориентация не определяется. Проверьте файл калибровки.");
+    return;
+  }
+  ResultPrecision& p = run.Precision;
+  ResultPrecision::SigmaParts parts;
+  parts.measurement = p.sigma;
+  parts.calibration = part->sigma;
+  for (std::size_t i = 0; i < kResultCount; ++i)
+    p.sigma[i] = std::hypot(parts.measurement[i], parts.calibration[i]);
+  p.sigmaParts = parts;
+  if (p.covariance) {
+    PoseCovariance& c = *p.covariance;
+    const std::size_t n = c.parameters.size();
+    if (c.matrix.size() == n * n && part->parameterCovariance.size() == n * n) {
+      for (std::size_t i = 0; i < n * n; ++i) c.matrix[i] += part->parameterCovariance[i];
+      if (n >= 6) CentreEllipsoid(c.matrix, n, c);
+      if (run.FocalLength.estimated)
+        for (std::size_t i = 0; i < n; ++i)
+          if (c.parameters[i] == "f") run.FocalLength.sigma = std::sqrt(c.matrix[i * n + i]);
+    }
+    if (c.valueCovariance.size() == part->valueCovariance.size())
+      for (std::size_t i = 0; i < c.valueCovariance.size(); ++i)
+        c.valueCovariance[i] += part->valueCovariance[i];
+  }
 }
 
 }  // namespace
@@ -349,6 +406,7 @@ Expected<void> RigorousPose(OrientationRun& state, const std::vector<AdjustmentP
   state.Precision.alternative = rigorous.alternative;
   state.Precision.geometry = rigorous.geometry;
   TakeAdjustmentFigures(state, adjustment);
+  AddCalibrationPart(state, points, adjustment, F);
   WarnIfSuspect(state);
   return Success();
 }
@@ -391,6 +449,9 @@ std::vector<std::string> PrecisionLines(const Orientation& state) {
                                           SigmaText(p.verdict.imageSigma, s) + " пикс. (χ² = " +
                                           FixedText(p.verdict.chiSquare, 1, s) + " при пороге " +
                                           FixedText(p.verdict.chiSquareLimit, 1, s) + ")");
+  if (p.sigmaParts)
+    lines.push_back(
+        "σ включают погрешность калибровки камеры (по ковариационной матрице её параметров)");
   if (p.covariance) {
     const PoseCovariance& c = *p.covariance;
     lines.push_back("Эллипсоид ошибок центра проекции (95 %): полуоси " +

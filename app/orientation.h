@@ -128,6 +128,15 @@ struct ResultPrecision {
   RigorousAlternative alternative;
   RigorousGeometry geometry;
   std::optional<PoseCovariance> covariance;  // where the rigorous level computed it
+  // Where the camera's calibration states the covariance of its intrinsics, the two parts of
+  // `sigma`: the measurement's (the intrinsics taken as exact) and the calibration's
+  // (app/calibration_uncertainty.h); `sigma` is then sqrt(measurement² + calibration²), and
+  // `covariance` and the focal length's σ hold the sum of both parts. Absent otherwise.
+  struct SigmaParts {
+    std::array<double, kResultCount> measurement{};
+    std::array<double, kResultCount> calibration{};
+  };
+  std::optional<SigmaParts> sigmaParts;
 };
 
 // The focal length the orientation used (pixels): the camera file's, or where it gives none the

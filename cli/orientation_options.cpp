@@ -470,6 +470,14 @@ void AddResultMembers(Json& out, const Orientation& orientation, bool residualsW
     Json sigma = Json::object();
     AddGroups(sigma, orientation.precision.sigma);
     out["sigma"] = sigma;
+    // The two parts of the σ, only where the calibration's covariance was taken into them.
+    if (const auto& parts = orientation.precision.sigmaParts) {
+      Json measurement = Json::object(), calibration = Json::object();
+      AddGroups(measurement, parts->measurement);
+      AddGroups(calibration, parts->calibration);
+      out["sigma_from_measurement"] = measurement;
+      out["sigma_from_calibration"] = calibration;
+    }
     out["sigma0_px"] = JsonNumber(orientation.precision.sigma0);
     out["outliers"] = orientation.precision.outliers;
     AddVerdictMembers(out, orientation.precision);

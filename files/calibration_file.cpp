@@ -137,17 +137,18 @@ void CheckCalibration(const LensCalibration& c) {
 // ---------------------------------------------------------------- OpenCV FileStorage
 
 // The numbers of a node: an OpenCV matrix, a map with "data" (as other tools write a matrix), a
-// sequence of numbers or of sequences of numbers, or one number.
-std::vector<double> NodeNumbers(const cv::FileNode& node, const char* what) {
+// sequence of numbers or of sequences of numbers, or one number. A matrix of more than `largest`
+// elements is refused before it is allocated.
+std::vector<double> NodeNumbers(const cv::FileNode& node, const char* what, double largest = 64) {
   std::vector<double> numbers;
   if (node.isMap()) {
     cv::Mat matrix;
     if (!node["dt"].empty()) {
-      // No matrix of a calibration has more than 14 elements; a larger size is not allocated.
+      // No matrix of a calibration is larger than its covariance; a larger size is not allocated.
       const cv::FileNode rows = node["rows"];
       const cv::FileNode cols = node["cols"];
       if (!rows.isInt() || !cols.isInt() || rows.real() < 1 || cols.real() < 1 ||
-          rows.real() * cols.real() > 64)
+          rows.real() * cols.real() > largest)
         Fail(std::string("не читается ") + what);
       node >> matrix;
       if (matrix.empty() || matrix.channels() != 1) Fail(std::string("не читается ") + what);
@@ -156,13 +157,13 @@ std::vector<double> NodeNumbers(const cv::FileNode& node, const char* what) {
         for (int col = 0; col < matrix.cols; ++col) numbers.push_back(matrix.at<double>(r, col));
       return numbers;
     }
-    return NodeNumbers(node["data"], what);
+    return NodeNumbers(node["data"], what, largest);
   }
   if (node.isSeq()) {
     for (cv::FileNodeIterator it = node.begin(); it != node.end(); ++it) {
       const cv::FileNode item = *it;
       if (item.isSeq()) {
-        for (double v : NodeNumbers(item, what)) numbers.push_back(v);
+        for (double v : NodeNumbers(item, what, largest)) numbers.push_back(v);
       } else if (item.isInt() || item.isReal()) {
         numbers.push_back(item.real());
       } else {
@@ -249,6 +250,38 @@ bool PlainText(const std::string& text) {
   return true;
 }
 
+// The covariance of the n intrinsics under "intrinsics_covariance": n x n, finite, symmetric to
+// a relative 1e-9 (made exactly symmetric: writers round the two halves apart), no negative
+// variance.
+std::vector<double> IntrinsicsCovariance(const cv::FileNode& node, std::size_t n) {
+  const char* what = "ковариационная матрица параметров камеры (intrinsics_covariance)";
+  std::vector<double> m = NodeNumbers(node, what, static_cast<double>(n * n));
+  if (m.size() != n * n)
+    Fail(std::string("ковариационная матрица параметров камеры (intrinsics_covariance) должна "
+                     "быть ") +
+         std::to_string(n) + " × " + std::to_string(n) + " по числу параметров камеры");
+  for (double v : m)
+    if (!std::isfinite(v))
+      Fail(
+          "недопустимое значение в ковариационной матрице параметров камеры "
+          "(intrinsics_covariance)");
+  for (std::size_t i = 0; i < n; ++i) {
+    if (m[i * n + i] < 0)
+      Fail(
+          "отрицательная дисперсия в ковариационной матрице параметров камеры "
+          "(intrinsics_covariance)");
+    for (std::size_t j = i + 1; j < n; ++j) {
+      const double a = m[i * n + j], b = m[j * n + i];
+      const double scale =
+          std::max({std::fabs(a), std::fabs(b), std::sqrt(m[i * n + i] * m[j * n + j])});
+      if (std::fabs(a - b) > 1e-9 * scale)
+        Fail("ковариационная матрица параметров камеры (intrinsics_covariance) несимметрична");
+      m[i * n + j] = m[j * n + i] = 0.5 * (a + b);
+    }
+  }
+  return m;
+}
+
 LensCalibration ParseOpenCvStorage(const std::string& text) {
   if (!PlainText(text) || !ShallowEnough(text)) Fail("файл не разбирается как файл OpenCV");
   LensCalibration c;
@@ -287,6 +320,9 @@ LensCalibration ParseOpenCvStorage(const std::string& text) {
   }
   c.imageWidth = ImageSide(storage, "image_width");
   c.imageHeight = ImageSide(storage, "image_height");
+  const cv::FileNode covarianceNode = storage["intrinsics_covariance"];
+  if (!covarianceNode.empty() && !covarianceNode.isNone())
+    c.intrinsicsCovariance = IntrinsicsCovariance(covarianceNode, IntrinsicNames(c).size());
   return c;
 }
 
@@ -555,6 +591,15 @@ std::vector<std::string> DescribeCalibration(const LensCalibration& c, char sepa
     coefficients += (i == 0 ? " " : " ; ") + std::string(name) + " " + number(c.coefficients[i]);
   }
   lines.push_back(coefficients);
+  const std::vector<std::string> names = IntrinsicNames(c);
+  const std::size_t n = names.size();
+  if (c.intrinsicsCovariance.size() == n * n) {
+    std::string sigmas = "Sigma of the intrinsics:";
+    for (std::size_t i = 0; i < n; ++i)
+      sigmas += (i == 0 ? " " : " ; ") + names[i] + " " +
+                number(std::sqrt(std::max(0.0, c.intrinsicsCovariance[i * n + i])));
+    lines.push_back(sigmas);
+  }
   return lines;
 }
 

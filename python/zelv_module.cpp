@@ -103,6 +103,16 @@ class Result {
     if (!P().known) return py::none();
     return Vector(P().sigma.data(), kResultCount);
   }
+  // The measurement's and the calibration's parts of Sigma, where the calibration's covariance
+  // was taken into it.
+  py::object SigmaFromMeasurement() const {
+    if (!P().known || !P().sigmaParts) return py::none();
+    return Vector(P().sigmaParts->measurement.data(), kResultCount);
+  }
+  py::object SigmaFromCalibration() const {
+    if (!P().known || !P().sigmaParts) return py::none();
+    return Vector(P().sigmaParts->calibration.data(), kResultCount);
+  }
   py::object Sigma0() const { return P().known ? Number(P().sigma0) : py::none(); }
   py::object Redundancy() const {
     return P().known ? py::object(py::int_(P().redundancy)) : py::none();
@@ -614,6 +624,11 @@ PYBIND11_MODULE(zelv, m) {
       .def_property_readonly("named", &Result::Named, "the 21 values by name")
       .def_property_readonly("texts", &Result::Texts, "the 21 values as the window shows them")
       .def_property_readonly("sigma", &Result::Sigma, "their standard deviations (level 4)")
+      .def_property_readonly("sigma_from_measurement", &Result::SigmaFromMeasurement,
+                             "the measurement's part of sigma (None without the calibration's "
+                             "covariance)")
+      .def_property_readonly("sigma_from_calibration", &Result::SigmaFromCalibration,
+                             "the calibration's part of sigma (None without its covariance)")
       .def_property_readonly("sigma0", &Result::Sigma0, "σ0, pixels (level 4)")
       .def_property_readonly("redundancy", &Result::Redundancy)
       .def_property_readonly("outliers", &Result::Outliers, "points left out, numbers from 1")
