@@ -112,7 +112,7 @@ WrittenFiles WriteOutputs(const LensCalibration& camera, const std::string& out,
       files.failure = fit.error();
     } else {
       // The table cannot follow the lens model: the camera file is not written, the rest is.
-      files.warnings.push_back("Файл камеры " + cam + " не записан: " + fit.error().text);
+      files.warnings.push_back(fit.error().text);
     }
   }
   return files;
