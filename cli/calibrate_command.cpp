@@ -11,11 +11,13 @@
 #include "base/number_text.h"
 #include "calibration/calibration_run.h"
 #include "calibration/calibration_views.h"
+#include "cli/calibration_report.h"
 #include "cli/commands.h"
 #include "cli/console_ui.h"
 #include "cli/orientation_options.h"
 #include "cli/standard_output.h"
 #include "files/calibration_writer.h"
+#include "files/text_file.h"
 
 namespace zelv::cli {
 
@@ -44,6 +46,8 @@ const char kCalibrateUsage[] =
     "  --cross-validate   also calibrate the two halves of the views (alternate views) and\n"
     "                     compare their projections with the difference their uncertainty\n"
     "                     predicts (a median ratio near 1: the model fits the lens)\n"
+    "  --report FILE.html also write a report: the intrinsics, the views, what was left out,\n"
+    "                     and the uncertainty, coverage and cross-validation maps\n"
     "  --threads N        threads for finding the target (default: one per core); the result\n"
     "                     does not depend on it\n"
     "  --json             print everything as JSON; a failed run prints\n"
@@ -123,7 +127,8 @@ WrittenFiles WriteOutputs(const LensCalibration& camera, const std::string& out,
 int RunCalibrateCommand(int argc, char** argv) {
   CLI::App app;
   std::vector<std::string> photos;
-  std::string targetPath, modelName = "pinhole5", outPath, colmapPath, camPath, threadsText = "0";
+  std::string targetPath, modelName = "pinhole5", outPath, colmapPath, camPath, reportPath,
+                          threadsText = "0";
   bool json = false, crossValidate = false;
   AddCommonOptions(app, photos);
   app.add_option("--target", targetPath);
@@ -131,6 +136,7 @@ int RunCalibrateCommand(int argc, char** argv) {
   app.add_option("--out", outPath);
   app.add_option("--colmap", colmapPath);
   app.add_option("--cam", camPath);
+  app.add_option("--report", reportPath);
   app.add_option("--threads", threadsText);
   app.add_flag("--json", json);
   app.add_flag("--cross-validate", crossValidate);
@@ -149,10 +155,17 @@ int RunCalibrateCommand(int argc, char** argv) {
   const std::optional<double> threads = ParseNumber(threadsText);
   if (!threads || !(*threads >= 0 && *threads <= 256) || *threads != std::floor(*threads))
     return UsageError("calibrate", "--threads needs a whole number from 0 to 256", kCalibrateUsage);
+  if (!reportPath.empty()) {
+    std::string extension = std::filesystem::path(reportPath).extension().string();
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    if (extension != ".html" && extension != ".htm")
+      return UsageError("calibrate", "--report needs a name ending in .html", kCalibrateUsage);
+  }
   std::vector<std::string> inputs = photos;
   inputs.push_back(targetPath);
   if (const std::optional<std::string> clash =
-          OutputOverwritingInput({outPath, colmapPath, camPath}, inputs))
+          OutputOverwritingInput({outPath, colmapPath, camPath, reportPath}, inputs))
     return UsageError("calibrate", *clash, kCalibrateUsage);
 
   ConsoleUi ui;
@@ -178,13 +191,22 @@ int RunCalibrateCommand(int argc, char** argv) {
   if (!run) return fail(run.error());
   const CalibrationResult& result = run->calibration;
 
-  const WrittenFiles files = WriteOutputs(result.camera, outPath, colmapPath, camPath);
+  WrittenFiles files = WriteOutputs(result.camera, outPath, colmapPath, camPath);
   if (files.failure) return fail(*files.failure);
   std::vector<std::string> warnings = files.warnings;
   if (const std::optional<std::string> coverage = CoverageWarning(*run))
     warnings.push_back(*coverage);
   if (crossValidate && !run->crossValidation)
     warnings.push_back("Перекрёстная проверка не выполнена: " + run->crossValidationFailure);
+  if (!reportPath.empty()) {
+    try {
+      ReplaceFile(reportPath, CalibrationReportHtml(*run, *found, options.model, warnings));
+    } catch (const ZelvError&) {
+      return fail(Failure{"Не удается записать файл " + reportPath + "!", "Ошибка!",
+                          MessageIcon::Stop, FailedInput::kOutput});
+    }
+    files.written.push_back(reportPath);
+  }
   for (const std::string& warning : warnings)
     ui.ShowMessage(warning, "Внимание!", MessageIcon::Exclamation, Owner{});
 

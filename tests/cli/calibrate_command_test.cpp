@@ -40,12 +40,13 @@ const json* Intrinsic(const json& out, const std::string& name) {
 TEST(CalibrateCommand, TheRendersGiveTheTrueCameraAndFilesThatReadBack) {
   ScratchFolder folder;
   const std::string yml = folder.Path("camera.yml"), colmap = folder.Path("cameras.txt"),
-                    cam = folder.Path("camera.cam");
+                    cam = folder.Path("camera.cam"), report = folder.Path("calibration.html");
   // The photograph of examples/zhang is 640 × 480: listed as skipped, not fatal.
   const testing::CliRun run =
       RunCli("calibrate " + Views() + Quote(std::string(ZELV_EXAMPLES_DIR) + "/zhang/photo.png") +
              " --target " + Quote(kExample + "target.yml") + " --out " + Quote(yml) + " --colmap " +
-             Quote(colmap) + " --cam " + Quote(cam) + " --cross-validate --json");
+             Quote(colmap) + " --cam " + Quote(cam) + " --report " + Quote(report) +
+             " --cross-validate --json");
   ASSERT_EQ(run.exitCode, 0) << run.err << run.out;
   const json out = json::parse(run.out);
 
@@ -90,6 +91,12 @@ TEST(CalibrateCommand, TheRendersGiveTheTrueCameraAndFilesThatReadBack) {
   EXPECT_NEAR(std::sqrt(read.intrinsicsCovariance[0]),
               (*Intrinsic(out, "fx"))["sigma"].get<double>(), 1e-9);
   EXPECT_TRUE(std::filesystem::exists(colmap));
+  // The report holds the views' table and the maps as drawings, and no non-finite number.
+  const std::string html = ScratchFolder::Read(report);
+  EXPECT_NE(html.find("<td>view14.png</td>"), std::string::npos);
+  EXPECT_NE(html.find("<svg"), std::string::npos);
+  EXPECT_EQ(html.find("nan"), std::string::npos);
+  EXPECT_EQ(html.find("inf"), std::string::npos);
   // The camera file is written with its table's worst residual, or refused with a warning that
   // says it; never silently missing.
   if (out.contains("correction_table")) {
