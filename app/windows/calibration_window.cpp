@@ -339,14 +339,6 @@ void CalibrationWindow::ShowResultText() {
     if (view < 0 || view >= static_cast<int>(runRows_.size())) return QString::number(view + 1);
     return Text(std::filesystem::path(photographs_[runRows_[view]].path).filename().string());
   };
-  for (const RejectedView& r : c.rejectedViews)
-    lines << QStringLiteral("Вид %1 исключён (СКО %2 пкс): %3")
-                 .arg(rowName(r.view), Fixed(r.rms, 3), Text(r.reason));
-  for (const RejectedCorner& r : c.rejectedCorners)
-    lines << QStringLiteral("Угол %1 на виде %2 исключён: невязка %3 пкс")
-                 .arg(r.id)
-                 .arg(rowName(r.view), Fixed(r.residual, 3));
-  if (!lines.isEmpty()) lines << QString();
   lines << QStringLiteral("Модель: %1, снимок %2 × %3 пкс")
                .arg(QString::fromLatin1(CalibrationModelName(runModel_)))
                .arg(imageWidth_)
@@ -376,6 +368,15 @@ void CalibrationWindow::ShowResultText() {
   else if (!run_->crossValidationFailure.empty())
     lines << QStringLiteral("Перекрёстная проверка не выполнена: ") +
                  Text(run_->crossValidationFailure);
+  QStringList rejections;
+  for (const RejectedView& r : c.rejectedViews)
+    rejections << QStringLiteral("Вид %1 исключён (СКО %2 пкс): %3")
+                      .arg(rowName(r.view), Fixed(r.rms, 3), Text(r.reason));
+  for (const RejectedCorner& r : c.rejectedCorners)
+    rejections << QStringLiteral("Угол %1 на виде %2 исключён: невязка %3 пкс")
+                      .arg(r.id)
+                      .arg(rowName(r.view), Fixed(r.residual, 3));
+  if (!rejections.isEmpty()) lines << QString() << rejections;
   ResultText->setPlainText(lines.join(QLatin1Char('\n')));
 }
 
@@ -514,12 +515,20 @@ void CalibrationWindow::WorkDone() {
   thread_ = nullptr;
   Outcome outcome = std::move(outcome_);
   // What the search found is kept, also when the calibration failed or was stopped after it.
+  // A view dropped or taken back while the work ran keeps the user's choice; the result, made
+  // without it, is then not shown as if it were the list's.
+  bool choiceChanged = false;
   if (outcome.searched.size() == photographs_.size()) {
+    for (size_t row = 0; row < photographs_.size(); ++row) {
+      choiceChanged = choiceChanged || outcome.searched[row].used != photographs_[row].used;
+      outcome.searched[row].used = photographs_[row].used;
+    }
     photographs_ = std::move(outcome.searched);
     searchedTarget_ = TargetEdit->text().toStdString();
     imageWidth_ = outcome.imageWidth;
     imageHeight_ = outcome.imageHeight;
   }
+  if (choiceChanged) outcome.run.reset();
   run_ = std::move(outcome.run);
   runRows_ = run_ ? outcome.rows : std::vector<int>{};
   Progress->setValue(run_ ? 1000 : 0);
