@@ -7,6 +7,8 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/core.hpp>
 
+#include "calibration/lens_projection.h"
+
 namespace zelv {
 namespace {
 
@@ -39,8 +41,7 @@ ModelFit FitOf(CalibrationModel model) {
 
 // The camera of one run of OpenCV's calibration and the poses of the views it used.
 struct Fit {
-  cv::Matx33d K;
-  std::vector<double> coefficients;  // as many as the model keeps
+  lens_projection::Lens lens;
   std::vector<cv::Vec3d> rotations, translations;
 };
 
@@ -62,47 +63,6 @@ std::vector<cv::Point2d> ImagePoints(const CalibrationView& view, const std::vec
   for (std::size_t i = 0; i < view.image.size(); ++i)
     if (kept.empty() || kept[i]) points.emplace_back(view.image[i].x, view.image[i].y);
   return points;
-}
-
-// The board's points projected by the camera from the pose (raw pixels). With `jacobian`, also
-// d(projection)/d(parameters): 2n rows (x, y of each point), columns fx, fy, cx, cy, the
-// model's coefficients, then the pose's rvec and tvec.
-std::vector<cv::Point2d> Project(const ModelFit& model, const Fit& fit,
-                                 const std::vector<cv::Point3d>& board, const cv::Vec3d& rotation,
-                                 const cv::Vec3d& translation, Eigen::MatrixXd* jacobian) {
-  std::vector<cv::Point2d> projected;
-  if (board.empty()) return projected;
-  cv::Mat opencvJacobian;
-  const int n = model.coefficients;
-  if (jacobian == nullptr) {
-    if (model.fisheye)
-      cv::fisheye::projectPoints(board, projected, rotation, translation, fit.K, fit.coefficients);
-    else
-      cv::projectPoints(board, rotation, translation, fit.K, fit.coefficients, projected);
-    return projected;
-  }
-  if (model.fisheye)
-    cv::fisheye::projectPoints(board, projected, rotation, translation, fit.K, fit.coefficients, 0,
-                               opencvJacobian);
-  else
-    cv::projectPoints(board, rotation, translation, fit.K, fit.coefficients, projected,
-                      opencvJacobian);
-  opencvJacobian.convertTo(opencvJacobian, CV_64F);
-  const int rows = 2 * static_cast<int>(board.size());
-  jacobian->setZero(rows, 4 + n + 6);
-  // OpenCV's columns for fx, fy, cx, cy, the first coefficient, rvec and tvec.
-  const int focal = model.fisheye ? 0 : 6, centre = model.fisheye ? 2 : 8;
-  const int coefficient = model.fisheye ? 4 : 10, pose = model.fisheye ? 8 : 0;
-  for (int r = 0; r < rows; ++r) {
-    const double* row = opencvJacobian.ptr<double>(r);
-    (*jacobian)(r, 0) = row[focal];
-    (*jacobian)(r, 1) = row[focal + 1];
-    (*jacobian)(r, 2) = row[centre];
-    (*jacobian)(r, 3) = row[centre + 1];
-    for (int k = 0; k < n; ++k) (*jacobian)(r, 4 + k) = row[coefficient + k];
-    for (int k = 0; k < 6; ++k) (*jacobian)(r, 4 + n + k) = row[pose + k];
-  }
-  return projected;
 }
 
 // One run of OpenCV's calibration on the kept corners of the views used. Throws cv::Exception
@@ -142,9 +102,10 @@ Fit RunOpenCv(const ModelFit& model, const std::vector<CalibrationView>& views,
   }
   K.convertTo(K, CV_64F);
   coefficients.convertTo(coefficients, CV_64F);
-  fit.K = cv::Matx33d(K);
+  fit.lens.fisheye = model.fisheye;
+  fit.lens.K = cv::Matx33d(K);
   const double* c = coefficients.ptr<double>();
-  fit.coefficients.assign(c, c + model.coefficients);
+  fit.lens.coefficients.assign(c, c + model.coefficients);
   for (std::size_t v = 0; v < rotations.size(); ++v) {
     fit.rotations.emplace_back(rotations[v].reshape(1, 3));
     fit.translations.emplace_back(translations[v].reshape(1, 3));
@@ -162,11 +123,11 @@ bool PoseOfLeftOutView(const ModelFit& model, const Fit& fit, const CalibrationV
   try {
     if (model.fisheye) {
       std::vector<cv::Point2d> normalised;
-      cv::fisheye::undistortPoints(image, normalised, fit.K, fit.coefficients);
+      cv::fisheye::undistortPoints(image, normalised, fit.lens.K, fit.lens.coefficients);
       return cv::solvePnP(board, normalised, cv::Matx33d::eye(), cv::noArray(), rotation,
                           translation);
     }
-    return cv::solvePnP(board, image, fit.K, fit.coefficients, rotation, translation);
+    return cv::solvePnP(board, image, fit.lens.K, fit.lens.coefficients, rotation, translation);
   } catch (const cv::Exception&) {
     return false;
   }
@@ -315,9 +276,9 @@ Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& 
           "Калибровка не сходится на этих снимках. Проверьте, что углы мишени найдены верно, и "
           "добавьте снимки мишени под разными углами."};
     }
-    bool finite = std::isfinite(fit.K(0, 0)) && std::isfinite(fit.K(1, 1)) &&
-                  std::isfinite(fit.K(0, 2)) && std::isfinite(fit.K(1, 2));
-    for (double c : fit.coefficients) finite = finite && std::isfinite(c);
+    bool finite = std::isfinite(fit.lens.K(0, 0)) && std::isfinite(fit.lens.K(1, 1)) &&
+                  std::isfinite(fit.lens.K(0, 2)) && std::isfinite(fit.lens.K(1, 2));
+    for (double c : fit.lens.coefficients) finite = finite && std::isfinite(c);
     if (!finite)
       return Failure{
           "Калибровка дала не числа. Проверьте углы мишени на снимках и выберите "
@@ -327,8 +288,8 @@ Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& 
     std::vector<double> viewRms(views.size(), 0), components;
     for (std::size_t u = 0; u < used.size(); ++u) {
       const int v = used[u];
-      const std::vector<cv::Point2d> projected = Project(
-          model, fit, BoardPoints(views[v], {}), fit.rotations[u], fit.translations[u], nullptr);
+      const std::vector<cv::Point2d> projected = lens_projection::Project(
+          fit.lens, BoardPoints(views[v], {}), fit.rotations[u], fit.translations[u], nullptr);
       residuals[v].resize(projected.size());
       double sum = 0;
       int count = 0;
@@ -375,12 +336,12 @@ Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& 
   camera.format = CameraFileFormat::OpenCvStorage;
   camera.kind = model.fisheye ? LensModelKind::Fisheye : LensModelKind::OpenCv;
   camera.modelName = model.fisheye ? "OpenCV fisheye" : "OpenCV";
-  camera.fx = fit.K(0, 0);
-  camera.fy = fit.K(1, 1);
-  camera.cx = fit.K(0, 2);
-  camera.cy = fit.K(1, 2);
+  camera.fx = fit.lens.K(0, 0);
+  camera.fy = fit.lens.K(1, 1);
+  camera.cx = fit.lens.K(0, 2);
+  camera.cy = fit.lens.K(1, 2);
   camera.skew = 0;
-  camera.coefficients = fit.coefficients;
+  camera.coefficients = fit.lens.coefficients;
   camera.imageWidth = options.imageWidth;
   camera.imageHeight = options.imageHeight;
   result.parameterNames = IntrinsicNames(camera);
@@ -415,8 +376,8 @@ Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& 
     cv::Vec3d rotation, translation;
     rejected.rms = 0;
     if (!PoseOfLeftOutView(model, fit, views[rejected.view], rotation, translation)) continue;
-    const std::vector<cv::Point2d> projected =
-        Project(model, fit, BoardPoints(views[rejected.view], {}), rotation, translation, nullptr);
+    const std::vector<cv::Point2d> projected = lens_projection::Project(
+        fit.lens, BoardPoints(views[rejected.view], {}), rotation, translation, nullptr);
     double sum = 0;
     for (std::size_t i = 0; i < projected.size(); ++i) {
       const PixelPoint& measured = views[rejected.view].image[i];
@@ -449,8 +410,8 @@ Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& 
   Eigen::MatrixXd reduced = Eigen::MatrixXd::Zero(intrinsics, intrinsics);
   for (std::size_t u = 0; u < used.size(); ++u) {
     Eigen::MatrixXd jacobian;
-    Project(model, fit, BoardPoints(views[used[u]], kept[used[u]]), fit.rotations[u],
-            fit.translations[u], &jacobian);
+    lens_projection::Project(fit.lens, BoardPoints(views[used[u]], kept[used[u]]), fit.rotations[u],
+                             fit.translations[u], &jacobian);
     const Eigen::MatrixXd ji = jacobian.leftCols(intrinsics);
     const Eigen::MatrixXd je = jacobian.rightCols(6);
     const Eigen::MatrixXd b = ji.transpose() * je;

@@ -44,11 +44,13 @@ inline std::vector<cv::Point2d> ProjectBoard(const SyntheticCamera& camera,
   return image;
 }
 
-// `count` views: the board's centre at a random pixel of the frame's middle 80 %, 350–800 mm
+// `count` views: the board's centre at a random pixel of a region `reach` of the frame's width
+// and height across, its middle at `across` of the width (0.5: the frame's middle), 350–800 mm
 // away, tilted up to 45° about a random axis and turned any way about its normal; views whose
 // corners would leave the frame are drawn again. Corner noise σ `noise` px in x and in y.
 inline std::vector<SyntheticView> RenderViews(const SyntheticCamera& camera, int count,
                                               double noise, std::mt19937_64& random,
+                                              double reach = 0.8, double across = 0.5,
                                               const BoardLayout& layout = {}) {
   std::uniform_real_distribution<double> uniform(0, 1);
   std::normal_distribution<double> gauss(0, noise);
@@ -60,8 +62,8 @@ inline std::vector<SyntheticView> RenderViews(const SyntheticCamera& camera, int
                                0.5 * (layout.rows - 1) * layout.spacing, 0);
   std::vector<SyntheticView> views;
   while (static_cast<int>(views.size()) < count) {
-    const double u = camera.width * (0.1 + 0.8 * uniform(random));
-    const double v = camera.height * (0.1 + 0.8 * uniform(random));
+    const double u = camera.width * (across + reach * (uniform(random) - 0.5));
+    const double v = camera.height * (0.5 + reach * (uniform(random) - 0.5));
     const double depth = 350 + 450 * uniform(random);
     const double tilt = 45 * M_PI / 180 * uniform(random), azimuth = 2 * M_PI * uniform(random);
     const double roll = 2 * M_PI * uniform(random);
