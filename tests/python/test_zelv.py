@@ -77,6 +77,11 @@ def same_as_json(r, j):
              (v["reasons"], v["image_sigma_px"], v["chi_square"], v["chi_square_limit"],
               v["p_value"], v["redundancy"]))
         same(r.redundancy, v["redundancy"])
+        for part in ("sigma_from_measurement", "sigma_from_calibration"):
+            if part in j:
+                same(getattr(r, part).tolist(), flat(j[part]))
+            else:
+                assert getattr(r, part) is None
         if j["alternative"] is None:
             assert r.alternative is None
         else:
@@ -113,6 +118,8 @@ CASES = [(golden(case), level) for case in ("square", "synthetic1", "synthetic2"
 CASES += [(golden("synthetic1"), 3), (golden("square"), 4)]
 CASES += [(photograph(), level) for level in (0, 1, 4)]
 CASES += [(photograph("cameras.txt"), 0)]
+CASES += [([os.path.join(SOURCE, "tests", "data", "calibration_covariance", "calibration.yml")] +
+           photograph()[1:], 4)]
 CASES += [([os.path.join(EXAMPLES, "survey", n) for n in ("camera.cam", "image.crd", "scene.crd")],
            level) for level in (0, 4)]
 
