@@ -126,6 +126,16 @@ Expected<PhotographViews> ViewsFromPhotographs(const std::vector<std::string>& p
     result.views.push_back(std::move(*outcome.view));
     result.paths.push_back(paths[i]);
   }
+  // Photographs of one name from several folders (image1/photo.png, image2/photo.png) are told
+  // apart in the lists by their paths as given.
+  for (size_t v = 0; v < result.views.size(); ++v) {
+    const std::string name = std::filesystem::path(result.paths[v]).filename().string();
+    const bool shared =
+        std::count_if(result.paths.begin(), result.paths.end(), [&](const std::string& path) {
+          return std::filesystem::path(path).filename().string() == name;
+        }) > 1;
+    if (shared) result.views[v].name = result.paths[v];
+  }
   return result;
 }
 

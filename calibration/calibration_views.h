@@ -21,7 +21,8 @@ struct SkippedPhotograph {
 
 struct PhotographViews {
   // One view per photograph the target was found on, in the order of the photographs given; a
-  // view's name is its photograph's file name without the folder.
+  // view's name is its photograph's file name without the folder, or the path as given where
+  // several photographs share that file name.
   std::vector<CalibrationView> views;
   std::vector<std::string> paths;  // the photograph of each view, as given
   std::vector<SkippedPhotograph> skipped;

@@ -19,7 +19,8 @@ TEST(CalibrationViews, ViewsKeepTheOrderOfThePhotographsAndTheOthersAreListed) {
   ASSERT_TRUE(target);
   const std::vector<std::string> paths = {
       kExamples + "/calibration/view03.png", kExamples + "/zhang/photo.png",
-      kExamples + "/calibration/no-such-view.png", kExamples + "/calibration/view01.png"};
+      kExamples + "/calibration/no-such-view.png", kExamples + "/calibration/view01.png",
+      kExamples + "/calibration/./view01.png"};
   std::vector<double> fractions;
   const Expected<PhotographViews> two = ViewsFromPhotographs(
       paths, *target,
@@ -29,9 +30,11 @@ TEST(CalibrationViews, ViewsKeepTheOrderOfThePhotographsAndTheOthersAreListed) {
       },
       2);
   ASSERT_TRUE(two) << two.error().text;
-  ASSERT_EQ(two->views.size(), 2u);
+  ASSERT_EQ(two->views.size(), 3u);
   EXPECT_EQ(two->views[0].name, "view03.png");
-  EXPECT_EQ(two->views[1].name, "view01.png");
+  // Two photographs of one file name are named by their paths.
+  EXPECT_EQ(two->views[1].name, paths[3]);
+  EXPECT_EQ(two->views[2].name, paths[4]);
   EXPECT_EQ(two->paths[1], paths[3]);
   EXPECT_EQ(two->imageWidth, 800);
   EXPECT_EQ(two->imageHeight, 600);
