@@ -74,7 +74,8 @@ void CalibrationPicture::paintEvent(QPaintEvent*) {
     painter.drawText(rect(), Qt::AlignCenter, QStringLiteral("Выберите снимок в списке"));
     return;
   }
-  const int legendHeight = fontMetrics().height() + 4;
+  // Two lines for the legend, which wraps in a narrow window.
+  const int legendHeight = 2 * fontMetrics().height() + 4;
   const QRectF area(0, 0, width(), std::max(1, height() - legendHeight));
   const double scale =
       std::min(area.width() / photograph_.width(), area.height() / photograph_.height());
@@ -127,7 +128,7 @@ void CalibrationPicture::paintEvent(QPaintEvent*) {
   }
   painter.setPen(palette().windowText().color());
   painter.drawText(QRectF(4, height() - legendHeight, width() - 8, legendHeight),
-                   Qt::AlignLeft | Qt::AlignVCenter, Legend());
+                   Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, Legend());
 }
 
 }  // namespace zelv
