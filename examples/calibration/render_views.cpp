@@ -5,6 +5,7 @@
 // Built and run once, by hand (it is not part of the build):
 //   g++ -std=c++20 -O2 render_views.cpp -o /tmp/render_views -I/usr/include/opencv4
 //   -lopencv_calib3d -lopencv_imgcodecs -lopencv_core /tmp/render_views .
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <opencv2/calib3d.hpp>
@@ -50,11 +51,11 @@ int main(int argc, char** argv) {
   const cv::Matx33d k(720, 0, 403.5, 0, 718, 297.25, 0, 0, 1);
   const cv::Vec<double, 5> distortion(-0.15, 0.04, 0.0005, -0.0003, 0);
   const std::vector<Pose> poses = {
-      {0, 0, 0, 700, 400, 300},      {25, 0, 5, 750, 230, 170},     {-25, 10, -5, 750, 570, 170},
-      {20, -20, 8, 760, 230, 430},   {-20, 25, -8, 760, 570, 430},  {0, 35, 3, 780, 300, 300},
-      {0, -35, -3, 780, 500, 300},   {35, 0, 10, 800, 400, 220},    {-35, 0, -10, 800, 400, 380},
-      {15, 15, 90, 850, 250, 300},   {-15, -15, 90, 850, 550, 300}, {30, -25, 15, 950, 200, 140},
-      {-30, 25, -15, 950, 600, 460}, {10, 30, 20, 950, 610, 140},   {10, -10, 5, 720, 400, 300}};
+      {0, 0, 0, 560, 400, 300},      {25, 0, 5, 560, 180, 130},     {-25, 10, -5, 560, 595, 130},
+      {20, -20, 8, 560, 190, 470},   {-20, 25, -8, 560, 590, 450},  {0, 35, 3, 600, 130, 300},
+      {0, -35, -3, 600, 670, 300},   {35, 0, 10, 600, 400, 135},    {-35, 0, -10, 600, 400, 460},
+      {15, 15, 90, 620, 120, 300},   {-15, -15, 90, 620, 680, 300}, {30, -25, 15, 700, 150, 110},
+      {-30, 25, -15, 700, 630, 465}, {10, 30, 20, 700, 630, 125},   {10, -10, 5, 560, 400, 300}};
   const cv::Point3d centre(kColumns * kSquare / 2, kRows * kSquare / 2, 0);
 
   for (size_t i = 0; i < poses.size(); ++i) {
@@ -73,6 +74,24 @@ int main(int argc, char** argv) {
     const cv::Vec3d t = ray * p.distance - r * cv::Vec3d(centre.x, centre.y, 0);
     // Board point of each sample: undistort the sample to the normalised plane, then intersect
     // the ray with the board plane through the homography [r1 r2 t].
+    // The inner corners must all be on the photograph, a few pixels from its edges.
+    std::vector<cv::Point3d> inner;
+    for (int r = 1; r < kRows; ++r)
+      for (int c = 1; c < kColumns; ++c) inner.emplace_back(c * kSquare, r * kSquare, 0);
+    cv::Vec3d rvec;
+    cv::Rodrigues(cv::Mat(r), rvec);
+    std::vector<cv::Point2d> seen;
+    cv::projectPoints(inner, rvec, t, k, distortion, seen);
+    double left = kWidth, right = 0, top = kHeight, bottom = 0;
+    for (const cv::Point2d& q : seen) {
+      left = std::min(left, q.x);
+      right = std::max(right, q.x);
+      top = std::min(top, q.y);
+      bottom = std::max(bottom, q.y);
+    }
+    std::printf("view %02zu: inner corners x %.0f..%.0f, y %.0f..%.0f\n", i + 1, left, right, top,
+                bottom);
+    if (argc > 2) continue;  // "render_views FOLDER check": the corners only
     std::vector<cv::Point2d> samples;
     samples.reserve(size_t(kWidth) * kHeight * kSamples * kSamples);
     for (int y = 0; y < kHeight; ++y)
