@@ -109,6 +109,32 @@ TEST(CalibrateCommand, TheRendersGiveTheTrueCameraAndFilesThatReadBack) {
   }
 }
 
+// Four views as a person reads them; the lens's k1 of −0.15 is more than the camera file's table
+// can follow, so that file is refused with its worst miss named while the others are written.
+TEST(CalibrateCommand, TheTextNamesEveryFigureAndARefusedTableLeavesTheOtherFiles) {
+  ScratchFolder folder;
+  std::string views;
+  for (const char* name : {"view01.png", "view02.png", "view03.png", "view05.png"})
+    views += Quote(kExample + name) + " ";
+  const std::string yml = folder.Path("camera.yml"), cam = folder.Path("camera.cam");
+  const testing::CliRun run =
+      RunCli("calibrate " + views + "--target " + Quote(kExample + "target.yml") +
+             " --model pinhole4 --out " + Quote(yml) + " --cam " + Quote(cam));
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  for (const char* line :
+       {"target found on 4, image 800 x 600 px", "view05.png 54", "Model: pinhole4", "  fx  ",
+        "  p2  ", "RMS, px: ", "sigma0, px: ", "Image the corners never reached: ",
+        "Projection uncertainty (1 sigma), px: median ", "Written: "})
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.out;
+  EXPECT_EQ(run.out.find("  k3  "), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(yml));
+  EXPECT_FALSE(std::filesystem::exists(cam));
+  EXPECT_NE(run.err.find(cam), std::string::npos) << run.err;
+  EXPECT_NE(run.err.find("0.05"), std::string::npos) << run.err;
+  // Four views leave most of the image without a corner: the warning says so.
+  EXPECT_NE(run.err.find("Углы мишени не попали"), std::string::npos) << run.err;
+}
+
 TEST(CalibrateCommand, WrongCommandLinesAreUsageErrorsAndNoTargetFoundFails) {
   ScratchFolder folder;
   const std::string photo = Quote(kExample + "view01.png");
