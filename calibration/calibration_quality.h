@@ -37,6 +37,13 @@ ImageGridMap CornerCoverage(const std::vector<CalibrationView>& views,
 // The cells of a coverage map the corners never reached, as a share of all cells (0..1).
 double UncoveredShare(const ImageGridMap& coverage);
 
+// |projection by `second` − by `first`|, px, at each cell's centre: the ray `first` gives the
+// centre, turned by the one rotation that best takes `first`'s rays onto `second`'s over the
+// grid, projected by `second`. How far two calibrations of one lens disagree where a pose cannot
+// make up for it; the cameras must be of the same image size.
+ImageGridMap ProjectionDifference(const LensCalibration& first, const LensCalibration& second,
+                                  int columns = 16, int rows = 12);
+
 struct CrossValidation {
   // |projection by the first half − by the second half|, px, per cell, after the best common
   // rotation between the two is taken out.

@@ -4,11 +4,12 @@
 
 namespace zelv::cli {
 
-int RunBatchCommand(int argc, char** argv);   // argv[0] is "batch"
-int RunDetectCommand(int argc, char** argv);  // argv[0] is "detect"
-int RunTargetCommand(int argc, char** argv);  // argv[0] is "target"
-int RunInputsCommand(int argc, char** argv);  // argv[0] is "inputs"
-int RunOrientCommand(int argc, char** argv);  // argv[0] is "orient"
+int RunBatchCommand(int argc, char** argv);      // argv[0] is "batch"
+int RunCalibrateCommand(int argc, char** argv);  // argv[0] is "calibrate"
+int RunDetectCommand(int argc, char** argv);     // argv[0] is "detect"
+int RunTargetCommand(int argc, char** argv);     // argv[0] is "target"
+int RunInputsCommand(int argc, char** argv);     // argv[0] is "inputs"
+int RunOrientCommand(int argc, char** argv);     // argv[0] is "orient"
 
 // The pose conventions of the JSON's "pose", as the help states them.
 extern const char kPoseConventionsHelp[];

@@ -21,6 +21,9 @@ const char kUsage[] =
     "  detect PHOTO --target T.yml ...\n"
     "                              find a coded target on a photograph and write the image and\n"
     "                              scene point tables (see 'zelv-cli detect --help')\n"
+    "  calibrate PHOTO... --target T.yml --out CAMERA.yml\n"
+    "                              calibrate the camera from photographs of a target (see\n"
+    "                              'zelv-cli calibrate --help')\n"
     "  target draw T.yml --out B.png|B.svg\n"
     "                              draw the target for printing\n"
     "\n"
@@ -42,6 +45,8 @@ int Run(int argc, char** argv) {
   if (std::strcmp(argv[1], "inputs") == 0) return zelv::cli::RunInputsCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "orient") == 0) return zelv::cli::RunOrientCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "batch") == 0) return zelv::cli::RunBatchCommand(argc - 1, argv + 1);
+  if (std::strcmp(argv[1], "calibrate") == 0)
+    return zelv::cli::RunCalibrateCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "detect") == 0) return zelv::cli::RunDetectCommand(argc - 1, argv + 1);
   if (std::strcmp(argv[1], "target") == 0) return zelv::cli::RunTargetCommand(argc - 1, argv + 1);
   std::fprintf(stderr, "zelv-cli: unknown command '%s'\n%s", argv[1], kUsage);

@@ -33,6 +33,7 @@
 #include "app/windows/Edit.h"
 #include "app/windows/OrientAboutBox.h"
 #include "app/windows/Orientparamform.h"
+#include "app/windows/calibration_window.h"
 #include "app/windows/help_window.h"
 #include "app/windows/jpeg_picture.h"
 #include "app/windows/photo_window.h"
@@ -219,6 +220,8 @@ void TOrientation_Form::CreateActions() {
   N17 = make("N17", QStringLiteral("Невязки..."));
   N17->setEnabled(false);
   connect(N17, &QAction::triggered, this, &TOrientation_Form::N17Click);
+  CalibrationAction = make("CalibrationAction", QStringLiteral("Калибровка камеры..."));
+  connect(CalibrationAction, &QAction::triggered, this, &TOrientation_Form::OpenCalibrationWindow);
   reportCommands_ = new ReportCommands(ui_, this);
 
   N12 = make("N12", QStringLiteral("Справка"));
@@ -262,6 +265,8 @@ void TOrientation_Form::CreateMenus() {
   command->addAction(N10);
   command->addAction(N17);
   command->addAction(reportCommands_->SchemeAction);
+  command->addSeparator();
+  command->addAction(CalibrationAction);
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("Помощь"));
   help->setObjectName(QStringLiteral("HelpMenu"));
@@ -749,6 +754,13 @@ void TOrientation_Form::LinkPointSelection() {
           &ResidualsWindow::SelectPoint);
   connect(residualsWindow_, &ResidualsWindow::PointSelected, photoWindow_,
           &PhotoWindow::SelectPoint);
+}
+
+void TOrientation_Form::OpenCalibrationWindow() {
+  if (calibrationWindow_ == nullptr) calibrationWindow_ = new CalibrationWindow(*ui_, this);
+  calibrationWindow_->show();
+  calibrationWindow_->raise();
+  calibrationWindow_->activateWindow();
 }
 
 void TOrientation_Form::N17Click() {

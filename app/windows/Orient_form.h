@@ -32,6 +32,7 @@ class QTimer;
 class QWidget;
 
 namespace zelv {
+class CalibrationWindow;
 class HelpWindow;
 class PhotoWindow;
 class ResidualsWindow;
@@ -60,6 +61,8 @@ class TOrientation_Form : public QMainWindow {
   TOrientNForm* SettingsDialog();
   TOrientAboutBox* AboutBox();
   HelpWindow* Help() const { return helpWindow_; }
+  // The window "Калибровка камеры", once opened (nullptr before).
+  CalibrationWindow* Calibration() const { return calibrationWindow_; }
   // The residuals window, once opened (nullptr before).
   ResidualsWindow* Residuals() const { return residualsWindow_; }
   // The report and the "Схема" window of the result shown.
@@ -115,17 +118,18 @@ class TOrientation_Form : public QMainWindow {
   QStatusBar* StatusBar1 = nullptr;
 
   // Menu items.
-  QAction* N16 = nullptr;  // "Сохранить"
-  QAction* N18 = nullptr;  // "Открыть снимок..."
-  QAction* N5 = nullptr;   // "Выход"
-  QAction* N4 = nullptr;   // "Быстрая оценка"
-  QAction* N6 = nullptr;   // "Оценка"
-  QAction* N7 = nullptr;   // "Точная оценка"
-  QAction* N8 = nullptr;   // "Строгая оценка"
-  QAction* N10 = nullptr;  // "Ориентация"
-  QAction* N17 = nullptr;  // "Невязки..."
-  QAction* N12 = nullptr;  // "Справка"
-  QAction* N13 = nullptr;  // "О программе"
+  QAction* N16 = nullptr;                // "Сохранить"
+  QAction* N18 = nullptr;                // "Открыть снимок..."
+  QAction* N5 = nullptr;                 // "Выход"
+  QAction* N4 = nullptr;                 // "Быстрая оценка"
+  QAction* N6 = nullptr;                 // "Оценка"
+  QAction* N7 = nullptr;                 // "Точная оценка"
+  QAction* N8 = nullptr;                 // "Строгая оценка"
+  QAction* N10 = nullptr;                // "Ориентация"
+  QAction* N17 = nullptr;                // "Невязки..."
+  QAction* CalibrationAction = nullptr;  // "Калибровка камеры..."
+  QAction* N12 = nullptr;                // "Справка"
+  QAction* N13 = nullptr;                // "О программе"
   // "Копировать все результаты" (Ctrl+Shift+C), enabled while a result is shown.
   QAction* CopyResultsAction = nullptr;
 
@@ -162,6 +166,8 @@ class TOrientation_Form : public QMainWindow {
   void N13Click();
   // Opens the residuals window (one at a time, modeless) on the result shown.
   void N17Click();
+  // Opens the camera calibration window (one at a time, modeless).
+  void OpenCalibrationWindow();
   // Asks for a photograph and opens it in the workspace.
   void N18Click();
   // Switches from the start-up picture to the working panel (whichever comes first).
@@ -227,6 +233,7 @@ class TOrientation_Form : public QMainWindow {
   TOrientAboutBox* aboutBox_ = nullptr;
   HelpWindow* helpWindow_ = nullptr;
   ResidualsWindow* residualsWindow_ = nullptr;
+  CalibrationWindow* calibrationWindow_ = nullptr;
   ReportCommands* reportCommands_ = nullptr;
   PhotoWindow* photoWindow_ = nullptr;
   // The residuals of the result shown as the workspace draws them on the photograph.

@@ -3,17 +3,22 @@
 // shrink.
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QtTest>
 #include <string>
 
 #include "app/windows/Edit.h"
 #include "app/windows/Orient_form.h"
 #include "app/windows/Orientparamform.h"
+#include "app/windows/calibration_window.h"
 #include "app/windows/photo_window.h"
 #include "app/windows/residuals_window.h"
 #include "fake_ui.h"
@@ -25,6 +30,7 @@ using zelv::testing::FakeUi;
 namespace {
 
 const std::string kZhang = ZELV_SOURCE_DIR "/examples/zhang";
+const std::string kCalibration = ZELV_SOURCE_DIR "/examples/calibration";
 
 // The window's frame lies inside the screen's available area.
 bool Inside(const QWidget* window) {
@@ -121,6 +127,30 @@ class ScreenFitTest : public QObject {
     QVERIFY2(dialogInside, qPrintable(dialogPlace));
     QVERIFY(pagesWhole);
     w.Photo()->close();
+  }
+
+  // The calibration window, 1100 × 720 at its first opening, after a run over six of the
+  // example's renders, the coverage map over the selected one.
+  void theCalibrationWindowOpensInsideTheScreen() {
+    FakeUi ui;
+    TOrientation_Form w(&ui);
+    w.OpenCalibrationWindow();
+    zelv::CalibrationWindow* c = w.Calibration();
+    QVERIFY(c != nullptr && c->isVisible());
+    QVERIFY2(Inside(c), qPrintable(Where(c)));
+    std::vector<std::string> views;
+    for (int i = 1; i <= 6; ++i)
+      views.push_back(kCalibration + "/view0" + std::to_string(i) + ".png");
+    c->AddPhotographs(views);
+    c->SetTargetFile(kCalibration + "/target.yml");
+    QSignalSpy finished(c, &zelv::CalibrationWindow::RunFinished);
+    c->RunButtonClick();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 120000);
+    c->ViewTable->selectRow(1);
+    c->OverlayBox->setCurrentIndex(2);
+    QVERIFY2(Inside(c), qPrintable(Where(c)));
+    Shot(QStringLiteral("calibration"));
+    c->close();
   }
 
   // A data editor, which opens at (195, 244).
