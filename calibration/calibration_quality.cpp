@@ -151,21 +151,11 @@ ImageGridMap ProjectionDifference(const LensCalibration& first, const LensCalibr
     unitA.push_back(Eigen::Vector3d(raysA[i].x, raysA[i].y, raysA[i].z).normalized());
     unitB.push_back(Eigen::Vector3d(raysB[i].x, raysB[i].y, raysB[i].z).normalized());
   }
-  // The rotation is fitted where the two are known: each cell weighed by the inverse of the
-  // variance of their difference when the cameras carry their covariance. A model let loose
-  // beyond its corners (a rational one at the frame's corners) would otherwise turn the
-  // whole comparison by its wildest cells.
-  const ImageGridMap sigmaA = UncertaintyOf(first, columns, rows);
-  const ImageGridMap sigmaB = UncertaintyOf(second, columns, rows);
+  // The rotation is fitted over the whole grid with equal weights, as the uncertainty takes a
+  // rotation out, so that the two maps can be set against each other.
   std::vector<double> weights(centres.size(), 1.0);
-  for (std::size_t i = 0; i < centres.size(); ++i) {
-    double variance = 0;
-    if (!sigmaA.values.empty()) variance += sigmaA.values[i] * sigmaA.values[i];
-    if (!sigmaB.values.empty() && sigmaB.values.size() == centres.size())
-      variance += sigmaB.values[i] * sigmaB.values[i];
-    if (variance > 0) weights[i] = 1 / variance;
+  for (std::size_t i = 0; i < centres.size(); ++i)
     if (!unitA[i].allFinite() || !unitB[i].allFinite()) weights[i] = 0;
-  }
   auto differences = [&](const Eigen::Matrix3d& rotation) {
     std::vector<cv::Point3d> turned;
     for (const Eigen::Vector3d& a : unitA) {
@@ -180,7 +170,8 @@ ImageGridMap ProjectionDifference(const LensCalibration& first, const LensCalibr
     return d;
   };
   std::vector<double> d = differences(BestRotation(unitA, unitB, weights));
-  // Then once more without the cells far beyond the rest.
+  // Then once more without the cells far beyond the rest: a model let loose beyond its corners
+  // (a rational one at the frame's corners) would otherwise turn the whole comparison by them.
   std::vector<double> finite;
   for (double v : d)
     if (std::isfinite(v)) finite.push_back(v);

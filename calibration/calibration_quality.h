@@ -39,7 +39,8 @@ double UncoveredShare(const ImageGridMap& coverage);
 
 // |projection by `second` − by `first`|, px, at each cell's centre: the ray `first` gives the
 // centre, turned by the one rotation that best takes `first`'s rays onto `second`'s over the
-// grid, projected by `second`. How far two calibrations of one lens disagree where a pose cannot
+// grid (fitted again without the cells five times the median difference off), projected by
+// `second`. How far two calibrations of one lens disagree where a pose cannot
 // make up for it; the cameras must be of the same image size.
 ImageGridMap ProjectionDifference(const LensCalibration& first, const LensCalibration& second,
                                   int columns = 16, int rows = 12);

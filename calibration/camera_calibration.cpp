@@ -221,11 +221,14 @@ bool ParseCalibrationModel(const std::string& name, CalibrationModel& model) {
   return false;
 }
 
-Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& views,
-                                            const CalibrationOptions& options,
-                                            const CalibrationProgress& progress) {
-  if (Expected<void> checked = CheckInput(views, options); !checked) return checked.error();
+namespace {
+
+Expected<CalibrationResult> Calibrate(const std::vector<CalibrationView>& views,
+                                      const CalibrationOptions& options,
+                                      const CalibrationProgress& progress) {
   const ModelFit model = FitOf(options.model);
+  // A view's pose needs four corners on the plane at the least.
+  const int minimumCorners = std::max(options.minimumCorners, 4);
   const int viewCount = static_cast<int>(views.size());
 
   CalibrationResult result;
@@ -240,10 +243,10 @@ Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& 
   for (int v = 0; v < viewCount; ++v) {
     kept[v].assign(views[v].image.size(), 1);
     const int count = static_cast<int>(views[v].image.size());
-    if (count < options.minimumCorners)
+    if (count < minimumCorners)
       reject(v, 0,
              "найдено углов: " + std::to_string(count) + ", нужно не менее " +
-                 std::to_string(options.minimumCorners));
+                 std::to_string(minimumCorners));
   }
 
   Fit fit;
@@ -258,10 +261,10 @@ Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& 
     for (int v = 0; v < viewCount; ++v) {
       if (!active[v]) continue;
       const int count = static_cast<int>(std::count(kept[v].begin(), kept[v].end(), 1));
-      if (count < options.minimumCorners)
+      if (count < minimumCorners)
         reject(v, 0,
                "после отбраковки осталось углов: " + std::to_string(count) + ", нужно не менее " +
-                   std::to_string(options.minimumCorners));
+                   std::to_string(minimumCorners));
       else
         used.push_back(v);
     }
@@ -313,9 +316,9 @@ Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& 
                                         [&](int a, int b) { return viewRms[a] < viewRms[b]; });
     if (round + 1 < kMaximumRounds && viewRms[worst] > options.viewRejection * medianRms) {
       reject(worst, viewRms[worst],
-             "RMS " + Number(viewRms[worst], 2) + " пикс. больше " +
-                 Number(options.viewRejection, 1) + " × медиана снимков " + Number(medianRms, 2) +
-                 " пикс.");
+             "RMS " + Number(viewRms[worst], 2) + " пикс. превышает " +
+                 Number(options.viewRejection, 1) + " × медиану RMS снимков (" +
+                 Number(medianRms, 2) + " пикс.)");
       continue;
     }
 
@@ -449,6 +452,21 @@ Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& 
   }
   if (progress) progress("Калибровка камеры: готово", 1.0);
   return result;
+}
+
+}  // namespace
+
+Expected<CalibrationResult> CalibrateCamera(const std::vector<CalibrationView>& views,
+                                            const CalibrationOptions& options,
+                                            const CalibrationProgress& progress) {
+  if (Expected<void> checked = CheckInput(views, options); !checked) return checked.error();
+  try {
+    return Calibrate(views, options, progress);
+  } catch (const cv::Exception&) {
+    return Failure{
+        "Модель объектива не применяется к углам мишени на этих снимках. Проверьте "
+        "углы мишени и выберите модель с меньшим числом коэффициентов."};
+  }
 }
 
 }  // namespace zelv

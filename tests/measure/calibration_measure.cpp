@@ -218,6 +218,13 @@ void MeasureRenderedSets(const std::string& cornersDir) {
         100.0 * covered[0] / done, 100.0 * covered[1] / done, 100.0 * covered[2] / done,
         Median(ratios), *std::min_element(ratios.begin(), ratios.end()),
         *std::max_element(ratios.begin(), ratios.end()), Median(sigma0));
+    if (std::getenv("ZELV_MEASURE_MAPS") != nullptr) {
+      for (int r = 0; r < rows; ++r) {
+        std::printf("        ");
+        for (int c = 0; c < columns; ++c) std::printf(" %4.2f", ratios[r * columns + c]);
+        std::printf("\n");
+      }
+    }
     std::fflush(stdout);
   }
 }
