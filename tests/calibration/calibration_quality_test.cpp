@@ -13,17 +13,10 @@
 namespace zelv {
 namespace {
 
+using testing::OptionsFor;
 using testing::RenderViews;
 using testing::SyntheticCamera;
 using testing::ViewsOf;
-
-CalibrationOptions OptionsFor(const SyntheticCamera& camera, CalibrationModel model) {
-  CalibrationOptions options;
-  options.model = model;
-  options.imageWidth = camera.width;
-  options.imageHeight = camera.height;
-  return options;
-}
 
 LensCalibration CameraOf(const SyntheticCamera& synthetic) {
   LensCalibration camera;

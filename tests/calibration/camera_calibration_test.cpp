@@ -14,17 +14,11 @@
 namespace zelv {
 namespace {
 
+using testing::OptionsFor;
+using testing::ReadPairs;
 using testing::RenderViews;
 using testing::SyntheticCamera;
 using testing::ViewsOf;
-
-CalibrationOptions OptionsFor(const SyntheticCamera& camera, CalibrationModel model) {
-  CalibrationOptions options;
-  options.model = model;
-  options.imageWidth = camera.width;
-  options.imageHeight = camera.height;
-  return options;
-}
 
 // fx, fy, cx, cy and the coefficients of the calibration against the camera's, each within
 // `within` of its σ.
@@ -220,20 +214,6 @@ TEST(CameraCalibration, TheSigmasAgreeWithOpenCvsOwn) {
                 0.01 * deviations.at<double>(i))
         << result->parameterNames[i];
   }
-}
-
-// A coordinate file's two numbers per line, "x ; y".
-std::vector<std::array<double, 2>> ReadPairs(const std::string& name) {
-  std::ifstream file(name);
-  std::vector<std::array<double, 2>> pairs;
-  std::string line;
-  while (std::getline(file, line)) {
-    std::istringstream text(line);
-    std::array<double, 2> pair{};
-    char separator = 0;
-    if (text >> pair[0] >> separator >> pair[1]) pairs.push_back(pair);
-  }
-  return pairs;
 }
 
 TEST(CameraCalibration, TheRealPhotographsGiveThePublishedCameraAndOpenCvsRms) {

@@ -3,9 +3,12 @@
 // (OpenCV's lens models) looks at a board of 10 × 7 corners 30 mm apart from varied poses, and
 // each corner's pixel gets Gaussian noise.
 #include <Eigen/Geometry>
+#include <array>
 #include <cmath>
+#include <fstream>
 #include <opencv2/calib3d.hpp>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -105,6 +108,29 @@ inline std::vector<CalibrationView> ViewsOf(const std::vector<SyntheticView>& sy
   std::vector<CalibrationView> views;
   for (const SyntheticView& s : synthetic) views.push_back(s.view);
   return views;
+}
+
+// The options of a calibration of `camera`'s views with `model`.
+inline CalibrationOptions OptionsFor(const SyntheticCamera& camera, CalibrationModel model) {
+  CalibrationOptions options;
+  options.model = model;
+  options.imageWidth = camera.width;
+  options.imageHeight = camera.height;
+  return options;
+}
+
+// A coordinate file's two numbers per line, "x ; y" (the real photographs' corner files).
+inline std::vector<std::array<double, 2>> ReadPairs(const std::string& name) {
+  std::ifstream file(name);
+  std::vector<std::array<double, 2>> pairs;
+  std::string line;
+  while (std::getline(file, line)) {
+    std::istringstream text(line);
+    std::array<double, 2> pair{};
+    char separator = 0;
+    if (text >> pair[0] >> separator >> pair[1]) pairs.push_back(pair);
+  }
+  return pairs;
 }
 
 }  // namespace zelv::testing

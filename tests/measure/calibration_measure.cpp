@@ -27,6 +27,7 @@
 namespace {
 
 using namespace zelv;
+using zelv::testing::ReadPairs;
 
 std::uint64_t SeedOffset() {
   const char* text = std::getenv("ZELV_MEASURE_SEED");
@@ -36,19 +37,6 @@ std::uint64_t SeedOffset() {
 int Trials() {
   const char* text = std::getenv("ZELV_MEASURE_TRIALS");
   return text == nullptr ? 50 : std::max(1, std::atoi(text));
-}
-
-std::vector<std::array<double, 2>> ReadPairs(const std::string& name) {
-  std::ifstream file(name);
-  std::vector<std::array<double, 2>> pairs;
-  std::string line;
-  while (std::getline(file, line)) {
-    std::istringstream text(line);
-    std::array<double, 2> pair{};
-    char separator = 0;
-    if (text >> pair[0] >> separator >> pair[1]) pairs.push_back(pair);
-  }
-  return pairs;
 }
 
 double Median(std::vector<double> v) {
